@@ -1,0 +1,58 @@
+// The archive module: reads a PVM archive into texture objects and the entry list,
+// releases it, and writes it back over its own file.
+//
+// PVM layout (little-endian):
+//   0   "PVMH"
+//   4   H, int32: header bytes after this field; the first texture chunk is at H + 8
+//   8   attribute word, int16 (never interpreted)
+//   10  N, int16: number of entries
+//   14  entry table: a 28-byte name field every 38 bytes (every 34 when N is 2)
+//   H+8 N PVR chunks ("PVRT", length L = 8 + data bytes, formats, width, height, data)
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "texture/cPVR.h"
+
+namespace platform {
+class EditorWindow;
+}
+
+namespace ParseFuncts {
+
+// Slot k (1..N) holds the texture of the k-th entry; slot 0 is always empty. List row i
+// stands for slot i + 1.
+extern std::vector<std::unique_ptr<cPVR>> Textures;
+
+// The header chunk of the open archive exactly as read (H + 8 bytes).
+extern std::vector<uint8_t> ArchiveHeader;
+
+// The window whose list, status label and TextureSelected flag this module fills and
+// resets; nullptr (the default) leaves them alone.
+void AttachWindow(platform::EditorWindow* window);
+
+// Reads the archive at path. On success Textures, ArchiveHeader, the list and the status
+// hold the new archive. On failure the user is told what is wrong and nothing of the state
+// changes. Returns whether the archive was loaded.
+bool OpenArchive(const std::string& path);
+
+// Lists the entry names of the archive at path and sets the status to the loaded count.
+void ReadEntries(const std::string& path);
+
+// Empties every slot, clears the list, sets the status to "No File Loaded" and clears
+// TextureSelected. Harmless with nothing loaded.
+void CloseArchive();
+
+// Writes the loaded archive back over the file at path, in place: the header and every
+// chunk at the offsets they were read from, every other byte as it was. The file is
+// replaced whole or not at all. Writes nothing when no archive is loaded. On failure the
+// user is told and the file keeps its old bytes. Returns whether the file was written.
+bool SaveArchive(const std::string& path);
+
+// Whether an archive is loaded (a successful OpenArchive since the last CloseArchive).
+bool ArchiveLoaded();
+
+}  // namespace ParseFuncts
