@@ -1,0 +1,154 @@
+#include "platform/Files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <utility>
+
+namespace platform {
+namespace {
+
+ReplaceFaultHook& FaultHook() {
+  static ReplaceFaultHook hook;
+  return hook;
+}
+
+int InjectedFault(ReplaceStep step) {
+  const ReplaceFaultHook& hook = FaultHook();
+  return hook ? hook(step) : 0;
+}
+
+std::string Describe(const std::string& what, const std::string& path, int err) {
+  return what + " " + path + ": " + std::strerror(err);
+}
+
+// A name beside the target that no other save picks: same folder, so the rename stays on
+// one file system and is atomic.
+std::string TemporaryNameFor(const std::string& path) {
+  static std::mt19937_64 rng{std::random_device{}()};
+  return path + ".quarnel-" + std::to_string(::getpid()) + "-" + std::to_string(rng() % 1000000000);
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t size, int& err) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      return false;
+    }
+    data += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error,
+                   uint64_t maxBytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = Describe("Cannot open", path, errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "Cannot read " + path + ": it is not an ordinary file";
+    ::close(fd);
+    return false;
+  }
+  if (uint64_t(st.st_size) > maxBytes) {
+    error = "Cannot read " + path + ": the file is too large";
+    ::close(fd);
+    return false;
+  }
+  std::vector<uint8_t> data(size_t(st.st_size));
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::read(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = Describe("Cannot read", path, errno);
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;  // the file shrank while being read
+    done += size_t(n);
+  }
+  ::close(fd);
+  data.resize(done);
+  bytes = std::move(data);
+  return true;
+}
+
+bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+  struct stat st {};
+  const bool existed = ::stat(path.c_str(), &st) == 0;
+  const mode_t mode = existed ? (st.st_mode & 07777) : 0644;
+
+  const std::string temporary = TemporaryNameFor(path);
+  int err = InjectedFault(ReplaceStep::CreateTemporary);
+  const int fd = err ? -1 : ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = Describe("Cannot write", path, err ? err : errno);
+    return false;
+  }
+  auto fail = [&](int e) {
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    error = Describe("Cannot write", path, e);
+    return false;
+  };
+
+  if ((err = InjectedFault(ReplaceStep::Write)) != 0) {
+    int ignored = 0;
+    WriteAll(fd, bytes.data(), bytes.size() / 2, ignored);
+    return fail(err);
+  }
+  if (!WriteAll(fd, bytes.data(), bytes.size(), err)) return fail(err);
+  if (::fchmod(fd, mode) != 0) return fail(errno);
+  if ((err = InjectedFault(ReplaceStep::Flush)) != 0) return fail(err);
+  if (::fsync(fd) != 0) return fail(errno);
+  if (::close(fd) != 0) {
+    ::unlink(temporary.c_str());
+    error = Describe("Cannot write", path, errno);
+    return false;
+  }
+  err = InjectedFault(ReplaceStep::Rename);
+  if (err != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (err == 0) err = errno;
+    ::unlink(temporary.c_str());
+    error = Describe("Cannot write", path, err);
+    return false;
+  }
+  // Make the rename itself durable.
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+bool CopyFile(const std::string& from, const std::string& to, std::string& error) {
+  std::vector<uint8_t> bytes;
+  return ReadWholeFile(from, bytes, error) && ReplaceFile(to, bytes, error);
+}
+
+ReplaceFaultHook SetReplaceFaultHook(ReplaceFaultHook hook) {
+  return std::exchange(FaultHook(), std::move(hook));
+}
+
+}  // namespace platform

@@ -1,0 +1,36 @@
+// Whole-file reads, existence tests, copies and all-or-nothing replacement of a file.
+// Every failure comes back as false with a sentence for the user in `error`.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// True when an ordinary file exists at path (a folder, or nothing, is false).
+bool FileExists(const std::string& path);
+
+// Reads the whole file. Refuses files larger than maxBytes rather than allocate for them.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error,
+                   uint64_t maxBytes = uint64_t{4} << 30);
+
+// Replaces the file at path with exactly `bytes`, or leaves it as it was: the bytes go to a
+// temporary file beside it, which is flushed to disk and then renamed over it. An existing
+// file keeps its permissions. No temporary file is left behind, whatever fails.
+bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
+
+// Copies a file byte for byte to a new path, by the same all-or-nothing route.
+bool CopyFile(const std::string& from, const std::string& to, std::string& error);
+
+// Steps of ReplaceFile at which tests can make it fail, as the operating system would.
+enum class ReplaceStep { CreateTemporary, Write, Flush, Rename };
+
+// Called before each step; returning a nonzero errno makes that step fail with it. For
+// Write, the first half of the bytes is written before the failure, as a full disk would.
+// An empty function (the default) injects nothing. Returns the hook installed before.
+using ReplaceFaultHook = std::function<int(ReplaceStep)>;
+ReplaceFaultHook SetReplaceFaultHook(ReplaceFaultHook hook);
+
+}  // namespace platform
