@@ -96,6 +96,11 @@ bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes, std
   struct stat st {};
   const bool existed = ::stat(path.c_str(), &st) == 0;
   const mode_t mode = existed ? (st.st_mode & 07777) : 0644;
+  // Renaming over a read-only file would succeed; writing it in place would not.
+  if (existed && ::access(path.c_str(), W_OK) != 0) {
+    error = Describe("Cannot write", path, errno);
+    return false;
+  }
 
   const std::string temporary = TemporaryNameFor(path);
   int err = InjectedFault(ReplaceStep::CreateTemporary);
