@@ -1,0 +1,41 @@
+// Inputs for the benchmarks: textures of random texels, PVM archives and BMP files written
+// into a scratch folder that is removed when the program ends.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "texture/cPVR.h"
+
+namespace bench {
+
+// A fresh folder under $TMPDIR (or /tmp), created on first use; RemoveScratch deletes it
+// with everything in it and also runs at exit.
+const std::string& ScratchDir();
+std::string ScratchPath(const std::string& name);
+void RemoveScratch();
+
+// `count` bytes from a fixed-seed generator, so every run measures the same input.
+std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed);
+
+// A texture holding side x side random texels in the given formats, loaded the way the
+// archive reader loads one.
+std::unique_ptr<cPVR> MakeTexture(uint8_t pFormat, uint8_t eFormat, int side, uint32_t seed);
+
+// Writes a PVM archive of `count` square textures of side x side texels to path: pixel
+// formats cycle through 0, 1, 2 and data formats alternate rectangular and twiddled, every
+// chunk ends on a 16-byte boundary. Returns the file's size in bytes.
+uint64_t WriteArchive(const std::string& path, int count, int side);
+
+// Reads a whole file; empty when it cannot be read.
+std::vector<uint8_t> ReadFile(const std::string& path);
+
+// Writes bytes to a new file at path (replacing one that is there); fsyncs it when asked.
+// Returns false when any step fails.
+bool WriteFile(const std::string& path, const uint8_t* bytes, size_t size, bool sync);
+
+uint64_t FileSize(const std::string& path);
+
+}  // namespace bench

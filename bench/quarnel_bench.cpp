@@ -1,0 +1,469 @@
+// The hot paths of the editor against the machine's own limits, in one run:
+//   - decoding (PVR2BMP) and encoding (BMP2PVR) of every pixel format, rectangular and
+//     twiddled, at 64², 256² and 1024², against a memcpy of the bytes each produces;
+//   - selecting a 1024² twiddled texture (decode, then Draw of image and mask), against a
+//     frame at 60 Hz; Draw alone;
+//   - OpenArchive and SaveArchive of a 500-texture archive of 256² textures (about 64 MB)
+//     and of a single 1024² texture, against one sequential read and write of the file,
+//     and the peak memory while the large archive is open;
+//   - SaveBitmap and LoadBitMap of a 1024² bitmap.
+// Scratch files live in a folder under $TMPDIR (or /tmp) that is removed at exit.
+// Without --benchmark_repetitions the run repeats each benchmark 5 times and reports
+// medians, which is what the budget table is built from.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "BudgetReporter.h"
+#include "Fixtures.h"
+#include "archive/ParseFuncts.h"
+#include "platform/Gdi.h"
+#include "platform/Messages.h"
+#include "texture/cPVR.h"
+
+namespace {
+
+using benchmark::State;
+
+struct Format {
+  uint8_t code;
+  const char* name;
+};
+constexpr Format kPixelFormats[] = {{0, "ARGB1555"}, {1, "RGB565"}, {2, "ARGB4444"}};
+constexpr Format kDataFormats[] = {{9, "rectangular"}, {1, "twiddled"}};
+constexpr int kSides[] = {64, 256, 1024};
+constexpr int kBigSide = 1024;
+
+constexpr double kFrameSeconds = 1.0 / 60;
+constexpr double kCodecBudget = 10;    // × memcpy of the output bytes
+constexpr double kArchiveBudget = 3;   // × one sequential read / write of the file
+constexpr double kPeakMemoryBudget = 1.5;  // × the archive's size
+
+bench::BudgetReporter* g_reporter = nullptr;
+
+std::string Name(const std::string& op, const Format& p, const Format& d, int side) {
+  return op + "/" + p.name + "/" + d.name + "/" + std::to_string(side);
+}
+
+// ---- Baselines -----------------------------------------------------------------------
+
+std::string MemcpyName(size_t bytes) { return "memcpy/" + std::to_string(bytes) + "B"; }
+
+// Registers a memcpy of `bytes` (once per size) and returns its name.
+std::string MemcpyBaseline(size_t bytes) {
+  static std::set<size_t> registered;
+  const std::string name = MemcpyName(bytes);
+  if (registered.insert(bytes).second) {
+    benchmark::RegisterBenchmark(name.c_str(), [bytes](State& state) {
+      std::vector<uint8_t> from = bench::RandomBytes(bytes, 7), to(bytes);
+      for (auto _ : state) {
+        std::memcpy(to.data(), from.data(), bytes);
+        benchmark::DoNotOptimize(to.data());
+        benchmark::ClobberMemory();
+      }
+      state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
+    })->UseRealTime();
+  }
+  return name;
+}
+
+// Reads the file into memory allocated for it, the least any loader has to do; the buffer
+// is released outside the timed part, as the archive is in the OpenArchive benchmark.
+void SequentialRead(State& state, const std::string& path) {
+  const size_t size = bench::FileSize(path);
+  for (auto _ : state) {
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[size]);
+    FILE* f = std::fopen(path.c_str(), "rb");
+    const size_t got = f ? std::fread(buffer.get(), 1, size, f) : 0;
+    if (f) std::fclose(f);
+    if (got != size) {
+      state.SkipWithError("short read");
+      break;
+    }
+    benchmark::DoNotOptimize(buffer.get());
+    state.PauseTiming();
+    buffer.reset();
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(size));
+}
+
+// Writes the bytes of `source` to a new file beside it in one pass, with or without an
+// fsync before close; the file is removed outside the timed part.
+void SequentialWrite(State& state, const std::string& source, bool sync) {
+  const std::vector<uint8_t> bytes = bench::ReadFile(source);
+  const std::string target = source + ".baseline";
+  for (auto _ : state) {
+    if (!bench::WriteFile(target, bytes.data(), bytes.size(), sync)) {
+      state.SkipWithError("write failed");
+      break;
+    }
+    state.PauseTiming();
+    ::unlink(target.c_str());
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes.size()));
+}
+
+void RegisterFileBaselines(const std::string& label, std::string (*path)()) {
+  benchmark::RegisterBenchmark(("read/" + label).c_str(),
+                               [path](State& s) { SequentialRead(s, path()); })
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark(("write+fsync/" + label).c_str(),
+                               [path](State& s) { SequentialWrite(s, path(), true); })
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark(("write/" + label).c_str(),
+                               [path](State& s) { SequentialWrite(s, path(), false); })
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+}
+
+// ---- Codec ---------------------------------------------------------------------------
+
+size_t SurfaceBytes(const cPVR& texture) {
+  return texture.SurfaceBits(0).size() + texture.SurfaceBits(1).size();
+}
+
+void Decode(State& state, uint8_t pFormat, uint8_t eFormat, int side) {
+  auto texture = bench::MakeTexture(pFormat, eFormat, side, 1);
+  for (auto _ : state) {
+    if (!texture->PVR2BMP()) {
+      state.SkipWithError("PVR2BMP refused the texture");
+      break;
+    }
+    benchmark::DoNotOptimize(texture->SurfaceBits(0).data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * side * side);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(SurfaceBytes(*texture)));
+}
+
+void Encode(State& state, uint8_t pFormat, uint8_t eFormat, int side) {
+  auto texture = bench::MakeTexture(pFormat, eFormat, side, 2);
+  texture->PVR2BMP();
+  for (auto _ : state) {
+    texture->BMP2PVR();
+    benchmark::DoNotOptimize(texture->ChunkRecord().Data.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * side * side);
+  state.SetBytesProcessed(int64_t(state.iterations()) *
+                          int64_t(texture->ChunkRecord().Data.size()));
+}
+
+void RegisterCodec() {
+  for (const Format& d : kDataFormats) {
+    for (const Format& p : kPixelFormats) {
+      bench::Growth decodeGrowth{"PVR2BMP " + std::string(p.name) + " " + d.name, {}};
+      bench::Growth encodeGrowth{"BMP2PVR " + std::string(p.name) + " " + d.name, {}};
+      for (int side : kSides) {
+        // The baselines copy exactly the bytes the operation leaves behind.
+        auto probe = bench::MakeTexture(p.code, d.code, side, 1);
+        probe->PVR2BMP();
+        const std::string decodeBase = MemcpyBaseline(SurfaceBytes(*probe));
+        const std::string encodeBase = MemcpyBaseline(probe->ChunkRecord().Data.size());
+
+        const std::string decode = Name("PVR2BMP", p, d, side);
+        const std::string encode = Name("BMP2PVR", p, d, side);
+        benchmark::RegisterBenchmark(decode.c_str(), Decode, p.code, d.code, side)
+            ->UseRealTime()
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(encode.c_str(), Encode, p.code, d.code, side)
+            ->UseRealTime()
+            ->Unit(benchmark::kMicrosecond);
+        g_reporter->Add(bench::Comparison{decode, decodeBase, kCodecBudget, 0, "memcpy"});
+        g_reporter->Add(bench::Comparison{encode, encodeBase, kCodecBudget, 0, "memcpy"});
+        decodeGrowth.bySide.emplace_back(side, decode);
+        encodeGrowth.bySide.emplace_back(side, encode);
+      }
+      g_reporter->Add(decodeGrowth);
+      g_reporter->Add(encodeGrowth);
+    }
+  }
+}
+
+// ---- Selecting and drawing -------------------------------------------------------------
+
+// A picture box's persistent image: 32-bit pixels and a target device context over them.
+struct Target {
+  explicit Target(int side) : pixels(size_t(side) * side * 4) {
+    dc = platform::CreateTargetDC(pixels.data(), side, side, side * 4);
+  }
+  ~Target() { platform::DeleteDC(dc); }
+  std::vector<uint8_t> pixels;
+  platform::HDC dc;
+};
+
+// What the window does when a row is chosen: decode, then paint image and mask.
+void Select(State& state, uint8_t pFormat) {
+  auto texture = bench::MakeTexture(pFormat, 1, kBigSide, 3);
+  Target image(kBigSide), mask(kBigSide);
+  for (auto _ : state) {
+    texture->PVR2BMP();
+    texture->Draw(0, image.dc);
+    texture->Draw(1, mask.dc);
+    benchmark::DoNotOptimize(image.pixels.data());
+    benchmark::DoNotOptimize(mask.pixels.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * kBigSide * kBigSide);
+}
+
+void Draw(State& state) {
+  auto texture = bench::MakeTexture(0, 1, kBigSide, 4);
+  texture->PVR2BMP();
+  Target image(kBigSide);
+  for (auto _ : state) {
+    texture->Draw(0, image.dc);
+    benchmark::DoNotOptimize(image.pixels.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * kBigSide * kBigSide);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(image.pixels.size()));
+}
+
+void RegisterDrawing() {
+  const size_t targetBytes = size_t(kBigSide) * kBigSide * 4;
+  auto probe = bench::MakeTexture(0, 1, kBigSide, 3);
+  probe->PVR2BMP();
+  const std::string selectBase = MemcpyBaseline(SurfaceBytes(*probe) + 2 * targetBytes);
+  for (const Format& p : kPixelFormats) {
+    const std::string name = std::string("Select/") + p.name + "/twiddled/1024";
+    benchmark::RegisterBenchmark(name.c_str(), Select, p.code)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    g_reporter->Add(bench::Comparison{name, selectBase, 0, kFrameSeconds, "one 60 Hz frame"});
+  }
+  benchmark::RegisterBenchmark("Draw/1024", Draw)->UseRealTime()->Unit(benchmark::kMicrosecond);
+  g_reporter->Add(bench::Comparison{"Draw/1024", MemcpyBaseline(targetBytes), 0, 0, ""});
+}
+
+// ---- BMP files -----------------------------------------------------------------------
+
+std::string BitmapFile() {
+  static const std::string path = [] {
+    const std::string p = bench::ScratchPath("bitmap1024.bmp");
+    auto texture = bench::MakeTexture(0, 9, kBigSide, 5);
+    texture->PVR2BMP();
+    texture->SaveBitmap(0, p);
+    return p;
+  }();
+  return path;
+}
+
+void SaveBitmap(State& state) {
+  auto texture = bench::MakeTexture(0, 9, kBigSide, 6);
+  texture->PVR2BMP();
+  const std::string path = bench::ScratchPath("saved1024.bmp");
+  for (auto _ : state) {
+    if (!texture->SaveBitmap(0, path)) {
+      state.SkipWithError("SaveBitmap failed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * kBigSide * kBigSide);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bench::FileSize(path)));
+}
+
+void LoadBitMap(State& state) {
+  const std::string path = BitmapFile();
+  cPVR texture;
+  for (auto _ : state) {
+    if (!texture.LoadBitMap(path, "")) {
+      state.SkipWithError("LoadBitMap failed");
+      break;
+    }
+    benchmark::DoNotOptimize(texture.SurfaceBits(0).data());
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * kBigSide * kBigSide);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(SurfaceBytes(texture)));
+}
+
+void RegisterBitmaps() {
+  const size_t fileBytes = bench::FileSize(BitmapFile());
+  cPVR probe;
+  probe.LoadBitMap(BitmapFile(), "");
+  const std::string saveBase = MemcpyBaseline(fileBytes);
+  const std::string loadBase = MemcpyBaseline(SurfaceBytes(probe));
+  RegisterFileBaselines("bitmap1024", BitmapFile);
+  benchmark::RegisterBenchmark("SaveBitmap/1024", SaveBitmap)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("LoadBitMap/1024", LoadBitMap)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  g_reporter->Add(bench::Comparison{"SaveBitmap/1024", saveBase, 0, 0, ""});
+  g_reporter->Add(bench::Comparison{"SaveBitmap/1024", "write/bitmap1024", 0, 0, ""});
+  g_reporter->Add(bench::Comparison{"SaveBitmap/1024", "write+fsync/bitmap1024", 0, 0, ""});
+  g_reporter->Add(bench::Comparison{"LoadBitMap/1024", loadBase, 0, 0, ""});
+  g_reporter->Add(bench::Comparison{"LoadBitMap/1024", "read/bitmap1024", 0, 0, ""});
+}
+
+// ---- Archives ------------------------------------------------------------------------
+
+std::string LargeArchive() {
+  static const std::string path = [] {
+    const std::string p = bench::ScratchPath("textures500x256.pvm");
+    bench::WriteArchive(p, 500, 256);
+    return p;
+  }();
+  return path;
+}
+
+std::string SingleArchive() {
+  static const std::string path = [] {
+    const std::string p = bench::ScratchPath("texture1x1024.pvm");
+    bench::WriteArchive(p, 1, kBigSide);
+    return p;
+  }();
+  return path;
+}
+
+void OpenArchive(State& state, std::string (*archive)()) {
+  const std::string path = archive();
+  for (auto _ : state) {
+    state.PauseTiming();
+    ParseFuncts::CloseArchive();
+    state.ResumeTiming();
+    if (!ParseFuncts::OpenArchive(path)) {
+      state.SkipWithError("OpenArchive failed");
+      break;
+    }
+  }
+  ParseFuncts::CloseArchive();
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bench::FileSize(path)));
+}
+
+void SaveArchive(State& state, std::string (*archive)()) {
+  const std::string path = archive();
+  if (!ParseFuncts::OpenArchive(path)) {
+    state.SkipWithError("OpenArchive failed");
+    return;
+  }
+  for (auto _ : state) {
+    if (!ParseFuncts::SaveArchive(path)) {
+      state.SkipWithError("SaveArchive failed");
+      break;
+    }
+  }
+  ParseFuncts::CloseArchive();
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bench::FileSize(path)));
+}
+
+// Runs this program again in a mode that only opens the archive, so that the peak resident
+// size it reports belongs to the open alone and not to earlier benchmarks.
+void OpenArchivePeakMemory(State& state) {
+  const std::string path = LargeArchive();
+  char self[4096] = {};
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  long ok = 0, before = 0, peak = 0;
+  for (auto _ : state) {
+    if (n <= 0) break;
+    const std::string command = std::string("'") + self + "' --quarnel-open-peak='" + path + "'";
+    FILE* child = ::popen(command.c_str(), "r");
+    if (child == nullptr || std::fscanf(child, "%ld %ld %ld", &ok, &before, &peak) != 3) ok = 0;
+    if (child != nullptr) ::pclose(child);
+  }
+  if (!ok) {
+    state.SkipWithError("could not measure the peak memory of OpenArchive");
+    return;
+  }
+  state.counters["peak_bytes"] = double(peak);
+  state.counters["before_open_bytes"] = double(before);
+  state.counters["archive_bytes"] = double(bench::FileSize(path));
+}
+
+// The child's side: resident size before the open and the peak after it, in bytes.
+int ReportOpenPeak(const std::string& path) {
+  platform::SetMessageHook([](const platform::Message&) { return platform::Answer::Yes; });
+  long pages = 0, resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  const long before = resident * ::sysconf(_SC_PAGESIZE);
+  const bool ok = ParseFuncts::OpenArchive(path);
+  struct rusage usage {};
+  ::getrusage(RUSAGE_SELF, &usage);
+  std::printf("%d %ld %ld\n", ok ? 1 : 0, before, long(usage.ru_maxrss) * 1024);
+  return ok ? 0 : 1;
+}
+
+void RegisterArchives() {
+  struct Archive {
+    const char* label;
+    std::string (*path)();
+  };
+  for (const Archive& a : {Archive{"500x256", LargeArchive}, Archive{"1x1024", SingleArchive}}) {
+    const std::string label = a.label;
+    RegisterFileBaselines(label, a.path);
+    benchmark::RegisterBenchmark(("OpenArchive/" + label).c_str(), OpenArchive, a.path)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("SaveArchive/" + label).c_str(), SaveArchive, a.path)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    g_reporter->Add(bench::Comparison{"OpenArchive/" + label, "read/" + label, kArchiveBudget,
+                                      0, "read"});
+    g_reporter->Add(bench::Comparison{"SaveArchive/" + label, "write+fsync/" + label,
+                                      kArchiveBudget, 0, "write+fsync"});
+    g_reporter->Add(bench::Comparison{"SaveArchive/" + label, "write/" + label, 0, 0, ""});
+  }
+  benchmark::RegisterBenchmark("OpenArchive/500x256/peak_memory", OpenArchivePeakMemory)
+      ->Iterations(1)
+      ->Repetitions(1)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  g_reporter->Add(bench::CounterBudget{"OpenArchive/500x256/peak_memory", "peak_bytes",
+                                       "archive_bytes", kPeakMemoryBudget,
+                                       "whole process, peak resident size"});
+}
+
+bool HasFlag(int argc, char** argv, const char* prefix) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], prefix, std::strlen(prefix)) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  constexpr const char* kPeakFlag = "--quarnel-open-peak=";
+  if (argc == 2 && std::strncmp(argv[1], kPeakFlag, std::strlen(kPeakFlag)) == 0)
+    return ReportOpenPeak(argv[1] + std::strlen(kPeakFlag));
+
+  // Medians of repeated runs, unless the caller chose otherwise.
+  std::vector<char*> args(argv, argv + argc);
+  std::string repetitions = "--benchmark_repetitions=5";
+  std::string aggregatesOnly = "--benchmark_report_aggregates_only=true";
+  if (!HasFlag(argc, argv, "--benchmark_repetitions")) {
+    args.push_back(repetitions.data());
+    if (!HasFlag(argc, argv, "--benchmark_report_aggregates_only") &&
+        !HasFlag(argc, argv, "--benchmark_display_aggregates_only"))
+      args.push_back(aggregatesOnly.data());
+  }
+  int count = int(args.size());
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+
+  // SaveBitmap asks before it replaces a file; every question is answered Yes.
+  platform::SetMessageHook([](const platform::Message&) { return platform::Answer::Yes; });
+
+  bench::BudgetReporter reporter;
+  g_reporter = &reporter;
+  RegisterCodec();
+  RegisterDrawing();
+  RegisterBitmaps();
+  RegisterArchives();
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  bench::RemoveScratch();
+  return 0;
+}
