@@ -1,12 +1,17 @@
 // Reading, releasing and writing back a PVM archive.
 //
-// An archive is read whole, checked in full and only then put in place, so a refused file
-// leaves the editor exactly as it was. The writer puts every chunk back at the offset it was
-// read from and hands the whole new file to platform::ReplaceFile, so a failed save leaves
-// the old file.
+// An archive is checked in full (its header and every chunk header) before any texture is
+// built, and the new state is put in place only when every chunk has been read, so a
+// refused file leaves the editor exactly as it was. Chunks are read one at a time straight
+// into their textures: opening an archive takes little more memory than the textures
+// themselves. The writer streams the header, every chunk at the offset it was read from and
+// the old file's other bytes into platform::ReplaceFileFrom, so a failed save leaves the
+// old file, and no copy of the whole file is ever held in memory.
 #include "archive/ParseFuncts.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <span>
@@ -133,8 +138,10 @@ struct ParsedChunk {
   int16_t height;
 };
 
-// Checks the whole layout after the magic. Returns an empty string when the archive can be
-// read, else a sentence saying what is wrong. `headerSize` is H + 8.
+// Checks the whole layout after the magic, reading the chunk headers from the file. Returns
+// an empty string when the archive can be read, else a sentence saying what is wrong.
+// `start` holds the file's first bytes (up to 12); `headerSize` is H + 8. A chunk header
+// that cannot be read sets readError and ends the check.
 //
 //   offset  size  field
 //   4       4     H, int32: header bytes after this field
@@ -142,11 +149,12 @@ struct ParsedChunk {
 //   14      28    first name field, then one every NameStep(N) bytes
 //   H + 8         N chunks, each "PVRT", L (int32), pFormat, eFormat, reserved (2),
 //                 width (int16), height (int16), L - 8 data bytes
-std::string CheckLayout(Bytes file, int64_t& headerSize, std::vector<ParsedChunk>& chunks) {
-  const int64_t size = int64_t(file.size());
-  if (size < 12) return "The file ends inside the header, before its entry count.";
-  const int32_t H = I32At(file, 4);
-  const int16_t N = int16_t(U16At(file, 10));
+std::string CheckLayout(const platform::FileReader& file, Bytes start, int64_t& headerSize,
+                        std::vector<ParsedChunk>& chunks, std::string& readError) {
+  const int64_t size = int64_t(file.Size());
+  if (size < 12 || start.size() < 12) return "The file ends inside the header, before its entry count.";
+  const int32_t H = I32At(start, 4);
+  const int16_t N = int16_t(U16At(start, 10));
   if (H < 0) return "The header length is negative (" + std::to_string(H) + ").";
   headerSize = int64_t(H) + 8;
   if (headerSize < 12) {
@@ -164,6 +172,9 @@ std::string CheckLayout(Bytes file, int64_t& headerSize, std::vector<ParsedChunk
   }
 
   std::vector<ParsedChunk> found;
+  found.reserve(size_t(N));
+  std::array<uint8_t, kChunkHeaderSize> bytes{};
+  const Bytes chunkHeader(bytes);
   int64_t o = headerSize;
   for (int k = 1; k <= N; ++k) {
     const std::string which = "Texture " + std::to_string(k) + " (at offset " + std::to_string(o) + ")";
@@ -171,7 +182,8 @@ std::string CheckLayout(Bytes file, int64_t& headerSize, std::vector<ParsedChunk
       return "The header says it has " + std::to_string(N) + " entries, but the file ends before texture " +
              std::to_string(k) + ".";
     }
-    const int32_t L = I32At(file, size_t(o) + 4);
+    if (!file.ReadAt(uint64_t(o), bytes, readError)) return {};
+    const int32_t L = I32At(chunkHeader, 4);
     if (L < kSmallestChunkLength) {
       return which + " has a chunk length of " + std::to_string(L) +
              ", too small to hold any texel data.";
@@ -182,8 +194,8 @@ std::string CheckLayout(Bytes file, int64_t& headerSize, std::vector<ParsedChunk
       return which + " is " + std::to_string(int64_t(L) + 8) + " bytes long and runs " +
              std::to_string(overrun) + " bytes past the end of the file.";
     }
-    found.push_back({o, L, file[size_t(o) + 8], file[size_t(o) + 9], int16_t(U16At(file, size_t(o) + 12)),
-                     int16_t(U16At(file, size_t(o) + 14))});
+    found.push_back({o, L, chunkHeader[8], chunkHeader[9], int16_t(U16At(chunkHeader, 12)),
+                     int16_t(U16At(chunkHeader, 14))});
     if (k == N) break;
     // The next chunk may start right after this one, after a gap, or (length counted over
     // the whole chunk) 8 bytes before its end as read; anywhere else its header would be
@@ -200,14 +212,16 @@ std::string CheckLayout(Bytes file, int64_t& headerSize, std::vector<ParsedChunk
   return {};
 }
 
-// The data of a chunk as the archive's own reader saw it: bytes past the end of the file
-// read as zeros (only the last chunk's final bytes can be there).
-std::vector<uint8_t> ChunkData(Bytes file, const ParsedChunk& c) {
-  std::vector<uint8_t> data(size_t(c.length) - 8, 0);
-  const size_t from = size_t(c.offset) + kChunkHeaderSize;
-  const size_t available = std::min(data.size(), file.size() - std::min(file.size(), from));
-  std::copy_n(file.begin() + std::ptrdiff_t(from), available, data.begin());
-  return data;
+// Reads the data of a chunk as the archive's own reader saw it into `data`, which is reused
+// from chunk to chunk: bytes past the end of the file read as zeros (only the last chunk's
+// final bytes can be there).
+bool ReadChunkData(const platform::FileReader& file, const ParsedChunk& c, std::vector<uint8_t>& data,
+                   std::string& error) {
+  data.resize(size_t(c.length) - 8);
+  const uint64_t from = uint64_t(c.offset) + kChunkHeaderSize;
+  const size_t available = size_t(std::min<uint64_t>(data.size(), file.Size() - std::min(file.Size(), from)));
+  std::fill(data.begin() + std::ptrdiff_t(available), data.end(), uint8_t{0});
+  return file.ReadAt(from, std::span(data).first(available), error);
 }
 
 void Refuse(const std::string& path, const std::string& why) {
@@ -232,11 +246,11 @@ void ForgetIfLoadedFrom(const std::string& path) {
 
 // ---- Writing ---------------------------------------------------------------------------
 
-// One chunk as the writer lays it out.
-std::vector<uint8_t> ChunkBytes(const std::vector<uint8_t>& data, int16_t height, int16_t width,
-                                uint8_t pmat, uint8_t emat, int32_t length) {
+// The 16-byte header of a chunk as the writer lays it out; the L - 8 data bytes follow it.
+std::vector<uint8_t> ChunkHeaderBytes(int16_t height, int16_t width, uint8_t pmat, uint8_t emat,
+                                      int32_t length) {
   std::vector<uint8_t> out;
-  out.reserve(kChunkHeaderSize + data.size());
+  out.reserve(kChunkHeaderSize);
   out.insert(out.end(), {'P', 'V', 'R', 'T'});  // magic, whatever the file held
   PutI32(out, length);                           // L
   out.push_back(pmat);                           // pixel format
@@ -244,15 +258,24 @@ std::vector<uint8_t> ChunkBytes(const std::vector<uint8_t>& data, int16_t height
   PutU16(out, 0);                                // reserved, always 0
   PutU16(out, uint16_t(width));                  // width
   PutU16(out, uint16_t(height));                 // height
-  out.insert(out.end(), data.begin(), data.end());  // L - 8 data bytes
   return out;
 }
 
-// Writes bytes at an absolute offset, lengthening the file where they go past its end.
-void Overlay(std::vector<uint8_t>& file, int64_t at, const std::vector<uint8_t>& bytes) {
-  const size_t end = size_t(at) + bytes.size();
-  if (file.size() < end) file.resize(end, 0);
-  std::copy(bytes.begin(), bytes.end(), file.begin() + std::ptrdiff_t(at));
+// Hands the old file's bytes from `from` up to `to` to the sink, zeros where the old file
+// (possibly none) ends before them.
+bool CopyOldBytes(const platform::FileReader* old, uint64_t from, uint64_t to, std::vector<uint8_t>& buffer,
+                  const platform::ByteSink& sink, std::string& error) {
+  constexpr uint64_t kPiece = uint64_t{1} << 20;
+  while (from < to) {
+    const uint64_t n = std::min(to - from, kPiece);
+    buffer.assign(size_t(n), 0);
+    const uint64_t oldSize = old != nullptr ? old->Size() : 0;
+    const uint64_t held = from < oldSize ? std::min(n, oldSize - from) : 0;
+    if (held > 0 && !old->ReadAt(from, std::span(buffer).first(size_t(held)), error)) return false;
+    if (!sink(buffer)) return false;
+    from += n;
+  }
+  return true;
 }
 
 }  // namespace
@@ -260,21 +283,30 @@ void Overlay(std::vector<uint8_t>& file, int64_t at, const std::vector<uint8_t>&
 void AttachWindow(platform::EditorWindow* window) { gWindow = window; }
 
 bool OpenArchive(const std::string& path) {
-  std::vector<uint8_t> file;
+  platform::FileReader file;
   std::string error;
-  if (!platform::ReadWholeFile(path, file, error)) {
+  std::array<uint8_t, 12> startBytes{};
+  const bool opened = file.Open(path, error);
+  const std::span<uint8_t> start = std::span(startBytes).first(size_t(std::min<uint64_t>(12, file.Size())));
+  if (!opened || !file.ReadAt(0, start, error)) {
     ForgetIfLoadedFrom(path);
     ReportUnreadable(path, error);
     return false;
   }
-  if (file.size() < 4 || std::memcmp(file.data(), "PVMH", 4) != 0) {
+  if (start.size() < 4 || std::memcmp(start.data(), "PVMH", 4) != 0) {
     ForgetIfLoadedFrom(path);
     platform::ShowMessage({kNotAnArchive, "Hey!", platform::Buttons::Ok, platform::Icon::Critical});
     return false;
   }
   int64_t headerSize = 0;
   std::vector<ParsedChunk> chunks;
-  if (const std::string why = CheckLayout(file, headerSize, chunks); !why.empty()) {
+  const std::string why = CheckLayout(file, start, headerSize, chunks, error);
+  if (!error.empty()) {
+    ForgetIfLoadedFrom(path);
+    ReportUnreadable(path, error);
+    return false;
+  }
+  if (!why.empty()) {
     ForgetIfLoadedFrom(path);
     Refuse(path, why);
     return false;
@@ -282,16 +314,26 @@ bool OpenArchive(const std::string& path) {
 
   // Everything is known to be inside the file (or, for the last chunk, at most its 8 final
   // bytes past it); build the new state aside, then put it in place.
+  std::vector<uint8_t> header(static_cast<size_t>(headerSize));
   std::vector<std::unique_ptr<cPVR>> textures(chunks.size() + 1);
   std::vector<ChunkPlace> places;
   places.reserve(chunks.size());
-  for (size_t k = 0; k < chunks.size(); ++k) {
+  std::vector<uint8_t> data;
+  bool read = file.ReadAt(0, header, error);
+  for (size_t k = 0; read && k < chunks.size(); ++k) {
     const ParsedChunk& c = chunks[k];
+    read = ReadChunkData(file, c, data, error);
+    if (!read) break;
     textures[k + 1] = std::make_unique<cPVR>();
-    textures[k + 1]->LoadPVR(ChunkData(file, c), c.height, c.width, c.pFormat, c.eFormat, c.length);
+    textures[k + 1]->LoadPVR(data, c.height, c.width, c.pFormat, c.eFormat, c.length);
     places.push_back({c.offset, c.length});
   }
-  ArchiveHeader.assign(file.begin(), file.begin() + std::ptrdiff_t(headerSize));
+  if (!read) {
+    ForgetIfLoadedFrom(path);
+    ReportUnreadable(path, error);
+    return false;
+  }
+  ArchiveHeader = std::move(header);
   Textures = std::move(textures);
   gPlaces = std::move(places);
   gLoadedPath = path;
@@ -323,41 +365,72 @@ void CloseArchive() {
 bool SaveArchive(const std::string& path) {
   if (!gLoaded || path != gLoadedPath) return false;
 
-  // The file as it is now: the writer changes only the bytes it writes. A file deleted since
-  // it was opened is written anew.
-  std::vector<uint8_t> file;
+  // The file as it is now: the writer changes only the bytes it writes, and takes the others
+  // (gaps the 16-byte rule leaves, anything after the last chunk) from it while it writes. A
+  // file deleted since it was opened is written anew.
+  platform::FileReader file;
   std::string error;
-  if (!platform::ReadWholeFile(path, file, error)) {
+  const platform::FileReader* old = &file;
+  if (!file.Open(path, error)) {
     std::error_code ec;
     if (std::filesystem::exists(path, ec) || ec) {
       ReportUnwritten(path, error);
       return false;
     }
-    file.clear();
+    old = nullptr;
   }
 
-  Overlay(file, 0, ArchiveHeader);
   if (Textures.size() != gPlaces.size() + 1) {
     ReportUnwritten(path, "The textures no longer match the archive that was read.");
     return false;
   }
+  // A chunk of another size would overwrite its neighbour and move every later chunk.
+  const auto sizeChanged = [&](size_t k) {
+    return "Texture " + std::to_string(k) +
+           " no longer has the size it was read with, so it cannot go back in its place.";
+  };
   for (size_t k = 1; k < Textures.size(); ++k) {
-    const ChunkPlace& place = gPlaces[k - 1];
-    std::vector<uint8_t> data;
-    int16_t height = 0, width = 0;
-    uint8_t pmat = 0, emat = 0;
-    int32_t length = 0;
-    if (Textures[k] != nullptr) Textures[k]->SavePVR(data, height, width, pmat, emat, length);
-    // A chunk of another size would overwrite its neighbour and move every later chunk.
-    if (Textures[k] == nullptr || length != place.length || data.size() != size_t(length) - 8) {
-      ReportUnwritten(path, "Texture " + std::to_string(k) +
-                                " no longer has the size it was read with, so it cannot go back in its place.");
+    const PVRChunk* chunk = Textures[k] != nullptr ? &Textures[k]->ChunkRecord() : nullptr;
+    if (chunk == nullptr || chunk->Length != gPlaces[k - 1].length ||
+        chunk->Data.size() != size_t(chunk->Length) - 8) {
+      ReportUnwritten(path, sizeChanged(k));
       return false;
     }
-    Overlay(file, place.offset, ChunkBytes(data, height, width, pmat, emat, length));
   }
 
-  if (!platform::ReplaceFile(path, file, error)) {
+  // The new file, front to back. Each chunk goes where it was read; where one whose length
+  // counts the whole chunk runs into the next, the next one's header wins, as it would if
+  // every chunk were written in turn over the old file.
+  const platform::ByteSource source = [&](const platform::ByteSink& sink, std::string& sourceError) {
+    std::vector<uint8_t> data, buffer;
+    if (!sink(ArchiveHeader)) return false;
+    uint64_t written = ArchiveHeader.size();
+    for (size_t k = 1; k < Textures.size(); ++k) {
+      const ChunkPlace& place = gPlaces[k - 1];
+      const int64_t next = k < gPlaces.size() ? gPlaces[k].offset : INT64_MAX;
+      if (uint64_t(place.offset) < written || next - place.offset < int64_t(kChunkHeaderSize)) {
+        sourceError = sizeChanged(k);  // the reader never accepts such a layout
+        return false;
+      }
+      if (!CopyOldBytes(old, written, uint64_t(place.offset), buffer, sink, sourceError)) return false;
+      int16_t height = 0, width = 0;
+      uint8_t pmat = 0, emat = 0;
+      int32_t length = 0;
+      Textures[k]->SavePVR(data, height, width, pmat, emat, length);
+      if (length != place.length || data.size() != size_t(length) - 8) {
+        sourceError = sizeChanged(k);
+        return false;
+      }
+      const uint64_t room = std::min<uint64_t>(kChunkHeaderSize + data.size(), uint64_t(next - place.offset));
+      const std::vector<uint8_t> chunkHeader = ChunkHeaderBytes(height, width, pmat, emat, length);
+      if (!sink(chunkHeader)) return false;
+      if (!sink(std::span(data).first(size_t(room - kChunkHeaderSize)))) return false;
+      written = uint64_t(place.offset) + room;
+    }
+    const uint64_t oldSize = old != nullptr ? old->Size() : 0;
+    return CopyOldBytes(old, written, std::max(written, oldSize), buffer, sink, sourceError);
+  };
+  if (!platform::ReplaceFileFrom(path, source, error)) {
     ReportUnwritten(path, error);
     return false;
   }

@@ -52,7 +52,59 @@ bool WriteAll(int fd, const uint8_t* data, size_t size, int& err) {
   return true;
 }
 
+// Opens an ordinary file for reading; -1 with a sentence in error otherwise. Non-blocking,
+// so that a FIFO or device at the path is refused instead of waiting forever for a writer;
+// it changes nothing for an ordinary file.
+int OpenOrdinaryFile(const std::string& path, struct stat& st, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    error = Describe("Cannot open", path, errno);
+    return -1;
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "Cannot read " + path + ": it is not an ordinary file";
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Small pieces are gathered up to this size before they are written, so that a file made
+// of many short fields does not cost a system call per field.
+constexpr size_t kWriteBatchBytes = size_t{1} << 20;
+
 }  // namespace
+
+FileReader::~FileReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool FileReader::Open(const std::string& path, std::string& error) {
+  if (fd_ >= 0) ::close(fd_);
+  struct stat st {};
+  fd_ = OpenOrdinaryFile(path, st, error);
+  size_ = fd_ >= 0 ? uint64_t(st.st_size) : 0;
+  path_ = path;
+  return fd_ >= 0;
+}
+
+bool FileReader::ReadAt(uint64_t offset, std::span<uint8_t> out, std::string& error) const {
+  size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n = fd_ < 0 ? -1 : ::pread(fd_, out.data() + done, out.size() - done, off_t(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = Describe("Cannot read", path_, fd_ < 0 ? EBADF : errno);
+      return false;
+    }
+    if (n == 0) {
+      error = "Cannot read " + path_ + ": the file became shorter while it was read";
+      return false;
+    }
+    done += size_t(n);
+  }
+  return true;
+}
 
 bool FileExists(const std::string& path) {
   std::error_code ec;
@@ -61,19 +113,9 @@ bool FileExists(const std::string& path) {
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error,
                    uint64_t maxBytes) {
-  // Non-blocking, so that a FIFO or device at the path is refused below instead of
-  // waiting forever for a writer; it changes nothing for an ordinary file.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    error = Describe("Cannot open", path, errno);
-    return false;
-  }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    error = "Cannot read " + path + ": it is not an ordinary file";
-    ::close(fd);
-    return false;
-  }
+  const int fd = OpenOrdinaryFile(path, st, error);
+  if (fd < 0) return false;
   if (uint64_t(st.st_size) > maxBytes) {
     error = "Cannot read " + path + ": the file is too large";
     ::close(fd);
@@ -99,6 +141,11 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
 }
 
 bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+  return ReplaceFileFrom(
+      path, [&bytes](const ByteSink& sink, std::string&) { return sink(bytes); }, error);
+}
+
+bool ReplaceFileFrom(const std::string& path, const ByteSource& source, std::string& error) {
   // Through a symbolic link the file it names is replaced, as writing in place would; the
   // link itself stays. A dangling link is replaced by the new file.
   std::string target = path;
@@ -134,12 +181,38 @@ bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes, std
     return false;
   };
 
-  if ((err = InjectedFault(ReplaceStep::Write)) != 0) {
-    int ignored = 0;
-    WriteAll(fd, bytes.data(), bytes.size() / 2, ignored);
-    return fail(err);
+  const int injected = InjectedFault(ReplaceStep::Write);
+  int writeError = 0;
+  std::vector<uint8_t> batch;
+  const auto writeBatch = [&] {
+    if (writeError == 0 && !batch.empty() && !WriteAll(fd, batch.data(), batch.size(), writeError))
+      return false;
+    batch.clear();
+    return writeError == 0;
+  };
+  const ByteSink sink = [&](std::span<const uint8_t> piece) {
+    if (injected != 0) {
+      int ignored = 0;
+      WriteAll(fd, piece.data(), piece.size() / 2, ignored);
+      writeError = injected;
+      return false;
+    }
+    if (writeError != 0) return false;
+    if (batch.size() + piece.size() <= kWriteBatchBytes) {
+      if (batch.capacity() == 0) batch.reserve(kWriteBatchBytes);
+      batch.insert(batch.end(), piece.begin(), piece.end());
+      return true;
+    }
+    return writeBatch() && WriteAll(fd, piece.data(), piece.size(), writeError);
+  };
+  std::string sourceError;
+  const bool produced = source(sink, sourceError) && writeBatch();
+  if (injected != 0 || writeError != 0) return fail(injected != 0 ? injected : writeError);
+  if (!produced) {
+    fail(EIO);
+    error = sourceError.empty() ? Describe("Cannot write", path, EIO) : sourceError;
+    return false;
   }
-  if (!WriteAll(fd, bytes.data(), bytes.size(), err)) return fail(err);
   if (existed) {
     // Keeping owner and group only works for a privileged or owning user; without it the
     // file still gets its old permission bits.
