@@ -89,12 +89,12 @@ struct BmpFields {
 };
 
 // A BMP file of the picture's colours (or its alpha as red, for a mask), rows padded to 4
-// bytes, in the order the height's sign asks for.
+// bytes, in the order the height's sign asks for. The rows follow the headers and the gap,
+// or start at offBits when that lies further on; no rows for a width or height of 0 or less.
 inline std::vector<uint8_t> MakeBmp(const BmpFields& f, const model::Picture& p,
                                     bool mask = false) {
-  const size_t stride = model::Stride(f.width);
-  const uint32_t offBits =
-      f.offBits >= 0 ? uint32_t(f.offBits) : 14 + f.infoSize + f.gap;
+  const uint32_t headersEnd = 14 + f.infoSize + f.gap;
+  const uint32_t offBits = f.offBits >= 0 ? uint32_t(f.offBits) : headersEnd;
   std::vector<uint8_t> out;
   out.push_back('B');
   out.push_back('M');
@@ -113,18 +113,20 @@ inline std::vector<uint8_t> MakeBmp(const BmpFields& f, const model::Picture& p,
   PutU32(out, uint32_t(f.yPelsPerMeter));
   PutU32(out, f.clrUsed);
   PutU32(out, f.clrImportant);
-  out.resize(14 + size_t(f.infoSize) + f.gap, 0x5A);  // later header fields and the gap
-  out.resize(offBits, 0x5A);
+  out.resize(headersEnd, 0x5A);  // later header fields and the gap (or a shorter header)
+  if (offBits > out.size()) out.resize(offBits, 0x5A);
+  const int columns = f.width > 0 ? f.width : 0;
   const int rows = f.height < 0 ? -f.height : f.height;
+  const size_t stride = model::Stride(columns);
   for (int r = 0; r < rows; ++r) {
     const int y = f.height < 0 ? r : rows - 1 - r;  // picture row stored r-th
-    for (int x = 0; x < f.width; ++x) {
+    for (int x = 0; x < columns; ++x) {
       const model::Rgba c = p.at(x, y);
       out.push_back(mask ? 0 : c.b);
       out.push_back(mask ? 0 : c.g);
       out.push_back(mask ? c.a : c.r);
     }
-    for (size_t pad = size_t(f.width) * 3; pad < stride; ++pad) out.push_back(0);
+    for (size_t pad = size_t(columns) * 3; pad < stride; ++pad) out.push_back(0);
   }
   const uint32_t size = uint32_t(out.size());
   for (int s = 0; s < 4; ++s) out[2 + size_t(s)] = uint8_t(size >> (8 * s));
