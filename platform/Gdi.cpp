@@ -121,12 +121,12 @@ int SetDIBitsToDevice(HDC target, int destX, int destY, int width, int height, i
   const bool bottomUp = header.biHeight > 0;
 
   // Clip the rectangle: first to the picture's columns and the target's columns...
-  int64_t x0 = std::max<int64_t>({0, -int64_t(srcX), -int64_t(destX)});
-  int64_t x1 = std::min<int64_t>({int64_t(width), int64_t(header.biWidth) - srcX,
-                                  int64_t(canvas.width) - destX});
+  const int64_t x0 = std::max<int64_t>({0, -int64_t(srcX), -int64_t(destX)});
+  const int64_t x1 = std::min<int64_t>({int64_t(width), int64_t(header.biWidth) - srcX,
+                                        int64_t(canvas.width) - destX});
+  if (x1 <= x0) return 0;
   // ...then row by row to the picture, the rows held and the target.
   int painted = 0;
-  if (x1 <= x0) return 0;
   const size_t columns = size_t(x1 - x0);
   for (int64_t y = std::max<int64_t>(0, -int64_t(destY)); y < height; ++y) {
     const int64_t dy = destY + y;

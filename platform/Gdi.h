@@ -40,7 +40,8 @@ HDC CreateCompatibleDC();
 
 // A 24-bit, bottom-up, zero-filled section of the header's width and height; nullptr when
 // dc is null, the header is not 24-bit, its width or height is not positive, or the
-// section would take more than 1 GiB.
+// section would take more than 1 GiB. Its memory is taken only when something is first
+// drawn into it; until then it reads as black.
 HBITMAP CreateDIBSection(HDC dc, const BITMAPINFOHEADER& header);
 
 // Makes the section the drawing target of a memory device context. The section must stay

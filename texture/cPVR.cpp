@@ -77,6 +77,8 @@ bool IsPowerOfTwo(int32_t v) { return v > 0 && (v & (v - 1)) == 0; }
 
 }  // namespace
 
+// The texel passes take their row of the format table (the rows PixelFormats holds) as a
+// constant, so the divisions by powers of two and by 255 compile to shifts and multiplies.
 template <int Code>
 void cPVR::DecodeTexels(size_t count) {
   static constexpr PixelFormatInfo f = kPixelFormats[Code];
