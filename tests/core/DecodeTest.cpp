@@ -152,17 +152,6 @@ TEST(TextureDecoding, MatchesTheModelForEveryFormatOrderAndSize) {
   }
 }
 
-TEST(TextureDecoding, DecodingAgainGivesTheSamePicture) {
-  const auto data = model::RandomBytes(2 * 16 * 16, 7);
-  auto t = Texture(0, 1, 16, 16, data);
-  t->PVR2BMP();
-  const auto image = t->SurfaceBits(0);
-  const auto mask = t->SurfaceBits(1);
-  t->PVR2BMP();
-  EXPECT_EQ(t->SurfaceBits(0), image);
-  EXPECT_EQ(t->SurfaceBits(1), mask);
-}
-
 TEST(TextureDecoding, FormatsWithoutADecoderGiveBlackSurfacesOfTheTexturesSize) {
   struct Case {
     int pixelFormat, dataFormat, w, h;
