@@ -152,14 +152,6 @@ class cPVR {
     int16_t RowPadding = 0;     // each surface keeps its own
   };
 
-  // The running state of one reorder walk, set up by Twiddle for TwiddleBlock.
-  struct TwiddleWalk {
-    int32_t Side = 0;        // the image surface's width and height, a power of two
-    size_t Stride = 0;       // bytes per row of the image surface
-    int64_t PosOffset = 0;   // byte offset of TwiddlePos's pixel
-    bool Alpha = false;      // whether the mask's alpha moves with the image
-  };
-
   const Surface* SurfaceFor(int16_t Mode) const;  // nullptr for modes other than 0 and 1
   static void ReleaseSurface(Surface& surface);
   // Prepares `fresh` (holding nothing yet) as MakeNew builds a surface: header, row
@@ -186,21 +178,17 @@ class cPVR {
   bool AlphaTakesPart() const { return Mask.Bits.size() == Image.Bits.size(); }
   bool MaskShapedLikeImage() const;
 
-  void Twiddle(int16_t Mode);
-  void TwiddleBlock(int32_t X, int32_t Y, int32_t Size, int16_t Mode);
   // Rebuilds both surfaces at the given size holding what GetPixel reads there (alpha 0
   // where the mask gives none). False, changing nothing, when the size is too large.
   bool FitSurfacesTo(int32_t width, int32_t height);
-  template <int Code> void DecodeTexels(size_t count);
-  template <int Code> void EncodeTexels();
+  // The texel passes of a rectangular texture: `count` texels into the surfaces just
+  // built, and the surfaces (whatever their size, as GetPixel reads them) into Data.
+  void DecodeTexels(size_t count);
+  void EncodeTexels();
 
   Surface Image;
   Surface Mask;
-  std::vector<uint8_t> TwiddleMask;
-  std::vector<uint8_t> TwiddleImage;
   std::array<std::string, 2> BitmapPaths;
-  int64_t TwiddlePos = 0;
-  TwiddleWalk Walk;
   std::array<PixelFormatInfo, 3> PixelFormats{};
   PVRChunk Chunk;
 };

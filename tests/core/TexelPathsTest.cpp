@@ -1,0 +1,116 @@
+// The codec converts 16 texels a step on processors with a vector unit and one at a time
+// elsewhere; both must give the model's bytes. Sizes are picked to hit the steps' edges:
+// rows that are not a multiple of 16 texels, twiddled sides below and above the 16 x 8
+// blocks, and data that ends inside a block.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "TextureModel.h"
+#include "TextureTestSupport.h"
+#include "texture/TexelCodec.h"
+#include "texture/cPVR.h"
+
+using testing_support::Texture;
+
+namespace {
+
+// Runs a check once with the vector unit (where the processor has one) and once without.
+template <typename Check>
+void OnEveryPath(Check check) {
+  for (bool vector : {true, false}) {
+    SCOPED_TRACE(vector ? "vector unit" : "plain loops");
+    const bool previous = TexelCodec::AllowVectorUnit(vector);
+    check();
+    TexelCodec::AllowVectorUnit(previous);
+  }
+}
+
+struct Shape {
+  int order, w, h;
+};
+const Shape kShapes[] = {{9, 15, 3}, {9, 16, 2}, {9, 17, 4}, {9, 47, 5}, {9, 64, 9},
+                         {1, 2, 2},  {1, 8, 8},  {1, 16, 16}, {1, 32, 32}, {1, 128, 128}};
+
+void Paint(cPVR& t, const model::Picture& p) {
+  t.MakeNew(p.h, p.w, 0);
+  t.MakeNew(p.h, p.w, 1);
+  for (int y = 0; y < p.h; ++y)
+    for (int x = 0; x < p.w; ++x) {
+      const model::Rgba& c = p.at(x, y);
+      t.SetPixel(x, y, c.r, c.g, c.b, c.a);
+    }
+}
+
+TEST(TexelPaths, DecodeGivesTheModelsSurfaces) {
+  OnEveryPath([] {
+    uint32_t seed = 500;
+    for (int format = 0; format <= 2; ++format)
+      for (const Shape& s : kShapes) {
+        SCOPED_TRACE(testing::Message() << "format " << format << " order " << s.order << " "
+                                        << s.w << "x" << s.h);
+        const auto data = model::RandomBytes(size_t(s.w * s.h * 2), seed++);
+        auto t = Texture(format, s.order, s.w, s.h, data);
+        ASSERT_TRUE(t->PVR2BMP());
+        const model::Picture expected = model::Decode(format, s.order, s.w, s.h, data);
+        EXPECT_TRUE(t->SurfaceBits(0) == model::SurfaceBytes(expected, false));
+        EXPECT_TRUE(t->SurfaceBits(1) == model::SurfaceBytes(expected, true));
+      }
+  });
+}
+
+// Short data ends inside a 16 x 8 block, and inside a tile of it; the rest stays black.
+TEST(TexelPaths, ShortTwiddledDataEndsInsideABlock) {
+  OnEveryPath([] {
+    for (size_t texels : {size_t(0), size_t(63), size_t(64), size_t(200), size_t(1023)}) {
+      SCOPED_TRACE(texels);
+      const auto data = model::RandomBytes(2 * texels + 1, uint32_t(texels));
+      auto t = Texture(0, 1, 32, 32, data);
+      ASSERT_TRUE(t->PVR2BMP());
+      const model::Picture expected = model::Decode(0, 1, 32, 32, data);
+      EXPECT_TRUE(t->SurfaceBits(0) == model::SurfaceBytes(expected, false));
+      EXPECT_TRUE(t->SurfaceBits(1) == model::SurfaceBytes(expected, true));
+    }
+  });
+}
+
+TEST(TexelPaths, EncodeGivesTheModelsTexels) {
+  OnEveryPath([] {
+    uint32_t seed = 900;
+    for (int format = 0; format <= 2; ++format)
+      for (const Shape& s : kShapes) {
+        SCOPED_TRACE(testing::Message() << "format " << format << " order " << s.order << " "
+                                        << s.w << "x" << s.h);
+        const model::Picture picture = model::RandomPicture(s.w, s.h, seed++);
+        const auto before = model::RandomBytes(size_t(s.w * s.h * 2), seed++);
+        auto t = Texture(format, s.order, s.w, s.h, before);
+        Paint(*t, picture);
+        t->BMP2PVR();
+        EXPECT_EQ(t->ChunkRecord().Data,
+                  model::Encode(format, s.order, s.w, s.h, picture, true, before));
+      }
+  });
+}
+
+// Without a mask every texel gets alpha 0, whatever the image holds.
+TEST(TexelPaths, EncodeWithoutAMaskGivesAlphaZero) {
+  OnEveryPath([] {
+    const int side = 32;
+    const model::Picture picture = model::RandomPicture(side, side, 77);
+    const std::vector<uint8_t> image = model::SurfaceBytes(picture, false);
+    const size_t stride = model::Stride(side);
+    for (int format = 0; format <= 2; ++format) {
+      SCOPED_TRACE(format);
+      std::vector<uint8_t> rows(side * side * 2), twiddled(side * side * 2);
+      for (int y = 0; y < side; ++y)
+        TexelCodec::EncodeRow(format, image.data() + size_t(side - 1 - y) * stride, nullptr, side,
+                              rows.data() + size_t(y) * side * 2);
+      TexelCodec::EncodeTwiddled(format, image.data(), nullptr, stride, side, twiddled.data());
+      const std::vector<uint8_t> none(size_t(side * side * 2));
+      EXPECT_EQ(rows, model::Encode(format, 9, side, side, picture, false, none));
+      EXPECT_EQ(twiddled, model::Encode(format, 1, side, side, picture, false, none));
+    }
+  });
+}
+
+}  // namespace
