@@ -59,53 +59,53 @@ pvm_bytes::Entry Encode(const SampleTexture& t) {
 std::vector<SampleTexture> Samples() {
   return {
       // ARGB1555, rectangular: a sunset sky with a sun; the corners are cut away (alpha 0).
-      {"sunset_argb1555", 0, 9, 64, 32,
+      {"sunset_argb1555", 0, 9, 128, 64,
        [](int x, int y) {
-         const double t = y / 31.0;
+         const double t = y / 63.0;
          Rgba p{Clamp(255 - 40 * t), Clamp(200 - 150 * t), Clamp(60 + 150 * t), 255};
-         const double dx = x - 44, dy = y - 20;
-         if (dx * dx + dy * dy < 64) p = {255, 240, 120, 255};
-         const int cx = std::min(x, 63 - x), cy = std::min(y, 31 - y);
-         if (cx + cy < 6) p.a = 0;
+         const double dx = x - 88, dy = y - 40;
+         if (dx * dx + dy * dy < 256) p = {255, 240, 120, 255};
+         const int cx = std::min(x, 127 - x), cy = std::min(y, 63 - y);
+         if (cx + cy < 12) p.a = 0;
          return p;
        }},
       // RGB565, twiddled: a checkerboard with a colour ramp; no alpha in this format.
-      {"checker_rgb565", 1, 1, 64, 64,
+      {"checker_rgb565", 1, 1, 128, 128,
        [](int x, int y) {
-         const bool dark = ((x / 8) + (y / 8)) % 2 == 0;
+         const bool dark = ((x / 16) + (y / 16)) % 2 == 0;
          const double k = dark ? 0.45 : 1.0;
-         return Rgba{Clamp(k * x * 4), Clamp(k * 200), Clamp(k * y * 4), 0};
+         return Rgba{Clamp(k * x * 2), Clamp(k * 200), Clamp(k * y * 2), 0};
        }},
       // ARGB4444, twiddled: a soft glow whose alpha fades from the middle outwards.
-      {"glow_argb4444", 2, 1, 64, 64,
+      {"glow_argb4444", 2, 1, 128, 128,
        [](int x, int y) {
-         const double d = std::hypot(x - 31.5, y - 31.5) / 32.0;
+         const double d = std::hypot(x - 63.5, y - 63.5) / 64.0;
          const double fade = std::fmax(0.0, 1.0 - d);
          return Rgba{Clamp(80 + 175 * fade), Clamp(160 + 95 * fade), 255, Clamp(255 * fade)};
        }},
       // ARGB4444, rectangular: diagonal stripes, every other one half transparent.
-      {"stripes_argb4444", 2, 9, 128, 32,
+      {"stripes_argb4444", 2, 9, 256, 64,
        [](int x, int y) {
-         const int band = ((x + y) / 8) % 4;
+         const int band = ((x + y) / 16) % 4;
          const Rgba colours[4] = {{240, 80, 80, 255}, {240, 200, 64, 128},
                                   {64, 160, 240, 255}, {112, 224, 112, 128}};
          return colours[band];
        }},
       // ARGB1555, twiddled: an arrow pointing to the top-left corner, so a wrong texel
       // order or a flipped picture is plain to see; around it alpha is 0.
-      {"arrow_argb1555", 0, 1, 32, 32,
+      {"arrow_argb1555", 0, 1, 64, 64,
        [](int x, int y) {
-         const bool head = x + y < 20 && x >= 2 && y >= 2;
-         const bool shaft = std::abs(x - y) <= 2 && x + y < 54 && x > 4;
+         const bool head = x + y < 40 && x >= 4 && y >= 4;
+         const bool shaft = std::abs(x - y) <= 4 && x + y < 108 && x > 8;
          return (head || shaft) ? Rgba{250, 250, 250, 255} : Rgba{40, 40, 120, 0};
        }},
       // RGB565, rectangular: colour bars.
-      {"bars_rgb565", 1, 9, 32, 16,
+      {"bars_rgb565", 1, 9, 64, 32,
        [](int x, int) {
          const Rgba bars[8] = {{255, 255, 255, 0}, {255, 255, 0, 0}, {0, 255, 255, 0},
                                {0, 255, 0, 0},     {255, 0, 255, 0}, {255, 0, 0, 0},
                                {0, 0, 255, 0},     {0, 0, 0, 0}};
-         return bars[x / 4];
+         return bars[x / 8];
        }},
   };
 }

@@ -189,6 +189,7 @@ class EditorTest : public ::testing::Test {
 
   void TearDown() override {
     form.reset();
+    ParseFuncts::CloseArchive();  // no window attached any more: resets the module only
     ParseFuncts::Textures.clear();
     Form1::SetHelpOpener(previousHelp_);
     platform::SetMessageHook(previousMessages_);
