@@ -133,11 +133,27 @@ std::string SizeText(int64_t width, int64_t height) {
   return std::to_string(width) + "x" + std::to_string(height);
 }
 
+// Whether the codec reads and writes the chunk's texels; others are carried unchanged.
+bool HasCodec(const PVRChunk& chunk) {
+  return chunk.pFormat <= 2 && (chunk.eFormat == 9 || chunk.eFormat == 1);
+}
+
+std::string FormatsText(const PVRChunk& chunk) {
+  return "pixel format " + std::to_string(chunk.pFormat) + ", data format " +
+         std::to_string(chunk.eFormat);
+}
+
 // Decodes a texture into its surfaces as the editor's selection does; refuses (with a
 // message) one whose surfaces cannot be built, so no file is written from missing pixels.
 bool Decode(cPVR& texture, uint64_t row) {
-  if (texture.PVR2BMP() && texture.HasSurface(0) && texture.HasSurface(1)) return true;
   const PVRChunk& chunk = texture.ChunkRecord();
+  if (texture.PVR2BMP() && texture.HasSurface(0) && texture.HasSurface(1)) {
+    if (!HasCodec(chunk)) {
+      Say("Note: the texture in row " + std::to_string(row) + " is stored in a format Quarnel " +
+          "does not decode (" + FormatsText(chunk) + "); its image and mask are black.");
+    }
+    return true;
+  }
   Say("The texture in row " + std::to_string(row) + " cannot be decoded: it is " +
       SizeText(chunk.Width, chunk.Height) + " texels with " + std::to_string(chunk.Data.size()) +
       " data bytes.");
@@ -176,6 +192,15 @@ void NoteImportedSizes(const cPVR& texture, uint64_t row, const std::string& ima
     Say("Note: " + mask + " is " + SizeText(maskInfo.biWidth, maskInfo.biHeight) +
         " pixels but " + image + " is " + SizeText(texture.Width(), texture.Height()) + ".");
   }
+}
+
+// The refusal for a texture the codec would leave as it is: importing into it would change
+// nothing, and saying it worked would be wrong.
+bool RefuseWithoutCodec(const cPVR& texture, uint64_t row, const std::string& prefix) {
+  if (HasCodec(texture.ChunkRecord())) return false;
+  Say(prefix + "the texture in row " + std::to_string(row) + " is stored in a format Quarnel " +
+      "does not encode (" + FormatsText(texture.ChunkRecord()) + ") and was left as it is.");
+  return true;
 }
 
 // The editor's Import on one texture: load the files, then encode into the chunk.
@@ -263,8 +288,8 @@ int InfoCommand(const std::string& archive) {
   }
   const size_t textures = ParseFuncts::Textures.empty() ? 0 : ParseFuncts::Textures.size() - 1;
   if (textures > listed) {
-    Say("Note: " + Plural(textures - listed, "texture") + " after row " +
-        std::to_string(listed) + " are not listed (a name field has no end) and cannot be " +
+    Say("Note: the archive holds " + std::to_string(textures - listed) + " more textures after " +
+        "the listed rows; a name field without an end stops the list, so they cannot be " +
         "exported or imported.");
   }
   return kSuccess;
@@ -336,6 +361,7 @@ int ImportCommand(const std::string& archive, uint64_t row, const std::string& i
   if (!session.Open(archive)) return kRefused;
   cPVR* texture = session.TextureOfRow(row, archive);
   if (texture == nullptr) return kRefused;
+  if (RefuseWithoutCodec(*texture, row, "Nothing was imported: ")) return kRefused;
   if (!ImportInto(session, *texture, row, image, mask)) return kRefused;
   return Save(session, archive, backup) ? kSuccess : kRefused;
 }
@@ -364,6 +390,7 @@ int ImportAllCommand(const std::string& archive, const std::string& folder, bool
 
     cPVR* texture = session.TextureOfRow(row, archive);
     if (texture == nullptr) return kRefused;
+    if (RefuseWithoutCodec(*texture, row, "Note: " + imageFile + " was not imported: ")) continue;
     if (!ImportInto(session, *texture, row, pathOf(imageFile), withMask ? pathOf(maskFile) : "")) {
       Say("Nothing was imported; " + archive + " was not written.");
       return kRefused;

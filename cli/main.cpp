@@ -150,8 +150,10 @@ int main(int argc, char* argv[]) {
   const std::string mask = count == 4 ? positional[4] : "";
   if (image.empty()) return UsageError("IMAGE must name a file");
   if (name == "export" && !mask.empty()) {
-    std::error_code ec;
-    if (std::filesystem::weakly_canonical(image, ec) == std::filesystem::weakly_canonical(mask, ec)) {
+    std::error_code imageError, maskError;
+    const auto imagePath = std::filesystem::weakly_canonical(image, imageError);
+    const auto maskPath = std::filesystem::weakly_canonical(mask, maskError);
+    if (image == mask || (!imageError && !maskError && imagePath == maskPath)) {
       return UsageError("the image and the mask cannot go to the same file");
     }
   }
