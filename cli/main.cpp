@@ -89,12 +89,16 @@ struct Command {
   size_t maxArguments;
   bool takesForce;
   bool takesBackup;
+  std::string_view synopsis;
 };
 
 constexpr Command kCommands[] = {
-    {"list", 1, 1, false, false},       {"info", 1, 1, false, false},
-    {"export", 3, 4, true, false},      {"export-all", 2, 2, true, false},
-    {"import", 3, 4, false, true},      {"import-all", 2, 2, false, true},
+    {"list", 1, 1, false, false, "list ARCHIVE"},
+    {"info", 1, 1, false, false, "info ARCHIVE"},
+    {"export", 3, 4, true, false, "export ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--force]"},
+    {"export-all", 2, 2, true, false, "export-all ARCHIVE DIR [--force]"},
+    {"import", 3, 4, false, true, "import ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--backup]"},
+    {"import-all", 2, 2, false, true, "import-all ARCHIVE DIR [--backup]"},
 };
 
 }  // namespace
@@ -133,7 +137,8 @@ int main(int argc, char* argv[]) {
   if (command == nullptr) return UsageError("unknown command " + name);
   const size_t count = positional.size() - 1;
   if (count < command->minArguments || count > command->maxArguments) {
-    return UsageError("wrong number of arguments for " + name);
+    return UsageError("wrong number of arguments; usage: quarnel-cli " +
+                      std::string(command->synopsis));
   }
   if (force && !command->takesForce) return UsageError(name + " does not take --force");
   if (backup && !command->takesBackup) return UsageError(name + " does not take --backup");
