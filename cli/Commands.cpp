@@ -133,14 +133,21 @@ std::string SizeText(int64_t width, int64_t height) {
   return std::to_string(width) + "x" + std::to_string(height);
 }
 
-// Whether the codec reads and writes the chunk's texels; others are carried unchanged.
+// Whether the codec reads and writes the chunk's texels (cPVR decodes the rest black and
+// encodes nothing into it): a known pixel format, rectangular or square power-of-two
+// twiddled texels, and data holding every texel.
 bool HasCodec(const PVRChunk& chunk) {
-  return chunk.pFormat <= 2 && (chunk.eFormat == 9 || chunk.eFormat == 1);
+  if (chunk.pFormat > 2 || chunk.Width < 1 || chunk.Height < 1) return false;
+  if (chunk.Data.size() / 2 < size_t(chunk.Width) * size_t(chunk.Height)) return false;
+  if (chunk.eFormat == 9) return true;
+  const auto side = uint32_t(chunk.Width);
+  return chunk.eFormat == 1 && chunk.Width == chunk.Height && (side & (side - 1)) == 0;
 }
 
 std::string FormatsText(const PVRChunk& chunk) {
   return "pixel format " + std::to_string(chunk.pFormat) + ", data format " +
-         std::to_string(chunk.eFormat);
+         std::to_string(chunk.eFormat) + ", " + SizeText(chunk.Width, chunk.Height) + ", " +
+         std::to_string(chunk.Data.size()) + " data bytes";
 }
 
 // Decodes a texture into its surfaces as the editor's selection does; refuses (with a
@@ -150,7 +157,7 @@ bool Decode(cPVR& texture, uint64_t row) {
   if (texture.PVR2BMP() && texture.HasSurface(0) && texture.HasSurface(1)) {
     if (!HasCodec(chunk)) {
       Say("Note: the texture in row " + std::to_string(row) + " is stored in a format Quarnel " +
-          "does not decode (" + FormatsText(chunk) + "); its image and mask are black.");
+          "does not decode (" + FormatsText(chunk) + "); what it cannot decode is black.");
     }
     return true;
   }
@@ -176,21 +183,13 @@ bool WriteSurface(Session& session, cPVR& texture, int16_t mode, const std::stri
   return false;
 }
 
-// Notes sizes that make an import come out other than the picture: the texture keeps its
-// own size, and a mask of another size than the image gives no usable alpha.
-void NoteImportedSizes(const cPVR& texture, uint64_t row, const std::string& image,
-                       const std::string& mask) {
+// Notes an image of another size than the texture: the texture keeps its own size.
+void NoteImportedSize(const cPVR& texture, uint64_t row, const std::string& image) {
   const PVRChunk& chunk = texture.ChunkRecord();
   if (texture.Width() != chunk.Width || texture.Height() != chunk.Height) {
     Say("Note: " + image + " is " + SizeText(texture.Width(), texture.Height()) +
         " pixels but the texture in row " + std::to_string(row) + " is " +
         SizeText(chunk.Width, chunk.Height) + "; the texture keeps its size.");
-  }
-  const platform::BITMAPINFOHEADER& maskInfo = texture.SurfaceInfo(1);
-  if (!mask.empty() &&
-      (maskInfo.biWidth != texture.Width() || maskInfo.biHeight != texture.Height())) {
-    Say("Note: " + mask + " is " + SizeText(maskInfo.biWidth, maskInfo.biHeight) +
-        " pixels but " + image + " is " + SizeText(texture.Width(), texture.Height()) + ".");
   }
 }
 
@@ -211,7 +210,7 @@ bool ImportInto(Session& session, cPVR& texture, uint64_t row, const std::string
     session.SayUnlessTold(before, "Cannot load " + image + ".");
     return false;
   }
-  NoteImportedSizes(texture, row, image, mask);
+  NoteImportedSize(texture, row, image);
   texture.BMP2PVR();
   return true;
 }

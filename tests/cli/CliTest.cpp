@@ -165,7 +165,7 @@ TEST(CliRefusals, RefusedInputsExitOneWithAMessage) {
       {{"import", a, "0", dir / "missing.bmp"}, dir / "missing.bmp" + "\n\nThis file does not exist."},
       {{"import", a, "0", dir / "exists.bmp", dir / "missing.bmp"}, "This file does not exist."},
       {{"import", a, "0", dir / "8bit.bmp"}, "Lazy coder alert: Only 24 bit bitmaps are supported..."},
-      {{"import", dir / "vq.pvm", "0", dir / "4x4.bmp"}, "does not encode (pixel format 2, data format 3)"},
+      {{"import", dir / "vq.pvm", "0", dir / "4x4.bmp"}, "does not encode (pixel format 2, data format 3, 4x4, 32 data bytes)"},
       {{"import-all", a, dir / "no-such-folder"}, "is not a folder"},
       {{"import-all", a, dir.path().string()}, "No texture files"},
   };
