@@ -357,6 +357,14 @@ TEST(CliImport, BackupIsMadeOnceAndNeverRefreshed) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("archive was not written"), std::string::npos);
   EXPECT_EQ(ReadFile(archive), before);
+
+  // The editor's rule would name the backup of dir/ab after the folder (dirBAK); refused.
+  WriteFile(dir / "ab", original);
+  const Outcome shortName = RunCli(dir, {"import", dir / "ab", "0", dir / "white.bmp", "--backup"});
+  EXPECT_EQ(shortName.status, 1);
+  EXPECT_NE(shortName.err.find("shorter than three characters"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir / "ab"), original);
+  EXPECT_FALSE(fs::exists(dir.path().string() + "BAK"));
 }
 
 }  // namespace
