@@ -4,6 +4,11 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define QUARNEL_VECTOR_UNIT 1
+#endif
+
 namespace platform {
 
 struct DibSection {
@@ -40,6 +45,52 @@ struct Canvas {
   int height = 0;
   int bytesPerPixel = 0;
 };
+
+// Widens `count` pixels of blue, green, red to 4 bytes each, the unused byte 0xFF. This is
+// most of what painting a surface into a window costs.
+void WidenPlain(const uint8_t* s, uint8_t* d, size_t count) {
+  for (size_t x = 0; x < count; ++x, s += 3, d += 4) {
+    d[0] = s[0];
+    d[1] = s[1];
+    d[2] = s[2];
+    d[3] = 0xFF;
+  }
+}
+
+#ifdef QUARNEL_VECTOR_UNIT
+// Sixteen pixels a step: 48 bytes in, 64 out, with byte shuffles (SSSE3, checked at run time).
+__attribute__((target("ssse3"))) void WidenVector(const uint8_t* s, uint8_t* d, size_t count) {
+  const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m128i opaque = _mm_set1_epi32(int32_t(0xFF000000u));
+  size_t x = 0;
+  for (; x + 16 <= count; x += 16, s += 48, d += 64) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32));
+    const __m128i quads[4] = {a, _mm_alignr_epi8(b, a, 12), _mm_alignr_epi8(c, b, 8),
+                              _mm_srli_si128(c, 4)};
+    for (int q = 0; q < 4; ++q)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16 * q),
+                       _mm_or_si128(_mm_shuffle_epi8(quads[q], spread), opaque));
+  }
+  WidenPlain(s, d, count - x);
+}
+
+bool HasVectorUnit() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") != 0;
+  }();
+  return has;
+}
+#endif
+
+void Widen(const uint8_t* s, uint8_t* d, size_t count) {
+#ifdef QUARNEL_VECTOR_UNIT
+  if (HasVectorUnit()) return WidenVector(s, d, count);
+#endif
+  WidenPlain(s, d, count);
+}
 
 bool CanvasOf(HDC dc, Canvas& canvas) {
   if (dc == nullptr) return false;
@@ -138,16 +189,10 @@ int SetDIBitsToDevice(HDC target, int destX, int destY, int width, int height, i
     if (memoryRow >= rowsHeld) continue;
     const uint8_t* s = bits + uint64_t(memoryRow) * stride + uint64_t(srcX + x0) * 3;
     uint8_t* d = canvas.top + ptrdiff_t(dy) * canvas.pitch + (destX + x0) * canvas.bytesPerPixel;
-    if (canvas.bytesPerPixel == 3) {
+    if (canvas.bytesPerPixel == 3)
       std::memcpy(d, s, columns * 3);
-    } else {
-      for (size_t x = 0; x < columns; ++x, s += 3, d += 4) {
-        d[0] = s[0];
-        d[1] = s[1];
-        d[2] = s[2];
-        d[3] = 0xFF;
-      }
-    }
+    else
+      Widen(s, d, columns);
     ++painted;
   }
   return painted;
