@@ -7,9 +7,11 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define QUARNEL_VECTOR_UNIT 1
-// Functions that use byte shuffles are built for SSSE3 alone and run only after the
-// processor has said it has it, so the rest of the program keeps the baseline instruction set.
+// Functions that use byte shuffles are built for SSSE3 (or AVX2) alone and run only after
+// the processor has said it has it, so the rest of the program keeps the baseline
+// instruction set.
 #define QUARNEL_SSSE3 __attribute__((target("ssse3")))
+#define QUARNEL_AVX2 __attribute__((target("avx2")))
 #endif
 
 namespace TexelCodec {
@@ -136,25 +138,30 @@ void EncodeTwiddledPlain(const uint8_t* image, const uint8_t* mask, size_t strid
 // such pairs (y1) turns eight rows of a tile into its eight registers in data order;
 // undoing those two steps turns them back into rows.
 
-bool& VectorUnitAllowed() {
-  static bool allowed = true;
-  return allowed;
+Path& PathLimit() {
+  static Path limit = Path::Avx512Vbmi;
+  return limit;
 }
 
 #ifdef QUARNEL_VECTOR_UNIT
 
-bool HasVectorUnit() {
-  static const bool has = [] {
+Path Available() {
+  static const Path widest = [] {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("ssse3") != 0;
+    if (__builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512bw"))
+      return Path::Avx512Vbmi;
+    if (__builtin_cpu_supports("avx2")) return Path::Avx2;
+    return __builtin_cpu_supports("ssse3") ? Path::Ssse3 : Path::Plain;
   }();
-  return has;
+  return widest;
 }
 
 struct Shuffles {
   // gather[c][r][lane]: where lane (pixel) finds channel c in source register r; -128
-  // (zero) where that byte is in another register.
-  alignas(16) int8_t gather[3][3][16];
+  // (zero) where that byte is in another register. Twice over, for both halves of an AVX2
+  // register, so that a shuffle can take its mask straight from memory.
+  alignas(32) int8_t gather[3][3][32];
   // scatter[r][c][lane]: which pixel's channel c fills byte lane of output register r.
   alignas(16) int8_t scatter[3][3][16];
 };
@@ -163,11 +170,11 @@ constexpr Shuffles MakeShuffles() {
   Shuffles s{};
   for (int c = 0; c < 3; ++c)
     for (int r = 0; r < 3; ++r)
-      for (int lane = 0; lane < 16; ++lane) {
-        const int byte = 3 * lane + c;
+      for (int lane = 0; lane < 32; ++lane) {
+        const int byte = 3 * (lane % 16) + c;
         s.gather[c][r][lane] = byte / 16 == r ? int8_t(byte % 16) : int8_t(-128);
         const int out = 16 * r + lane;
-        s.scatter[r][c][lane] = out % 3 == c ? int8_t(out / 3) : int8_t(-128);
+        if (lane < 16) s.scatter[r][c][lane] = out % 3 == c ? int8_t(out / 3) : int8_t(-128);
       }
   return s;
 }
@@ -364,13 +371,239 @@ QUARNEL_SSSE3 void EncodeTwiddledVector(const uint8_t* image, const uint8_t* mas
     }
 }
 
+
+// ---- AVX2: encoding 32 pixels a step --------------------------------------------------------
+//
+// The byte shuffles of AVX2 stay within each 128-bit half of a register, so each half
+// takes sixteen pixels of its own, exactly as the SSSE3 step does: two runs of a row for a
+// rectangular texture, rows y and y + 4 of a tile for a twiddled one.
+
+QUARNEL_AVX2 inline __m256i Load2(const uint8_t* low, const uint8_t* high) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+
+QUARNEL_AVX2 inline void Store2(uint8_t* p, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+QUARNEL_AVX2 inline __m256i Shuffle2(__m256i v, const int8_t* mask) {
+  return _mm256_shuffle_epi8(v, _mm256_load_si256(reinterpret_cast<const __m256i*>(mask)));
+}
+
+// Channel c of sixteen pixels at low and sixteen at high.
+QUARNEL_AVX2 inline __m256i Gather2(const uint8_t* low, const uint8_t* high, int c) {
+  return _mm256_or_si256(
+      _mm256_or_si256(Shuffle2(Load2(low, high), kShuffles.gather[c][0]),
+                      Shuffle2(Load2(low + 16, high + 16), kShuffles.gather[c][1])),
+      Shuffle2(Load2(low + 32, high + 32), kShuffles.gather[c][2]));
+}
+
+// ByteShare on both halves.
+template <bool High, int Shift, int32_t Mask>
+QUARNEL_AVX2 inline __m256i ByteShare2(__m256i x) {
+  constexpr int d = High ? Shift - 8 : Shift;
+  constexpr int32_t mask = (High ? Mask >> 8 : Mask) & 0xFF;
+  if constexpr (mask == 0 || d >= 8 || d <= -8) {
+    return _mm256_setzero_si256();
+  } else if constexpr (d >= 0) {
+    return _mm256_and_si256(_mm256_slli_epi16(x, d), _mm256_set1_epi8(char(mask & (0xFF << d))));
+  } else {
+    return _mm256_and_si256(_mm256_srli_epi16(x, -d), _mm256_set1_epi8(char(mask & (0xFF >> -d))));
+  }
+}
+
+// The texel bytes of 32 pixels from their channels (alpha only when Alpha), as Encode16
+// computes them for 16: t0 holds texels 0-7 of each half's sixteen, t1 texels 8-15.
+template <int Code, bool Alpha>
+QUARNEL_AVX2 inline void Combine32(__m256i b, __m256i g, __m256i r, __m256i a, __m256i& t0,
+                                   __m256i& t1) {
+  using F = Format<Code>;
+  constexpr auto f = F::f;
+  __m256i low = _mm256_or_si256(_mm256_or_si256(ByteShare2<false, F::RShift, f.RMask>(r),
+                                                ByteShare2<false, F::GShift, f.GMask>(g)),
+                                ByteShare2<false, -F::BShift, f.BMask>(b));
+  __m256i high = _mm256_or_si256(_mm256_or_si256(ByteShare2<true, F::RShift, f.RMask>(r),
+                                                 ByteShare2<true, F::GShift, f.GMask>(g)),
+                                 ByteShare2<true, -F::BShift, f.BMask>(b));
+  if constexpr (Alpha && f.AMask != 0) {
+    const __m256i field =
+        F::E == 255
+            ? _mm256_and_si256(_mm256_cmpeq_epi8(a, _mm256_set1_epi8(char(0xFF))), _mm256_set1_epi8(1))
+            : _mm256_and_si256(_mm256_srli_epi16(a, Log2(F::E)),
+                               _mm256_set1_epi8(char(0xFF >> Log2(F::E))));
+    low = _mm256_or_si256(low, ByteShare2<false, F::AShift, f.AMask>(field));
+    high = _mm256_or_si256(high, ByteShare2<true, F::AShift, f.AMask>(field));
+  }
+  t0 = _mm256_unpacklo_epi8(low, high);
+  t1 = _mm256_unpackhi_epi8(low, high);
+}
+
+// Sixteen pixels at image and sixteen at imageHigh (their alpha at mask and maskHigh).
+template <int Code, bool Alpha>
+QUARNEL_AVX2 inline void Encode32(const uint8_t* image, const uint8_t* imageHigh,
+                                  const uint8_t* mask, const uint8_t* maskHigh, __m256i& t0,
+                                  __m256i& t1) {
+  const bool alpha = Alpha && Format<Code>::f.AMask != 0;
+  Combine32<Code, Alpha>(Gather2(image, imageHigh, 0), Gather2(image, imageHigh, 1),
+                         Gather2(image, imageHigh, 2),
+                         alpha ? Gather2(mask, maskHigh, 2) : _mm256_setzero_si256(), t0, t1);
+}
+
+template <int Code, bool Alpha>
+QUARNEL_AVX2 void EncodeRowAvx2(const uint8_t* image, const uint8_t* mask, size_t count,
+                                uint8_t* texels) {
+  size_t j = 0;
+  for (; j + 32 <= count; j += 32) {
+    const uint8_t* m = Alpha ? mask + 3 * j : nullptr;
+    __m256i t0, t1;
+    Encode32<Code, Alpha>(image + 3 * j, image + 3 * j + 48, m, Alpha ? m + 48 : nullptr, t0, t1);
+    // Low halves hold texels j .. j + 15, high halves j + 16 .. j + 31.
+    Store2(texels + 2 * j, _mm256_permute2x128_si256(t0, t1, 0x20));
+    Store2(texels + 2 * j + 32, _mm256_permute2x128_si256(t0, t1, 0x31));
+  }
+  EncodeRowPlain<Code>(image + 3 * j, Alpha ? mask + 3 * j : nullptr, count - j, texels + 2 * j);
+}
+
+// StoreTile for rows held two to a register: register y holds row y in its low half and
+// row y + 4 in its high half (so the halves differ in y2).
+QUARNEL_AVX2 inline void StoreTile2(const __m256i rows[4], uint8_t* p) {
+  for (int x2 = 0; x2 < 2; ++x2) {
+    __m256i pairs[2];  // [y1], each half one y2
+    for (int y1 = 0; y1 < 2; ++y1) {
+      const int y = 2 * y1;
+      pairs[y1] = x2 == 0 ? _mm256_unpacklo_epi16(rows[y], rows[y + 1])
+                          : _mm256_unpackhi_epi16(rows[y], rows[y + 1]);
+    }
+    const __m256i x1Low = _mm256_unpacklo_epi64(pairs[0], pairs[1]);
+    const __m256i x1High = _mm256_unpackhi_epi64(pairs[0], pairs[1]);
+    // Registers x1 + 2 y2 + 4 x2 of the tile: (x1 0, y2 0), (1, 0), (0, 1), (1, 1).
+    Store2(p + 16 * (4 * x2), _mm256_permute2x128_si256(x1Low, x1High, 0x20));
+    Store2(p + 16 * (4 * x2 + 2), _mm256_permute2x128_si256(x1Low, x1High, 0x31));
+  }
+}
+
+template <int Code, bool Alpha>
+QUARNEL_AVX2 void EncodeTwiddledAvx2(const uint8_t* image, const uint8_t* mask, size_t stride,
+                                     size_t side, uint8_t* texels) {
+  for (size_t ty = 0; ty < side; ty += 8)
+    for (size_t tx = 0; tx < side; tx += 16) {
+      __m256i l[4], r[4];
+      for (size_t y = 0; y < 4; ++y) {
+        const size_t o = (side - 1 - (ty + y)) * stride + 3 * tx;
+        const size_t o4 = o - 4 * stride;  // row y + 4
+        Encode32<Code, Alpha>(image + o, image + o4, Alpha ? mask + o : nullptr,
+                              Alpha ? mask + o4 : nullptr, l[y], r[y]);
+      }
+      StoreTile2(l, texels + 2 * TwiddleIndex(tx, ty));
+      StoreTile2(r, texels + 2 * TwiddleIndex(tx + 8, ty));
+    }
+}
+
+
+// ---- AVX-512 byte permutes: the same 32 pixels with fewer shuffles ---------------------------
+//
+// With VBMI a byte permute reads across both halves of a register and from two registers
+// at once, so the 96 bytes of 32 pixels give up one channel in two permutes instead of
+// three shuffles, three merges and the lane juggling. The arithmetic is Combine32's.
+
+#define QUARNEL_VBMI __attribute__((target("avx2,avx512bw,avx512vl,avx512vbmi")))
+
+struct Permutes {
+  // For channel c, lane i reads byte 3i + c of the 96: from the first two registers
+  // through low[c] where that is below 64, else from the third through high[c].
+  alignas(32) int8_t low[3][32];
+  alignas(32) int8_t high[3][32];
+  uint32_t fromThird[3];  // lanes that take the third register
+};
+
+constexpr Permutes MakePermutes() {
+  Permutes p{};
+  for (int c = 0; c < 3; ++c)
+    for (int lane = 0; lane < 32; ++lane) {
+      const int byte = 3 * lane + c;
+      p.low[c][lane] = int8_t(byte < 64 ? byte : 0);
+      p.high[c][lane] = int8_t(byte < 64 ? 0 : byte - 64);
+      if (byte >= 64) p.fromThird[c] |= uint32_t{1} << lane;
+    }
+  return p;
+}
+
+constexpr Permutes kPermutes = MakePermutes();
+
+QUARNEL_VBMI inline __m256i GatherVbmi(__m256i first, __m256i second, __m256i third, int c) {
+  const __m256i low = _mm256_permutex2var_epi8(
+      first, _mm256_load_si256(reinterpret_cast<const __m256i*>(kPermutes.low[c])), second);
+  return _mm256_mask_permutexvar_epi8(
+      low, kPermutes.fromThird[c],
+      _mm256_load_si256(reinterpret_cast<const __m256i*>(kPermutes.high[c])), third);
+}
+
+// The 48 bytes at p and the 48 at q as one run of 96 bytes in three registers.
+QUARNEL_AVX2 inline void LoadRun(const uint8_t* p, const uint8_t* q, __m256i v[3]) {
+  v[0] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  v[1] = Load2(p + 32, q);
+  v[2] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 16));
+}
+
+// Encode32's result for sixteen pixels at image and sixteen at imageHigh, read as one run
+// of 96 bytes: 32 from image, 16 from each, 32 from imageHigh.
+template <int Code, bool Alpha>
+QUARNEL_VBMI inline void Encode32Vbmi(const uint8_t* image, const uint8_t* imageHigh,
+                                      const uint8_t* mask, const uint8_t* maskHigh,
+                                      __m256i& t0, __m256i& t1) {
+  __m256i px[3];
+  LoadRun(image, imageHigh, px);
+  __m256i a = _mm256_setzero_si256();
+  if constexpr (Alpha && Format<Code>::f.AMask != 0) {
+    __m256i m[3];
+    LoadRun(mask, maskHigh, m);
+    a = GatherVbmi(m[0], m[1], m[2], 2);
+  }
+  Combine32<Code, Alpha>(GatherVbmi(px[0], px[1], px[2], 0), GatherVbmi(px[0], px[1], px[2], 1),
+                         GatherVbmi(px[0], px[1], px[2], 2), a, t0, t1);
+}
+
+template <int Code, bool Alpha>
+QUARNEL_VBMI void EncodeRowVbmi(const uint8_t* image, const uint8_t* mask, size_t count,
+                                uint8_t* texels) {
+  size_t j = 0;
+  for (; j + 32 <= count; j += 32) {
+    const uint8_t* m = Alpha ? mask + 3 * j : nullptr;
+    __m256i t0, t1;
+    Encode32Vbmi<Code, Alpha>(image + 3 * j, image + 3 * j + 48, m, Alpha ? m + 48 : nullptr, t0, t1);
+    Store2(texels + 2 * j, _mm256_permute2x128_si256(t0, t1, 0x20));
+    Store2(texels + 2 * j + 32, _mm256_permute2x128_si256(t0, t1, 0x31));
+  }
+  EncodeRowPlain<Code>(image + 3 * j, Alpha ? mask + 3 * j : nullptr, count - j, texels + 2 * j);
+}
+
+template <int Code, bool Alpha>
+QUARNEL_VBMI void EncodeTwiddledVbmi(const uint8_t* image, const uint8_t* mask, size_t stride,
+                                     size_t side, uint8_t* texels) {
+  for (size_t ty = 0; ty < side; ty += 8)
+    for (size_t tx = 0; tx < side; tx += 16) {
+      __m256i l[4], r[4];
+      for (size_t y = 0; y < 4; ++y) {
+        const size_t o = (side - 1 - (ty + y)) * stride + 3 * tx;
+        const size_t o4 = o - 4 * stride;  // row y + 4
+        Encode32Vbmi<Code, Alpha>(image + o, image + o4, Alpha ? mask + o : nullptr,
+                                  Alpha ? mask + o4 : nullptr, l[y], r[y]);
+      }
+      StoreTile2(l, texels + 2 * TwiddleIndex(tx, ty));
+      StoreTile2(r, texels + 2 * TwiddleIndex(tx + 8, ty));
+    }
+}
+
 #else
 
-bool HasVectorUnit() { return false; }
+Path Available() { return Path::Plain; }
 
 #endif  // QUARNEL_VECTOR_UNIT
 
-bool UseVectorUnit() { return VectorUnitAllowed() && HasVectorUnit(); }
+// The path the calls take: the widest the processor has, within the limit.
+Path Chosen() { return std::min(Available(), PathLimit()); }
 
 // Calls fn with the pixel-format code as a compile-time constant.
 template <typename Fn>
@@ -384,26 +617,36 @@ void WithFormat(int pixelFormat, Fn&& fn) {
 
 }  // namespace
 
-void DecodeRow(int pixelFormat, const uint8_t* texels, size_t count, uint8_t* imageRow,
-               uint8_t* maskRow) {
+void DecodeRows(int pixelFormat, const uint8_t* texels, size_t columns, size_t rows,
+                uint8_t* imageRow, uint8_t* maskRow, ptrdiff_t pitch) {
   WithFormat(pixelFormat, [&](auto code) {
+    constexpr int C = decltype(code)::value;
+    auto decodeRow = &DecodeRowPlain<C>;
 #ifdef QUARNEL_VECTOR_UNIT
-    if (UseVectorUnit()) return DecodeRowVector<decltype(code)::value>(texels, count, imageRow, maskRow);
+    if (Chosen() >= Path::Ssse3) decodeRow = &DecodeRowVector<C>;
 #endif
-    DecodeRowPlain<decltype(code)::value>(texels, count, imageRow, maskRow);
+    for (size_t i = 0; i < rows; ++i)
+      decodeRow(texels + 2 * columns * i, columns, imageRow + pitch * ptrdiff_t(i),
+                maskRow + pitch * ptrdiff_t(i));
   });
 }
 
-void EncodeRow(int pixelFormat, const uint8_t* imageRow, const uint8_t* maskRow, size_t count,
-               uint8_t* texels) {
+void EncodeRows(int pixelFormat, const uint8_t* imageRow, const uint8_t* maskRow,
+                ptrdiff_t pitch, size_t columns, size_t rows, uint8_t* texels,
+                size_t texelRowBytes) {
   WithFormat(pixelFormat, [&](auto code) {
+    constexpr int C = decltype(code)::value;
+    const bool alpha = maskRow != nullptr;
+    auto encodeRow = &EncodeRowPlain<C>;
 #ifdef QUARNEL_VECTOR_UNIT
-    if (UseVectorUnit()) {
-      return maskRow != nullptr ? EncodeRowVector<decltype(code)::value, true>(imageRow, maskRow, count, texels)
-                                : EncodeRowVector<decltype(code)::value, false>(imageRow, nullptr, count, texels);
-    }
+    if (Chosen() == Path::Avx512Vbmi)
+      encodeRow = alpha ? &EncodeRowVbmi<C, true> : &EncodeRowVbmi<C, false>;
+    if (Chosen() == Path::Avx2) encodeRow = alpha ? &EncodeRowAvx2<C, true> : &EncodeRowAvx2<C, false>;
+    if (Chosen() == Path::Ssse3) encodeRow = alpha ? &EncodeRowVector<C, true> : &EncodeRowVector<C, false>;
 #endif
-    EncodeRowPlain<decltype(code)::value>(imageRow, maskRow, count, texels);
+    for (size_t i = 0; i < rows; ++i)
+      encodeRow(imageRow + pitch * ptrdiff_t(i), alpha ? maskRow + pitch * ptrdiff_t(i) : nullptr,
+                columns, texels + texelRowBytes * i);
   });
 }
 
@@ -412,7 +655,7 @@ void DecodeTwiddled(int pixelFormat, const uint8_t* texels, size_t count, uint8_
   count = std::min(count, side * side);
   WithFormat(pixelFormat, [&](auto code) {
 #ifdef QUARNEL_VECTOR_UNIT
-    if (side >= 16 && UseVectorUnit())
+    if (side >= 16 && Chosen() >= Path::Ssse3)
       return DecodeTwiddledVector<decltype(code)::value>(texels, count, image, mask, stride, side);
 #endif
     DecodeTwiddledPlain<decltype(code)::value>(texels, 0, count, image, mask, stride, side);
@@ -423,15 +666,26 @@ void EncodeTwiddled(int pixelFormat, const uint8_t* image, const uint8_t* mask, 
                     size_t side, uint8_t* texels) {
   WithFormat(pixelFormat, [&](auto code) {
 #ifdef QUARNEL_VECTOR_UNIT
-    if (side >= 16 && UseVectorUnit()) {
-      return mask != nullptr ? EncodeTwiddledVector<decltype(code)::value, true>(image, mask, stride, side, texels)
-                             : EncodeTwiddledVector<decltype(code)::value, false>(image, nullptr, stride, side, texels);
+    constexpr int C = decltype(code)::value;
+    if (side >= 16 && Chosen() == Path::Avx512Vbmi) {
+      return mask != nullptr ? EncodeTwiddledVbmi<C, true>(image, mask, stride, side, texels)
+                             : EncodeTwiddledVbmi<C, false>(image, nullptr, stride, side, texels);
+    }
+    if (side >= 16 && Chosen() == Path::Avx2) {
+      return mask != nullptr ? EncodeTwiddledAvx2<C, true>(image, mask, stride, side, texels)
+                             : EncodeTwiddledAvx2<C, false>(image, nullptr, stride, side, texels);
+    }
+    if (side >= 16 && Chosen() == Path::Ssse3) {
+      return mask != nullptr ? EncodeTwiddledVector<C, true>(image, mask, stride, side, texels)
+                             : EncodeTwiddledVector<C, false>(image, nullptr, stride, side, texels);
     }
 #endif
     EncodeTwiddledPlain<decltype(code)::value>(image, mask, stride, side, texels);
   });
 }
 
-bool AllowVectorUnit(bool allowed) { return std::exchange(VectorUnitAllowed(), allowed); }
+Path LimitPath(Path widest) { return std::exchange(PathLimit(), widest); }
+
+Path WidestPathAvailable() { return Available(); }
 
 }  // namespace TexelCodec

@@ -34,16 +34,20 @@ inline constexpr std::array<int32_t, 3> kAlphaScale{255, 1, 16};
 
 // Every function takes a pixel-format code below kPixelFormats.size(); the caller checks.
 
-// Decodes `count` texels into pixels 0 .. count - 1 of one row. The row must be black, as
-// a surface just built is: the colour bytes and the mask's alpha are written, and the
-// mask's blue and green bytes may be written with the zeros they hold.
-void DecodeRow(int pixelFormat, const uint8_t* texels, size_t count, uint8_t* imageRow,
-               uint8_t* maskRow);
+// Decodes `rows` rows of `columns` texels, one row after the other in the data, into
+// pixels 0 .. columns - 1 of surface rows that start at imageRow and maskRow and go down
+// the picture `pitch` bytes apart (negative for bottom-up surfaces). The rows must be
+// black, as a surface just built is: the colour bytes and the mask's alpha are written,
+// and the mask's blue and green bytes may be written with the zeros they hold.
+void DecodeRows(int pixelFormat, const uint8_t* texels, size_t columns, size_t rows,
+                uint8_t* imageRow, uint8_t* maskRow, ptrdiff_t pitch);
 
-// Encodes pixels 0 .. count - 1 of one row into `count` texels, low byte first. Without a
-// mask row every texel gets alpha 0.
-void EncodeRow(int pixelFormat, const uint8_t* imageRow, const uint8_t* maskRow, size_t count,
-               uint8_t* texels);
+// Encodes pixels 0 .. columns - 1 of `rows` surface rows (laid out as for DecodeRows) into
+// texels, low byte first, each row's texels `texelRowBytes` after the last row's. Without a
+// mask every texel gets alpha 0.
+void EncodeRows(int pixelFormat, const uint8_t* imageRow, const uint8_t* maskRow,
+                ptrdiff_t pitch, size_t columns, size_t rows, uint8_t* texels,
+                size_t texelRowBytes);
 
 // Decodes the first `count` texels (at most side x side) of a square twiddled texture into
 // black surfaces of side x side pixels, side a power of two: texel k lands on the pixel whose
@@ -57,8 +61,14 @@ void DecodeTwiddled(int pixelFormat, const uint8_t* texels, size_t count, uint8_
 void EncodeTwiddled(int pixelFormat, const uint8_t* image, const uint8_t* mask, size_t stride,
                     size_t side, uint8_t* texels);
 
-// For tests: false makes every call take the plain loops; true (the default) lets them use
-// the vector unit when the processor has one. Returns the setting it replaces.
-bool AllowVectorUnit(bool allowed);
+// The ways through the conversions, narrowest first.
+enum class Path { Plain, Ssse3, Avx2, Avx512Vbmi };
+
+// For tests: the widest path the calls may take (the default is the widest); a path the
+// processor lacks is never taken. Returns the setting it replaces.
+Path LimitPath(Path widest);
+
+// The widest path the processor offers.
+Path WidestPathAvailable();
 
 }  // namespace TexelCodec

@@ -71,17 +71,19 @@ bool IsPowerOfTwo(int32_t v) { return v > 0 && (v & (v - 1)) == 0; }
 
 void cPVR::DecodeTexels(size_t count) {
   // Both surfaces were just built at the texture's size, so a pixel sits at the same offset
-  // in both buffers.
+  // in both buffers. Display row i is memory row height - 1 - i.
   const size_t width = size_t(Chunk.Width);
   const size_t height = size_t(Chunk.Height);
-  const size_t stride = Stride(Image);
-  const uint8_t* texels = Chunk.Data.data();
-  for (size_t i = 0, n = 0; i < height && n < count; ++i) {
-    const size_t rowStart = (height - 1 - i) * stride;  // display row i, stored bottom-up
-    const size_t columns = std::min(width, count - n);
-    TexelCodec::DecodeRow(Chunk.pFormat, texels + 2 * n, columns, Image.Bits.data() + rowStart,
-                          Mask.Bits.data() + rowStart);
-    n += columns;
+  const ptrdiff_t stride = ptrdiff_t(Stride(Image));
+  const size_t top = (height - 1) * size_t(stride);
+  const size_t fullRows = std::min(height, count / width);
+  TexelCodec::DecodeRows(Chunk.pFormat, Chunk.Data.data(), width, fullRows,
+                         Image.Bits.data() + top, Mask.Bits.data() + top, -stride);
+  if (fullRows < height && count % width != 0) {  // short data ends inside this row
+    const size_t row = top - fullRows * size_t(stride);
+    TexelCodec::DecodeRows(Chunk.pFormat, Chunk.Data.data() + 2 * width * fullRows,
+                           count % width, 1, Image.Bits.data() + row, Mask.Bits.data() + row,
+                           -stride);
   }
 }
 
@@ -162,34 +164,31 @@ void cPVR::EncodeTexels() {
       for (size_t j = 0; j < width; ++j, out += 2) {
         GetPixel(int32_t(j), int32_t(i), R, G, B, A);
         const uint8_t pixel[3] = {B, G, R}, alpha[3] = {0, 0, A};
-        TexelCodec::EncodeRow(format, pixel, alpha, 1, out);
+        TexelCodec::EncodeRows(format, pixel, alpha, 0, 1, 1, out, 2);
       }
     return;
   }
 
-  // What GetPixel reads, row by row: the surface's own pixels where the texture overlaps
-  // it, its bottom-left pixel (offset 0) beyond its right and bottom edges.
+  // What GetPixel reads: the surface's own pixels where the texture overlaps it, its
+  // bottom-left pixel (offset 0) beyond its right and bottom edges.
   const bool alpha = AlphaTakesPart();
   const uint8_t* image = Image.Bits.data();
   const uint8_t* mask = alpha ? Mask.Bits.data() : nullptr;
   const size_t surfaceWidth = size_t(Image.Info.biWidth);
   const size_t surfaceHeight = size_t(Image.Info.biHeight);
-  const size_t stride = Stride(Image);
+  const ptrdiff_t stride = ptrdiff_t(Stride(Image));
+  const size_t top = (surfaceHeight - 1) * size_t(stride);
+  const size_t rows = std::min(height, surfaceHeight), columns = std::min(width, surfaceWidth);
+  TexelCodec::EncodeRows(format, image + top, alpha ? mask + top : nullptr, -stride, columns,
+                         rows, out, 2 * width);
+  if (rows == height && columns == width) return;
   uint8_t outside[2];
-  TexelCodec::EncodeRow(format, image, mask, 1, outside);
-  for (size_t i = 0; i < height; ++i) {
-    size_t j = 0;
-    if (i < surfaceHeight) {
-      const size_t rowStart = (surfaceHeight - 1 - i) * stride;
-      j = std::min(width, surfaceWidth);
-      TexelCodec::EncodeRow(format, image + rowStart, alpha ? mask + rowStart : nullptr, j, out);
-      out += 2 * j;
+  TexelCodec::EncodeRows(format, image, mask, 0, 1, 1, outside, 2);
+  for (size_t i = 0; i < height; ++i)
+    for (size_t j = i < rows ? columns : 0; j < width; ++j) {
+      out[2 * (i * width + j)] = outside[0];
+      out[2 * (i * width + j) + 1] = outside[1];
     }
-    for (; j < width; ++j, out += 2) {
-      out[0] = outside[0];
-      out[1] = outside[1];
-    }
-  }
 }
 
 // The surfaces are only read: a twiddled texture is encoded straight from the twiddled

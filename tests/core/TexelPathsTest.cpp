@@ -1,5 +1,5 @@
-// The codec converts 16 texels a step on processors with a vector unit and one at a time
-// elsewhere; both must give the model's bytes. Sizes are picked to hit the steps' edges:
+// The codec converts 16 or 32 texels a step on processors with a vector unit and one at a
+// time elsewhere; every path must give the model's bytes. Sizes are picked to hit the steps' edges:
 // rows that are not a multiple of 16 texels, twiddled sides below and above the 16 x 8
 // blocks, and data that ends inside a block.
 #include <gtest/gtest.h>
@@ -15,21 +15,24 @@ using testing_support::Texture;
 
 namespace {
 
-// Runs a check once with the vector unit (where the processor has one) and once without.
+// Runs a check on every path this processor offers, widest first.
 template <typename Check>
 void OnEveryPath(Check check) {
-  for (bool vector : {true, false}) {
-    SCOPED_TRACE(vector ? "vector unit" : "plain loops");
-    const bool previous = TexelCodec::AllowVectorUnit(vector);
+  using TexelCodec::Path;
+  const char* names[] = {"plain loops", "SSSE3", "AVX2", "AVX-512 VBMI"};
+  for (Path path : {Path::Avx512Vbmi, Path::Avx2, Path::Ssse3, Path::Plain}) {
+    if (path > TexelCodec::WidestPathAvailable()) continue;
+    SCOPED_TRACE(names[int(path)]);
+    const Path previous = TexelCodec::LimitPath(path);
     check();
-    TexelCodec::AllowVectorUnit(previous);
+    TexelCodec::LimitPath(previous);
   }
 }
 
 struct Shape {
   int order, w, h;
 };
-const Shape kShapes[] = {{9, 15, 3}, {9, 16, 2}, {9, 17, 4}, {9, 47, 5}, {9, 64, 9},
+const Shape kShapes[] = {{9, 15, 3}, {9, 16, 2}, {9, 17, 4}, {9, 47, 5}, {9, 64, 9}, {9, 81, 2},
                          {1, 2, 2},  {1, 8, 8},  {1, 16, 16}, {1, 32, 32}, {1, 128, 128}};
 
 void Paint(cPVR& t, const model::Picture& p) {
@@ -102,9 +105,8 @@ TEST(TexelPaths, EncodeWithoutAMaskGivesAlphaZero) {
     for (int format = 0; format <= 2; ++format) {
       SCOPED_TRACE(format);
       std::vector<uint8_t> rows(side * side * 2), twiddled(side * side * 2);
-      for (int y = 0; y < side; ++y)
-        TexelCodec::EncodeRow(format, image.data() + size_t(side - 1 - y) * stride, nullptr, side,
-                              rows.data() + size_t(y) * side * 2);
+      TexelCodec::EncodeRows(format, image.data() + (side - 1) * stride, nullptr,
+                             -ptrdiff_t(stride), side, side, rows.data(), 2 * side);
       TexelCodec::EncodeTwiddled(format, image.data(), nullptr, stride, side, twiddled.data());
       const std::vector<uint8_t> none(size_t(side * side * 2));
       EXPECT_EQ(rows, model::Encode(format, 9, side, side, picture, false, none));
