@@ -12,6 +12,7 @@
 // instruction set.
 #define QUARNEL_SSSE3 __attribute__((target("ssse3")))
 #define QUARNEL_AVX2 __attribute__((target("avx2")))
+#define QUARNEL_VBMI __attribute__((target("avx2,avx512bw,avx512vl,avx512vbmi")))
 #endif
 
 namespace TexelCodec {
@@ -507,8 +508,6 @@ QUARNEL_AVX2 void EncodeTwiddledAvx2(const uint8_t* image, const uint8_t* mask, 
 // With VBMI a byte permute reads across both halves of a register and from two registers
 // at once, so the 96 bytes of 32 pixels give up one channel in two permutes instead of
 // three shuffles, three merges and the lane juggling. The arithmetic is Combine32's.
-
-#define QUARNEL_VBMI __attribute__((target("avx2,avx512bw,avx512vl,avx512vbmi")))
 
 struct Permutes {
   // For channel c, lane i reads byte 3i + c of the 96: from the first two registers
