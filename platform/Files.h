@@ -18,7 +18,8 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
 
 // Replaces the file at path with exactly `bytes`, or leaves it as it was: the bytes go to a
 // temporary file beside it, which is flushed to disk and then renamed over it. An existing
-// file keeps its permissions. No temporary file is left behind, whatever fails.
+// file keeps its permissions. No temporary file is left behind, whatever fails; one left by
+// an earlier save whose process was killed is removed first.
 bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
 
 // Copies a file byte for byte to a new path, by the same all-or-nothing route.
