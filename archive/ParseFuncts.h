@@ -36,10 +36,19 @@ void AttachWindow(platform::EditorWindow* window);
 
 // Reads the archive at path. On success Textures, ArchiveHeader, the list and the status
 // hold the new archive. On failure the user is told what is wrong and nothing of the state
-// changes. Returns whether the archive was loaded.
+// changes, except that an archive loaded earlier from this same path can no longer be saved.
+// Returns whether the archive was loaded.
+//
+// Refused: files that cannot be read ("Whoops"), a missing "PVMH" magic ("Hey!"), and any
+// header or chunk that does not lie within the file ("Hey!", with the path and the fault).
+// Each chunk must end where the next one begins, counting its length either after the
+// length field or over the whole chunk, or before a gap of up to 6 bytes; the last chunk
+// may run up to 8 bytes past the end of the file (read as zeros) for the whole-chunk count.
 bool OpenArchive(const std::string& path);
 
-// Lists the entry names of the archive at path and sets the status to the loaded count.
+// Lists the entry names of the archive at path and sets the status to the loaded count. A
+// name field without a NUL ends the listing and leaves the status as it was. Names are
+// Windows-1252 and listed in UTF-8.
 void ReadEntries(const std::string& path);
 
 // Empties every slot, clears the list, sets the status to "No File Loaded" and clears
@@ -48,8 +57,10 @@ void CloseArchive();
 
 // Writes the loaded archive back over the file at path, in place: the header and every
 // chunk at the offsets they were read from, every other byte as it was. The file is
-// replaced whole or not at all. Writes nothing when no archive is loaded. On failure the
-// user is told and the file keeps its old bytes. Returns whether the file was written.
+// replaced whole or not at all. Writes nothing, silently, when no archive is loaded or path
+// is not the file it was read from. On failure (the file cannot be read or written, or a
+// texture's data no longer fits its chunk) the user is told and the file keeps its old
+// bytes. Returns whether the file was written.
 bool SaveArchive(const std::string& path);
 
 // Whether an archive is loaded (a successful OpenArchive since the last CloseArchive).

@@ -78,6 +78,10 @@ bool WriteAll(int fd, const uint8_t* data, size_t size, int& err) {
       err = errno;
       return false;
     }
+    if (n == 0) {  // no progress and no error: give up rather than spin
+      err = EIO;
+      return false;
+    }
     data += n;
     size -= size_t(n);
   }
@@ -93,7 +97,9 @@ bool FileExists(const std::string& path) {
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error,
                    uint64_t maxBytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO or device at the path is refused below instead of
+  // waiting forever for a writer; it changes nothing for an ordinary file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = Describe("Cannot open", path, errno);
     return false;
@@ -129,19 +135,31 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
 }
 
 bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+  // Through a symbolic link the file it names is replaced, as writing in place would; the
+  // link itself stays. A dangling link is replaced by the new file.
+  std::string target = path;
+  std::error_code ec;
+  if (std::filesystem::is_symlink(path, ec)) {
+    const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+    if (!ec) target = resolved.string();
+  }
+
   struct stat st {};
-  const bool existed = ::stat(path.c_str(), &st) == 0;
-  const mode_t mode = existed ? (st.st_mode & 07777) : 0644;
+  const bool existed = ::stat(target.c_str(), &st) == 0;
   // Renaming over a read-only file would succeed; writing it in place would not.
-  if (existed && ::access(path.c_str(), W_OK) != 0) {
+  if (existed && ::access(target.c_str(), W_OK) != 0) {
     error = Describe("Cannot write", path, errno);
     return false;
   }
 
-  RemoveStaleTemporaries(path);
-  const std::string temporary = TemporaryNameFor(path);
+  RemoveStaleTemporaries(target);
+  const std::string temporary = TemporaryNameFor(target);
   int err = InjectedFault(ReplaceStep::CreateTemporary);
-  const int fd = err ? -1 : ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  // A new file gets the usual permissions less the umask; an existing one keeps its own,
+  // set below once the temporary is ours.
+  const int fd = err ? -1
+                     : ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                              existed ? 0600 : 0666);
   if (fd < 0) {
     error = Describe("Cannot write", path, err ? err : errno);
     return false;
@@ -159,7 +177,12 @@ bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes, std
     return fail(err);
   }
   if (!WriteAll(fd, bytes.data(), bytes.size(), err)) return fail(err);
-  if (::fchmod(fd, mode) != 0) return fail(errno);
+  if (existed) {
+    // Keeping owner and group only works for a privileged or owning user; without it the
+    // file still gets its old permission bits.
+    [[maybe_unused]] const int owned = ::fchown(fd, st.st_uid, st.st_gid);
+    if (::fchmod(fd, st.st_mode & 07777) != 0) return fail(errno);
+  }
   if ((err = InjectedFault(ReplaceStep::Flush)) != 0) return fail(err);
   if (::fsync(fd) != 0) return fail(errno);
   if (::close(fd) != 0) {
@@ -168,14 +191,14 @@ bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes, std
     return false;
   }
   err = InjectedFault(ReplaceStep::Rename);
-  if (err != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (err != 0 || ::rename(temporary.c_str(), target.c_str()) != 0) {
     if (err == 0) err = errno;
     ::unlink(temporary.c_str());
     error = Describe("Cannot write", path, err);
     return false;
   }
   // Make the rename itself durable.
-  const std::string folder = std::filesystem::path(path).parent_path().string();
+  const std::string folder = std::filesystem::path(target).parent_path().string();
   const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);

@@ -12,14 +12,17 @@ namespace platform {
 // True when an ordinary file exists at path (a folder, or nothing, is false).
 bool FileExists(const std::string& path);
 
-// Reads the whole file. Refuses files larger than maxBytes rather than allocate for them.
+// Reads the whole file. Refuses files larger than maxBytes rather than allocate for them,
+// and anything that is not an ordinary file (a folder, a FIFO) without waiting on it.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error,
                    uint64_t maxBytes = uint64_t{4} << 30);
 
 // Replaces the file at path with exactly `bytes`, or leaves it as it was: the bytes go to a
 // temporary file beside it, which is flushed to disk and then renamed over it. An existing
-// file keeps its permissions. No temporary file is left behind, whatever fails; one left by
-// an earlier save whose process was killed is removed first.
+// file keeps its permissions; through a symbolic link the linked file is replaced and the
+// link stays. A new file gets 0666 less the umask. No temporary file is left behind,
+// whatever fails, and one left by an earlier save whose process was killed is removed
+// first. A file that may not be written is refused even where renaming would work.
 bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
 
 // Copies a file byte for byte to a new path, by the same all-or-nothing route.
