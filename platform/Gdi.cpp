@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 namespace platform {
 
 struct DibSection {
-  BITMAPINFOHEADER header;
+  BITMAPINFOHEADER header;    // biHeight > 0
   size_t stride = 0;
-  std::vector<uint8_t> bits;  // bottom row first
+  size_t size = 0;            // stride x height
+  // Bottom row first. Empty until something is drawn into the section: a section nobody
+  // drew into is black, and surfaces rebuilt at every selection then cost no memory here.
+  std::vector<uint8_t> bits;
 };
 
 struct DeviceContext {
@@ -25,10 +27,34 @@ struct DeviceContext {
 
 namespace {
 
-// Sections larger than this are refused rather than allocated (about 1.5 GB of pixels).
 constexpr uint64_t kMaxSectionBytes = uint64_t{1} << 30;
 
-uint64_t StrideOf(int32_t width) { return ((uint64_t(width) * 24 + 31) / 32) * 4; }
+uint64_t StrideOf(int64_t width) { return ((uint64_t(width) * 24 + 31) / 32) * 4; }
+
+// What a device context draws into, addressed with the top row first whatever the memory
+// order: row y starts at top + y * pitch.
+struct Canvas {
+  uint8_t* top = nullptr;
+  ptrdiff_t pitch = 0;
+  int width = 0;
+  int height = 0;
+  int bytesPerPixel = 0;
+};
+
+bool CanvasOf(HDC dc, Canvas& canvas) {
+  if (dc == nullptr) return false;
+  if (dc->pixels != nullptr) {
+    canvas = {dc->pixels, dc->bytesPerLine, dc->width, dc->height, 4};
+    return true;
+  }
+  DibSection* s = dc->selected;
+  if (s == nullptr) return false;
+  if (s->bits.empty()) s->bits.assign(s->size, 0);
+  const int h = s->header.biHeight;
+  canvas = {s->bits.data() + size_t(h - 1) * s->stride, -ptrdiff_t(s->stride), s->header.biWidth,
+            h, 3};
+  return true;
+}
 
 }  // namespace
 
@@ -43,16 +69,19 @@ HBITMAP CreateDIBSection(HDC dc, const BITMAPINFOHEADER& header) {
   auto* section = new DibSection;
   section->header = header;
   section->stride = size_t(stride);
-  section->bits.assign(size_t(size), 0);
+  section->size = size_t(size);
   return section;
 }
 
 void SelectObject(HDC dc, HBITMAP section) {
-  if (dc != nullptr) dc->selected = section;
+  if (dc != nullptr && dc->pixels == nullptr) dc->selected = section;
 }
 
+HBITMAP GetCurrentObject(HDC dc) { return dc != nullptr ? dc->selected : nullptr; }
+
 HDC CreateTargetDC(uint8_t* pixels, int width, int height, int bytesPerLine) {
-  if (pixels == nullptr || width < 0 || height < 0 || bytesPerLine < width * 4) return nullptr;
+  if (pixels == nullptr || width < 0 || height < 0 || int64_t(bytesPerLine) < int64_t(width) * 4)
+    return nullptr;
   auto* dc = new DeviceContext;
   dc->pixels = pixels;
   dc->width = width;
@@ -67,69 +96,61 @@ int GetDIBits(HDC dc, HBITMAP section, int startScan, int lines, uint8_t* bits, 
     return 0;
   if (header.biWidth != section->header.biWidth || header.biBitCount != 24) return 0;
   const size_t stride = section->stride;
-  const int available = section->header.biHeight - startScan;
-  int copied = std::min(lines, available);
-  if (copied <= 0) return 0;
-  copied = int(std::min<size_t>(size_t(copied), bitsSize / stride));
-  std::memcpy(bits, section->bits.data() + size_t(startScan) * stride, size_t(copied) * stride);
-  return copied;
+  const int available = section->header.biHeight - std::min(startScan, section->header.biHeight);
+  const size_t copied = std::min({size_t(lines), size_t(available), bitsSize / stride});
+  if (copied == 0) return 0;
+  if (section->bits.empty())
+    std::memset(bits, 0, copied * stride);
+  else
+    std::memcpy(bits, section->bits.data() + size_t(startScan) * stride, copied * stride);
+  return int(copied);
 }
 
 int SetDIBitsToDevice(HDC target, int destX, int destY, int width, int height, int srcX, int srcY,
                       int startScan, int lines, const uint8_t* bits, size_t bitsSize,
                       const BITMAPINFOHEADER& header) {
-  if (target == nullptr || target->pixels == nullptr || bits == nullptr) return 0;
-  if (header.biBitCount != 24 || header.biWidth <= 0 || header.biHeight <= 0) return 0;
-  if (width <= 0 || height <= 0 || lines <= 0 || srcX < 0 || srcY < 0 || startScan != 0)
-    return 0;
-  const size_t stride = size_t(StrideOf(header.biWidth));
-  const int rowsInBits = int(std::min<uint64_t>(uint64_t(lines), bitsSize / stride));
-  const int srcWidth = header.biWidth;
-  const int srcHeight = std::min(header.biHeight, rowsInBits);
-  // Source row srcY counts from the top of the picture, as the destination rows do.
-  for (int y = 0; y < height; ++y) {
-    const int dy = destY + y;
-    const int sy = srcY + y;  // from the top
-    if (dy < 0 || dy >= target->height) continue;
-    const int memoryRow = header.biHeight - 1 - sy;
-    if (sy >= header.biHeight || memoryRow < 0 || memoryRow >= srcHeight) continue;
-    const uint8_t* srcRow = bits + size_t(memoryRow) * stride;
-    uint8_t* dstRow = target->pixels + size_t(dy) * size_t(target->bytesPerLine);
-    for (int x = 0; x < width; ++x) {
-      const int dx = destX + x;
-      const int sx = srcX + x;
-      if (dx < 0 || dx >= target->width || sx >= srcWidth) continue;
-      const uint8_t* s = srcRow + size_t(sx) * 3;
-      uint8_t* d = dstRow + size_t(dx) * 4;
-      d[0] = s[0];
-      d[1] = s[1];
-      d[2] = s[2];
-      d[3] = 0xFF;
-    }
-  }
-  return lines;
-}
+  if (bits == nullptr || startScan != 0 || lines <= 0 || width <= 0 || height <= 0) return 0;
+  if (header.biBitCount != 24 || header.biWidth <= 0 || header.biHeight == 0) return 0;
+  Canvas canvas;
+  if (!CanvasOf(target, canvas)) return 0;
+  const int64_t pictureHeight = header.biHeight > 0 ? int64_t(header.biHeight)
+                                                    : -int64_t(header.biHeight);
+  const uint64_t stride = StrideOf(header.biWidth);
+  const int64_t rowsHeld =
+      int64_t(std::min<uint64_t>({uint64_t(lines), uint64_t(pictureHeight), bitsSize / stride}));
+  const bool bottomUp = header.biHeight > 0;
 
-bool BitBltOr(HDC dest, int destX, int destY, int width, int height, HDC source, int srcX,
-              int srcY) {
-  if (dest == nullptr || source == nullptr || dest->selected == nullptr ||
-      source->selected == nullptr)
-    return false;
-  const DibSection& s = *source->selected;
-  DibSection& d = *dest->selected;
-  // Rows are addressed from the top, as the picture is seen.
-  for (int y = 0; y < height; ++y) {
-    const int sy = srcY + y, dy = destY + y;
-    if (sy < 0 || dy < 0 || sy >= s.header.biHeight || dy >= d.header.biHeight) continue;
-    const uint8_t* srow = s.bits.data() + size_t(s.header.biHeight - 1 - sy) * s.stride;
-    uint8_t* drow = d.bits.data() + size_t(d.header.biHeight - 1 - dy) * d.stride;
-    for (int x = 0; x < width; ++x) {
-      const int sx = srcX + x, dx = destX + x;
-      if (sx < 0 || dx < 0 || sx >= s.header.biWidth || dx >= d.header.biWidth) continue;
-      for (int c = 0; c < 3; ++c) drow[size_t(dx) * 3 + c] |= srow[size_t(sx) * 3 + c];
+  // Clip the rectangle: first to the picture's columns and the target's columns...
+  const int64_t x0 = std::max<int64_t>({0, -int64_t(srcX), -int64_t(destX)});
+  const int64_t x1 = std::min<int64_t>({int64_t(width), int64_t(header.biWidth) - srcX,
+                                        int64_t(canvas.width) - destX});
+  if (x1 <= x0) return 0;
+  // ...then row by row to the picture, the rows held and the target.
+  int painted = 0;
+  const size_t columns = size_t(x1 - x0);
+  for (int64_t y = std::max<int64_t>(0, -int64_t(destY)); y < height; ++y) {
+    const int64_t dy = destY + y;
+    const int64_t sy = srcY + y;  // picture row as seen, from the top
+    if (dy >= canvas.height) break;
+    if (sy < 0) continue;
+    if (sy >= pictureHeight) break;
+    const int64_t memoryRow = bottomUp ? pictureHeight - 1 - sy : sy;
+    if (memoryRow >= rowsHeld) continue;
+    const uint8_t* s = bits + uint64_t(memoryRow) * stride + uint64_t(srcX + x0) * 3;
+    uint8_t* d = canvas.top + ptrdiff_t(dy) * canvas.pitch + (destX + x0) * canvas.bytesPerPixel;
+    if (canvas.bytesPerPixel == 3) {
+      std::memcpy(d, s, columns * 3);
+    } else {
+      for (size_t x = 0; x < columns; ++x, s += 3, d += 4) {
+        d[0] = s[0];
+        d[1] = s[1];
+        d[2] = s[2];
+        d[3] = 0xFF;
+      }
     }
+    ++painted;
   }
-  return true;
+  return painted;
 }
 
 void DeleteDC(HDC dc) { delete dc; }

@@ -63,20 +63,36 @@ class cPVR {
   // ---- Codec ---------------------------------------------------------------------------
 
   // Rebuilds both surfaces at the texture's size and fills them from the chunk: image
-  // colours and mask alpha, twiddled textures reordered. Does nothing when no chunk is
-  // stored. Formats it cannot decode give black surfaces. Returns false, leaving the
-  // surfaces as they were, when there is no chunk or the texture's size is beyond what its
-  // data and memory can justify.
+  // colours, mask alpha (in the mask's red bytes), twiddled textures reordered. Pixel
+  // formats 3 and above, data formats other than 9 and 1, and twiddled textures that are
+  // not square powers of two give black surfaces; texels missing from a short Data stay
+  // black. The chunk is never changed.
+  //
+  // Memory rule: surfaces are built only when Magic is "PVRT", Width >= 1, Height >= 1,
+  // and either Data holds all 2 x Width x Height texel bytes or Width x Height is at most
+  // 1024 x 1024 (so a header claiming 16384 x 16384 texels over 32 bytes allocates
+  // nothing), and each surface buffer stays within 256 MiB. Otherwise returns false and
+  // leaves the surfaces as they were; true when they were rebuilt.
   bool PVR2BMP();
 
-  // Rewrites the texel bytes of Data from the surfaces, in the chunk's own pixel format and
-  // texel order; bytes past the texels and every header field are kept. Leaves Data
-  // unchanged when the formats have no encoder or the surfaces were never built.
+  // Rewrites the 2 x Width x Height texel bytes of Data from the surfaces, in the chunk's
+  // own pixel format and texel order; bytes past the texels and every header field are
+  // kept. The texture's size rules: a larger bitmap gives its top-left part, and beyond a
+  // smaller bitmap's right and bottom edges every texel takes its bottom-left pixel. Alpha
+  // comes from the mask only while both surface buffers have one length (not after an
+  // import without a mask file); otherwise it is 0.
+  // Leaves Data unchanged without a "PVRT" magic, for pixel formats 3 and above, data
+  // formats other than 9 and 1, twiddled textures that are not square powers of two, Data
+  // shorter than the texels, or an image surface never built.
+  // A twiddled encode leaves both surfaces at the texture's size in data order (they look
+  // scrambled until the texture is decoded again).
   void BMP2PVR();
 
   // ---- Surfaces ------------------------------------------------------------------------
 
-  // Builds the surface of Mode anew, black, at nWidth x nHeight; other modes build nothing.
+  // Builds the surface of Mode anew, black, at nWidth x nHeight, with a buffer of
+  // (RowPadding + nWidth) x nHeight x 4 bytes. Other modes, sizes that are not positive and
+  // buffers beyond 256 MiB build nothing and change nothing.
   void MakeNew(int32_t nHeight, int32_t nWidth, int16_t Mode);
 
   // The memory device context of a surface, nullptr when not built or for another Mode.
@@ -88,7 +104,8 @@ class cPVR {
 
   // Colour of the image and, when the two buffers have the same length, alpha of the mask
   // at (X, Y); A is left alone otherwise. Outside the surface both address the bottom-left
-  // pixel. Always returns 0.
+  // pixel. Each surface is addressed with its own size and row padding, and nothing
+  // outside a buffer is touched (with no image surface, nothing is). Always returns 0.
   int32_t GetPixel(int32_t X, int32_t Y, uint8_t& R, uint8_t& G, uint8_t& B, uint8_t& A) const;
   void SetPixel(int32_t X, int32_t Y, uint8_t R, uint8_t G, uint8_t B, uint8_t A);
 
@@ -105,15 +122,19 @@ class cPVR {
 
   // ---- BMP files -----------------------------------------------------------------------
 
-  // Loads an uncompressed 24-bit BMP into the image surface and, when MaskFile is not
-  // empty, another into the mask surface (alpha in its red bytes); without a mask file the
-  // mask becomes black at the image's size and gives the encoder no alpha. An empty
-  // FromFile reloads the last image path. Problems are shown to the user; the result says
-  // whether the surfaces were loaded, and a refused file leaves that surface as it was.
+  // Loads an uncompressed 24-bit BMP (info header of 40 bytes or a later, longer version;
+  // rows bottom-up or top-down) into the image surface and, when MaskFile is not empty,
+  // another of the same size into the mask surface (alpha in its red bytes); without a
+  // mask file the mask becomes black at the image's size and gives the encoder no alpha.
+  // An empty FromFile reloads the last image path. Problems are shown to the user; the
+  // result says whether the surfaces were loaded. A refused image or mask file leaves both
+  // surfaces exactly as they were; the path of a missing or refused file is forgotten.
   bool LoadBitMap(const std::string& FromFile, const std::string& MaskFile);
 
-  // Writes the surface of Mode as a 24-bit BMP, asking before it replaces a file. An empty
-  // ToFile writes to the last path of that surface. True when the file was written.
+  // Writes the surface of Mode as a 24-bit BMP of exactly 54 + buffer-length bytes, asking
+  // before it replaces a file; the file is replaced whole or not at all. An empty ToFile
+  // writes to the last path of that surface. True when the file was written; a surface
+  // never built, an empty path or the answer No write nothing and give false.
   bool SaveBitmap(int16_t Mode, const std::string& ToFile);
 
   // The last image (0) and mask (1) paths loaded or saved.
@@ -121,7 +142,8 @@ class cPVR {
 
  private:
   // One drawable surface: header, memory device context with its section, and the pixel
-  // buffer that every pixel operation works on.
+  // buffer that every pixel operation works on. Once built, Info describes Bits: Bits holds
+  // at least biHeight rows of Stride() bytes. Handles are owned by the cPVR holding it.
   struct Surface {
     platform::BITMAPINFOHEADER Info;
     platform::HDC DC = nullptr;
@@ -130,19 +152,55 @@ class cPVR {
     int16_t RowPadding = 0;     // each surface keeps its own
   };
 
-  Surface& SurfaceFor(int16_t Mode);
-  const Surface& SurfaceFor(int16_t Mode) const;
+  // The running state of one reorder walk, set up by Twiddle for TwiddleBlock.
+  struct TwiddleWalk {
+    int32_t Side = 0;        // the image surface's width and height, a power of two
+    size_t Stride = 0;       // bytes per row of the image surface
+    int64_t PosOffset = 0;   // byte offset of TwiddlePos's pixel
+    bool Alpha = false;      // whether the mask's alpha moves with the image
+  };
+
+  const Surface* SurfaceFor(int16_t Mode) const;  // nullptr for modes other than 0 and 1
   static void ReleaseSurface(Surface& surface);
-  int32_t PixelOffset(int32_t X, int32_t Y) const;
+  // Prepares `fresh` (holding nothing yet) as MakeNew builds a surface: header, row
+  // padding, device context and black section, but no buffer. False, holding nothing, for
+  // sizes that are not positive or too large. Keeps the pixels-per-metre and colour-count
+  // fields of `kept`.
+  static bool PrepareBlank(Surface& fresh, int32_t nHeight, int32_t nWidth,
+                           const platform::BITMAPINFOHEADER& kept);
+  // Gives a prepared surface its zero-filled buffer of (RowPadding + width) x height x 4
+  // bytes, taking over the storage of `old` (a buffer about to be dropped) when it fits.
+  static void FillBlank(Surface& fresh, std::vector<uint8_t>& old);
+  // Reads and checks one BMP file and builds `fresh` from it; shows the user what is wrong
+  // and returns false when it cannot.
+  static bool BuildFromFile(Surface& fresh, const std::string& path);
+  // Replaces `target` by `fresh`, releasing the handles `target` held.
+  static void Install(Surface& target, Surface& fresh);
+  static size_t Stride(const Surface& surface) {
+    return size_t(surface.Info.biWidth) * 3 + size_t(surface.RowPadding);
+  }
+  // Byte offset of pixel (X, Y) in the surface's buffer; 0 (the bottom-left pixel) for a
+  // pixel outside it.
+  static size_t PixelOffset(const Surface& surface, int32_t X, int32_t Y);
+  // The mask's alpha takes part in pixel access only while both buffers have one length.
+  bool AlphaTakesPart() const { return Mask.Bits.size() == Image.Bits.size(); }
+  bool MaskShapedLikeImage() const;
+
   void Twiddle(int16_t Mode);
   void TwiddleBlock(int32_t X, int32_t Y, int32_t Size, int16_t Mode);
+  // Rebuilds both surfaces at the given size holding what GetPixel reads there (alpha 0
+  // where the mask gives none). False, changing nothing, when the size is too large.
+  bool FitSurfacesTo(int32_t width, int32_t height);
+  template <int Code> void DecodeTexels(size_t count);
+  template <int Code> void EncodeTexels();
 
   Surface Image;
   Surface Mask;
   std::vector<uint8_t> TwiddleMask;
   std::vector<uint8_t> TwiddleImage;
   std::array<std::string, 2> BitmapPaths;
-  int32_t TwiddlePos = 0;
+  int64_t TwiddlePos = 0;
+  TwiddleWalk Walk;
   std::array<PixelFormatInfo, 3> PixelFormats{};
   PVRChunk Chunk;
 };

@@ -1,0 +1,139 @@
+// An independent model of the texture rules, written from the formats' definitions (bit
+// fields, bit-interleaved twiddle indexes, bottom-up padded rows) rather than from the
+// code under test, which uses channel masks, a recursive walk and row pointers instead.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace model {
+
+struct Rgba {
+  uint8_t r = 0, g = 0, b = 0, a = 0;
+  bool operator==(const Rgba&) const = default;
+};
+
+// The 8-bit colour and alpha of one texel.
+inline Rgba DecodeTexel(int pixelFormat, uint16_t v) {
+  switch (pixelFormat) {
+    case 0:  // A1 R5 G5 B5
+      return {uint8_t(((v >> 10) & 31) << 3), uint8_t(((v >> 5) & 31) << 3),
+              uint8_t((v & 31) << 3), uint8_t(v >> 15 ? 255 : 0)};
+    case 1:  // R5 G6 B5
+      return {uint8_t((v >> 11) << 3), uint8_t(((v >> 5) & 63) << 2), uint8_t((v & 31) << 3), 0};
+    case 2:  // A4 R4 G4 B4
+      return {uint8_t(((v >> 8) & 15) << 4), uint8_t(((v >> 4) & 15) << 4),
+              uint8_t((v & 15) << 4), uint8_t((v >> 12) << 4)};
+  }
+  return {};
+}
+
+inline uint16_t EncodeTexel(int pixelFormat, Rgba c) {
+  switch (pixelFormat) {
+    case 0: return uint16_t((c.a == 255) << 15 | (c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
+    case 1: return uint16_t((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3);
+    case 2: return uint16_t((c.a >> 4) << 12 | (c.r >> 4) << 8 | (c.g >> 4) << 4 | c.b >> 4);
+  }
+  return 0;
+}
+
+// Bit 2i of the index is bit i of y (rows from the top), bit 2i + 1 is bit i of x.
+inline uint32_t TwiddleIndex(uint32_t x, uint32_t y) {
+  uint32_t k = 0;
+  for (int i = 0; i < 16; ++i) k |= ((y >> i) & 1u) << (2 * i) | ((x >> i) & 1u) << (2 * i + 1);
+  return k;
+}
+
+inline bool IsSquarePowerOfTwo(int w, int h) { return w == h && w > 0 && (w & (w - 1)) == 0; }
+
+// A picture as seen: pixel (x, y) with y from the top.
+struct Picture {
+  Picture(int width, int height) : w(width), h(height), px(size_t(width) * size_t(height)) {}
+  Rgba& at(int x, int y) { return px[size_t(y) * size_t(w) + size_t(x)]; }
+  const Rgba& at(int x, int y) const { return px[size_t(y) * size_t(w) + size_t(x)]; }
+  // What the surfaces give for any position: outside, the bottom-left pixel.
+  const Rgba& Read(int x, int y) const {
+    return x < 0 || y < 0 || x >= w || y >= h ? at(0, h - 1) : at(x, y);
+  }
+  int w, h;
+  std::vector<Rgba> px;
+};
+
+// Which data texel the pixel at (x, y) shows: row by row, or by twiddle index.
+inline uint32_t TexelAt(int dataFormat, int w, int x, int y) {
+  return dataFormat == 1 ? TwiddleIndex(uint32_t(x), uint32_t(y)) : uint32_t(y * w + x);
+}
+
+// The picture a texture decodes to: black for what the codec does not handle, and for
+// texels beyond the data.
+inline Picture Decode(int pixelFormat, int dataFormat, int w, int h,
+                      const std::vector<uint8_t>& data) {
+  Picture p(w, h);
+  const bool supported = pixelFormat <= 2 &&
+                         (dataFormat == 9 || (dataFormat == 1 && IsSquarePowerOfTwo(w, h)));
+  if (!supported) return p;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const size_t n = TexelAt(dataFormat, w, x, y);
+      if (2 * n + 1 < data.size())
+        p.at(x, y) = DecodeTexel(pixelFormat, uint16_t(data[2 * n] | data[2 * n + 1] << 8));
+    }
+  return p;
+}
+
+// Data after encoding `source` (as the surfaces hold it) into a w x h texture; alpha comes
+// from the source only when `alpha` is set.
+inline std::vector<uint8_t> Encode(int pixelFormat, int dataFormat, int w, int h,
+                                   const Picture& source, bool alpha,
+                                   std::vector<uint8_t> data) {
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      Rgba c = source.Read(x, y);
+      if (!alpha) c.a = 0;
+      const uint16_t v = EncodeTexel(pixelFormat, c);
+      const size_t n = TexelAt(dataFormat, w, x, y);
+      data[2 * n] = uint8_t(v & 0xFF);
+      data[2 * n + 1] = uint8_t(v >> 8);
+    }
+  return data;
+}
+
+inline size_t Stride(int w) { return (size_t(w) * 3 + 3) / 4 * 4; }
+
+// A surface buffer holding the picture (or, for the mask, its alpha in the red bytes):
+// bottom row first, rows of Stride(w) bytes, (padding + w) x h x factor bytes in all.
+inline std::vector<uint8_t> SurfaceBytes(const Picture& p, bool mask, size_t factor = 4) {
+  const size_t stride = Stride(p.w);
+  const size_t padding = stride - 3 * size_t(p.w);
+  std::vector<uint8_t> bytes((padding + size_t(p.w)) * size_t(p.h) * factor, 0);
+  for (int y = 0; y < p.h; ++y)
+    for (int x = 0; x < p.w; ++x) {
+      const size_t o = size_t(p.h - 1 - y) * stride + size_t(x) * 3;
+      const Rgba& c = p.at(x, y);
+      if (mask) {
+        bytes[o + 2] = c.a;
+      } else {
+        bytes[o] = c.b;
+        bytes[o + 1] = c.g;
+        bytes[o + 2] = c.r;
+      }
+    }
+  return bytes;
+}
+
+inline std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> bytes(n);
+  for (auto& b : bytes) b = uint8_t(rng());
+  return bytes;
+}
+
+inline Picture RandomPicture(int w, int h, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Picture p(w, h);
+  for (auto& c : p.px) c = {uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), uint8_t(rng())};
+  return p;
+}
+
+}  // namespace model
