@@ -48,7 +48,7 @@ run_fuzz() {
   local target=$1 seconds=$2 corpus=$3
   mkdir -p build-fuzz/findings
   echo "== $target for ${seconds}s"
-  "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
     -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$target-" "$corpus" \
     2>"build-fuzz/$target.log" || { tail -n 40 "build-fuzz/$target.log"; return 1; }
   grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units|stat::peak_rss_mb)' \

@@ -33,13 +33,17 @@ struct Outcome {
   std::string fault;
 };
 
-// A folder under /tmp for this process's files, made on first use and removed at exit.
+// A folder for this process's files, made on first use and removed at exit. It lies in
+// memory (/dev/shm) where there is one, since every save flushes its file to disk.
 inline const std::filesystem::path& ScratchFolder() {
   struct Folder {
     std::filesystem::path path;
     Folder() {
-      path = std::filesystem::temp_directory_path() /
-             ("quarnel-fuzz-" + std::to_string(::getpid()));
+      std::error_code ec;
+      const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
+                                             ? std::filesystem::path("/dev/shm")
+                                             : std::filesystem::temp_directory_path();
+      path = base / ("quarnel-fuzz-" + std::to_string(::getpid()));
       std::filesystem::create_directories(path);
     }
     ~Folder() {

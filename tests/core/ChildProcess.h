@@ -2,13 +2,15 @@
 // in it, or to measure the memory it needed without the rest of the suite's.
 #pragma once
 
-#include <sys/resource.h>
+#include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 
 namespace child_process {
@@ -43,16 +45,52 @@ inline ChildEnd RunInChild(const std::function<int()>& work) {
   return WaitFor(pid);
 }
 
-// The peak resident memory of this process so far, in bytes.
-inline uint64_t PeakResidentBytes() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return uint64_t(usage.ru_maxrss) * 1024;
+#if defined(__SANITIZE_ADDRESS__)
+#define QUARNEL_CHILD_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUARNEL_CHILD_UNDER_ASAN 1
+#endif
+#endif
+#ifdef QUARNEL_CHILD_UNDER_ASAN
+extern "C" void __sanitizer_purge_allocator();
+#endif
+
+// A field of /proc/self/status in bytes ("VmRSS", "VmHWM"), 0 when it cannot be read.
+inline uint64_t StatusBytes(const char* field) {
+  FILE* f = std::fopen("/proc/self/status", "r");
+  if (f == nullptr) return 0;
+  char line[256];
+  uint64_t kb = 0;
+  const size_t n = std::strlen(field);
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    if (std::strncmp(line, field, n) == 0 && line[n] == ':') {
+      kb = std::strtoull(line + n + 1, nullptr, 10);
+      break;
+    }
+  }
+  std::fclose(f);
+  return kb * 1024;
+}
+
+// Gives freed memory back to the system and restarts the peak count from the memory in use
+// now, so that what a child measures next is what it newly needs, not what it can reuse of
+// the heap the parent left. Returns that starting point in bytes.
+inline uint64_t StartPeakCount() {
+#ifdef QUARNEL_CHILD_UNDER_ASAN
+  __sanitizer_purge_allocator();
+#else
+  ::malloc_trim(0);
+#endif
+  if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+    std::fputs("5", f);  // 5: reset the peak resident size to the current one
+    std::fclose(f);
+  }
+  return StatusBytes("VmRSS");
 }
 
 // Runs work in a forked child that is killed after `seconds`, and reports how far the
-// child's peak resident memory rose while it ran (a forked child starts at the parent's
-// current footprint, so the rise is what the work itself needed).
+// child's peak resident memory rose above what it held when the work began.
 struct Measured {
   ChildEnd end;
   uint64_t peakRise = 0;
@@ -66,9 +104,10 @@ inline Measured MeasureInChild(const std::function<int()>& work, unsigned second
   if (pid == 0) {
     ::close(fds[0]);
     ::alarm(seconds);
-    const uint64_t before = PeakResidentBytes();
+    const uint64_t before = StartPeakCount();
     const int code = work();
-    const uint64_t rise = PeakResidentBytes() - before;
+    const uint64_t peak = StatusBytes("VmHWM");
+    const uint64_t rise = peak > before ? peak - before : 0;
     if (::write(fds[1], &rise, sizeof rise) != ssize_t(sizeof rise)) ::_exit(99);
     ::_exit(code);
   }
