@@ -1,11 +1,13 @@
 #include <QApplication>
-#include <QMainWindow>
+
+#include "app/Form1.h"
+#include "app/MessageBoxHook.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
-  QMainWindow window;
-  window.setWindowTitle("Quarnel");
-  window.resize(610, 427);
+  QApplication::setApplicationName(QStringLiteral("Quarnel"));
+  app::InstallMessageBoxHook();
+  Form1 window;
   window.show();
   return app.exec();
 }

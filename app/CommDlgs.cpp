@@ -1,0 +1,98 @@
+#include "app/CommDlgs.h"
+
+#include <QFileDialog>
+#include <QString>
+#include <QStringList>
+#include <utility>
+
+namespace CommDlgs {
+namespace {
+
+FileDialogHook& InstalledHook() {
+  static FileDialogHook hook;
+  return hook;
+}
+
+// Qt matches name filters with the file system's case rules, so on most systems "*.pvm"
+// would hide OBJ_TEX.PVM. Every letter becomes a bracket of both cases instead:
+// "*.pvm" -> "*.[pP][vV][mM]".
+QString CaseBlindPattern(const QString& pattern) {
+  QString out;
+  for (const QChar c : pattern) {
+    if (c.isLetter() && c.toLower() != c.toUpper()) {
+      out += '[';
+      out += c.toLower();
+      out += c.toUpper();
+      out += ']';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// "BMP Files" '\0' "*.bmp" ['\0' ...] -> Qt's "BMP Files (*.[bB][mM][pP])", one per pair.
+QStringList QtNameFilters(const std::string& filter) {
+  QStringList parts;
+  size_t start = 0;
+  while (start < filter.size()) {
+    size_t end = filter.find('\0', start);
+    if (end == std::string::npos) end = filter.size();
+    parts << QString::fromStdString(filter.substr(start, end - start));
+    start = end + 1;
+  }
+  QStringList filters;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QStringList patterns;
+    for (const QString& p : parts[i + 1].split(';', Qt::SkipEmptyParts))
+      patterns << CaseBlindPattern(p.trimmed());
+    filters << parts[i] + " (" + patterns.join(' ') + ")";
+  }
+  return filters;
+}
+
+}  // namespace
+
+std::string ShowFileDialog(QWidget* owner, int16_t mode, const std::string& title,
+                           const std::string& initialFileName, const std::string& filter,
+                           const std::string& initialDir, const std::string& defaultExt) {
+  if (const FileDialogHook& hook = InstalledHook()) {
+    return hook(FileDialogRequest{owner, mode, title, initialFileName, filter, initialDir,
+                                  defaultExt});
+  }
+
+  QFileDialog dialog(owner, QString::fromStdString(title), QString::fromStdString(initialDir));
+  // Qt's own dialog everywhere, so the case-blind filter and the checks below hold on every
+  // desktop; the bracket patterns stay out of sight.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
+  const bool opening = mode == 1;
+  dialog.setAcceptMode(opening ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+  dialog.setFileMode(opening ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  const QStringList filters = QtNameFilters(filter);
+  if (!filters.isEmpty()) dialog.setNameFilters(filters);
+  dialog.setDefaultSuffix(QString::fromStdString(defaultExt));
+  if (!initialFileName.empty()) dialog.selectFile(QString::fromStdString(initialFileName));
+
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return {};
+  return chosen.first().toStdString();
+}
+
+FileDialogHook SetFileDialogHook(FileDialogHook hook) {
+  return std::exchange(InstalledHook(), std::move(hook));
+}
+
+std::string GetFileNamePart(const std::string& path) {
+#ifdef _WIN32
+  const size_t cut = path.find_last_of("\\/:");
+#else
+  const size_t cut = path.find_last_of('/');
+#endif
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string StringFromPointer(const char* text) { return text == nullptr ? std::string() : std::string(text); }
+
+}  // namespace CommDlgs

@@ -1,0 +1,45 @@
+// The file dialogs of the editor and two small path helpers. Every path is UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QWidget;
+
+namespace CommDlgs {
+
+// Everything a caller asks of a file dialog, as ShowFileDialog received it.
+struct FileDialogRequest {
+  QWidget* owner = nullptr;
+  int16_t mode = 1;             // 1 open, anything else save
+  std::string title;
+  std::string initialFileName;
+  std::string filter;           // description, '\0', pattern ("BMP Files" + '\0' + "*.bmp")
+  std::string initialDir;
+  std::string defaultExt;       // without the dot
+};
+
+// Shows a modal file dialog and returns the full path chosen, or "" when the user cancels.
+// The open dialog (mode 1) accepts existing files only; the save dialog asks before it
+// returns a file that exists. The filter's pattern matches names regardless of case, so
+// "*.pvm" offers OBJ_TEX.PVM too. A name typed without an extension gets defaultExt.
+std::string ShowFileDialog(QWidget* owner, int16_t mode, const std::string& title,
+                           const std::string& initialFileName, const std::string& filter,
+                           const std::string& initialDir, const std::string& defaultExt);
+
+// Replaces the real dialogs: every later ShowFileDialog hands its request to the hook and
+// returns the hook's answer. An empty function restores the real dialogs. Returns the hook
+// installed before.
+using FileDialogHook = std::function<std::string(const FileDialogRequest&)>;
+FileDialogHook SetFileDialogHook(FileDialogHook hook);
+
+// The file-name part of a path: the text after its last folder separator, or the whole
+// text when it has none. Cutting that many characters off the path leaves its folder with
+// the trailing separator.
+std::string GetFileNamePart(const std::string& path);
+
+// A copy of a NUL-terminated string; "" for a null pointer.
+std::string StringFromPointer(const char* text);
+
+}  // namespace CommDlgs

@@ -1,0 +1,52 @@
+// A picture box: a borderless widget that shows a persistent image of exactly its own size.
+// Drawing goes into the image through a device context (hDC) and appears on screen at the
+// next refresh; covering and uncovering the box never loses it.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+#include "platform/Gdi.h"
+
+class PictureBox : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit PictureBox(QWidget* parent = nullptr);
+  ~PictureBox() override;
+
+  // The picture every box starts with and returns to on Clear(): 449 x 150, a light grey
+  // 12-pixel frame around a white field with "No Image" centred in it.
+  static const QImage& StartingPicture();
+
+  // Resets the image to the starting picture at the box's current size: the picture at the
+  // top-left, cut off or surrounded by the window colour.
+  void Clear();
+
+  // Gives the box and its image a new size in pixels (height first, as the handlers call
+  // it). What was drawn stays where it fits; new area takes the window colour.
+  void SetPictureSize(int height, int width);
+
+  // A device context that draws into the image. It stays valid until the image is next
+  // resized or cleared; the box owns it.
+  platform::HDC hDC();
+
+  // The persistent image, for readers that only look.
+  const QImage& Image() const { return image_; }
+
+ signals:
+  // A mouse button was released over the box: 1 left, 2 right, 4 middle.
+  void MouseUp(int button);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  QImage BlankImage(int width, int height) const;
+  void DropDeviceContext();
+
+  QImage image_;
+  platform::HDC dc_ = nullptr;
+  const uchar* dcBits_ = nullptr;  // the image memory dc_ was made over
+};

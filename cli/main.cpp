@@ -1,0 +1,169 @@
+// quarnel-cli: the editor's archive and texture commands, run from a shell.
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "cli/Commands.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    R"(Usage: quarnel-cli COMMAND ARGUMENTS... [OPTIONS]
+
+Lists, exports and imports the textures of a PVM archive the way the Quarnel
+editor does, without its window. ROW counts from 0, as in the editor's list.
+
+Commands:
+  list ARCHIVE
+      One line per listed entry, ROW<TAB>NAME, then the status line the
+      editor shows (for example "Loaded 12 sets...").
+  info ARCHIVE
+      One line per listed texture:
+      ROW<TAB>NAME<TAB>WIDTHxHEIGHT<TAB>PIXEL_FORMAT<TAB>DATA_FORMAT<TAB>LENGTH
+      Pixel formats: 0 ARGB1555, 1 RGB565, 2 ARGB4444, others "unknown".
+      Data formats: 9 rectangle, 1 twiddled, others "other".
+  export ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--force]
+      Decodes the texture of ROW and writes its image, and its alpha mask
+      (alpha in the red channel), as 24-bit BMP files, as the editor's
+      Export does.
+  export-all ARCHIVE DIR [--force]
+      Writes every listed texture into DIR (made when missing) as NAME.bmp
+      and NAME_mask.bmp; see "File names".
+  import ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--backup]
+      Replaces the texture of ROW from a 24-bit BMP, and from a mask BMP
+      whose red channel is the alpha (without one the alpha is 0). The
+      texture keeps its size, pixel format and texel order. The archive is
+      then written back in place.
+  import-all ARCHIVE DIR [--backup]
+      Imports every NAME.bmp in DIR (with NAME_mask.bmp when present) into
+      the entry it was exported from, then writes the archive once.
+
+Options:
+  --force    replace output files that exist (export, export-all); without
+             it nothing is written when one exists
+  --backup   before the archive is written, copy it to its backup unless a
+             file exists there already (import, import-all); the backup is
+             the archive's path without its last three characters, followed
+             by "BAK": textures.pvm -> textures.BAK
+  --help     show this text
+  --         ends the options: later arguments starting with '-' are paths
+
+File names (export-all, import-all):
+  An entry's name is used as the file name when it is made only of A-Z, a-z,
+  0-9, space, '.', '_' and '-'; does not start or end with '.' or a space;
+  does not end with "_mask" (in any letter case); is not a device name (CON,
+  PRN, AUX, NUL, COM1-COM9, LPT1-LPT9); and no other entry has the same name,
+  letter case ignored. Any other entry is written as @ROW.bmp and
+  @ROW_mask.bmp (for example @7.bmp), which import-all maps back to row ROW.
+
+Names in list and info show control characters as \xHH.
+Messages go to standard error. Exit status: 0 success; 1 an input was
+refused, or a file could not be read or written; 2 usage error.
+)";
+
+int UsageError(const std::string& problem) {
+  std::fprintf(stderr, "quarnel-cli: %s\nRun 'quarnel-cli --help' for usage.\n", problem.c_str());
+  return cli::kUsageError;
+}
+
+// A row is written in decimal digits only. One too large to hold is kept as UINT64_MAX,
+// which no list reaches, so it is refused as a row past the list rather than as a typo.
+bool ParseRow(std::string_view text, uint64_t& row) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), row);
+  if (error == std::errc::result_out_of_range) row = UINT64_MAX;
+  return true;
+}
+
+struct Command {
+  std::string_view name;
+  size_t minArguments;  // after the command name
+  size_t maxArguments;
+  bool takesForce;
+  bool takesBackup;
+  std::string_view synopsis;
+};
+
+constexpr Command kCommands[] = {
+    {"list", 1, 1, false, false, "list ARCHIVE"},
+    {"info", 1, 1, false, false, "info ARCHIVE"},
+    {"export", 3, 4, true, false, "export ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--force]"},
+    {"export-all", 2, 2, true, false, "export-all ARCHIVE DIR [--force]"},
+    {"import", 3, 4, false, true, "import ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--backup]"},
+    {"import-all", 2, 2, false, true, "import-all ARCHIVE DIR [--backup]"},
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  std::vector<std::string> positional;
+  bool force = false;
+  bool backup = false;
+  bool optionsEnded = false;
+  std::vector<std::string> unknownOptions;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      positional.emplace_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return cli::kSuccess;
+    } else if (arg == "--force") {
+      force = true;
+    } else if (arg == "--backup") {
+      backup = true;
+    } else {
+      unknownOptions.emplace_back(arg);
+    }
+  }
+  if (!unknownOptions.empty()) return UsageError("unknown option " + unknownOptions.front());
+  if (positional.empty()) return UsageError("no command given");
+
+  const std::string& name = positional.front();
+  const Command* command = nullptr;
+  for (const Command& candidate : kCommands) {
+    if (candidate.name == name) command = &candidate;
+  }
+  if (command == nullptr) return UsageError("unknown command " + name);
+  const size_t count = positional.size() - 1;
+  if (count < command->minArguments || count > command->maxArguments) {
+    return UsageError("wrong number of arguments; usage: quarnel-cli " +
+                      std::string(command->synopsis));
+  }
+  if (force && !command->takesForce) return UsageError(name + " does not take --force");
+  if (backup && !command->takesBackup) return UsageError(name + " does not take --backup");
+
+  const std::string& archive = positional[1];
+  if (name == "list") return cli::ListCommand(archive);
+  if (name == "info") return cli::InfoCommand(archive);
+  if (name == "export-all") return cli::ExportAllCommand(archive, positional[2], force);
+  if (name == "import-all") return cli::ImportAllCommand(archive, positional[2], backup);
+
+  uint64_t row = 0;
+  if (!ParseRow(positional[2], row)) return UsageError("ROW must be a number, not " + positional[2]);
+  const std::string& image = positional[3];
+  const std::string mask = count == 4 ? positional[4] : "";
+  if (image.empty()) return UsageError("IMAGE must name a file");
+  if (name == "export" && !mask.empty()) {
+    std::error_code imageError, maskError;
+    const auto imagePath = std::filesystem::weakly_canonical(image, imageError);
+    const auto maskPath = std::filesystem::weakly_canonical(mask, maskError);
+    if (image == mask || (!imageError && !maskError && imagePath == maskPath)) {
+      return UsageError("the image and the mask cannot go to the same file");
+    }
+  }
+  if (name == "export") {
+    return cli::ExportCommand(archive, row, image, mask, force);
+  }
+  return cli::ImportCommand(archive, row, image, mask, backup);
+}

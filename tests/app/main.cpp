@@ -1,0 +1,23 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+namespace {
+
+// The offscreen platform says, for every window, which window-manager features it lacks;
+// that says nothing about the tests, so only other messages are printed.
+void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (text.startsWith(QLatin1String("This plugin does not support"))) return;
+  fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  // The tests drive real widgets without a screen.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  qInstallMessageHandler(QuietOffscreenNotes);
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
