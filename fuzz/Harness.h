@@ -193,6 +193,25 @@ inline Outcome RunArchive(std::span<const uint8_t> bytes) {
     return outcome;
   }
   const std::vector<uint8_t> saved = ReadBytes(path);
+  // Nothing was edited, so the save rewrites the file as it was but for each chunk's magic
+  // and reserved field (6 bytes a chunk); a last chunk whose length counts the whole chunk
+  // adds the 8 zero bytes that were read from past the end.
+  {
+    const size_t common = std::min(saved.size(), bytes.size());
+    size_t changed = 0;
+    for (size_t i = 0; i < common; ++i) changed += saved[i] != bytes[i];
+    const bool grewByZeros =
+        saved.size() >= bytes.size() && saved.size() - bytes.size() <= 8 &&
+        std::all_of(saved.begin() + std::ptrdiff_t(common), saved.end(), [](uint8_t b) { return b == 0; });
+    if (!grewByZeros) {
+      outcome.fault = "an unchanged save changed the file's length";
+      return outcome;
+    }
+    if (changed > 6 * chunks.size()) {
+      outcome.fault = "an unchanged save changed " + std::to_string(changed) + " bytes";
+      return outcome;
+    }
+  }
 
   ParseFuncts::CloseArchive();
   if (!ParseFuncts::OpenArchive(path)) {
