@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Quarnel, builds it, and runs what was asked:
 #   ./dev.sh run     build and start the editor (under Xvfb when there is no display)
-#   ./dev.sh test    build and run the whole test suite; exits non-zero on any failure
+#   ./dev.sh test    build and run the whole test suite, then again under AddressSanitizer and
+#                    UndefinedBehaviorSanitizer, then each fuzz target for a short while from
+#                    its seed corpus; exits non-zero on any failure
+#   ./dev.sh fuzz [seconds]   run each fuzz target for longer (default 300 s each), one after
+#                    the other, keeping what they learn in build-fuzz/corpus/
 #   ./dev.sh bench   build and run the benchmarks
 # Debian packages that are missing are installed (as root, or through sudo); what is
 # installed already is skipped.
@@ -31,6 +35,26 @@ build() {  # build DIR [cmake options...]
   cmake --build "$dir" -j "$(nproc)"
 }
 
+FUZZ_TARGETS=(fuzz_archive fuzz_bmp fuzz_codec)
+
+build_fuzz() {
+  CC=clang CXX=clang++ build build-fuzz -DQUARNEL_FUZZ=ON -DQUARNEL_BUILD_APP=OFF \
+    -DQUARNEL_BUILD_BENCH=OFF -DQUARNEL_BUILD_TESTS=OFF -DQUARNEL_BUILD_CLI=OFF
+}
+
+# run_fuzz TARGET SECONDS CORPUS: fuzzes from CORPUS (which it may add to); inputs that
+# fail are written to build-fuzz/findings/. Non-zero when the target found something.
+run_fuzz() {
+  local target=$1 seconds=$2 corpus=$3
+  mkdir -p build-fuzz/findings
+  echo "== $target for ${seconds}s"
+  "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+    -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$target-" "$corpus" \
+    2>"build-fuzz/$target.log" || { tail -n 40 "build-fuzz/$target.log"; return 1; }
+  grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units|stat::peak_rss_mb)' \
+    "build-fuzz/$target.log" || true
+}
+
 cmd=${1:-}
 case "$cmd" in
   run)
@@ -45,6 +69,29 @@ case "$cmd" in
     install_missing
     build build
     (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)")
+
+    echo "== the same suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+    build build-asan -DQUARNEL_SANITIZE=ON -DQUARNEL_BUILD_BENCH=OFF
+    (cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)")
+
+    # The fuzzers start from a scratch copy of the seeds, so the committed corpus stays put.
+    build_fuzz
+    scratch=$(mktemp -d)
+    trap 'rm -rf "$scratch"' EXIT
+    for t in "${FUZZ_TARGETS[@]}"; do
+      mkdir -p "$scratch/$t"
+      cp fuzz/corpus/"$t"/* "$scratch/$t"/
+      run_fuzz "$t" "${FUZZ_SECONDS:-20}" "$scratch/$t"
+    done
+    ;;
+  fuzz)
+    install_missing
+    build_fuzz
+    for t in "${FUZZ_TARGETS[@]}"; do
+      mkdir -p "build-fuzz/corpus/$t"
+      cp -n fuzz/corpus/"$t"/* "build-fuzz/corpus/$t"/
+      run_fuzz "$t" "${2:-300}" "build-fuzz/corpus/$t"
+    done
     ;;
   bench)
     install_missing
@@ -52,7 +99,7 @@ case "$cmd" in
     build-bench/bench/quarnel_bench "${@:2}"
     ;;
   *)
-    echo "usage: $0 run|test|bench" >&2
+    echo "usage: $0 run|test|bench|fuzz [seconds]" >&2
     exit 2
     ;;
 esac

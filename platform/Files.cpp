@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,11 +28,46 @@ std::string Describe(const std::string& what, const std::string& path, int err) 
   return what + " " + path + ": " + std::strerror(err);
 }
 
+constexpr const char* kTemporaryMarker = ".quarnel-";
+
 // A name beside the target that no other save picks: same folder, so the rename stays on
-// one file system and is atomic.
+// one file system and is atomic. The process id in it lets a later save tell whether the
+// process that made it is still there.
 std::string TemporaryNameFor(const std::string& path) {
   static std::mt19937_64 rng{std::random_device{}()};
-  return path + ".quarnel-" + std::to_string(::getpid()) + "-" + std::to_string(rng() % 1000000000);
+  return path + kTemporaryMarker + std::to_string(::getpid()) + "-" +
+         std::to_string(rng() % 1000000000);
+}
+
+// The process id in a temporary name "<target>.quarnel-<pid>-<digits>" of this target, or 0.
+pid_t OwnerOfTemporary(const std::string& name, const std::string& target) {
+  const std::string prefix = target + kTemporaryMarker;
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return 0;
+  const std::string rest = name.substr(prefix.size());
+  const size_t dash = rest.find('-');
+  if (dash == 0 || dash == std::string::npos || dash > 9 || dash + 1 == rest.size()) return 0;
+  if (rest.find_first_not_of("0123456789") != dash ||
+      rest.find_first_not_of("0123456789", dash + 1) != std::string::npos)
+    return 0;
+  return pid_t(std::stol(rest.substr(0, dash)));
+}
+
+// A save that was killed (power cut, SIGKILL) leaves its temporary file behind. Removes
+// those of this target whose process no longer exists; a temporary of a live process, even
+// one that merely reuses a dead saver's id, is left alone.
+void RemoveStaleTemporaries(const std::string& path) {
+  const std::filesystem::path target(path);
+  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+  const std::string name = target.filename().string();
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const pid_t owner = OwnerOfTemporary(it->path().filename().string(), name);
+    if (owner <= 0 || owner == ::getpid()) continue;
+    if (::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    std::error_code ignored;
+    if (it->is_regular_file(ignored)) std::filesystem::remove(it->path(), ignored);
+  }
 }
 
 bool WriteAll(int fd, const uint8_t* data, size_t size, int& err) {
@@ -163,6 +199,7 @@ bool ReplaceFileFrom(const std::string& path, const ByteSource& source, std::str
     return false;
   }
 
+  RemoveStaleTemporaries(target);
   const std::string temporary = TemporaryNameFor(target);
   int err = InjectedFault(ReplaceStep::CreateTemporary);
   // A new file gets the usual permissions less the umask; an existing one keeps its own,

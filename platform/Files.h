@@ -48,7 +48,8 @@ class FileReader {
 // temporary file beside it, which is flushed to disk and then renamed over it. An existing
 // file keeps its permissions; through a symbolic link the linked file is replaced and the
 // link stays. A new file gets 0666 less the umask. No temporary file is left behind,
-// whatever fails. A file that may not be written is refused even where renaming would work.
+// whatever fails, and one left by an earlier save whose process was killed is removed
+// first. A file that may not be written is refused even where renaming would work.
 bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
 
 // The same replacement for a file too large to assemble in memory first: `source` hands the

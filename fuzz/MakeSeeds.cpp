@@ -1,0 +1,282 @@
+// Writes the fuzz targets' seed corpora: small valid archives assembled as the archive
+// tests assemble them, BMP files exported by the texture object itself, and chunk records
+// of every pixel and data format. Given a second folder, also writes there the malformed
+// inputs of the reader, BMP and codec tests as regression files (tests/data/regressions),
+// named for the outcome each must have. Run it from the repository root after a change to
+// the input layouts in fuzz/Harness.h:
+//   build-fuzz/fuzz/fuzz_make_seeds fuzz/corpus tests/data/regressions
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/ArchiveBuilder.h"
+#include "core/TextureTestSupport.h"
+#include "fuzz/Harness.h"
+#include "texture/cPVR.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace archive_builder;
+
+void Put(const fs::path& folder, const std::string& name, const Bytes& bytes) {
+  fs::create_directories(folder);
+  if (!harness::WriteBytes(folder / name, bytes)) {
+    std::fprintf(stderr, "cannot write %s\n", (folder / name).c_str());
+    std::exit(1);
+  }
+}
+
+PvrChunk Chunk(uint8_t pmat, uint8_t emat, int16_t w, int16_t h, uint8_t seed) {
+  return {.pFormat = pmat, .eFormat = emat, .width = w, .height = h,
+          .data = Pattern(size_t(w) * size_t(h) * 2, seed)};
+}
+
+Bytes Archive(const std::vector<std::string>& names, const std::vector<PvrChunk>& chunks) {
+  Bytes out = PvmHeader{.names = names}.Build();
+  for (const PvrChunk& c : chunks) {
+    const Bytes b = c.Build();
+    out.insert(out.end(), b.begin(), b.end());
+  }
+  return out;
+}
+
+void ArchiveSeeds(const fs::path& dir) {
+  Put(dir, "one-rgb565", Archive({"grass"}, {Chunk(1, 9, 4, 4, 1)}));
+  Put(dir, "three-formats", Archive({"a", "b", "c"}, {Chunk(0, 9, 8, 4, 2), Chunk(2, 1, 4, 4, 3),
+                                                      Chunk(1, 1, 8, 8, 4)}));
+  Put(dir, "two-entries", Archive({"left", "right"}, {Chunk(0, 9, 4, 2, 5), Chunk(2, 9, 2, 4, 6)}));
+  Put(dir, "no-entries", Archive({}, {}));
+  Put(dir, "vq-format", Archive({"vq"}, {Chunk(1, 3, 4, 4, 7)}));
+  Put(dir, "name-without-nul",
+      Archive({"abcdefghijklmnopqrstuvwxyz01", "x"}, {Chunk(1, 9, 4, 4, 8), Chunk(1, 9, 4, 4, 9)}));
+
+  // Lengths counting the whole chunk: the data as read runs 8 bytes into what follows.
+  PvrChunk whole = Chunk(1, 9, 4, 4, 10);
+  whole.length = int32_t(16 + whole.data.size());
+  Put(dir, "whole-chunk-lengths", Archive({"p", "q"}, {whole, whole}));
+}
+
+// The editor's own exports of a decoded texture: image and mask BMPs.
+std::pair<Bytes, Bytes> Exported(uint8_t pmat, uint8_t emat, int16_t w, int16_t h, uint8_t seed) {
+  cPVR t;
+  const Bytes data = Pattern(size_t(w) * size_t(h) * 2, seed);
+  t.SetPVRData(int32_t(data.size() + 8), pmat, emat, w, h, data);
+  t.PVR2BMP();
+  const fs::path image = harness::ScratchFolder() / "seed-image.bmp";
+  const fs::path mask = harness::ScratchFolder() / "seed-mask.bmp";
+  fs::remove(image);
+  fs::remove(mask);
+  if (!t.SaveBitmap(0, image.string()) || !t.SaveBitmap(1, mask.string())) {
+    std::fprintf(stderr, "cannot export a %dx%d texture\n", w, h);
+    std::exit(1);
+  }
+  return {harness::ReadBytes(image), harness::ReadBytes(mask)};
+}
+
+// Bitmap target input: shape byte, image length (2 bytes), image file, mask file.
+Bytes BitmapInput(uint8_t shape, const Bytes& image, const Bytes& mask) {
+  Bytes out = {shape, uint8_t(image.size()), uint8_t(image.size() >> 8)};
+  out.insert(out.end(), image.begin(), image.end());
+  out.insert(out.end(), mask.begin(), mask.end());
+  return out;
+}
+
+void BitmapSeeds(const fs::path& dir) {
+  auto [image4, mask4] = Exported(2, 9, 4, 4, 11);
+  Put(dir, "4x4-with-mask", BitmapInput(0x33, image4, mask4));
+  auto [image3, mask3] = Exported(0, 9, 3, 2, 12);
+  Put(dir, "3x2-with-mask", BitmapInput(0x12, image3, mask3));
+  auto [image5, mask5] = Exported(1, 9, 5, 3, 13);
+  Put(dir, "5x3-without-mask", BitmapInput(0x24, image5, {}));
+  Put(dir, "4x4-mask-3x2", BitmapInput(0x02, image4, mask3));
+  Bytes eightBit = image4;
+  eightBit[28] = 8;  // biBitCount
+  Put(dir, "8-bit", BitmapInput(0x33, eightBit, mask4));
+}
+
+// Codec target input: width, height, pixel format, data format, length, data.
+Bytes CodecInput(int16_t w, int16_t h, uint8_t pmat, uint8_t emat, const Bytes& data) {
+  Bytes out;
+  PutU16(out, uint16_t(w));
+  PutU16(out, uint16_t(h));
+  out.push_back(pmat);
+  out.push_back(emat);
+  PutI32(out, int32_t(data.size() + 8));
+  out.insert(out.end(), data.begin(), data.end());
+  return out;
+}
+
+void CodecSeeds(const fs::path& dir) {
+  for (uint8_t pmat : {0, 1, 2}) {
+    const std::string p = std::to_string(pmat);
+    Put(dir, "rect-8x4-p" + p, CodecInput(8, 4, pmat, 9, Pattern(64, uint8_t(20 + pmat))));
+    Put(dir, "twiddled-8x8-p" + p, CodecInput(8, 8, pmat, 1, Pattern(128, uint8_t(30 + pmat))));
+  }
+  Put(dir, "rect-3x5-short", CodecInput(3, 5, 1, 9, Pattern(20, 40)));
+  Put(dir, "twiddled-1x1", CodecInput(1, 1, 2, 1, Pattern(2, 41)));
+  Put(dir, "vq-4x4", CodecInput(4, 4, 1, 3, Pattern(32, 42)));
+  Put(dir, "pixel-format-3", CodecInput(4, 4, 3, 9, Pattern(32, 43)));
+}
+
+// ---- Regression inputs ------------------------------------------------------------------
+
+// The two-entry archive of the reader tests: header 80 bytes, chunks of 48 at 80 and 128.
+Bytes TwoEntryArchive() {
+  return Archive({"a", "b"}, {Chunk(1, 9, 4, 4, 1), Chunk(1, 9, 4, 4, 2)});
+}
+
+template <typename Change>
+Bytes Changed(Bytes b, Change change) {
+  change(b);
+  return b;
+}
+
+void ArchiveRegressions(const fs::path& dir) {
+  Put(dir, "refused-no-magic", Changed(TwoEntryArchive(), [](Bytes& b) { b[3] = 'X'; }));
+  Put(dir, "refused-shorter-than-magic", Bytes{'P', 'V', 'M'});
+  Put(dir, "refused-empty-file", Bytes{});
+  Put(dir, "refused-header-cut-before-count", Bytes{'P', 'V', 'M', 'H', 72, 0, 0, 0, 0, 0, 2});
+  Put(dir, "refused-negative-header-length",
+      Changed(TwoEntryArchive(), [](Bytes& b) { SetI32At(b, 4, -1); }));
+  Put(dir, "refused-header-too-short-for-count",
+      Changed(TwoEntryArchive(), [](Bytes& b) { SetI32At(b, 4, 3); }));
+  Put(dir, "refused-header-too-short-for-names",
+      Changed(TwoEntryArchive(), [](Bytes& b) { SetI32At(b, 4, 60); }));
+  Put(dir, "refused-header-past-end", Changed(TwoEntryArchive(), [](Bytes& b) { SetI32At(b, 4, 1000); }));
+  Put(dir, "refused-header-length-2gb",
+      Changed(TwoEntryArchive(), [](Bytes& b) { SetI32At(b, 4, 0x7FFFFFF0); }));
+  Put(dir, "refused-negative-count", Changed(TwoEntryArchive(), [](Bytes& b) { SetU16At(b, 10, 0xFFFF); }));
+  Put(dir, "refused-count-32767", Changed(TwoEntryArchive(), [](Bytes& b) { SetU16At(b, 10, 0x7FFF); }));
+  for (int32_t L : {8, 0, -100, INT32_MIN}) {
+    Put(dir, "refused-chunk-length-" + std::to_string(L),
+        Changed(TwoEntryArchive(), [L](Bytes& b) { SetI32At(b, 84, L); }));
+  }
+  Put(dir, "refused-fewer-chunks-than-entries",
+      Archive({"a", "b", "c"}, {Chunk(1, 9, 4, 2, 1), Chunk(1, 9, 4, 2, 2)}));
+  Put(dir, "refused-second-chunk-header-cut", Changed(TwoEntryArchive(), [](Bytes& b) { b.resize(138); }));
+  Put(dir, "refused-last-chunk-9-past-end",
+      Changed(TwoEntryArchive(), [](Bytes& b) { SetI32At(b, 132, 49); }));
+  Put(dir, "refused-chunk-length-2gb",
+      Changed(TwoEntryArchive(), [](Bytes& b) { SetI32At(b, 132, 0x7FFFFFFF); }));
+  {
+    PvrChunk first = Chunk(1, 9, 4, 2, 1);
+    first.length = 32;
+    Put(dir, "refused-first-chunk-8-past-end", Archive({"a", "b"}, {first}));
+  }
+  Put(dir, "refused-chunk-off-16-byte-boundary",
+      Archive({"a", "b"}, {Chunk(1, 9, 15, 1, 1), Chunk(1, 9, 4, 2, 2)}));
+  {
+    Bytes b = PvmHeader{.names = {"a", "b"}, .headerLength = 79}.Build();
+    for (const PvrChunk& c : {PvrChunk{.data = Bytes{1}}, Chunk(1, 9, 4, 2, 2)}) {
+      const Bytes chunk = c.Build();
+      b.insert(b.end(), chunk.begin(), chunk.end());
+    }
+    Put(dir, "refused-short-chunk-as-whole-length", b);
+  }
+
+  Put(dir, "accepted-32767-square-with-64-bytes",
+      Archive({"huge"}, {PvrChunk{.width = 32767, .height = 32767, .data = Pattern(64, 1)}}));
+  Put(dir, "accepted-negative-size", Archive({"neg"}, {PvrChunk{.width = -4, .height = 4, .data = Pattern(32, 1)}}));
+  Put(dir, "accepted-single-data-byte", Archive({"one"}, {PvrChunk{.data = Bytes{7}}}));
+  {
+    // Whole-chunk lengths with a foreign magic on the second chunk: the first chunk's data
+    // holds that magic, and a save writes "PVRT" over it.
+    PvrChunk whole = Chunk(1, 9, 4, 4, 10);
+    whole.length = int32_t(16 + whole.data.size());
+    PvrChunk foreign = whole;
+    foreign.magic = "GBIX";
+    Put(dir, "accepted-whole-chunk-lengths-foreign-magic", Archive({"p", "q"}, {whole, foreign}));
+  }
+}
+
+void BitmapRegressions(const fs::path& dir) {
+  using testing_support::BmpFields;
+  using testing_support::MakeBmp;
+  const model::Picture picture = model::RandomPicture(3, 2, 11);
+  auto bmp = [&](auto fields, auto bytes) {
+    BmpFields f;
+    f.width = 3;
+    f.height = 2;
+    fields(f);
+    model::Picture p(std::max(f.width, 1), std::max(std::abs(f.height), 1));
+    Bytes b = MakeBmp(f, p);
+    bytes(b);
+    return BitmapInput(0x33, b, {});
+  };
+  const auto same = [](BmpFields&) {};
+  const auto none = [](Bytes&) {};
+  Put(dir, "refused-empty-file", BitmapInput(0x33, {}, {}));
+  Put(dir, "refused-not-bm", bmp(same, [](Bytes& b) { b[0] = 'P'; }));
+  Put(dir, "refused-12-byte-header", bmp([](BmpFields& f) { f.infoSize = 12; }, none));
+  Put(dir, "refused-compressed", bmp([](BmpFields& f) { f.compression = 1; }, none));
+  Put(dir, "refused-bit-fields", bmp([](BmpFields& f) { f.compression = 3; }, none));
+  Put(dir, "refused-two-planes", bmp([](BmpFields& f) { f.planes = 2; }, none));
+  Put(dir, "refused-8-bit", bmp([](BmpFields& f) { f.bitCount = 8; }, none));
+  Put(dir, "refused-width-0", bmp([](BmpFields& f) { f.width = 0; }, none));
+  Put(dir, "refused-negative-width", bmp([](BmpFields& f) { f.width = -3; }, none));
+  Put(dir, "refused-height-0", bmp([](BmpFields& f) { f.height = 0; }, none));
+  Put(dir, "refused-rows-inside-header", bmp([](BmpFields& f) { f.offBits = 20; }, none));
+  Put(dir, "refused-rows-past-end", bmp(same, [](Bytes& b) {
+        b[10] = uint8_t(b.size() + 1);
+        b[11] = 0;
+      }));
+  Put(dir, "refused-more-rows-than-file", bmp(same, [](Bytes& b) { b[22] = 3; }));
+  Put(dir, "refused-absurd-width", bmp(same, [](Bytes& b) { b[18] = b[19] = b[20] = 0xFF, b[21] = 0x7F; }));
+  Put(dir, "refused-height-min", bmp(same, [](Bytes& b) { b[22] = b[23] = b[24] = 0, b[25] = 0x80; }));
+  Put(dir, "refused-header-size-max", bmp(same, [](Bytes& b) { b[14] = b[15] = b[16] = b[17] = 0xFF; }));
+  Put(dir, "refused-32767-square-with-18-bytes", bmp(same, [](Bytes& b) {
+        SetI32At(b, 18, 32767);
+        SetI32At(b, 22, 32767);
+      }));
+  Put(dir, "accepted-top-down-rows", bmp([](BmpFields& f) { f.height = -2; }, none));
+  Put(dir, "accepted-longer-info-header", bmp([](BmpFields& f) { f.infoSize = 124; }, none));
+  {
+    BmpFields f;
+    f.width = 3;
+    f.height = 2;
+    const Bytes image = MakeBmp(f, picture);
+    f.width = 2;
+    Put(dir, "accepted-mask-of-another-size", BitmapInput(0x33, image, MakeBmp(f, picture, true)));
+  }
+}
+
+void CodecRegressions(const fs::path& dir) {
+  Put(dir, "refused-32767-square-with-64-bytes", CodecInput(32767, 32767, 1, 9, Pattern(64, 1)));
+  Put(dir, "refused-32767-square-twiddled", CodecInput(32767, 32767, 0, 1, Pattern(64, 1)));
+  Put(dir, "refused-negative-width", CodecInput(-4, 4, 1, 9, Pattern(32, 1)));
+  Put(dir, "refused-min-height", CodecInput(4, -32768, 2, 9, Pattern(32, 1)));
+  Put(dir, "refused-zero-size", CodecInput(0, 0, 1, 9, Pattern(32, 1)));
+  Put(dir, "accepted-twiddled-not-square", CodecInput(8, 4, 1, 1, Pattern(64, 1)));
+  Put(dir, "accepted-twiddled-side-6", CodecInput(6, 6, 2, 1, Pattern(72, 1)));
+  Put(dir, "accepted-no-data", CodecInput(2, 2, 0, 9, {}));
+  Put(dir, "accepted-pixel-format-255", CodecInput(4, 4, 255, 9, Pattern(32, 1)));
+  {
+    Bytes lying = CodecInput(4, 4, 1, 9, Pattern(32, 1));
+    SetI32At(lying, 6, 0x7FFFFFFF);  // a length far beyond the data
+    Put(dir, "accepted-length-beyond-data", lying);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: %s CORPUS_FOLDER [REGRESSIONS_FOLDER]\n", argv[0]);
+    return 2;
+  }
+  const fs::path root = argv[1];
+  harness::MessageCounter quiet;
+  ArchiveSeeds(root / "fuzz_archive");
+  BitmapSeeds(root / "fuzz_bmp");
+  CodecSeeds(root / "fuzz_codec");
+  if (argc == 3) {
+    const fs::path regressions = argv[2];
+    ArchiveRegressions(regressions / "archive");
+    BitmapRegressions(regressions / "bmp");
+    CodecRegressions(regressions / "codec");
+  }
+  return 0;
+}

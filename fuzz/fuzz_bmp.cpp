@@ -1,0 +1,15 @@
+// LoadBitMap on arbitrary bytes, with and without a mask file, then BMP2PVR into textures
+// of each pixel format and texel order.
+#include <cstdio>
+#include <cstdlib>
+
+#include "fuzz/Harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const harness::Outcome outcome = harness::RunBitmap({data, size});
+  if (!outcome.fault.empty()) {
+    std::fprintf(stderr, "fuzz_bmp: %s\n", outcome.fault.c_str());
+    std::abort();
+  }
+  return 0;
+}

@@ -1,0 +1,14 @@
+// Decode and encode of arbitrary chunk records, and pixel access at odd coordinates.
+#include <cstdio>
+#include <cstdlib>
+
+#include "fuzz/Harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const harness::Outcome outcome = harness::RunCodec({data, size});
+  if (!outcome.fault.empty()) {
+    std::fprintf(stderr, "fuzz_codec: %s\n", outcome.fault.c_str());
+    std::abort();
+  }
+  return 0;
+}
