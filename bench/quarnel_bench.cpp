@@ -9,7 +9,8 @@
 //   - SaveBitmap and LoadBitMap of a 1024² bitmap.
 // Scratch files live in a folder under $TMPDIR (or /tmp) that is removed at exit.
 // Without --benchmark_repetitions the run repeats each benchmark 5 times and reports
-// medians, which is what the budget table is built from.
+// medians, which is what the budget table is built from; every benchmark is warmed up for
+// 0.2 s first unless --benchmark_min_warmup_time says otherwise.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -465,10 +466,13 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strncmp(argv[1], kPeakFlag, std::strlen(kPeakFlag)) == 0)
     return ReportOpenPeak(argv[1] + std::strlen(kPeakFlag));
 
-  // Medians of repeated runs, unless the caller chose otherwise.
+  // Medians of repeated runs, each after a short warm-up (the first benchmarks of a run
+  // would otherwise meet a cold processor), unless the caller chose otherwise.
   std::vector<char*> args(argv, argv + argc);
   std::string repetitions = "--benchmark_repetitions=5";
   std::string aggregatesOnly = "--benchmark_report_aggregates_only=true";
+  std::string warmUp = "--benchmark_min_warmup_time=0.2";
+  if (!HasFlag(argc, argv, "--benchmark_min_warmup_time")) args.push_back(warmUp.data());
   if (!HasFlag(argc, argv, "--benchmark_repetitions")) {
     args.push_back(repetitions.data());
     if (!HasFlag(argc, argv, "--benchmark_report_aggregates_only") &&
