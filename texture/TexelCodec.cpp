@@ -602,7 +602,7 @@ Path Available() { return Path::Plain; }
 #endif  // QUARNEL_VECTOR_UNIT
 
 // The path the calls take: the widest the processor has, within the limit.
-Path Chosen() { return std::min(Available(), PathLimit()); }
+[[maybe_unused]] Path Chosen() { return std::min(Available(), PathLimit()); }
 
 // Calls fn with the pixel-format code as a compile-time constant.
 template <typename Fn>
