@@ -115,13 +115,60 @@ bool cPVR::PVR2BMP() {
     return true;  // black surfaces of the texture's size
   const size_t count = size_t(std::min(texels, held));
   if (twiddled) {
-    // Each texel goes straight to its twiddled position.
-    TexelCodec::DecodeTwiddled(Chunk.pFormat, Chunk.Data.data(), count, Image.Bits.data(),
-                               Mask.Bits.data(), Stride(Image), size_t(width));
+    Twiddle(1);  // each texel straight to its twiddled position
   } else {
     DecodeTexels(count);
   }
   return true;
+}
+
+namespace {
+
+// Blocks up to this side are converted by one call; larger ones are split into quadrants.
+// An aligned block of a twiddled square holds one run of consecutive twiddle indexes, laid
+// out as a twiddled square of its own, so each block is converted like a small texture.
+constexpr int32_t kTwiddleTile = 64;
+
+}  // namespace
+
+void cPVR::Twiddle(int16_t Mode) {
+  const int32_t side = Image.Info.biWidth;
+  if (Image.Bits.empty() || side != Image.Info.biHeight || !IsPowerOfTwo(side)) return;
+  TwiddlePos = 0;
+  TwiddleBlock(0, 0, side, Mode);
+}
+
+// X is the column and Y the memory row (counted from the bottom) of the block's lower-left
+// pixel. The quadrants are visited top-left, bottom-left, top-right, bottom-right as seen,
+// which is twiddle-index order.
+void cPVR::TwiddleBlock(int32_t X, int32_t Y, int32_t Size, int16_t Mode) {
+  if (Size > kTwiddleTile) {
+    const int32_t h = Size / 2;
+    TwiddleBlock(X, Y + h, h, Mode);
+    TwiddleBlock(X, Y, h, Mode);
+    TwiddleBlock(X + h, Y + h, h, Mode);
+    TwiddleBlock(X + h, Y, h, Mode);
+    return;
+  }
+  const size_t stride = Stride(Image);
+  const size_t corner = size_t(Y) * stride + size_t(X) * 3;
+  const uint64_t texels = uint64_t(Size) * uint64_t(Size);
+  const uint64_t held = Chunk.Data.size() / 2;
+  // Decoding stops where short data ends (the rest stays black); encoding is only asked
+  // for when the data holds every texel.
+  const uint64_t count = held > TwiddlePos ? std::min(texels, held - TwiddlePos) : 0;
+  if (count > 0) {
+    uint8_t* data = Chunk.Data.data() + 2 * TwiddlePos;
+    if (Mode != 0) {
+      TexelCodec::DecodeTwiddled(Chunk.pFormat, data, size_t(count), Image.Bits.data() + corner,
+                                 Mask.Bits.data() + corner, stride, size_t(Size));
+    } else if (count == texels) {
+      TexelCodec::EncodeTwiddled(Chunk.pFormat, Image.Bits.data() + corner,
+                                 AlphaTakesPart() ? Mask.Bits.data() + corner : nullptr, stride,
+                                 size_t(Size), data);
+    }
+  }
+  TwiddlePos += texels;
 }
 
 bool cPVR::FitSurfacesTo(int32_t width, int32_t height) {
@@ -210,7 +257,5 @@ void cPVR::BMP2PVR() {
   if ((Width() != width || Height() != height || (AlphaTakesPart() && !MaskShapedLikeImage())) &&
       !FitSurfacesTo(width, height))
     return;
-  TexelCodec::EncodeTwiddled(Chunk.pFormat, Image.Bits.data(),
-                             AlphaTakesPart() ? Mask.Bits.data() : nullptr, Stride(Image),
-                             size_t(width), Chunk.Data.data());
+  Twiddle(0);
 }

@@ -186,9 +186,18 @@ class cPVR {
   void DecodeTexels(size_t count);
   void EncodeTexels();
 
+  // Moves texels between data order and their places in a square twiddled texture, whose
+  // side is the image surface's: Mode 1 decodes the data's texels onto the pixels whose
+  // twiddle index they carry, Mode 0 encodes those pixels back into data order. The walk
+  // (TwiddleBlock) splits the square into quadrants in twiddle-index order, so TwiddlePos,
+  // the running texel index, meets each block's own run of texels.
+  void Twiddle(int16_t Mode);
+  void TwiddleBlock(int32_t X, int32_t Y, int32_t Size, int16_t Mode);
+
   Surface Image;
   Surface Mask;
   std::array<std::string, 2> BitmapPaths;
+  uint64_t TwiddlePos = 0;
   std::array<PixelFormatInfo, 3> PixelFormats{};
   PVRChunk Chunk;
 };
