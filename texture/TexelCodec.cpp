@@ -616,6 +616,19 @@ void WithFormat(int pixelFormat, Fn&& fn) {
 
 }  // namespace
 
+Rgba DecodeTexel(int pixelFormat, uint16_t texel) {
+  uint8_t image[3] = {}, mask[3] = {};
+  WithFormat(pixelFormat, [&](auto code) { DecodeTexel<decltype(code)::value>(texel, image, mask); });
+  return {image[2], image[1], image[0], mask[2]};
+}
+
+uint16_t EncodeTexel(int pixelFormat, Rgba pixel) {
+  const uint8_t image[3] = {pixel.b, pixel.g, pixel.r}, mask[3] = {0, 0, pixel.a};
+  uint8_t texel[2] = {};
+  WithFormat(pixelFormat, [&](auto code) { EncodeTexel<decltype(code)::value>(image, mask, texel); });
+  return uint16_t(texel[0] | texel[1] << 8);
+}
+
 void DecodeRows(int pixelFormat, const uint8_t* texels, size_t columns, size_t rows,
                 uint8_t* imageRow, uint8_t* maskRow, ptrdiff_t pitch) {
   WithFormat(pixelFormat, [&](auto code) {

@@ -34,6 +34,17 @@ inline constexpr std::array<int32_t, 3> kAlphaScale{255, 1, 16};
 
 // Every function takes a pixel-format code below kPixelFormats.size(); the caller checks.
 
+// One pixel as 8-bit channels.
+struct Rgba {
+  uint8_t r = 0, g = 0, b = 0, a = 0;
+  bool operator==(const Rgba&) const = default;
+};
+
+// One texel to its 8-bit channels and back, by the same rule as the row and tile passes
+// below: decoding shifts each field to the top of its byte, encoding keeps the top bits.
+Rgba DecodeTexel(int pixelFormat, uint16_t texel);
+uint16_t EncodeTexel(int pixelFormat, Rgba pixel);
+
 // Decodes `rows` rows of `columns` texels, one row after the other in the data, into
 // pixels 0 .. columns - 1 of surface rows that start at imageRow and maskRow and go down
 // the picture `pitch` bytes apart (negative for bottom-up surfaces). The rows must be
