@@ -67,9 +67,9 @@ Fault Read(std::span<const uint8_t> file, uint64_t maxRgbaBytes, Picture& pictur
 const char* Explain(Fault fault);
 
 // Encodes width x height RGBA pixels, top row first (rgba holds exactly 4 x width x height
-// bytes, width and height at least 1), as an 8-bit RGBA PNG with no ancillary chunks.
-// The settings favour speed over size. False, with `file` left empty, when libpng fails
-// (memory runs out).
+// bytes, width and height at least 1), as an 8-bit RGBA PNG with no ancillary chunks and
+// its image data stored uncompressed, for speed. False, with `file` left empty, when the
+// size does not match or libpng fails (memory runs out).
 bool Write(uint32_t width, uint32_t height, std::span<const uint8_t> rgba,
            std::vector<uint8_t>& file);
 
