@@ -90,11 +90,12 @@ void WriteToSink(png_structp png, png_bytep bytes, size_t count) {
 void FlushNothing(png_structp) {}
 
 // Reads up to the image data and sets the transformations that give 8-bit RGBA.
-bool StartDecoding(png_structp png, png_infop info, bool* hasAlpha) {
+bool StartDecoding(png_structp png, png_infop info, bool* hasAlpha, bool* interlaced) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_read_info(png, info);
   const png_byte colourType = png_get_color_type(png, info);
   *hasAlpha = (colourType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS);
+  *interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
   png_set_expand(png);     // palette to RGB, grey below 8 bits to 8, tRNS to alpha
   png_set_scale_16(png);   // v x 255 / 65535, rounded
   png_set_gray_to_rgb(png);
@@ -104,9 +105,20 @@ bool StartDecoding(png_structp png, png_infop info, bool* hasAlpha) {
   return true;
 }
 
-bool DecodeRows(png_structp png, png_bytepp rows) {
+bool DecodeRow(png_structp png, png_bytep row) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_read_row(png, row, nullptr);
+  return true;
+}
+
+bool DecodeImage(png_structp png, png_bytepp rows) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_read_image(png, rows);
+  return true;
+}
+
+bool FinishDecoding(png_structp png) {
+  if (setjmp(png_jmpbuf(png))) return false;
   png_read_end(png, nullptr);
   return true;
 }
@@ -191,7 +203,8 @@ Fault Inspect(std::span<const uint8_t> file, uint64_t maxRgbaBytes, Header& head
   return Fault::None;
 }
 
-Fault Read(std::span<const uint8_t> file, uint64_t maxRgbaBytes, Picture& picture) {
+Fault Decode(std::span<const uint8_t> file, uint64_t maxRgbaBytes, const StartFn& start,
+             const RowFn& row) {
   Header header;
   if (const Fault fault = Inspect(file, maxRgbaBytes, header); fault != Fault::None) return fault;
 
@@ -213,27 +226,49 @@ Fault Read(std::span<const uint8_t> file, uint64_t maxRgbaBytes, Picture& pictur
   png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
   png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
 
-  bool hasAlpha = false;
-  if (!StartDecoding(png, structs.info, &hasAlpha)) return Fault::Damaged;
+  Shape shape{header.Width, header.Height, false};
+  bool interlaced = false;
+  if (!StartDecoding(png, structs.info, &shape.HasAlpha, &interlaced)) return Fault::Damaged;
   const size_t rowBytes = size_t(header.Width) * 4;
   if (png_get_rowbytes(png, structs.info) != rowBytes) return Fault::Damaged;
-
-  std::vector<uint8_t> rgba;
-  std::vector<png_bytep> rows;
   try {
-    rgba.resize(rowBytes * header.Height);
-    rows.resize(header.Height);
+    if (!start(shape)) return Fault::TooLarge;
+    if (interlaced) {
+      // Each pass fills in some pixels of every row, so all rows are needed at once.
+      std::vector<uint8_t> rgba(rowBytes * header.Height);
+      std::vector<png_bytep> rows(header.Height);
+      for (size_t y = 0; y < rows.size(); ++y) rows[y] = rgba.data() + y * rowBytes;
+      if (!DecodeImage(png, rows.data())) return Fault::Damaged;
+      for (uint32_t y = 0; y < header.Height; ++y) row(y, rows[y]);
+    } else {
+      std::vector<uint8_t> line(rowBytes);
+      for (uint32_t y = 0; y < header.Height; ++y) {
+        if (!DecodeRow(png, line.data())) return Fault::Damaged;
+        row(y, line.data());
+      }
+    }
   } catch (const std::bad_alloc&) {
     return Fault::TooLarge;
   }
-  for (size_t y = 0; y < rows.size(); ++y) rows[y] = rgba.data() + y * rowBytes;
-  if (!DecodeRows(png, rows.data())) return Fault::Damaged;
+  return FinishDecoding(png) ? Fault::None : Fault::Damaged;
+}
 
-  picture.Width = header.Width;
-  picture.Height = header.Height;
-  picture.Rgba = std::move(rgba);
-  picture.HasAlpha = hasAlpha;
-  return Fault::None;
+Fault Read(std::span<const uint8_t> file, uint64_t maxRgbaBytes, Picture& picture) {
+  Picture read;
+  const Fault fault = Decode(
+      file, maxRgbaBytes,
+      [&](const Shape& shape) {
+        read.Width = shape.Width;
+        read.Height = shape.Height;
+        read.HasAlpha = shape.HasAlpha;
+        read.Rgba.resize(size_t(shape.Width) * shape.Height * 4);
+        return true;
+      },
+      [&](uint32_t y, const uint8_t* rgba) {
+        std::memcpy(read.Rgba.data() + size_t(y) * read.Width * 4, rgba, size_t(read.Width) * 4);
+      });
+  if (fault == Fault::None) picture = std::move(read);
+  return fault;
 }
 
 const char* Explain(Fault fault) {

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -43,13 +44,12 @@ struct Header {
   uint64_t CompressedBytes = 0;  // the IDAT chunks' data, summed
 };
 
-// A decoded picture: Width x Height pixels of red, green, blue, alpha, top row first.
-struct Picture {
+// What Decode tells its caller before the first row.
+struct Shape {
   uint32_t Width = 0;
   uint32_t Height = 0;
-  std::vector<uint8_t> Rgba;
   // The file has an alpha channel or a transparency chunk (tRNS). When false, every alpha
-  // byte of Rgba is 255 and means nothing.
+  // byte is 255 and means nothing.
   bool HasAlpha = false;
 };
 
@@ -60,7 +60,26 @@ Fault Inspect(std::span<const uint8_t> file, uint64_t maxRgbaBytes, Header& head
 
 // Inspects the file, then decodes it: palettes and grey expanded, tRNS turned into alpha,
 // 16-bit samples scaled to 8 bits, interlacing undone; no gamma or colour-space change.
-// On failure `picture` is left as it was and the first fault found comes back.
+// `start` is called once with the picture's shape before any pixel buffer is allocated;
+// returning false refuses the picture as TooLarge. `row` is then called for each row in
+// order, top row first, with width x 4 bytes of red, green, blue, alpha that stay valid
+// only during the call. A fault found after rows were handed over still comes back, and
+// the caller must then drop what it has built from them. A callback may throw nothing
+// but std::bad_alloc, which refuses the picture as TooLarge.
+using StartFn = std::function<bool(const Shape&)>;
+using RowFn = std::function<void(uint32_t y, const uint8_t* rgba)>;
+Fault Decode(std::span<const uint8_t> file, uint64_t maxRgbaBytes, const StartFn& start,
+             const RowFn& row);
+
+// A whole decoded picture: Width x Height pixels of RGBA, top row first.
+struct Picture {
+  uint32_t Width = 0;
+  uint32_t Height = 0;
+  std::vector<uint8_t> Rgba;
+  bool HasAlpha = false;  // as in Shape
+};
+
+// Decode into one buffer. On failure `picture` is left as it was.
 Fault Read(std::span<const uint8_t> file, uint64_t maxRgbaBytes, Picture& picture);
 
 // A sentence that tells a modder what is wrong with the file.
