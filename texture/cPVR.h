@@ -14,12 +14,7 @@
 #include <vector>
 
 #include "platform/Gdi.h"
-
-// Channel masks and power-of-two factors of one 16-bit pixel format.
-struct PixelFormatInfo {
-  int32_t AMask, RMask, GMask, BMask;
-  int32_t ADiv, RDiv, GDiv, BMul;
-};
+#include "texture/TexelCodec.h"  // PixelFormatInfo
 
 // A PVR chunk as the archive holds it. Data holds Length - 8 bytes once loaded from an archive.
 struct PVRChunk {
