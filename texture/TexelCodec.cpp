@@ -1,5 +1,6 @@
-// The portable side of the codec: choosing a path and the plain loops. The vector paths are
-// in TexelCodecX86.cpp; nothing here depends on the processor.
+// The public calls: each checks the pixel-format code and hands the work to the chosen
+// path's table. The plain loops are in TexelCodecKernels.h and the x86 paths in
+// TexelCodecX86.cpp; nothing here depends on the processor.
 #include "texture/TexelCodec.h"
 
 #include <algorithm>

@@ -1,10 +1,10 @@
 // The texel conversions behind decoding and encoding: 16-bit texels to and from the 24-bit
 // rows of a texture's surfaces, row by row, and for square twiddled textures tile by tile
 // straight between data order and twiddled position (no reordering pass over the
-// surfaces). These are the editor's hot paths. A plain loop that any processor runs
-// (TexelCodec.cpp) gives the bytes; on x86 processors with byte shuffles (SSSE3, AVX2,
-// AVX-512 VBMI; TexelCodecX86.cpp) the same bytes come 16 or 32 texels a step, the widest
-// unit the processor has chosen at run time.
+// surfaces). These are the editor's hot paths. Plain loops that any processor runs give
+// the bytes; on x86 processors with byte shuffles (SSSE3, AVX2, AVX-512 VBMI, in
+// TexelCodecX86.cpp) the same bytes come 16 or 32 texels a step, by the widest unit the
+// processor offers, chosen at run time.
 //
 // Surfaces are as the texture object holds them: rows bottom-up, `stride` bytes apart,
 // pixel x of a row at byte 3x (blue, green, red). A pixel's alpha is the red byte of the
