@@ -91,15 +91,6 @@ void cPVR::DecodeChunk(Surface& image, Surface& mask) {
   }
 }
 
-bool cPVR::BuildBlankPair(Surface& image, Surface& mask) {
-  if (!PrepareBlank(image, Chunk.Height, Chunk.Width, Image.Info) ||
-      !PrepareBlank(mask, Chunk.Height, Chunk.Width, Mask.Info))
-    return false;
-  FillBlank(image, Image.Bits);
-  FillBlank(mask, Mask.Bits);
-  return true;
-}
-
 bool cPVR::PVR2BMP() {
   if (Chunk.Magic != kChunkMagic) return false;
   const int32_t width = Chunk.Width;
@@ -111,7 +102,11 @@ bool cPVR::PVR2BMP() {
 
   Surface image;
   Surface mask;
-  if (!BuildBlankPair(image, mask)) return false;
+  if (!PrepareBlank(image, height, width, Image.Info) ||
+      !PrepareBlank(mask, height, width, Mask.Info))
+    return false;
+  FillBlank(image, Image.Bits);
+  FillBlank(mask, Mask.Bits);
   DecodeChunk(image, mask);
   Image = std::move(image);
   Mask = std::move(mask);

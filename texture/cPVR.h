@@ -164,9 +164,6 @@ class cPVR {
   // Gives a prepared surface its zero-filled buffer of (RowPadding + width) x height x 4
   // bytes, taking over the storage of `old` (a buffer about to be dropped) when it fits.
   static void FillBlank(Surface& fresh, std::vector<uint8_t>& old);
-  // A prepared and filled pair of black surfaces at the texture's size; false, building
-  // nothing, when the size cannot have surfaces.
-  bool BuildBlankPair(Surface& image, Surface& mask);
   // Reads and checks one BMP file and builds `fresh` from it; shows the user what is wrong
   // and returns false when it cannot.
   static bool BuildFromFile(Surface& fresh, const std::string& path);
