@@ -223,7 +223,7 @@ void Form1::List1_DblClick() {
   if (texture != nullptr && texture->PVR2BMP()) {
     for (int16_t mode = 0; mode < 2; ++mode)
       Picture1[mode]->SetPictureSize(texture->Height(), texture->Width());
-    for (int16_t mode = 0; mode < 2; ++mode) texture->Draw(mode, Picture1[mode]->hDC());
+    for (int16_t mode = 0; mode < 2; ++mode) texture->Draw(mode, Picture1[mode]->Target());
   }
   Picture1[0]->update();
   Picture1[1]->update();

@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "texture/cPVR.h"
+
 namespace {
 
 constexpr int kStartWidth = 449;
@@ -41,8 +43,6 @@ PictureBox::PictureBox(QWidget* parent) : QWidget(parent) {
   image_ = StartingPicture().copy();
 }
 
-PictureBox::~PictureBox() { DropDeviceContext(); }
-
 const QImage& PictureBox::StartingPicture() {
   static const QImage picture = MakeStartingPicture();
   return picture;
@@ -55,7 +55,6 @@ QImage PictureBox::BlankImage(int width, int height) const {
 }
 
 void PictureBox::Clear() {
-  DropDeviceContext();
   image_ = BlankImage(width(), height());
   if (image_.isNull()) return;
   QPainter painter(&image_);
@@ -69,7 +68,6 @@ void PictureBox::SetPictureSize(int height, int width) {
     setFixedSize(width, height);
     return;
   }
-  DropDeviceContext();
   QImage resized = BlankImage(width, height);
   if (!resized.isNull()) {
     QPainter painter(&resized);
@@ -79,23 +77,10 @@ void PictureBox::SetPictureSize(int height, int width) {
   setFixedSize(width, height);
 }
 
-platform::HDC PictureBox::hDC() {
-  // bits() detaches a shared image, so the context always draws into the image shown.
-  uchar* bits = image_.isNull() ? nullptr : image_.bits();
-  if (dc_ == nullptr || dcBits_ != bits) {
-    DropDeviceContext();
-    if (bits == nullptr) return nullptr;
-    dc_ = platform::CreateTargetDC(bits, image_.width(), image_.height(),
-                                   int(image_.bytesPerLine()));
-    dcBits_ = bits;
-  }
-  return dc_;
-}
-
-void PictureBox::DropDeviceContext() {
-  if (dc_ != nullptr) platform::DeleteDC(dc_);
-  dc_ = nullptr;
-  dcBits_ = nullptr;
+PixelTarget PictureBox::Target() {
+  if (image_.isNull()) return {};
+  // bits() detaches a shared image, so Draw always paints into the image shown.
+  return {image_.bits(), image_.width(), image_.height(), int(image_.bytesPerLine())};
 }
 
 void PictureBox::paintEvent(QPaintEvent*) {

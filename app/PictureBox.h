@@ -1,19 +1,18 @@
 // A picture box: a borderless widget that shows a persistent image of exactly its own size.
-// Drawing goes into the image through a device context (hDC) and appears on screen at the
-// next refresh; covering and uncovering the box never loses it.
+// Drawing goes into the image's pixels (Target) and appears on screen at the next refresh;
+// covering and uncovering the box never loses it.
 #pragma once
 
 #include <QImage>
 #include <QWidget>
 
-#include "platform/Gdi.h"
+struct PixelTarget;
 
 class PictureBox : public QWidget {
   Q_OBJECT
 
  public:
   explicit PictureBox(QWidget* parent = nullptr);
-  ~PictureBox() override;
 
   // The picture every box starts with and returns to on Clear(): 449 x 150, a light grey
   // 12-pixel frame around a white field with "No Image" centred in it.
@@ -27,9 +26,9 @@ class PictureBox : public QWidget {
   // it). What was drawn stays where it fits; new area takes the window colour.
   void SetPictureSize(int height, int width);
 
-  // A device context that draws into the image. It stays valid until the image is next
-  // resized or cleared; the box owns it.
-  platform::HDC hDC();
+  // The image's pixels, for cPVR::Draw. They stay valid until the image is next resized
+  // or cleared; the box owns them. No pixels (null) while the box has no area.
+  PixelTarget Target();
 
   // The persistent image, for readers that only look.
   const QImage& Image() const { return image_; }
@@ -44,9 +43,6 @@ class PictureBox : public QWidget {
 
  private:
   QImage BlankImage(int width, int height) const;
-  void DropDeviceContext();
 
   QImage image_;
-  platform::HDC dc_ = nullptr;
-  const uchar* dcBits_ = nullptr;  // the image memory dc_ was made over
 };

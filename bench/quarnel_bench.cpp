@@ -27,7 +27,6 @@
 #include "BudgetReporter.h"
 #include "Fixtures.h"
 #include "archive/ParseFuncts.h"
-#include "platform/Gdi.h"
 #include "platform/Messages.h"
 #include "texture/cPVR.h"
 
@@ -214,14 +213,12 @@ void RegisterCodec() {
 
 // ---- Selecting and drawing -------------------------------------------------------------
 
-// A picture box's persistent image: 32-bit pixels and a target device context over them.
+// A picture box's persistent image: 32-bit pixels and the target Draw paints them through.
 struct Target {
-  explicit Target(int side) : pixels(size_t(side) * side * 4) {
-    dc = platform::CreateTargetDC(pixels.data(), side, side, side * 4);
-  }
-  ~Target() { platform::DeleteDC(dc); }
+  explicit Target(int side)
+      : pixels(size_t(side) * side * 4), target{pixels.data(), side, side, side * 4} {}
   std::vector<uint8_t> pixels;
-  platform::HDC dc;
+  PixelTarget target;
 };
 
 // What the window does when a row is chosen: decode, then paint image and mask.
@@ -230,8 +227,8 @@ void Select(State& state, uint8_t pFormat) {
   Target image(kBigSide), mask(kBigSide);
   for (auto _ : state) {
     texture->PVR2BMP();
-    texture->Draw(0, image.dc);
-    texture->Draw(1, mask.dc);
+    texture->Draw(0, image.target);
+    texture->Draw(1, mask.target);
     benchmark::DoNotOptimize(image.pixels.data());
     benchmark::DoNotOptimize(mask.pixels.data());
     benchmark::ClobberMemory();
@@ -244,7 +241,7 @@ void Draw(State& state) {
   texture->PVR2BMP();
   Target image(kBigSide);
   for (auto _ : state) {
-    texture->Draw(0, image.dc);
+    texture->Draw(0, image.target);
     benchmark::DoNotOptimize(image.pixels.data());
     benchmark::ClobberMemory();
   }

@@ -249,7 +249,7 @@ inline constexpr uint8_t kImportDataFormats[] = {9, 1, 2};
 
 // Whether a built surface's buffer holds every row its header promises.
 inline bool SurfaceFitsItsBuffer(const cPVR& t, int16_t mode) {
-  const platform::BITMAPINFOHEADER& info = t.SurfaceInfo(mode);
+  const BmpFile::BITMAPINFOHEADER& info = t.SurfaceInfo(mode);
   if (info.biWidth <= 0 || info.biHeight <= 0) return false;
   const uint64_t stride = (uint64_t(info.biWidth) * 3 + 3) / 4 * 4;
   return uint64_t(t.SurfaceBits(mode).size()) >= stride * uint64_t(info.biHeight);

@@ -62,10 +62,10 @@ Fault Inspect(std::span<const uint8_t> file, Layout& layout) {
   uint32_t offBits = 0;
   if (!fileHeader.U32(offBits)) return Fault::Truncated;
 
-  platform::BITMAPINFOHEADER h;
+  BITMAPINFOHEADER h;
   ByteReader info(file, kFileHeaderSize);
   if (!info.U32(h.biSize)) return Fault::Truncated;
-  if (h.biSize < platform::kBitmapInfoHeaderSize) return Fault::UnknownHeader;
+  if (h.biSize < kInfoHeaderSize) return Fault::UnknownHeader;
   if (file.size() - kFileHeaderSize < h.biSize) return Fault::Truncated;
   // The whole 40 bytes are known to be there now.
   info.I32(h.biWidth);
@@ -80,7 +80,7 @@ Fault Inspect(std::span<const uint8_t> file, Layout& layout) {
   info.U32(h.biClrImportant);
 
   if (h.biBitCount != 24) return Fault::NotTwentyFourBit;
-  if (h.biCompression != platform::BI_RGB) return Fault::Compressed;
+  if (h.biCompression != kUncompressed) return Fault::Compressed;
   if (h.biPlanes != 1 || uint64_t(offBits) < kFileHeaderSize + uint64_t(h.biSize))
     return Fault::Damaged;
   if (h.biWidth <= 0 || h.biHeight == 0) return Fault::BadSize;
@@ -92,7 +92,7 @@ Fault Inspect(std::span<const uint8_t> file, Layout& layout) {
 
   layout.TopDown = h.biHeight < 0;
   layout.PixelsAt = offBits;
-  h.biSize = platform::kBitmapInfoHeaderSize;
+  h.biSize = kInfoHeaderSize;
   h.biHeight = int32_t(height);  // below 2^31 here: a height of -2^31 cannot fit in a file
   h.biSizeImage = uint32_t(height * stride);
   layout.Info = h;
@@ -117,8 +117,8 @@ const char* Explain(Fault fault) {
   return "This BMP file cannot be imported.";
 }
 
-std::vector<uint8_t> Write(const platform::BITMAPINFOHEADER& info, std::span<const uint8_t> bits) {
-  const uint32_t headers = kFileHeaderSize + platform::kBitmapInfoHeaderSize;
+std::vector<uint8_t> Write(const BITMAPINFOHEADER& info, std::span<const uint8_t> bits) {
+  const uint32_t headers = kFileHeaderSize + kInfoHeaderSize;
   const uint32_t sizeImage = uint32_t(uint64_t(info.biHeight) * Stride(uint64_t(info.biWidth)));
   std::vector<uint8_t> out;
   out.reserve(headers + bits.size());
@@ -128,7 +128,7 @@ std::vector<uint8_t> Write(const platform::BITMAPINFOHEADER& info, std::span<con
   w.U16(0);                                        // bfReserved1
   w.U16(0);                                        // bfReserved2
   w.U32(headers);                                  // bfOffBits
-  w.U32(platform::kBitmapInfoHeaderSize);          // biSize
+  w.U32(kInfoHeaderSize);                          // biSize
   w.I32(info.biWidth);                             // biWidth
   w.I32(info.biHeight);                            // biHeight, rows bottom-up
   w.U16(info.biPlanes);                            // biPlanes

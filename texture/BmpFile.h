@@ -9,7 +9,7 @@
 //   6       4     bfReserved1, 2
 //   10      4     bfOffBits       where the pixel rows start
 //   14      4     biSize          40, or a later header version's size (52, 56, 108, 124...)
-//   18      36    the rest of the 40-byte info header (see platform::BITMAPINFOHEADER)
+//   18      36    the rest of the 40-byte info header (BITMAPINFOHEADER below)
 //   14+biSize     anything a later header version adds (masks, colour space): ignored
 //   bfOffBits     |biHeight| rows of stride bytes: width x (blue, green, red), padded to a
 //                 multiple of 4; bottom row first when biHeight > 0, top row first when < 0
@@ -20,9 +20,25 @@
 #include <span>
 #include <vector>
 
-#include "platform/Gdi.h"
-
 namespace BmpFile {
+
+// The file's 40-byte info header, field for field.
+struct BITMAPINFOHEADER {
+  uint32_t biSize = 0;
+  int32_t biWidth = 0;
+  int32_t biHeight = 0;  // positive: rows stored bottom-up; negative: top-down
+  uint16_t biPlanes = 0;
+  uint16_t biBitCount = 0;
+  uint32_t biCompression = 0;
+  uint32_t biSizeImage = 0;
+  int32_t biXPelsPerMeter = 0;
+  int32_t biYPelsPerMeter = 0;
+  uint32_t biClrUsed = 0;
+  uint32_t biClrImportant = 0;
+};
+
+inline constexpr uint32_t kInfoHeaderSize = 40;
+inline constexpr uint32_t kUncompressed = 0;  // biCompression of plain rows
 
 // Bytes in one stored row of a 24-bit picture: 3 x width rounded up to a multiple of 4.
 constexpr uint64_t Stride(uint64_t width) { return (width * 24 + 31) / 32 * 4; }
@@ -44,7 +60,7 @@ enum class Fault {
 struct Layout {
   // biSize 40 and a positive biHeight whatever the file held (a surface describes its own
   // bottom-up rows), biSizeImage = height x stride; the other fields as in the file.
-  platform::BITMAPINFOHEADER Info;
+  BITMAPINFOHEADER Info;
   bool TopDown = false;   // the file's rows run top row first
   size_t PixelsAt = 0;    // bfOffBits
 };
@@ -60,6 +76,6 @@ const char* Explain(Fault fault);
 // The file for a surface: a 14-byte file header, a 40-byte info header taken from `info`
 // (biSize 40, biBitCount 24, biSizeImage height x stride) and then `bits` whole, so that
 // the file is 54 + bits.size() bytes. `info` must describe a positive width and height.
-std::vector<uint8_t> Write(const platform::BITMAPINFOHEADER& info, std::span<const uint8_t> bits);
+std::vector<uint8_t> Write(const BITMAPINFOHEADER& info, std::span<const uint8_t> bits);
 
 }  // namespace BmpFile

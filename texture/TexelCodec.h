@@ -1,9 +1,10 @@
 // The texel conversions behind decoding and encoding: 16-bit texels to and from the 24-bit
 // rows of a texture's surfaces, row by row, and for square twiddled textures tile by tile
 // straight between data order and twiddled position (no reordering pass over the
-// surfaces). These are the editor's hot paths; where the processor has a vector unit with
-// byte shuffles (SSSE3, on every x86-64 processor of the last fifteen years) they convert
-// 16 texels a step, elsewhere a plain loop gives the same bytes.
+// surfaces). These are the editor's hot paths. Plain loops that any processor runs give
+// the bytes; on x86 processors with byte shuffles (SSSE3, AVX2, AVX-512 VBMI, in
+// TexelCodecX86.cpp) the same bytes come 16 or 32 texels a step, by the widest unit the
+// processor offers, chosen at run time.
 //
 // Surfaces are as the texture object holds them: rows bottom-up, `stride` bytes apart,
 // pixel x of a row at byte 3x (blue, green, red). A pixel's alpha is the red byte of the
@@ -14,7 +15,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "texture/cPVR.h"
+// Channel masks and power-of-two factors of one 16-bit pixel format.
+struct PixelFormatInfo {
+  int32_t AMask, RMask, GMask, BMask;
+  int32_t ADiv, RDiv, GDiv, BMul;
+};
 
 namespace TexelCodec {
 
@@ -32,7 +37,8 @@ inline constexpr std::array<PixelFormatInfo, 3> kPixelFormats{{
 // back, per pixel-format code; 5-6-5 has no alpha bits, so its alpha is always 0.
 inline constexpr std::array<int32_t, 3> kAlphaScale{255, 1, 16};
 
-// Every function takes a pixel-format code below kPixelFormats.size(); the caller checks.
+// Every function takes a pixel-format code below kPixelFormats.size(); the caller checks
+// (a code outside the table converts nothing).
 
 // One pixel as 8-bit channels.
 struct Rgba {

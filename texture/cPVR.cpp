@@ -3,6 +3,7 @@
 #include "texture/cPVR.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "texture/TexelCodec.h"
 
@@ -12,16 +13,6 @@ constexpr std::array<char, 4> kChunkMagic{'P', 'V', 'R', 'T'};
 using TexelCodec::kPixelFormats;
 
 }  // namespace
-
-cPVR::cPVR() { InitVars(); }
-
-cPVR::~cPVR() {
-  // Mask first, then image; each releases its device context before its section.
-  ReleaseSurface(Mask);
-  ReleaseSurface(Image);
-}
-
-void cPVR::InitVars() { PixelFormats = kPixelFormats; }
 
 void cPVR::SavePVR(std::vector<uint8_t>& Dataset, int16_t& Height, int16_t& Width,
                    uint8_t& pmat, uint8_t& emat, int32_t& Length) const {
@@ -69,21 +60,34 @@ bool IsPowerOfTwo(int32_t v) { return v > 0 && (v & (v - 1)) == 0; }
 
 }  // namespace
 
-void cPVR::DecodeTexels(size_t count) {
+void cPVR::DecodeTexels(Surface& image, Surface& mask, size_t count) {
   // Both surfaces were just built at the texture's size, so a pixel sits at the same offset
   // in both buffers. Display row i is memory row height - 1 - i.
   const size_t width = size_t(Chunk.Width);
   const size_t height = size_t(Chunk.Height);
-  const ptrdiff_t stride = ptrdiff_t(Stride(Image));
+  const ptrdiff_t stride = ptrdiff_t(Stride(image));
   const size_t top = (height - 1) * size_t(stride);
   const size_t fullRows = std::min(height, count / width);
   TexelCodec::DecodeRows(Chunk.pFormat, Chunk.Data.data(), width, fullRows,
-                         Image.Bits.data() + top, Mask.Bits.data() + top, -stride);
+                         image.Bits.data() + top, mask.Bits.data() + top, -stride);
   if (fullRows < height && count % width != 0) {  // short data ends inside this row
     const size_t row = top - fullRows * size_t(stride);
     TexelCodec::DecodeRows(Chunk.pFormat, Chunk.Data.data() + 2 * width * fullRows,
-                           count % width, 1, Image.Bits.data() + row, Mask.Bits.data() + row,
+                           count % width, 1, image.Bits.data() + row, mask.Bits.data() + row,
                            -stride);
+  }
+}
+
+void cPVR::DecodeChunk(Surface& image, Surface& mask) {
+  const int32_t width = Chunk.Width;
+  const bool twiddled = Chunk.eFormat == kTwiddled && width == Chunk.Height && IsPowerOfTwo(width);
+  if (Chunk.pFormat >= kPixelFormats.size() || (Chunk.eFormat != kRectangular && !twiddled))
+    return;  // black surfaces of the texture's size
+  if (twiddled) {
+    Twiddle(1, image, mask);  // each texel straight to its twiddled position
+  } else {
+    const uint64_t texels = uint64_t(width) * uint64_t(Chunk.Height);
+    DecodeTexels(image, mask, size_t(std::min<uint64_t>(texels, Chunk.Data.size() / 2)));
   }
 }
 
@@ -98,27 +102,14 @@ bool cPVR::PVR2BMP() {
 
   Surface image;
   Surface mask;
-  if (!PrepareBlank(image, height, width, Image.Info)) return false;
-  if (!PrepareBlank(mask, height, width, Mask.Info)) {
-    ReleaseSurface(image);
+  if (!PrepareBlank(image, height, width, Image.Info) ||
+      !PrepareBlank(mask, height, width, Mask.Info))
     return false;
-  }
   FillBlank(image, Image.Bits);
   FillBlank(mask, Mask.Bits);
-  Install(Image, image);
-  Install(Mask, mask);
-  platform::GdiFlush();
-
-  const bool twiddled =
-      Chunk.eFormat == kTwiddled && width == height && IsPowerOfTwo(width);
-  if (Chunk.pFormat >= kPixelFormats.size() || (Chunk.eFormat != kRectangular && !twiddled))
-    return true;  // black surfaces of the texture's size
-  const size_t count = size_t(std::min(texels, held));
-  if (twiddled) {
-    Twiddle(1);  // each texel straight to its twiddled position
-  } else {
-    DecodeTexels(count);
-  }
+  DecodeChunk(image, mask);
+  Image = std::move(image);
+  Mask = std::move(mask);
   return true;
 }
 
@@ -131,26 +122,27 @@ constexpr int32_t kTwiddleTile = 64;
 
 }  // namespace
 
-void cPVR::Twiddle(int16_t Mode) {
-  const int32_t side = Image.Info.biWidth;
-  if (Image.Bits.empty() || side != Image.Info.biHeight || !IsPowerOfTwo(side)) return;
+void cPVR::Twiddle(int16_t Mode, Surface& image, Surface& mask) {
+  const int32_t side = image.Info.biWidth;
+  if (image.Bits.empty() || side != image.Info.biHeight || !IsPowerOfTwo(side)) return;
   TwiddlePos = 0;
-  TwiddleBlock(0, 0, side, Mode);
+  TwiddleBlock(0, 0, side, Mode, image, mask);
 }
 
 // X is the column and Y the memory row (counted from the bottom) of the block's lower-left
 // pixel. The quadrants are visited top-left, bottom-left, top-right, bottom-right as seen,
 // which is twiddle-index order.
-void cPVR::TwiddleBlock(int32_t X, int32_t Y, int32_t Size, int16_t Mode) {
+void cPVR::TwiddleBlock(int32_t X, int32_t Y, int32_t Size, int16_t Mode, Surface& image,
+                        Surface& mask) {
   if (Size > kTwiddleTile) {
     const int32_t h = Size / 2;
-    TwiddleBlock(X, Y + h, h, Mode);
-    TwiddleBlock(X, Y, h, Mode);
-    TwiddleBlock(X + h, Y + h, h, Mode);
-    TwiddleBlock(X + h, Y, h, Mode);
+    TwiddleBlock(X, Y + h, h, Mode, image, mask);
+    TwiddleBlock(X, Y, h, Mode, image, mask);
+    TwiddleBlock(X + h, Y + h, h, Mode, image, mask);
+    TwiddleBlock(X + h, Y, h, Mode, image, mask);
     return;
   }
-  const size_t stride = Stride(Image);
+  const size_t stride = Stride(image);
   const size_t corner = size_t(Y) * stride + size_t(X) * 3;
   const uint64_t texels = uint64_t(Size) * uint64_t(Size);
   const uint64_t held = Chunk.Data.size() / 2;
@@ -160,82 +152,46 @@ void cPVR::TwiddleBlock(int32_t X, int32_t Y, int32_t Size, int16_t Mode) {
   if (count > 0) {
     uint8_t* data = Chunk.Data.data() + 2 * TwiddlePos;
     if (Mode != 0) {
-      TexelCodec::DecodeTwiddled(Chunk.pFormat, data, size_t(count), Image.Bits.data() + corner,
-                                 Mask.Bits.data() + corner, stride, size_t(Size));
+      TexelCodec::DecodeTwiddled(Chunk.pFormat, data, size_t(count), image.Bits.data() + corner,
+                                 mask.Bits.data() + corner, stride, size_t(Size));
     } else if (count == texels) {
-      TexelCodec::EncodeTwiddled(Chunk.pFormat, Image.Bits.data() + corner,
-                                 AlphaTakesPart() ? Mask.Bits.data() + corner : nullptr, stride,
-                                 size_t(Size), data);
+      TexelCodec::EncodeTwiddled(Chunk.pFormat, image.Bits.data() + corner,
+                                 mask.Bits.data() + corner, stride, size_t(Size), data);
     }
   }
   TwiddlePos += texels;
 }
 
-bool cPVR::FitSurfacesTo(int32_t width, int32_t height) {
-  Surface image;
-  Surface mask;
-  if (!PrepareBlank(image, height, width, Image.Info)) return false;
-  if (!PrepareBlank(mask, height, width, Mask.Info)) {
-    ReleaseSurface(image);
+bool cPVR::FitForEncoding(Surface& image, Surface& mask) {
+  std::vector<uint8_t> none;  // the surfaces' buffers are still read below
+  if (!PrepareBlank(image, Chunk.Height, Chunk.Width, Image.Info) ||
+      !PrepareBlank(mask, Chunk.Height, Chunk.Width, Mask.Info))
     return false;
-  }
-  std::vector<uint8_t> none;  // the old buffers are still read below
   FillBlank(image, none);
   FillBlank(mask, none);
-  uint8_t R = 0, G = 0, B = 0, A = 0;  // A stays 0 when the mask gives no alpha
-  for (int32_t y = 0; y < height; ++y) {
-    for (int32_t x = 0; x < width; ++x) {
-      GetPixel(x, y, R, G, B, A);
+  // Decoding first gives every texel the alpha it has now; GetPixel replaces it only where
+  // the mask gives alpha. Without a mask file an opaque texture thus stays opaque.
+  DecodeChunk(image, mask);
+  uint8_t R = 0, G = 0, B = 0;
+  for (int32_t y = 0; y < Chunk.Height; ++y) {
+    for (int32_t x = 0; x < Chunk.Width; ++x) {
       const size_t o = PixelOffset(image, x, y);
+      GetPixel(x, y, R, G, B, mask.Bits[o + 2]);
       image.Bits[o] = B;
       image.Bits[o + 1] = G;
       image.Bits[o + 2] = R;
-      mask.Bits[o + 2] = A;
     }
   }
-  Install(Image, image);
-  Install(Mask, mask);
   return true;
 }
 
-void cPVR::EncodeTexels() {
-  const int format = Chunk.pFormat;
+void cPVR::EncodeTexels(const Surface& image, const Surface& mask) {
   const size_t width = size_t(Chunk.Width);
   const size_t height = size_t(Chunk.Height);
-  uint8_t* out = Chunk.Data.data();
-
-  if (AlphaTakesPart() && !MaskShapedLikeImage()) {
-    // A mask of another shape than the image: only GetPixel knows where its alpha is.
-    uint8_t R = 0, G = 0, B = 0, A = 0;
-    for (size_t i = 0; i < height; ++i)
-      for (size_t j = 0; j < width; ++j, out += 2) {
-        GetPixel(int32_t(j), int32_t(i), R, G, B, A);
-        const uint8_t pixel[3] = {B, G, R}, alpha[3] = {0, 0, A};
-        TexelCodec::EncodeRows(format, pixel, alpha, 0, 1, 1, out, 2);
-      }
-    return;
-  }
-
-  // What GetPixel reads: the surface's own pixels where the texture overlaps it, its
-  // bottom-left pixel (offset 0) beyond its right and bottom edges.
-  const bool alpha = AlphaTakesPart();
-  const uint8_t* image = Image.Bits.data();
-  const uint8_t* mask = alpha ? Mask.Bits.data() : nullptr;
-  const size_t surfaceWidth = size_t(Image.Info.biWidth);
-  const size_t surfaceHeight = size_t(Image.Info.biHeight);
-  const ptrdiff_t stride = ptrdiff_t(Stride(Image));
-  const size_t top = (surfaceHeight - 1) * size_t(stride);
-  const size_t rows = std::min(height, surfaceHeight), columns = std::min(width, surfaceWidth);
-  TexelCodec::EncodeRows(format, image + top, alpha ? mask + top : nullptr, -stride, columns,
-                         rows, out, 2 * width);
-  if (rows == height && columns == width) return;
-  uint8_t outside[2];
-  TexelCodec::EncodeRows(format, image, mask, 0, 1, 1, outside, 2);
-  for (size_t i = 0; i < height; ++i)
-    for (size_t j = i < rows ? columns : 0; j < width; ++j) {
-      out[2 * (i * width + j)] = outside[0];
-      out[2 * (i * width + j) + 1] = outside[1];
-    }
+  const ptrdiff_t stride = ptrdiff_t(Stride(image));
+  const size_t top = (height - 1) * size_t(stride);
+  TexelCodec::EncodeRows(Chunk.pFormat, image.Bits.data() + top, mask.Bits.data() + top,
+                         -stride, width, height, Chunk.Data.data(), 2 * width);
 }
 
 // The surfaces are only read: a twiddled texture is encoded straight from the twiddled
@@ -251,11 +207,20 @@ void cPVR::BMP2PVR() {
   if (twiddled && (width != height || !IsPowerOfTwo(width))) return;
   if (!HasSurface(0)) return;
 
-  if (!twiddled) return EncodeTexels();
-  // Twiddled order is defined on the texture's own square, so a bitmap of another size is
-  // first made what a rectangular texture would read from it at the texture's size.
-  if ((Width() != width || Height() != height || (AlphaTakesPart() && !MaskShapedLikeImage())) &&
-      !FitSurfacesTo(width, height))
-    return;
-  Twiddle(0);
+  // The encoders read an image and a mask of the texture's size laid out alike. Surfaces
+  // that are not that (a bitmap of another size, no alpha from the mask) are first made
+  // into it aside.
+  Surface fittedImage;
+  Surface fittedMask;
+  Surface* image = &Image;
+  Surface* mask = &Mask;
+  if (Width() != width || Height() != height || !MaskShapedLikeImage()) {
+    if (!FitForEncoding(fittedImage, fittedMask)) return;
+    image = &fittedImage;
+    mask = &fittedMask;
+  }
+  if (twiddled)
+    Twiddle(0, *image, *mask);
+  else
+    EncodeTexels(*image, *mask);
 }

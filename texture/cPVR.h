@@ -1,5 +1,5 @@
-// One texture of an open archive: its PVR chunk record, the pixel-format table, and two
-// 24-bit surfaces (image and alpha mask) that the chunk decodes into and encodes back from.
+// One texture of an open archive: its PVR chunk record and two 24-bit surfaces (image and
+// alpha mask) that the chunk decodes into and encodes back from.
 //
 // The object owns everything it holds: data handed in is copied, data handed out is a copy.
 // Mode 0 selects the image surface and Mode 1 the mask surface wherever an operation takes one.
@@ -13,13 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Gdi.h"
-
-// Channel masks and power-of-two factors of one 16-bit pixel format.
-struct PixelFormatInfo {
-  int32_t AMask, RMask, GMask, BMask;
-  int32_t ADiv, RDiv, GDiv, BMul;
-};
+#include "texture/BmpFile.h"
 
 // A PVR chunk as the archive holds it. Data holds Length - 8 bytes once loaded from an archive.
 struct PVRChunk {
@@ -33,10 +27,19 @@ struct PVRChunk {
   std::vector<uint8_t> Data;    // texel n is bytes 2n (low) and 2n + 1 (high)
 };
 
+// Caller-owned pixels that Draw paints into (a picture box's persistent image, or plain
+// memory): width x height pixels of 4 bytes (blue, green, red, 0xFF), top row first, rows
+// bytesPerLine apart.
+struct PixelTarget {
+  uint8_t* pixels = nullptr;
+  int width = 0;
+  int height = 0;
+  int bytesPerLine = 0;
+};
+
 class cPVR {
  public:
-  cPVR();
-  ~cPVR();
+  cPVR() = default;
   cPVR(const cPVR&) = delete;
   cPVR& operator=(const cPVR&) = delete;
 
@@ -53,9 +56,6 @@ class cPVR {
                   int16_t Height, std::span<const uint8_t> Data);
   void LoadPVR(std::span<const uint8_t> Dataset, int16_t Height, int16_t Width, uint8_t pmat,
                uint8_t emat, int32_t Length);
-
-  // Fills the pixel-format table; the constructor calls it, calling it again is harmless.
-  void InitVars();
 
   // The chunk as stored, for readers that only look (writers go through SavePVR).
   const PVRChunk& ChunkRecord() const { return Chunk; }
@@ -80,12 +80,12 @@ class cPVR {
   // kept. The texture's size rules: a larger bitmap gives its top-left part, and beyond a
   // smaller bitmap's right and bottom edges every texel takes its bottom-left pixel. Alpha
   // comes from the mask only while both surface buffers have one length (not after an
-  // import without a mask file); otherwise it is 0.
+  // import without a mask file); otherwise texel (X, Y) keeps the alpha it has, so an
+  // opaque texture stays opaque.
   // Leaves Data unchanged without a "PVRT" magic, for pixel formats 3 and above, data
   // formats other than 9 and 1, twiddled textures that are not square powers of two, Data
-  // shorter than the texels, or an image surface never built.
-  // A twiddled encode leaves both surfaces at the texture's size in data order (they look
-  // scrambled until the texture is decoded again).
+  // shorter than the texels, an image surface never built, or a texture too large to have
+  // surfaces. The surfaces are only read.
   void BMP2PVR();
 
   // ---- Surfaces ------------------------------------------------------------------------
@@ -94,9 +94,6 @@ class cPVR {
   // (RowPadding + nWidth) x nHeight x 4 bytes. Other modes, sizes that are not positive and
   // buffers beyond 256 MiB build nothing and change nothing.
   void MakeNew(int32_t nHeight, int32_t nWidth, int16_t Mode);
-
-  // The memory device context of a surface, nullptr when not built or for another Mode.
-  platform::HDC hDC(int16_t Mode) const;
 
   // The image surface's width and height (the mask has no size of its own).
   int32_t Width() const;
@@ -109,14 +106,17 @@ class cPVR {
   int32_t GetPixel(int32_t X, int32_t Y, uint8_t& R, uint8_t& G, uint8_t& B, uint8_t& A) const;
   void SetPixel(int32_t X, int32_t Y, uint8_t R, uint8_t G, uint8_t B, uint8_t A);
 
-  // Paints the surface of Mode at the target's top-left; nothing when it is not built.
-  void Draw(int16_t Mode, platform::HDC TargetHDC) const;
+  // Paints the surface of Mode at the target's top-left: no more than the image surface's
+  // width and height (the window draws only after decoding, when both surfaces have the
+  // texture's size), cut to the surface and to the target. Nothing is painted when the
+  // surface is not built or the target has no pixels or rows too short for its width.
+  void Draw(int16_t Mode, const PixelTarget& Target) const;
 
-  // Whether the surface of Mode is built (has a device context and a buffer).
+  // Whether the surface of Mode is built (has a buffer).
   bool HasSurface(int16_t Mode) const;
 
   // The surface's header and pixel buffer, for readers that only look.
-  const platform::BITMAPINFOHEADER& SurfaceInfo(int16_t Mode) const;
+  const BmpFile::BITMAPINFOHEADER& SurfaceInfo(int16_t Mode) const;
   const std::vector<uint8_t>& SurfaceBits(int16_t Mode) const;
   int16_t SurfaceRowPadding(int16_t Mode) const;
 
@@ -141,33 +141,26 @@ class cPVR {
   const std::string& BitmapPath(int16_t Mode) const;
 
  private:
-  // One drawable surface: header, memory device context with its section, and the pixel
-  // buffer that every pixel operation works on. Once built, Info describes Bits: Bits holds
-  // at least biHeight rows of Stride() bytes. Handles are owned by the cPVR holding it.
+  // One surface: its header values, its row padding and its bytes. Once built, Info
+  // describes Bits: Bits holds at least biHeight rows of Stride() bytes.
   struct Surface {
-    platform::BITMAPINFOHEADER Info;
-    platform::HDC DC = nullptr;
-    platform::HBITMAP Bitmap = nullptr;
+    BmpFile::BITMAPINFOHEADER Info;
     std::vector<uint8_t> Bits;  // bottom row first, rows of stride bytes
     int16_t RowPadding = 0;     // each surface keeps its own
   };
 
   const Surface* SurfaceFor(int16_t Mode) const;  // nullptr for modes other than 0 and 1
-  static void ReleaseSurface(Surface& surface);
-  // Prepares `fresh` (holding nothing yet) as MakeNew builds a surface: header, row
-  // padding, device context and black section, but no buffer. False, holding nothing, for
-  // sizes that are not positive or too large. Keeps the pixels-per-metre and colour-count
-  // fields of `kept`.
+  // Prepares `fresh` (holding nothing yet) as MakeNew builds a surface: header and row
+  // padding, but no buffer. False for sizes that are not positive or too large. Keeps the
+  // pixels-per-metre and colour-count fields of `kept`.
   static bool PrepareBlank(Surface& fresh, int32_t nHeight, int32_t nWidth,
-                           const platform::BITMAPINFOHEADER& kept);
+                           const BmpFile::BITMAPINFOHEADER& kept);
   // Gives a prepared surface its zero-filled buffer of (RowPadding + width) x height x 4
   // bytes, taking over the storage of `old` (a buffer about to be dropped) when it fits.
   static void FillBlank(Surface& fresh, std::vector<uint8_t>& old);
   // Reads and checks one BMP file and builds `fresh` from it; shows the user what is wrong
   // and returns false when it cannot.
   static bool BuildFromFile(Surface& fresh, const std::string& path);
-  // Replaces `target` by `fresh`, releasing the handles `target` held.
-  static void Install(Surface& target, Surface& fresh);
   static size_t Stride(const Surface& surface) {
     return size_t(surface.Info.biWidth) * 3 + size_t(surface.RowPadding);
   }
@@ -178,26 +171,30 @@ class cPVR {
   bool AlphaTakesPart() const { return Mask.Bits.size() == Image.Bits.size(); }
   bool MaskShapedLikeImage() const;
 
-  // Rebuilds both surfaces at the given size holding what GetPixel reads there (alpha 0
-  // where the mask gives none). False, changing nothing, when the size is too large.
-  bool FitSurfacesTo(int32_t width, int32_t height);
-  // The texel passes of a rectangular texture: `count` texels into the surfaces just
-  // built, and the surfaces (whatever their size, as GetPixel reads them) into Data.
-  void DecodeTexels(size_t count);
-  void EncodeTexels();
+  // Fills black surfaces just built at the texture's size from the chunk, as PVR2BMP
+  // describes. The chunk's size, pixel format and data format must already be checked.
+  void DecodeChunk(Surface& image, Surface& mask);
+  // Builds, at the texture's size, what the encoder reads: each texel's colour as GetPixel
+  // reads it, and its alpha as GetPixel reads it from the mask or, where the mask gives
+  // none, the alpha the texel has now. False, building nothing, when the size is too large.
+  bool FitForEncoding(Surface& image, Surface& mask);
+  // The texel passes of a rectangular texture: `count` texels into black surfaces, and
+  // surfaces at the texture's size (image and mask laid out alike) into Data.
+  void DecodeTexels(Surface& image, Surface& mask, size_t count);
+  void EncodeTexels(const Surface& image, const Surface& mask);
 
   // Moves texels between data order and their places in a square twiddled texture, whose
-  // side is the image surface's: Mode 1 decodes the data's texels onto the pixels whose
-  // twiddle index they carry, Mode 0 encodes those pixels back into data order. The walk
-  // (TwiddleBlock) splits the square into quadrants in twiddle-index order, so TwiddlePos,
-  // the running texel index, meets each block's own run of texels.
-  void Twiddle(int16_t Mode);
-  void TwiddleBlock(int32_t X, int32_t Y, int32_t Size, int16_t Mode);
+  // side is the image's (the mask is laid out alike): Mode 1 decodes the data's texels onto
+  // the pixels whose twiddle index they carry, Mode 0 encodes those pixels back into data
+  // order. The walk (TwiddleBlock) splits the square into quadrants in twiddle-index order,
+  // so TwiddlePos, the running texel index, meets each block's own run of texels.
+  void Twiddle(int16_t Mode, Surface& image, Surface& mask);
+  void TwiddleBlock(int32_t X, int32_t Y, int32_t Size, int16_t Mode, Surface& image,
+                    Surface& mask);
 
   Surface Image;
   Surface Mask;
   std::array<std::string, 2> BitmapPaths;
   uint64_t TwiddlePos = 0;
-  std::array<PixelFormatInfo, 3> PixelFormats{};
   PVRChunk Chunk;
 };

@@ -153,7 +153,7 @@ TEST_F(ImportExport, ImportWithAMaskEncodesAndRedraws) {
   EXPECT_EQ(form->Picture1[1]->Image().pixel(0, 0), qRgb(255, 0, 0));
 }
 
-TEST_F(ImportExport, ImportWithoutAMaskGivesAlphaZero) {
+TEST_F(ImportExport, ImportWithoutAMaskKeepsEachTexelsAlpha) {
   OpenTwo();
   ShowRow(0);
   const std::string image = dir.File("in.bmp");
@@ -162,7 +162,8 @@ TEST_F(ImportExport, ImportWithoutAMaskGivesAlphaZero) {
   form->mnuImport_Click();
   EXPECT_EQ(dialogs.requests.size(), 2u);
   const std::vector<uint8_t> data = DataOfRow(0);
-  for (size_t n = 0; n < 32; ++n) ASSERT_EQ(TexelAt(data, n), 0x7C00) << n;
+  // Red everywhere; the left half stays opaque, the right half transparent.
+  for (size_t n = 0; n < 32; ++n) ASSERT_EQ(TexelAt(data, n), n % 8 < 4 ? 0xFC00 : 0x7C00) << n;
 }
 
 TEST_F(ImportExport, ImportCancelledChangesNothing) {
@@ -205,7 +206,7 @@ TEST_F(ImportExport, ImportActsOnTheRowSelectedNow) {
   const std::vector<uint8_t> row0 = DataOfRow(0);
   form->mnuImport_Click();
   EXPECT_EQ(DataOfRow(0), row0);
-  EXPECT_EQ(TexelAt(DataOfRow(1), 5), 0x00F0);
+  EXPECT_EQ(TexelAt(DataOfRow(1), 5), 0x80F0);  // green, keeping the texel's alpha
   EXPECT_EQ(form->Picture1[0]->size(), QSize(4, 4));  // the selection handler showed row 1
 }
 

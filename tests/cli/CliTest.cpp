@@ -315,7 +315,7 @@ TEST(CliImport, EncodesTheBitmapsIntoTheTextureAndSavesInPlace) {
   for (size_t n = 0; n < rect.size(); ++n) textures[1].texels[n] = EncodeTexel(2, rect[n]);
   EXPECT_EQ(ReadFile(archive), BuildArchive(textures));
 
-  // A twiddled texture, without a mask file: every texel gets alpha 0.
+  // A twiddled texture, without a mask file: every texel keeps its alpha.
   std::vector<Rgba> tw = picture(4, 4, 8);
   WriteFile(dir / "tw.bmp", PlainBmp(4, 4, tw));
   run = RunCli(dir, {"import", archive, "2", dir / "tw.bmp"});
@@ -324,7 +324,8 @@ TEST(CliImport, EncodesTheBitmapsIntoTheTextureAndSavesInPlace) {
     for (int x = 0; x < 4; ++x) {
       Rgba p = tw[size_t(y * 4 + x)];
       p.a = 0;
-      textures[2].texels[TwiddleIndex(uint32_t(x), uint32_t(y))] = EncodeTexel(0, p);
+      uint16_t& texel = textures[2].texels[TwiddleIndex(uint32_t(x), uint32_t(y))];
+      texel = uint16_t(EncodeTexel(0, p) | (texel & 0x8000));
     }
   }
   EXPECT_EQ(ReadFile(archive), BuildArchive(textures));

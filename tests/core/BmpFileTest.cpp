@@ -168,7 +168,7 @@ TEST(BmpImport, AFileFillsABufferOfTheFilesLengthAndSavesBackAsRead) {
             ExpectedExport(64, 64, model::SurfaceBytes(picture, false, 3)));
 }
 
-TEST(BmpImport, WithoutAMaskFileTexelsGetAlphaZero) {
+TEST(BmpImport, WithoutAMaskFileEachTexelKeepsItsAlpha) {
   ScratchFolder folder;
   model::Picture white(8, 8);
   for (auto& c : white.px) c = {255, 255, 255, 255};
@@ -176,15 +176,18 @@ TEST(BmpImport, WithoutAMaskFileTexelsGetAlphaZero) {
   MessageRecorder replaceOldMask(platform::Answer::Yes);
   for (int format : {0, 2})
     for (int order : {9, 1}) {
-      auto t = Texture(format, order, 8, 8, std::vector<uint8_t>(128, 0));
+      const std::vector<uint8_t> before = model::RandomBytes(128, uint32_t(format + order));
+      auto t = Texture(format, order, 8, 8, before);
       t->PVR2BMP();
       ASSERT_TRUE(t->SaveBitmap(1, folder.File("old-mask.bmp")));
       ASSERT_TRUE(t->LoadBitMap(folder.File("white.bmp"), ""));
       EXPECT_EQ(t->BitmapPath(1), folder.File("old-mask.bmp"));  // kept as it was
       t->BMP2PVR();
-      const uint16_t expected = format == 0 ? 0x7FFF : 0x0FFF;
+      const uint16_t white16 = format == 0 ? 0x7FFF : 0x0FFF;
+      const uint16_t alphaBits = format == 0 ? 0x8000 : 0xF000;
       for (size_t n = 0; n < 64; ++n)
-        ASSERT_EQ(t->ChunkRecord().Data[2 * n] | t->ChunkRecord().Data[2 * n + 1] << 8, expected);
+        ASSERT_EQ(t->ChunkRecord().Data[2 * n] | t->ChunkRecord().Data[2 * n + 1] << 8,
+                  white16 | ((before[2 * n] | before[2 * n + 1] << 8) & alphaBits));
     }
 }
 
@@ -273,7 +276,7 @@ TEST(BmpImport, EveryShorterPrefixOfAValidFileIsRefused) {
     ExpectRefusedLoad(*t, folder.File("valid.bmp"), path);  // the same, as a mask
     ASSERT_EQ(messages.seen.size(), 2u);
     for (const auto& m : messages.seen) {
-      EXPECT_TRUE(StartsWith(m.text, path + "\r\n\r\n")) << m.text;
+      EXPECT_TRUE(StartsWith(m.text, path + "\n\n")) << m.text;
       EXPECT_GT(m.text.size(), path.size() + 4);
       EXPECT_EQ(m.title, kWhoops);
       EXPECT_EQ(m.icon, platform::Icon::Critical);
@@ -330,7 +333,7 @@ TEST(BmpImport, MalformedFilesAreRefusedWithAMessageNamingThem) {
     messages.seen.clear();
     ExpectRefusedLoad(*t, path, "");
     ASSERT_EQ(messages.seen.size(), 1u);
-    EXPECT_TRUE(StartsWith(messages.seen[0].text, path + "\r\n\r\n")) << messages.seen[0].text;
+    EXPECT_TRUE(StartsWith(messages.seen[0].text, path + "\n\n")) << messages.seen[0].text;
     EXPECT_EQ(messages.seen[0].title, kWhoops);
     EXPECT_EQ(messages.seen[0].icon, platform::Icon::Critical);
     EXPECT_EQ(t->BitmapPath(0), "");
@@ -373,7 +376,7 @@ TEST(BmpImport, AMaskOfAnotherSizeIsRefused) {
   MessageRecorder messages;
   ExpectRefusedLoad(*t, folder.File("image.bmp"), folder.File("mask.bmp"));
   ASSERT_EQ(messages.seen.size(), 1u);
-  EXPECT_TRUE(StartsWith(messages.seen[0].text, folder.File("mask.bmp") + "\r\n\r\n"));
+  EXPECT_TRUE(StartsWith(messages.seen[0].text, folder.File("mask.bmp") + "\n\n"));
   EXPECT_NE(messages.seen[0].text.find("4 x 3"), std::string::npos);
   EXPECT_EQ(t->BitmapPath(0), folder.File("image.bmp"));
   EXPECT_EQ(t->BitmapPath(1), "");
@@ -390,7 +393,7 @@ TEST(BmpImport, MissingFilesAreNamedAndNothingIsLoaded) {
     messages.seen.clear();
     ExpectRefusedLoad(*t, missing, folder.File("image.bmp"));
     ASSERT_EQ(messages.seen.size(), 1u);
-    EXPECT_EQ(messages.seen[0].text, missing + "\r\n\r\nThis file does not exist.");
+    EXPECT_EQ(messages.seen[0].text, missing + "\n\nThis file does not exist.");
     EXPECT_EQ(messages.seen[0].title, kWhoops);
     EXPECT_EQ(messages.seen[0].icon, platform::Icon::Critical);
     EXPECT_EQ(t->BitmapPath(0), "");
@@ -399,7 +402,7 @@ TEST(BmpImport, MissingFilesAreNamedAndNothingIsLoaded) {
   messages.seen.clear();
   ExpectRefusedLoad(*t, folder.File("image.bmp"), folder.File("nowhere.bmp"));
   ASSERT_EQ(messages.seen.size(), 1u);
-  EXPECT_EQ(messages.seen[0].text, folder.File("nowhere.bmp") + "\r\n\r\nThis file does not exist.");
+  EXPECT_EQ(messages.seen[0].text, folder.File("nowhere.bmp") + "\n\nThis file does not exist.");
   EXPECT_EQ(t->BitmapPath(0), folder.File("image.bmp"));
   EXPECT_EQ(t->BitmapPath(1), "");
 }
@@ -426,7 +429,7 @@ TEST(BmpImport, AFileTooLargeToBeATextureIsNotRead) {
   MessageRecorder messages;
   ExpectRefusedLoad(*t, path, "");
   ASSERT_EQ(messages.seen.size(), 1u);
-  EXPECT_TRUE(StartsWith(messages.seen[0].text, path + "\r\n\r\n"));
+  EXPECT_TRUE(StartsWith(messages.seen[0].text, path + "\n\n"));
 }
 
 TEST(BmpExport, AsksBeforeReplacingAFile) {
@@ -440,7 +443,7 @@ TEST(BmpExport, AsksBeforeReplacingAFile) {
     MessageRecorder no(platform::Answer::No);
     EXPECT_FALSE(t->SaveBitmap(0, path));
     ASSERT_EQ(no.seen.size(), 1u);
-    EXPECT_EQ(no.seen[0].text, "Do you want to over write the file:\r\n\r\n" + path);
+    EXPECT_EQ(no.seen[0].text, "Do you want to over write the file:\n\n" + path);
     EXPECT_EQ(no.seen[0].title, "Hold up!");
     EXPECT_EQ(no.seen[0].buttons, platform::Buttons::YesNo);
     EXPECT_EQ(no.seen[0].icon, platform::Icon::Question);
@@ -482,7 +485,7 @@ TEST(BmpExport, AFailedWriteIsReportedAndLeavesNoFile) {
   platform::SetReplaceFaultHook(previous);
   EXPECT_FALSE(std::filesystem::exists(path));
   ASSERT_EQ(messages.seen.size(), 1u);
-  EXPECT_TRUE(StartsWith(messages.seen[0].text, path + "\r\n\r\n"));
+  EXPECT_TRUE(StartsWith(messages.seen[0].text, path + "\n\n"));
   EXPECT_EQ(messages.seen[0].title, kWhoops);
   EXPECT_EQ(t->BitmapPath(0), "");
 }

@@ -169,17 +169,24 @@ TEST(TextureEncoding, LeavesDataAloneWhenItHasNoEncoder) {
   EXPECT_TRUE(empty.ChunkRecord().Data.empty());
 }
 
-TEST(TextureEncoding, WithoutAlphaFromTheMaskEveryTexelGetsAlphaZero) {
+// Texel (x, y) keeps texel (x, y)'s alpha whatever the bitmap's size: an opaque texture
+// imported without a mask file must not vanish.
+TEST(TextureEncoding, WithoutAlphaFromTheMaskEachTexelKeepsItsAlpha) {
   for (int format : {0, 2}) {
+    const uint16_t alphaBits = format == 0 ? 0x8000 : 0xF000;
     for (int order : {9, 1}) {
-      model::Picture p(4, 4);
-      for (auto& c : p.px) c = {255, 255, 255, 255};
-      auto t = Texture(format, order, 4, 4, std::vector<uint8_t>(32, 0));
-      Paint(*t, p);
-      t->MakeNew(2, 2, 1);  // a mask of another length gives no alpha
-      t->BMP2PVR();
-      EXPECT_EQ(t->ChunkRecord().Data, model::Encode(format, order, 4, 4, p, false,
-                                                     std::vector<uint8_t>(32, 0)));
+      for (int side : {8, 16, 4}) {
+        SCOPED_TRACE(testing::Message() << format << ", " << order << ", " << side);
+        const model::Picture p = model::RandomPicture(side, side, uint32_t(side));
+        const auto before = model::RandomBytes(128, uint32_t(format * 10 + order));
+        auto t = Texture(format, order, 8, 8, before);
+        Paint(*t, p);
+        t->MakeNew(2, 2, 1);  // a mask of another length gives no alpha
+        t->BMP2PVR();
+        auto want = model::Encode(format, order, 8, 8, p, false, before);
+        for (size_t n = 0; n < 64; ++n) want[2 * n + 1] |= before[2 * n + 1] & (alphaBits >> 8);
+        EXPECT_EQ(t->ChunkRecord().Data, want);
+      }
     }
   }
 }

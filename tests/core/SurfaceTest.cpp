@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "TextureTestSupport.h"
-#include "platform/Gdi.h"
 #include "texture/cPVR.h"
 
 using testing_support::SurfaceState;
@@ -58,8 +57,6 @@ TEST(Surface, MakeNewBuildsABlackBottomUpHeader) {
   EXPECT_EQ(t.Height(), 64);
   EXPECT_TRUE(t.HasSurface(0));
   EXPECT_FALSE(t.HasSurface(1));
-  EXPECT_NE(t.hDC(0), nullptr);
-  EXPECT_EQ(t.hDC(1), nullptr);
 }
 
 TEST(Surface, EachSurfaceKeepsItsOwnPadding) {
@@ -148,13 +145,10 @@ TEST(Surface, OtherModesBuildAndDrawNothing) {
   t.MakeNew(8, 8, -1);
   EXPECT_TRUE(SurfaceState(t, 0) == image);
   EXPECT_TRUE(SurfaceState(t, 1) == mask);
-  EXPECT_EQ(t.hDC(2), nullptr);
 
   std::vector<uint8_t> pixels(16, 0x11);
-  platform::HDC target = platform::CreateTargetDC(pixels.data(), 2, 2, 8);
-  t.Draw(2, target);
+  t.Draw(2, PixelTarget{pixels.data(), 2, 2, 8});
   EXPECT_EQ(pixels, std::vector<uint8_t>(16, 0x11));
-  platform::DeleteDC(target);
 }
 
 TEST(Surface, SizesItCannotHoldBuildNothing) {
@@ -177,11 +171,9 @@ TEST(Surface, PixelAccessWithoutSurfacesTouchesNothing) {
   t.SetPixel(0, 0, 1, 2, 3, 4);
   EXPECT_TRUE(t.SurfaceBits(0).empty());
   std::vector<uint8_t> pixels(4, 0x11);
-  platform::HDC target = platform::CreateTargetDC(pixels.data(), 1, 1, 4);
-  t.Draw(0, target);
-  t.Draw(1, target);
+  t.Draw(0, PixelTarget{pixels.data(), 1, 1, 4});
+  t.Draw(1, PixelTarget{pixels.data(), 1, 1, 4});
   EXPECT_EQ(pixels, std::vector<uint8_t>(4, 0x11));
-  platform::DeleteDC(target);
 }
 
 TEST(Surface, DrawPaintsTheBuffersIntoTheTarget) {
@@ -190,7 +182,7 @@ TEST(Surface, DrawPaintsTheBuffersIntoTheTarget) {
   t.SetPixel(0, 0, 10, 20, 30, 200);
   t.SetPixel(2, 1, 40, 50, 60, 100);
   std::vector<uint8_t> pixels(4 * 4 * 3, 0x11);  // a 4 x 3 target, larger than the surface
-  platform::HDC target = platform::CreateTargetDC(pixels.data(), 4, 3, 16);
+  const PixelTarget target{pixels.data(), 4, 3, 16};
   t.Draw(0, target);
   auto at = [&](int x, int y) {
     const uint8_t* p = pixels.data() + y * 16 + x * 4;
@@ -204,20 +196,22 @@ TEST(Surface, DrawPaintsTheBuffersIntoTheTarget) {
   t.Draw(1, target);  // the mask shows its alpha as shades of red
   EXPECT_EQ(at(0, 0), (std::vector<uint8_t>{0, 0, 200, 0xFF}));
   EXPECT_EQ(at(2, 1), (std::vector<uint8_t>{0, 0, 100, 0xFF}));
-  platform::DeleteDC(target);
 }
 
-TEST(Surface, SectionStaysBlackWhilePixelsAreSet) {
+TEST(Surface, DrawLeavesTargetsWithoutRoomForAPixelAlone) {
   cPVR t;
   BuildBoth(t, 2, 2);
-  t.SetPixel(1, 1, 255, 255, 255, 255);
-  platform::HBITMAP section = platform::GetCurrentObject(t.hDC(0));
-  ASSERT_NE(section, nullptr);
-  std::vector<uint8_t> rows(16, 0xAA);
-  EXPECT_EQ(platform::GetDIBits(t.hDC(0), section, 0, 2, rows.data(), rows.size(),
-                                t.SurfaceInfo(0)),
-            2);
-  EXPECT_EQ(rows, std::vector<uint8_t>(16, 0));
+  struct Case {
+    bool pixels;
+    int width, height, bytesPerLine;
+  };
+  for (const Case& c : {Case{false, 2, 2, 8}, Case{true, 2, 2, 7}, Case{true, 0, 2, 8},
+                        Case{true, 2, -1, 8}, Case{true, 2, 2, -8}}) {
+    std::vector<uint8_t> pixels(24, 0x11);
+    t.Draw(0, PixelTarget{c.pixels ? pixels.data() + 8 : nullptr, c.width, c.height,
+                          c.bytesPerLine});
+    EXPECT_EQ(pixels, std::vector<uint8_t>(24, 0x11)) << c.width << " x " << c.height;
+  }
 }
 
 TEST(Surface, RebuildingStartsBlackAgain) {

@@ -115,4 +115,24 @@ TEST(TexelPaths, EncodeWithoutAMaskGivesAlphaZero) {
   });
 }
 
+// The one-texel calls: every texel decodes as the model says; pixels on and between the
+// decoded values encode as it says; a code outside the table converts nothing.
+TEST(TexelPaths, OneTexelCallsFollowTheModel) {
+  const model::Rgba pixels[] = {{0, 0, 0, 0},     {255, 255, 255, 255}, {248, 252, 248, 240},
+                                {7, 3, 15, 254},  {129, 66, 200, 17},   {16, 4, 8, 128}};
+  for (int format = 0; format <= 2; ++format) {
+    SCOPED_TRACE(format);
+    for (uint32_t v = 0; v <= 0xFFFF; ++v) {
+      const TexelCodec::Rgba got = TexelCodec::DecodeTexel(format, uint16_t(v));
+      const model::Rgba want = model::DecodeTexel(format, uint16_t(v));
+      ASSERT_TRUE((got == TexelCodec::Rgba{want.r, want.g, want.b, want.a})) << "texel " << v;
+    }
+    for (const model::Rgba& p : pixels)
+      EXPECT_EQ(TexelCodec::EncodeTexel(format, {p.r, p.g, p.b, p.a}),
+                model::EncodeTexel(format, p));
+  }
+  EXPECT_TRUE(TexelCodec::DecodeTexel(3, 0xFFFF) == TexelCodec::Rgba{});
+  EXPECT_EQ(TexelCodec::EncodeTexel(-1, {255, 255, 255, 255}), 0);
+}
+
 }  // namespace

@@ -152,14 +152,13 @@ inline std::unique_ptr<cPVR> Texture(int pixelFormat, int dataFormat, int w, int
 // Everything a surface consists of, to check that a refused operation changed nothing.
 struct SurfaceState {
   explicit SurfaceState(const cPVR& t, int16_t mode)
-      : dc(t.hDC(mode)), info(t.SurfaceInfo(mode)), bits(t.SurfaceBits(mode)),
+      : info(t.SurfaceInfo(mode)), bits(t.SurfaceBits(mode)),
         padding(t.SurfaceRowPadding(mode)) {}
   bool operator==(const SurfaceState& o) const {
-    return dc == o.dc && std::memcmp(&info, &o.info, sizeof info) == 0 && bits == o.bits &&
+    return std::memcmp(&info, &o.info, sizeof info) == 0 && bits == o.bits &&
            padding == o.padding;
   }
-  platform::HDC dc;
-  platform::BITMAPINFOHEADER info;
+  BmpFile::BITMAPINFOHEADER info;
   std::vector<uint8_t> bits;
   int16_t padding;
 };
