@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev libpng-dev zlib1g-dev clang libclang-rt-14-dev
+          libgtest-dev libgmock-dev libbenchmark-dev libpng-dev zlib1g-dev libdeflate-dev clang libclang-rt-14-dev
           xvfb xauth python3)
 
 install_missing() {

@@ -334,16 +334,56 @@ namespace {
 
 // One decoded row into the surfaces' layout: blue, green, red into the image row and, when
 // there is a mask row (zero-filled), alpha into its red bytes, as decoding leaves a mask.
-void SplitRow(const uint8_t* rgba, uint8_t* image, uint8_t* mask, size_t width) {
-  for (size_t x = 0; x < width; ++x, rgba += 4, image += 3) {
+void SplitPlain(const uint8_t* rgba, uint8_t* image, uint8_t* mask, size_t count) {
+  for (size_t x = 0; x < count; ++x, rgba += 4, image += 3) {
     image[0] = rgba[2];
     image[1] = rgba[1];
     image[2] = rgba[0];
+    if (mask != nullptr) mask[3 * x + 2] = rgba[3];
   }
-  if (mask == nullptr) return;
-  rgba -= 4 * width;
-  for (size_t x = 0; x < width; ++x, rgba += 4, mask += 3) mask[2] = rgba[3];
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+// Sixteen pixels a step: 64 bytes in, 48 out to each row, with byte shuffles (SSSE3,
+// checked at run time). Each quad of pixels becomes 12 bytes, and three stores take four.
+__attribute__((target("ssse3"))) void SplitVector(const uint8_t* rgba, uint8_t* image,
+                                                  uint8_t* mask, size_t count) {
+  const __m128i colour = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+  const __m128i alpha = _mm_setr_epi8(-1, -1, 3, -1, -1, 7, -1, -1, 11, -1, -1, 15, -1, -1, -1, -1);
+  const auto store = [](uint8_t* to, const __m128i (&p)[4]) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_or_si128(p[0], _mm_slli_si128(p[1], 12)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16),
+                     _mm_or_si128(_mm_srli_si128(p[1], 4), _mm_slli_si128(p[2], 8)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 32),
+                     _mm_or_si128(_mm_srli_si128(p[2], 8), _mm_slli_si128(p[3], 4)));
+  };
+  size_t x = 0;
+  for (; x + 16 <= count; x += 16, rgba += 64, image += 48) {
+    __m128i quads[4], colours[4], alphas[4];
+    for (int q = 0; q < 4; ++q) {
+      quads[q] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgba + 16 * q));
+      colours[q] = _mm_shuffle_epi8(quads[q], colour);
+      alphas[q] = _mm_shuffle_epi8(quads[q], alpha);
+    }
+    store(image, colours);
+    if (mask != nullptr) store(mask + 3 * x, alphas);
+  }
+  SplitPlain(rgba, image, mask != nullptr ? mask + 3 * x : nullptr, count - x);
+}
+
+void SplitRow(const uint8_t* rgba, uint8_t* image, uint8_t* mask, size_t count) {
+  static const bool hasSsse3 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") != 0;
+  }();
+  if (hasSsse3) return SplitVector(rgba, image, mask, count);
+  SplitPlain(rgba, image, mask, count);
+}
+#else
+void SplitRow(const uint8_t* rgba, uint8_t* image, uint8_t* mask, size_t count) {
+  SplitPlain(rgba, image, mask, count);
+}
+#endif
 
 }  // namespace
 
