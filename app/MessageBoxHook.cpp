@@ -18,10 +18,8 @@ QMessageBox::Icon QtIcon(platform::Icon icon) {
 }
 
 platform::Answer ShowMessageBox(const platform::Message& message) {
-  QString text = QString::fromStdString(message.text);
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-
-  QMessageBox box(QtIcon(message.icon), QString::fromStdString(message.title), text,
+  QMessageBox box(QtIcon(message.icon), QString::fromStdString(message.title),
+                  QString::fromStdString(message.text),
                   QMessageBox::NoButton, QApplication::activeWindow());
   switch (message.buttons) {
     case platform::Buttons::Ok:

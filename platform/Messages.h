@@ -16,7 +16,7 @@ enum class Icon { None, Critical, Question, Exclamation };
 enum class Answer { Ok, Yes, No, Cancel };
 
 struct Message {
-  std::string text;   // line breaks are CR LF
+  std::string text;   // line breaks are "\n"
   std::string title;  // never empty once it reaches a hook
   Buttons buttons = Buttons::Ok;
   Icon icon = Icon::None;

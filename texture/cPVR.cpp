@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr std::array<char, 4> kChunkMagic{'P', 'V', 'R', 'T'};
+using PvrChunkLayout::kMagic;
 using TexelCodec::kPixelFormats;
 
 }  // namespace
@@ -40,7 +40,7 @@ void cPVR::SetPVRData(int32_t Length, uint8_t pFormat, uint8_t eFormat, int16_t 
   Chunk.eFormat = eFormat;
   Chunk.Width = Width;
   Chunk.Height = Height;
-  Chunk.Magic = kChunkMagic;
+  Chunk.Magic = kMagic;
   Chunk.Data.assign(Data.begin(), Data.end());
 }
 
@@ -57,9 +57,6 @@ void cPVR::LoadPVR(std::span<const uint8_t> Dataset, int16_t Height, int16_t Wid
 // are in TexelCodec; here is what decides which texels go where.
 
 namespace {
-
-constexpr uint8_t kTwiddled = 1;
-constexpr uint8_t kRectangular = 9;
 
 // Textures up to this many texels get surfaces even when their data is shorter (the
 // missing texels stay black), so that formats with shorter data still show.
@@ -88,7 +85,7 @@ void cPVR::DecodeTexels(size_t count) {
 }
 
 bool cPVR::PVR2BMP() {
-  if (Chunk.Magic != kChunkMagic) return false;
+  if (Chunk.Magic != kMagic) return false;
   const int32_t width = Chunk.Width;
   const int32_t height = Chunk.Height;
   if (width < 1 || height < 1) return false;
@@ -109,10 +106,8 @@ bool cPVR::PVR2BMP() {
   Install(Mask, mask);
   platform::GdiFlush();
 
-  const bool twiddled =
-      Chunk.eFormat == kTwiddled && width == height && IsPowerOfTwo(width);
-  if (Chunk.pFormat >= kPixelFormats.size() || (Chunk.eFormat != kRectangular && !twiddled))
-    return true;  // black surfaces of the texture's size
+  if (!PvrChunkLayout::Decodes(Chunk)) return true;  // black surfaces of the texture's size
+  const bool twiddled = Chunk.eFormat == PvrFormat::kTwiddled;
   const size_t count = size_t(std::min(texels, held));
   if (twiddled) {
     Twiddle(1);  // each texel straight to its twiddled position
@@ -241,15 +236,10 @@ void cPVR::EncodeTexels() {
 // The surfaces are only read: a twiddled texture is encoded straight from the twiddled
 // positions, so they keep showing the picture that was encoded.
 void cPVR::BMP2PVR() {
-  if (Chunk.Magic != kChunkMagic || Chunk.pFormat >= kPixelFormats.size()) return;
+  if (Chunk.Magic != kMagic || !PvrChunkLayout::Encodes(Chunk) || !HasSurface(0)) return;
   const int32_t width = Chunk.Width;
   const int32_t height = Chunk.Height;
-  if (width < 1 || height < 1) return;
-  if (Chunk.Data.size() / 2 < uint64_t(width) * uint64_t(height)) return;
-  const bool twiddled = Chunk.eFormat == kTwiddled;
-  if (!twiddled && Chunk.eFormat != kRectangular) return;
-  if (twiddled && (width != height || !IsPowerOfTwo(width))) return;
-  if (!HasSurface(0)) return;
+  const bool twiddled = Chunk.eFormat == PvrFormat::kTwiddled;
 
   if (!twiddled) return EncodeTexels();
   // Twiddled order is defined on the texture's own square, so a bitmap of another size is

@@ -28,7 +28,7 @@ uint64_t BufferLength(int64_t width, int64_t height, uint64_t factor) {
 }
 
 void ShowFileProblem(const std::string& path, const std::string& sentence) {
-  platform::ShowMessage({path + "\r\n\r\n" + sentence, "Whoops", platform::Buttons::Ok,
+  platform::ShowMessage({path + "\n\n" + sentence, "Whoops", platform::Buttons::Ok,
                          platform::Icon::Critical});
 }
 
@@ -196,7 +196,7 @@ bool cPVR::BuildFromFile(Surface& fresh, const std::string& path) {
   std::vector<uint8_t> file;
   std::string error;
   if (!platform::ReadWholeFile(path, file, error, kMaxBitmapFileBytes)) {
-    ShowFileProblem(path, "This file could not be read.\r\n" + error);
+    ShowFileProblem(path, "This file could not be read.\n" + error);
     return false;
   }
   BmpFile::Layout layout;
@@ -309,14 +309,14 @@ bool cPVR::SaveBitmap(int16_t Mode, const std::string& ToFile) {
   if (target.empty()) return false;
 
   if (platform::FileExists(target) &&
-      platform::ShowMessage({"Do you want to over write the file:\r\n\r\n" + target, "Hold up!",
+      platform::ShowMessage({"Do you want to over write the file:\n\n" + target, "Hold up!",
                              platform::Buttons::YesNo, platform::Icon::Question}) !=
           platform::Answer::Yes)
     return false;
 
   std::string error;
   if (!platform::ReplaceFile(target, BmpFile::Write(surface.Info, surface.Bits), error)) {
-    ShowFileProblem(target, "This file could not be written.\r\n" + error);
+    ShowFileProblem(target, "This file could not be written.\n" + error);
     return false;
   }
   BitmapPaths[size_t(Mode)] = target;

@@ -3,8 +3,9 @@
 // open and save byte for byte.
 #include <gtest/gtest.h>
 
-#include "ArchiveBuilder.h"
-#include "TestSeams.h"
+#include "kit/PvmBuilder.h"
+#include "kit/Files.h"
+#include "kit/Seams.h"
 #include "archive/ParseFuncts.h"
 
 namespace {
@@ -14,13 +15,13 @@ using archive_builder::Join;
 using archive_builder::Pattern;
 using archive_builder::PvmHeader;
 using archive_builder::PvrChunk;
-using test_seams::ReadBytes;
+using testkit::ReadBytes;
 
 class ArchivePieces : public ::testing::Test {
  protected:
   void SetUp() override { ParseFuncts::CloseArchive(); }
   void TearDown() override { ParseFuncts::CloseArchive(); }
-  test_seams::TempFolder folder;
+  testkit::ScratchFolder folder;
 };
 
 TEST_F(ArchivePieces, LargeChunksAndALongTailSaveByteForByte) {

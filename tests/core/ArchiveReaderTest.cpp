@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "ArchiveBuilder.h"
-#include "TestSeams.h"
+#include "kit/PvmBuilder.h"
+#include "kit/Files.h"
+#include "kit/Seams.h"
 #include "archive/ParseFuncts.h"
 
 namespace {
@@ -13,7 +14,7 @@ using archive_builder::Join;
 using archive_builder::Pattern;
 using archive_builder::PvmHeader;
 using archive_builder::PvrChunk;
-using test_seams::MessageLog;
+using testkit::MessageLog;
 
 const std::string kNotValid = "This is not a valid PVM file!";
 
@@ -63,8 +64,8 @@ class ArchiveReader : public ::testing::Test {
     window.status = "Loading...";
   }
 
-  test_seams::RecordingWindow window;
-  test_seams::TempFolder folder;
+  testkit::RecordingWindow window;
+  testkit::ScratchFolder folder;
 };
 
 TEST_F(ArchiveReader, ListsNamesAndHandsEachChunkToItsTexture) {
@@ -222,20 +223,6 @@ TEST_F(ArchiveReader, NamesAreReadAsWindows1252) {
   EXPECT_EQ(window.rows, (std::vector<std::string>{"caf\xC3\xA9", "\xE2\x82\xAC" "5\xC5\xB8", "\xC2\x81~"}));
 }
 
-TEST_F(ArchiveReader, ReadEntriesListsTheNamesOfAFile) {
-  const Bytes pvm = Join({PvmHeader{.names = {"one", "two"}}.Build(), PvrChunk{.data = Pattern(16, 1)}.Build(),
-                          PvrChunk{.data = Pattern(16, 2)}.Build()});
-  ParseFuncts::ReadEntries(folder.Write("list.pvm", pvm));
-  EXPECT_EQ(window.rows, (std::vector<std::string>{"one", "two"}));
-  EXPECT_EQ(window.status, "Loaded 2 sets...");
-
-  MessageLog log;
-  ParseFuncts::ReadEntries(folder.Path("missing.pvm"));
-  EXPECT_TRUE(window.rows.empty());
-  ASSERT_EQ(log.messages.size(), 1u);
-  EXPECT_EQ(log.messages[0].title, "Whoops");
-}
-
 TEST_F(ArchiveReader, RefusesAFileWithoutTheMagicAndChangesNothing) {
   LeaveAClosedArchiveBehind();
   const ModuleState before = State();
@@ -261,7 +248,7 @@ TEST_F(ArchiveReader, ReportsAFileThatCannotBeReadByItsPath) {
     MessageLog log;
     EXPECT_FALSE(ParseFuncts::OpenArchive(path));
     ASSERT_EQ(log.messages.size(), 1u);
-    EXPECT_EQ(log.messages[0].text.rfind(path + "\r\n\r\nThis file could not be read.\r\n", 0), 0u)
+    EXPECT_EQ(log.messages[0].text.rfind(path + "\n\nThis file could not be read.\n", 0), 0u)
         << log.messages[0].text;
     EXPECT_EQ(log.messages[0].title, "Whoops");
     EXPECT_EQ(log.messages[0].icon, platform::Icon::Critical);
@@ -351,7 +338,7 @@ TEST_F(ArchiveReader, RefusesMalformedArchivesSayingWhatIsWrong) {
     const std::string path = folder.Write("broken.pvm", c.bytes);
     EXPECT_FALSE(ParseFuncts::OpenArchive(path));
     ASSERT_EQ(log.messages.size(), 1u);
-    EXPECT_EQ(log.messages[0].text, kNotValid + "\r\n\r\n" + path + "\r\n" + c.reason);
+    EXPECT_EQ(log.messages[0].text, kNotValid + "\n\n" + path + "\n" + c.reason);
     EXPECT_EQ(log.messages[0].title, "Hey!");
     EXPECT_EQ(log.messages[0].icon, platform::Icon::Critical);
     EXPECT_EQ(State(), before);
