@@ -3,10 +3,10 @@
 // open and save byte for byte.
 #include <gtest/gtest.h>
 
-#include "kit/PvmBuilder.h"
-#include "kit/Files.h"
-#include "kit/Seams.h"
 #include "archive/ParseFuncts.h"
+#include "kit/Files.h"
+#include "kit/PvmBuilder.h"
+#include "kit/Seams.h"
 
 namespace {
 

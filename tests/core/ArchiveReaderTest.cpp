@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "kit/PvmBuilder.h"
-#include "kit/Files.h"
-#include "kit/Seams.h"
 #include "archive/ParseFuncts.h"
+#include "kit/Files.h"
+#include "kit/PvmBuilder.h"
+#include "kit/Seams.h"
 
 namespace {
 
@@ -96,6 +96,22 @@ TEST_F(ArchiveReader, ListsNamesAndHandsEachChunkToItsTexture) {
   EXPECT_EQ(Chunk(1).Data, Pattern(16, 10));
   EXPECT_EQ(Chunk(3).Data, Pattern(6, 30));
   EXPECT_EQ(Chunk(3).eFormat, 3);
+
+  // List row i stands for slot i + 1; rows past the textures have none.
+  EXPECT_EQ(ParseFuncts::TextureOfRow(0), ParseFuncts::Textures[1].get());
+  EXPECT_EQ(ParseFuncts::TextureOfRow(2), ParseFuncts::Textures[3].get());
+  EXPECT_EQ(ParseFuncts::TextureOfRow(3), nullptr);
+  EXPECT_EQ(ParseFuncts::TextureOfRow(-1), nullptr);
+}
+
+TEST(BackupName, TheLastThreeCharactersBecomeBAK) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/d/OBJ_TEX.PVM", "/d/OBJ_TEX.BAK"},
+      {"/d/x.pv\xC3\xA9", "/d/x.BAK"},              // a two-byte character goes whole
+      {"/d/x.\xE2\x82\xAC\xF0\x9F\x99\x82p", "/d/x.BAK"},  // three- and four-byte ones too
+      {"ab", "BAK"},
+  };
+  for (const auto& [archive, backup] : cases) EXPECT_EQ(ParseFuncts::BackupPathOf(archive), backup);
 }
 
 // Names written by hand at their offsets, so the step is checked against the layout itself.

@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <random>
 
-#include "kit/PvmBuilder.h"
-#include "kit/Files.h"
-#include "kit/Seams.h"
 #include "archive/ParseFuncts.h"
+#include "kit/Files.h"
+#include "kit/PvmBuilder.h"
+#include "kit/Seams.h"
 #include "platform/Files.h"
 
 namespace {

@@ -244,6 +244,8 @@ TEST(BmpImport, LongerInfoHeadersTopDownRowsAndGapsLoadLikeThePlainFile) {
     f.sizeImage = 12345;  // recomputed, not trusted
     f.xPelsPerMeter = 2835;
     f.yPelsPerMeter = 2836;
+    f.clrUsed = 256;  // a colour table the 24-bit rows do not use
+    f.clrImportant = 256;
     WriteBytes(folder.File("in.bmp"), MakeBmp(f, picture));
     cPVR t;
     ASSERT_TRUE(t.LoadBitMap(folder.File("in.bmp"), ""));
@@ -252,7 +254,8 @@ TEST(BmpImport, LongerInfoHeadersTopDownRowsAndGapsLoadLikeThePlainFile) {
     EXPECT_EQ(info.biSize, 40u);
     EXPECT_EQ(info.biHeight, 3);
     EXPECT_EQ(info.biSizeImage, 3u * 16u);
-    // A later export describes its own 40-byte header and keeps the file's resolution.
+    // A later export describes its own 40-byte header, announces no colour table, and
+    // keeps the file's resolution.
     ASSERT_TRUE(t.SaveBitmap(0, folder.File("out.bmp")));
     EXPECT_EQ(ReadBytes(folder.File("out.bmp")), ExpectedExport(5, 3, expected, 2835, 2836));
     std::filesystem::remove(folder.File("out.bmp"));

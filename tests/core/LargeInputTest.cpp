@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "archive/ParseFuncts.h"
-#include "kit/PvmBuilder.h"
 #include "core/ChildProcess.h"
 #include "kit/Files.h"
+#include "kit/PvmBuilder.h"
 #include "kit/Seams.h"
 #include "platform/ByteOrder.h"
 #include "texture/cPVR.h"

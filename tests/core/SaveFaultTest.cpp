@@ -17,9 +17,9 @@
 #include <thread>
 
 #include "archive/ParseFuncts.h"
-#include "kit/PvmBuilder.h"
 #include "core/ChildProcess.h"
 #include "kit/Files.h"
+#include "kit/PvmBuilder.h"
 #include "kit/Seams.h"
 #include "platform/Files.h"
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
+#include "TextureModel.h"
 #include "kit/BmpBuilder.h"
 #include "texture/cPVR.h"
-#include "TextureModel.h"
 
 namespace testing_support {
 
