@@ -5,13 +5,10 @@
 #include <QStringList>
 #include <utility>
 
+#include "platform/Seam.h"
+
 namespace CommDlgs {
 namespace {
-
-FileDialogHook& InstalledHook() {
-  static FileDialogHook hook;
-  return hook;
-}
 
 // Qt matches name filters with the file system's case rules, so on most systems "*.pvm"
 // would hide OBJ_TEX.PVM. Every letter becomes a bracket of both cases instead:
@@ -44,7 +41,7 @@ QString QtNameFilter(const FileFilter& filter) {
 std::string ShowFileDialog(QWidget* owner, int16_t mode, const std::string& title,
                            const std::string& initialFileName, const FileFilter& filter,
                            const std::string& initialDir, const std::string& defaultExt) {
-  if (const FileDialogHook& hook = InstalledHook()) {
+  if (const auto& hook = platform::InstalledSeam<FileDialogHook>()) {
     return hook(FileDialogRequest{owner, mode, title, initialFileName, filter, initialDir,
                                   defaultExt});
   }
@@ -68,7 +65,7 @@ std::string ShowFileDialog(QWidget* owner, int16_t mode, const std::string& titl
 }
 
 FileDialogHook SetFileDialogHook(FileDialogHook hook) {
-  return std::exchange(InstalledHook(), std::move(hook));
+  return platform::ReplaceSeam(std::move(hook));
 }
 
 std::string GetFileNamePart(const std::string& path) {

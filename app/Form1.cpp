@@ -21,6 +21,7 @@
 #include "archive/ParseFuncts.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
+#include "platform/Seam.h"
 #include "texture/cPVR.h"
 
 namespace {
@@ -30,11 +31,6 @@ constexpr int kClientHeight = 427;
 
 const CommDlgs::FileFilter kPvmFilter{"PVM Files", "*.pvm"};
 const CommDlgs::FileFilter kBmpFilter{"BMP Files", "*.bmp"};
-
-Form1::HelpOpener& InstalledHelpOpener() {
-  static Form1::HelpOpener opener;
-  return opener;
-}
 
 // The desktop's viewer for the page. A missing page, or a desktop that cannot show it,
 // stays silent: the program has nothing useful to add.
@@ -295,14 +291,14 @@ void Form1::mnuExit_Click() { close(); }
 
 void Form1::mnuHelp_Click() {
   const std::string page = ProgramFolder + "/docs.html";
-  if (const HelpOpener& opener = InstalledHelpOpener())
+  if (const auto& opener = platform::InstalledSeam<HelpOpener>())
     opener(page);
   else
     OpenWithDesktop(page);
 }
 
 Form1::HelpOpener Form1::SetHelpOpener(HelpOpener opener) {
-  return std::exchange(InstalledHelpOpener(), std::move(opener));
+  return platform::ReplaceSeam(std::move(opener));
 }
 
 // ---- Import and export ----------------------------------------------------------------

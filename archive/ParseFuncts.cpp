@@ -100,13 +100,10 @@ void ListEntries(Bytes archive) {
 
 // ---- Reading ---------------------------------------------------------------------------
 
+// A chunk header as read (its Data empty) and where it was found.
 struct ParsedChunk {
   int64_t offset;
-  int32_t length;
-  uint8_t pFormat;
-  uint8_t eFormat;
-  int16_t width;
-  int16_t height;
+  PVRChunk header;
 };
 
 // Checks the whole layout after the magic, reading the chunk headers from the file. Returns
@@ -161,8 +158,7 @@ std::string CheckLayout(const platform::FileReader& file, Bytes start, int64_t& 
       return which + " is " + std::to_string(int64_t(L) + 8) + " bytes long and runs " +
              std::to_string(overrun) + " bytes past the end of the file.";
     }
-    found.push_back({o, L, chunkHeader.pFormat, chunkHeader.eFormat, chunkHeader.Width,
-                     chunkHeader.Height});
+    found.push_back({o, chunkHeader});
     if (k == N) break;
     // The next chunk may start right after this one, after a gap, or (length counted over
     // the whole chunk) 8 bytes before its end as read; anywhere else its header would be
@@ -184,7 +180,7 @@ std::string CheckLayout(const platform::FileReader& file, Bytes start, int64_t& 
 // final bytes can be there).
 bool ReadChunkData(const platform::FileReader& file, const ParsedChunk& c, std::vector<uint8_t>& data,
                    std::string& error) {
-  data.resize(size_t(c.length) - PvrChunkLayout::kLengthBase);
+  data.resize(size_t(c.header.Length) - PvrChunkLayout::kLengthBase);
   const uint64_t from = uint64_t(c.offset) + kHeaderSize;
   const size_t available = size_t(std::min<uint64_t>(data.size(), file.Size() - std::min(file.Size(), from)));
   std::fill(data.begin() + std::ptrdiff_t(available), data.end(), uint8_t{0});
@@ -277,8 +273,9 @@ bool OpenArchive(const std::string& path) {
     read = ReadChunkData(file, c, data, error);
     if (!read) break;
     textures[k + 1] = std::make_unique<cPVR>();
-    textures[k + 1]->LoadPVR(data, c.height, c.width, c.pFormat, c.eFormat, c.length);
-    places.push_back({c.offset, c.length});
+    const PVRChunk& h = c.header;
+    textures[k + 1]->LoadPVR(data, h.Height, h.Width, h.pFormat, h.eFormat, h.Length);
+    places.push_back({c.offset, h.Length});
   }
   if (!read) {
     ForgetIfLoadedFrom(path);

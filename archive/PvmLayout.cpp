@@ -9,7 +9,7 @@ namespace PvmLayout {
 bool ReadHeader(std::span<const uint8_t> bytes, Header& header) {
   platform::LittleEndianReader in(bytes, 4);
   Header read;
-  if (!in.I32(read.headerLength) || !in.U16(read.attributes) || !in.I16(read.count)) return false;
+  if (!in.Read(read.headerLength) || !in.Read(read.attributes) || !in.Read(read.count)) return false;
   header = read;
   return true;
 }

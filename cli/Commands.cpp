@@ -29,13 +29,8 @@ class Session : public platform::EditorWindow {
     previousHook_ = platform::SetMessageHook([this](const platform::Message& message) {
       ++messagesShown_;
       Say(message.text);
-      switch (message.buttons) {
-        case platform::Buttons::Ok: return platform::Answer::Ok;
-        case platform::Buttons::YesNo:
-          return answerYes_ ? platform::Answer::Yes : platform::Answer::No;
-        case platform::Buttons::YesNoCancel: return platform::Answer::Cancel;
-      }
-      return platform::Answer::Ok;
+      if (message.buttons == platform::Buttons::YesNo && answerYes_) return platform::Answer::Yes;
+      return platform::SafeAnswer(message.buttons);
     });
     ParseFuncts::AttachWindow(this);
   }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 namespace platform {
@@ -17,39 +18,18 @@ class LittleEndianReader {
   explicit LittleEndianReader(std::span<const uint8_t> bytes, size_t pos = 0)
       : bytes_(bytes), pos_(pos) {}
 
-  // Each read fills v and advances only when the whole field is there; false otherwise.
-  bool U8(uint8_t& v) {
-    if (!Has(1)) return false;
-    v = bytes_[pos_++];
-    return true;
-  }
-  bool U16(uint16_t& v) {
-    if (!Has(2)) return false;
-    v = uint16_t(bytes_[pos_] | bytes_[pos_ + 1] << 8);
-    pos_ += 2;
-    return true;
-  }
-  bool I16(int16_t& v) {
-    uint16_t u = 0;
-    if (!U16(u)) return false;
-    v = int16_t(u);
-    return true;
-  }
-  bool U32(uint32_t& v) {
-    if (!Has(4)) return false;
-    v = uint32_t(bytes_[pos_]) | uint32_t(bytes_[pos_ + 1]) << 8 |
-        uint32_t(bytes_[pos_ + 2]) << 16 | uint32_t(bytes_[pos_ + 3]) << 24;
-    pos_ += 4;
-    return true;
-  }
-  bool I32(int32_t& v) {
+  // Reads an integer field of v's size (1, 2 or 4 bytes) into v and advances, only when
+  // the whole field is there; false otherwise.
+  template <typename Integer>
+  bool Read(Integer& v) {
+    static_assert(std::is_integral_v<Integer> && sizeof v <= 4);
+    if (!Has(sizeof v)) return false;
     uint32_t u = 0;
-    if (!U32(u)) return false;
-    v = int32_t(u);
+    for (size_t i = 0; i < sizeof v; ++i) u |= uint32_t(bytes_[pos_ + i]) << (8 * i);
+    v = Integer(u);
+    pos_ += sizeof v;
     return true;
   }
-
-  size_t Position() const { return pos_; }
 
  private:
   bool Has(size_t n) const { return pos_ <= bytes_.size() && bytes_.size() - pos_ >= n; }

@@ -28,6 +28,10 @@ using MessageHook = std::function<Answer(const Message&)>;
 // replaced by kAppTitle first.
 Answer ShowMessage(Message message);
 
+// The answer that changes nothing: Ok, No or Cancel. Given when nobody can answer, or the
+// box was closed without a button.
+Answer SafeAnswer(Buttons buttons);
+
 // Installs the hook for every later message; an empty function restores the default.
 // Returns the hook that was installed before, so a caller can put it back.
 MessageHook SetMessageHook(MessageHook hook);

@@ -17,24 +17,24 @@ Fault Inspect(std::span<const uint8_t> file, Layout& layout) {
 
   LittleEndianReader fileHeader(file, 10);
   uint32_t offBits = 0;
-  if (!fileHeader.U32(offBits)) return Fault::Truncated;
+  if (!fileHeader.Read(offBits)) return Fault::Truncated;
 
   platform::BITMAPINFOHEADER h;
   LittleEndianReader info(file, kFileHeaderSize);
-  if (!info.U32(h.biSize)) return Fault::Truncated;
+  if (!info.Read(h.biSize)) return Fault::Truncated;
   if (h.biSize < platform::kBitmapInfoHeaderSize) return Fault::UnknownHeader;
   if (file.size() - kFileHeaderSize < h.biSize) return Fault::Truncated;
   // The whole 40 bytes are known to be there now.
-  info.I32(h.biWidth);
-  info.I32(h.biHeight);
-  info.U16(h.biPlanes);
-  info.U16(h.biBitCount);
-  info.U32(h.biCompression);
-  info.U32(h.biSizeImage);
-  info.I32(h.biXPelsPerMeter);
-  info.I32(h.biYPelsPerMeter);
-  info.U32(h.biClrUsed);
-  info.U32(h.biClrImportant);
+  info.Read(h.biWidth);
+  info.Read(h.biHeight);
+  info.Read(h.biPlanes);
+  info.Read(h.biBitCount);
+  info.Read(h.biCompression);
+  info.Read(h.biSizeImage);
+  info.Read(h.biXPelsPerMeter);
+  info.Read(h.biYPelsPerMeter);
+  info.Read(h.biClrUsed);
+  info.Read(h.biClrImportant);
 
   if (h.biBitCount != 24) return Fault::NotTwentyFourBit;
   if (h.biCompression != platform::BI_RGB) return Fault::Compressed;

@@ -15,12 +15,12 @@ bool ReadHeader(std::span<const uint8_t> bytes, PVRChunk& chunk) {
   if (bytes.size() < kHeaderSize) return false;
   platform::LittleEndianReader in(bytes, 4);
   for (size_t i = 0; i < 4; ++i) chunk.Magic[i] = char(bytes[i]);
-  in.I32(chunk.Length);
-  in.U8(chunk.pFormat);
-  in.U8(chunk.eFormat);
-  in.I16(chunk.Reserved);
-  in.I16(chunk.Width);
-  in.I16(chunk.Height);
+  in.Read(chunk.Length);
+  in.Read(chunk.pFormat);
+  in.Read(chunk.eFormat);
+  in.Read(chunk.Reserved);
+  in.Read(chunk.Width);
+  in.Read(chunk.Height);
   return true;
 }
 

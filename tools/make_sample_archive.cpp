@@ -48,12 +48,8 @@ archive_builder::Entry Encode(const SampleTexture& t) {
     }
   texture.BMP2PVR();
 
-  archive_builder::Entry entry{t.name, t.pFormat, t.eFormat, uint16_t(t.width), uint16_t(t.height), {}};
-  int16_t height = 0, width = 0;
-  uint8_t pmat = 0, emat = 0;
-  int32_t length = 0;
-  texture.SavePVR(entry.data, height, width, pmat, emat, length);
-  return entry;
+  return {t.name, t.pFormat, t.eFormat, uint16_t(t.width), uint16_t(t.height),
+          texture.ChunkRecord().Data};
 }
 
 std::vector<SampleTexture> Samples() {
