@@ -128,12 +128,7 @@ struct ScriptedMessages {
       answers.pop_front();
       return a;
     }
-    switch (message.buttons) {
-      case platform::Buttons::Ok: return platform::Answer::Ok;
-      case platform::Buttons::YesNo: return platform::Answer::No;
-      case platform::Buttons::YesNoCancel: return platform::Answer::Cancel;
-    }
-    return platform::Answer::Ok;
+    return platform::SafeAnswer(message.buttons);
   }
 };
 

@@ -10,11 +10,7 @@
 
 namespace {
 
-using archive_builder::Bytes;
-using archive_builder::Join;
-using archive_builder::Pattern;
-using archive_builder::PvmHeader;
-using archive_builder::PvrChunk;
+using namespace archive_builder;
 using testkit::ReadBytes;
 
 class ArchivePieces : public ::testing::Test {

@@ -9,11 +9,7 @@
 
 namespace {
 
-using archive_builder::Bytes;
-using archive_builder::Join;
-using archive_builder::Pattern;
-using archive_builder::PvmHeader;
-using archive_builder::PvrChunk;
+using namespace archive_builder;
 using testkit::MessageLog;
 
 const std::string kNotValid = "This is not a valid PVM file!";
@@ -286,8 +282,6 @@ struct Malformed {
 };
 
 std::vector<Malformed> MalformedArchives() {
-  using archive_builder::SetI32At;
-  using archive_builder::SetU16At;
   std::vector<Malformed> cases;
   auto with = [](auto change) {
     Bytes b = TwoEntryArchive();
