@@ -114,7 +114,7 @@ std::string CheckLayout(const platform::FileReader& file, Bytes start, int64_t& 
                         std::vector<ParsedChunk>& chunks, std::string& readError) {
   const int64_t size = int64_t(file.Size());
   PvmLayout::Header fields;
-  if (size < 12 || !PvmLayout::ReadHeader(start, fields))
+  if (size < int64_t(PvmLayout::kFixedHeaderSize) || !PvmLayout::ReadHeader(start, fields))
     return "The file ends inside the header, before its entry count.";
   const int32_t H = fields.headerLength;
   const int16_t N = fields.count;
@@ -233,15 +233,15 @@ void AttachWindow(platform::EditorWindow* window) { gWindow = window; }
 bool OpenArchive(const std::string& path) {
   platform::FileReader file;
   std::string error;
-  std::array<uint8_t, 12> startBytes{};
+  std::array<uint8_t, PvmLayout::kFixedHeaderSize> startBytes{};
   const bool opened = file.Open(path, error);
-  const std::span<uint8_t> start = std::span(startBytes).first(size_t(std::min<uint64_t>(12, file.Size())));
+  const std::span<uint8_t> start = std::span(startBytes).first(size_t(std::min<uint64_t>(startBytes.size(), file.Size())));
   if (!opened || !file.ReadAt(0, start, error)) {
     ForgetIfLoadedFrom(path);
     ReportUnreadable(path, error);
     return false;
   }
-  if (start.size() < 4 || std::memcmp(start.data(), "PVMH", 4) != 0) {
+  if (start.size() < 4 || std::memcmp(start.data(), PvmLayout::kMagic, 4) != 0) {
     ForgetIfLoadedFrom(path);
     platform::ShowMessage({kNotAnArchive, "Hey!", platform::Buttons::Ok, platform::Icon::Critical});
     return false;

@@ -5,9 +5,11 @@
 // named for the outcome each must have. Run it from the repository root after a change to
 // the input layouts in tests/kit/Replay.h:
 //   build-fuzz/fuzz/fuzz_make_seeds fuzz/corpus tests/data/regressions
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -198,9 +200,15 @@ void BitmapRegressions(const fs::path& dir) {
   using testkit::BmpFields;
   // The pictures are of no interest here, only the files' layouts.
   const auto black = [](int, int) { return std::array<uint8_t, 3>{}; };
-  const auto noise = [](int x, int y) {
-    return std::array<uint8_t, 3>{uint8_t(x * 77 + y * 31), uint8_t(x * 13 + 5), uint8_t(y * 91 + 7)};
+  // A 3 x 2 picture of fixed-seed noise: red, green, blue and alpha of each pixel, row by row.
+  std::mt19937 rng(11);
+  std::array<std::array<uint8_t, 4>, 6> noise;
+  for (auto& p : noise) p = {uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), uint8_t(rng())};
+  const auto colours = [&](int x, int y) {
+    const auto& p = noise[size_t(y * 3 + x)];
+    return std::array<uint8_t, 3>{p[2], p[1], p[0]};
   };
+  const auto alpha = [&](int x, int y) { return std::array<uint8_t, 3>{0, 0, noise[size_t(y * 3 + x)][3]}; };
   auto bmp = [&](auto fields, auto bytes) {
     BmpFields f;
     f.width = 3;
@@ -241,9 +249,9 @@ void BitmapRegressions(const fs::path& dir) {
     BmpFields f;
     f.width = 3;
     f.height = 2;
-    const Bytes image = testkit::BuildBmp(f, noise);
+    const Bytes image = testkit::BuildBmp(f, colours);
     f.width = 2;
-    Put(dir, "accepted-mask-of-another-size", BitmapInput(0x33, image, testkit::BuildBmp(f, noise)));
+    Put(dir, "accepted-mask-of-another-size", BitmapInput(0x33, image, testkit::BuildBmp(f, alpha)));
   }
 }
 

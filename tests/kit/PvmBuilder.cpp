@@ -36,7 +36,7 @@ Bytes PvmHeader::Build() const {
   const size_t n = names.size();
   const size_t needed = size_t(PvmLayout::NamesEnd(int64_t(n)));
   const int32_t H = headerLength.value_or(int32_t((needed + 15) / 16 * 16 - 8));
-  const size_t total = size_t(std::max<int64_t>(int64_t(H) + 8, 12));
+  const size_t total = size_t(std::max<int64_t>(H + PvmLayout::kHeaderLengthBase, PvmLayout::kFixedHeaderSize));
   Bytes out;
   PvmLayout::WriteHeader({H, attributes, count.value_or(int16_t(n))}, out);
   for (size_t i = out.size(); i < total; ++i) out.push_back(zeroFiller ? 0 : uint8_t(filler + i));
