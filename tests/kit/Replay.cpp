@@ -30,10 +30,9 @@ const std::filesystem::path& Scratch() {
   return folder.path();
 }
 
-// Counts and shows what the core said while a run lasted.
+// How many messages the core showed during a run, and the last one's text.
 int Count(const MessageLog& log) { return int(log.messages.size()); }
 std::string Last(const MessageLog& log) { return log.messages.empty() ? "" : log.messages.back().text; }
-
 
 // A texture's chunk as SavePVR hands it out.
 struct ChunkValues {
