@@ -16,7 +16,6 @@
 #include "TextureTestSupport.h"
 #include "kit/Files.h"
 #include "kit/Seams.h"
-#include "platform/ByteOrder.h"
 #include "platform/Files.h"
 #include "texture/cPVR.h"
 
@@ -37,24 +36,14 @@ const std::string kLazy = "Lazy coder alert: Only 24 bit bitmaps are supported..
 // The file an export must give: the two headers field by field, then the whole buffer.
 std::vector<uint8_t> ExpectedExport(int32_t width, int32_t height, const std::vector<uint8_t>& buffer,
                                     int32_t xPels = 0, int32_t yPels = 0) {
-  std::vector<uint8_t> out;
-  platform::LittleEndianWriter w(out);
-  w.Text("BM");                                // bfType
-  w.U32(uint32_t(54 + buffer.size()));         // bfSize
-  w.U32(0);                                    // bfReserved1, 2
-  w.U32(54);                                   // bfOffBits
-  w.U32(40);                                   // biSize
-  w.I32(width);                                // biWidth
-  w.I32(height);                               // biHeight
-  w.U16(1);                                    // biPlanes
-  w.U16(24);                                   // biBitCount
-  w.U32(0);                                    // biCompression
-  w.U32(uint32_t(height * model::Stride(width)));  // biSizeImage
-  w.I32(xPels);                                // biXPelsPerMeter
-  w.I32(yPels);                                // biYPelsPerMeter
-  w.U32(0);                                    // biClrUsed
-  w.U32(0);                                    // biClrImportant
-  w.Bytes(buffer);
+  BmpFields f;
+  f.width = width;
+  f.height = height;
+  f.sizeImage = uint32_t(height * model::Stride(width));
+  f.xPelsPerMeter = xPels;
+  f.yPelsPerMeter = yPels;
+  std::vector<uint8_t> out = testkit::BmpHeaders(f, uint32_t(54 + buffer.size()));
+  out.insert(out.end(), buffer.begin(), buffer.end());
   return out;
 }
 

@@ -6,10 +6,10 @@
 
 #include "archive/ParseFuncts.h"
 #include "core/ChildProcess.h"
+#include "kit/BmpBuilder.h"
 #include "kit/Files.h"
 #include "kit/PvmBuilder.h"
 #include "kit/Seams.h"
-#include "platform/ByteOrder.h"
 #include "texture/cPVR.h"
 
 namespace {
@@ -115,19 +115,12 @@ TEST(LargeInput, HeadersPromisingMoreThanTheFileAreBoundedByTheFile) {
 
 // A 24-bit BMP whose header claims width x height with only `pixelBytes` of pixels.
 Bytes BitmapClaiming(int32_t width, int32_t height, size_t pixelBytes) {
-  Bytes out;
-  platform::LittleEndianWriter put(out);
-  put.Text("BM");                        // bfType
-  put.I32(int32_t(54 + pixelBytes));     // bfSize
-  put.I32(0);                            // bfReserved1, bfReserved2
-  put.I32(54);                           // bfOffBits
-  put.I32(40);                           // biSize
-  put.I32(width);                        // biWidth
-  put.I32(height);                       // biHeight
-  put.U16(1);                            // biPlanes
-  put.U16(24);                           // biBitCount
-  for (int i = 0; i < 6; ++i) put.I32(0);  // compression, image size, resolution, colours
-  put.Bytes(Pattern(pixelBytes, 7));
+  testkit::BmpFields f;
+  f.width = width;
+  f.height = height;
+  Bytes out = testkit::BmpHeaders(f, uint32_t(54 + pixelBytes));
+  const Bytes pixels = Pattern(pixelBytes, 7);
+  out.insert(out.end(), pixels.begin(), pixels.end());
   return out;
 }
 

@@ -4,16 +4,21 @@
 
 namespace testkit {
 
-std::vector<uint8_t> BuildBmp(const BmpFields& f, const BmpPixel& pixel, size_t length) {
-  const uint32_t headersEnd = 14 + f.infoSize + f.gap;
-  const uint32_t offBits = f.offBits >= 0 ? uint32_t(f.offBits) : headersEnd;
+namespace {
+
+uint32_t HeadersEnd(const BmpFields& f) { return 14 + f.infoSize + f.gap; }
+uint32_t OffBits(const BmpFields& f) { return f.offBits >= 0 ? uint32_t(f.offBits) : HeadersEnd(f); }
+
+}  // namespace
+
+std::vector<uint8_t> BmpHeaders(const BmpFields& f, uint32_t fileSize) {
   std::vector<uint8_t> out;
   platform::LittleEndianWriter w(out);
   w.Text("BM");                  // bfType
-  w.U32(0);                      // bfSize, set below
+  w.U32(fileSize);               // bfSize
   w.U16(0);                      // bfReserved1
   w.U16(0);                      // bfReserved2
-  w.U32(offBits);                // bfOffBits
+  w.U32(OffBits(f));             // bfOffBits
   w.U32(f.infoSize);             // biSize
   w.I32(f.width);                // biWidth
   w.I32(f.height);               // biHeight
@@ -25,6 +30,13 @@ std::vector<uint8_t> BuildBmp(const BmpFields& f, const BmpPixel& pixel, size_t 
   w.I32(f.yPelsPerMeter);        // biYPelsPerMeter
   w.U32(f.clrUsed);              // biClrUsed
   w.U32(f.clrImportant);         // biClrImportant
+  return out;
+}
+
+std::vector<uint8_t> BuildBmp(const BmpFields& f, const BmpPixel& pixel, size_t length) {
+  const uint32_t headersEnd = HeadersEnd(f);
+  const uint32_t offBits = OffBits(f);
+  std::vector<uint8_t> out = BmpHeaders(f, 0);  // bfSize set below
   out.resize(headersEnd, 0x5A);  // later header fields and the gap (or a shorter header)
   if (offBits > out.size()) out.resize(offBits, 0x5A);
   const int columns = f.width > 0 ? f.width : 0;

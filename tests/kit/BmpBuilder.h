@@ -32,6 +32,10 @@ using BmpPixel = std::function<std::array<uint8_t, 3>(int x, int y)>;
 // Bytes in one stored row of a 24-bit picture.
 inline size_t BmpStride(int width) { return (size_t(width) * 3 + 3) / 4 * 4; }
 
+// The 14-byte file header and the first 40 bytes of the info header as the fields say,
+// bfSize being fileSize.
+std::vector<uint8_t> BmpHeaders(const BmpFields& fields, uint32_t fileSize);
+
 // The file: headers, then the rows (padded with zeros to 4 bytes) in the order the height's
 // sign asks for, starting at offBits when that lies further on; no rows for a width or
 // height of 0 or less. Zeros follow up to `length` bytes when it is longer; bfSize is the
