@@ -27,18 +27,7 @@ struct ModuleState {
 
 class ArchiveReader : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ParseFuncts::AttachWindow(&window);
-    ParseFuncts::CloseArchive();
-    ParseFuncts::Textures.clear();
-    ParseFuncts::Textures.resize(1);
-    ParseFuncts::ArchiveHeader.clear();
-    window.status = "Loading...";  // what the Open command shows before it reads
-  }
-  void TearDown() override {
-    ParseFuncts::CloseArchive();
-    ParseFuncts::AttachWindow(nullptr);
-  }
+  void SetUp() override { window.status = "Loading..."; }  // as the Open command shows it
 
   ModuleState State() const {
     ModuleState s{{}, ParseFuncts::ArchiveHeader, window.rows, window.status, ParseFuncts::ArchiveLoaded()};
@@ -60,7 +49,7 @@ class ArchiveReader : public ::testing::Test {
     window.status = "Loading...";
   }
 
-  testkit::RecordingWindow window;
+  testkit::AttachedWindow window;
   testkit::ScratchFolder folder;
 };
 

@@ -18,18 +18,6 @@ using testkit::ReadBytes;
 
 class ArchiveWriter : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ParseFuncts::AttachWindow(&window);
-    ParseFuncts::CloseArchive();
-    ParseFuncts::Textures.clear();
-    ParseFuncts::Textures.resize(1);
-    ParseFuncts::ArchiveHeader.clear();
-  }
-  void TearDown() override {
-    ParseFuncts::CloseArchive();
-    ParseFuncts::AttachWindow(nullptr);
-  }
-
   // Writes the archive, opens it, saves it unchanged and returns the bytes saved.
   Bytes OpenAndSave(const Bytes& pvm) {
     const std::string path = folder.Write("a.pvm", pvm);
@@ -38,7 +26,7 @@ class ArchiveWriter : public ::testing::Test {
     return ReadBytes(path);
   }
 
-  testkit::RecordingWindow window;
+  testkit::AttachedWindow window;
   testkit::ScratchFolder folder;
 };
 

@@ -21,7 +21,6 @@ namespace {
 
 using testkit::MessageLog;
 using testkit::ReadBytes;
-using testkit::RecordingWindow;
 using testkit::WriteBytes;
 
 // This process's folder, in memory where it can be, since every save flushes its file.
@@ -81,14 +80,7 @@ bool SameAfterSave(const ChunkValues& saved, const ChunkValues& read) {
 Outcome RunArchive(std::span<const uint8_t> bytes) {
   Outcome outcome;
   MessageLog messages(platform::Answer::Yes);
-  RecordingWindow window;
-  ParseFuncts::AttachWindow(&window);
-  struct Detach {
-    ~Detach() {
-      ParseFuncts::CloseArchive();
-      ParseFuncts::AttachWindow(nullptr);
-    }
-  } detach;
+  testkit::AttachedWindow window;
 
   const std::string path = (Scratch() / "archive.pvm").string();
   if (!WriteBytes(path, bytes)) return outcome;  // scratch trouble is not the core's fault

@@ -23,6 +23,17 @@ class RecordingWindow : public platform::EditorWindow {
   int16_t textureSelected = 0;
 };
 
+// A RecordingWindow attached to the archive module while it lives, which starts with
+// nothing loaded and only the empty slot 0; the archive is closed and the window detached
+// when it goes.
+class AttachedWindow : public RecordingWindow {
+ public:
+  AttachedWindow();
+  ~AttachedWindow() override;
+  AttachedWindow(const AttachedWindow&) = delete;
+  AttachedWindow& operator=(const AttachedWindow&) = delete;
+};
+
 // Records every message shown while it lives: a plain message is answered Ok, a question
 // with `answer`. Puts the previous hook back when it goes.
 class MessageLog {
