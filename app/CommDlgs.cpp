@@ -5,13 +5,10 @@
 #include <QStringList>
 #include <utility>
 
+#include "platform/Seam.h"
+
 namespace CommDlgs {
 namespace {
-
-FileDialogHook& InstalledHook() {
-  static FileDialogHook hook;
-  return hook;
-}
 
 // Qt matches name filters with the file system's case rules, so on most systems "*.pvm"
 // would hide OBJ_TEX.PVM. Every letter becomes a bracket of both cases instead:
@@ -31,32 +28,20 @@ QString CaseBlindPattern(const QString& pattern) {
   return out;
 }
 
-// "BMP Files" '\0' "*.bmp" ['\0' ...] -> Qt's "BMP Files (*.[bB][mM][pP])", one per pair.
-QStringList QtNameFilters(const std::string& filter) {
-  QStringList parts;
-  size_t start = 0;
-  while (start < filter.size()) {
-    size_t end = filter.find('\0', start);
-    if (end == std::string::npos) end = filter.size();
-    parts << QString::fromStdString(filter.substr(start, end - start));
-    start = end + 1;
-  }
-  QStringList filters;
-  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-    QStringList patterns;
-    for (const QString& p : parts[i + 1].split(';', Qt::SkipEmptyParts))
-      patterns << CaseBlindPattern(p.trimmed());
-    filters << parts[i] + " (" + patterns.join(' ') + ")";
-  }
-  return filters;
+// {"BMP Files", "*.bmp"} -> Qt's "BMP Files (*.[bB][mM][pP])".
+QString QtNameFilter(const FileFilter& filter) {
+  QStringList patterns;
+  for (const QString& p : QString::fromStdString(filter.patterns).split(';', Qt::SkipEmptyParts))
+    patterns << CaseBlindPattern(p.trimmed());
+  return QString::fromStdString(filter.description) + " (" + patterns.join(' ') + ")";
 }
 
 }  // namespace
 
 std::string ShowFileDialog(QWidget* owner, int16_t mode, const std::string& title,
-                           const std::string& initialFileName, const std::string& filter,
+                           const std::string& initialFileName, const FileFilter& filter,
                            const std::string& initialDir, const std::string& defaultExt) {
-  if (const FileDialogHook& hook = InstalledHook()) {
+  if (const auto& hook = platform::InstalledSeam<FileDialogHook>()) {
     return hook(FileDialogRequest{owner, mode, title, initialFileName, filter, initialDir,
                                   defaultExt});
   }
@@ -69,8 +54,7 @@ std::string ShowFileDialog(QWidget* owner, int16_t mode, const std::string& titl
   const bool opening = mode == 1;
   dialog.setAcceptMode(opening ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
   dialog.setFileMode(opening ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-  const QStringList filters = QtNameFilters(filter);
-  if (!filters.isEmpty()) dialog.setNameFilters(filters);
+  if (!filter.patterns.empty()) dialog.setNameFilter(QtNameFilter(filter));
   dialog.setDefaultSuffix(QString::fromStdString(defaultExt));
   if (!initialFileName.empty()) dialog.selectFile(QString::fromStdString(initialFileName));
 
@@ -81,15 +65,11 @@ std::string ShowFileDialog(QWidget* owner, int16_t mode, const std::string& titl
 }
 
 FileDialogHook SetFileDialogHook(FileDialogHook hook) {
-  return std::exchange(InstalledHook(), std::move(hook));
+  return platform::ReplaceSeam(std::move(hook));
 }
 
 std::string GetFileNamePart(const std::string& path) {
-#ifdef _WIN32
-  const size_t cut = path.find_last_of("\\/:");
-#else
   const size_t cut = path.find_last_of('/');
-#endif
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 

@@ -9,23 +9,30 @@ class QWidget;
 
 namespace CommDlgs {
 
+// One entry of a dialog's file-type list.
+struct FileFilter {
+  std::string description;  // "BMP Files"
+  std::string patterns;     // "*.bmp", several separated by ';'
+  bool operator==(const FileFilter&) const = default;
+};
+
 // Everything a caller asks of a file dialog, as ShowFileDialog received it.
 struct FileDialogRequest {
   QWidget* owner = nullptr;
   int16_t mode = 1;             // 1 open, anything else save
   std::string title;
   std::string initialFileName;
-  std::string filter;           // description, '\0', pattern ("BMP Files" + '\0' + "*.bmp")
+  FileFilter filter;
   std::string initialDir;
   std::string defaultExt;       // without the dot
 };
 
 // Shows a modal file dialog and returns the full path chosen, or "" when the user cancels.
 // The open dialog (mode 1) accepts existing files only; the save dialog asks before it
-// returns a file that exists. The filter's pattern matches names regardless of case, so
+// returns a file that exists. The filter's patterns match names regardless of case, so
 // "*.pvm" offers OBJ_TEX.PVM too. A name typed without an extension gets defaultExt.
 std::string ShowFileDialog(QWidget* owner, int16_t mode, const std::string& title,
-                           const std::string& initialFileName, const std::string& filter,
+                           const std::string& initialFileName, const FileFilter& filter,
                            const std::string& initialDir, const std::string& defaultExt);
 
 // Replaces the real dialogs: every later ShowFileDialog hands its request to the hook and

@@ -13,7 +13,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QStringDecoder>
 #include <QUrl>
 #include <utility>
 
@@ -22,6 +21,7 @@
 #include "archive/ParseFuncts.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
+#include "platform/Seam.h"
 #include "texture/cPVR.h"
 
 namespace {
@@ -29,13 +29,8 @@ namespace {
 constexpr int kClientWidth = 610;
 constexpr int kClientHeight = 427;
 
-const std::string kPvmFilter = std::string("PVM Files") + '\0' + "*.pvm";
-const std::string kBmpFilter = std::string("BMP Files") + '\0' + "*.bmp";
-
-Form1::HelpOpener& InstalledHelpOpener() {
-  static Form1::HelpOpener opener;
-  return opener;
-}
+const CommDlgs::FileFilter kPvmFilter{"PVM Files", "*.pvm"};
+const CommDlgs::FileFilter kBmpFilter{"BMP Files", "*.bmp"};
 
 // The desktop's viewer for the page. A missing page, or a desktop that cannot show it,
 // stays silent: the program has nothing useful to add.
@@ -43,26 +38,6 @@ void OpenWithDesktop(const std::string& page) {
   const QString path = QString::fromStdString(page);
   if (!QFileInfo(path).isFile()) return;
   QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-}
-
-// Entry names come from the archive as raw bytes; text that is not UTF-8 is taken as
-// Latin-1, which keeps every ASCII byte as it is and never fails.
-QString TextFromArchive(const std::string& bytes) {
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  QString text = utf8(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
-  if (utf8.hasError()) return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
-  return text;
-}
-
-// The backup of an archive: its path with the last three characters (the extension, as a
-// rule) replaced by "BAK". Characters, not bytes, so a non-ASCII extension is cut whole.
-std::string BackupPathOf(const std::string& archivePath) {
-  size_t cut = archivePath.size();
-  for (int dropped = 0; dropped < 3 && cut > 0; ++dropped) {
-    --cut;
-    while (cut > 0 && (uint8_t(archivePath[cut]) & 0xC0) == 0x80) --cut;  // UTF-8 tail byte
-  }
-  return archivePath.substr(0, cut) + "BAK";
 }
 
 }  // namespace
@@ -204,12 +179,6 @@ int16_t Form1::ListIndex() const {
   return selected.isEmpty() ? int16_t(-1) : int16_t(List1->row(selected.first()));
 }
 
-cPVR* Form1::TextureOfRow(int row) const {
-  const size_t slot = size_t(row) + 1;
-  if (row < 0 || slot >= ParseFuncts::Textures.size()) return nullptr;
-  return ParseFuncts::Textures[slot].get();
-}
-
 void Form1::List1_DblClick() {
   const int row = ListIndex();
   if (row == -1) return;
@@ -217,7 +186,7 @@ void Form1::List1_DblClick() {
   Picture1[0]->Clear();
   Picture1[1]->Clear();
 
-  cPVR* texture = TextureOfRow(row);
+  cPVR* texture = ParseFuncts::TextureOfRow(row);
   // A texture that cannot be decoded (no chunk, or a size its data cannot fill) leaves the
   // views at the starting picture.
   if (texture != nullptr && texture->PVR2BMP()) {
@@ -262,7 +231,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 
 void Form1::ListClear() { List1->clear(); }
 
-void Form1::ListAddItem(const std::string& text) { List1->addItem(TextFromArchive(text)); }
+// The archive module hands names over in UTF-8 already.
+void Form1::ListAddItem(const std::string& text) { List1->addItem(QString::fromStdString(text)); }
 
 void Form1::SetStatus(const std::string& caption) {
   Label1->setText(QString::fromStdString(caption));
@@ -295,7 +265,7 @@ void Form1::mnuSave_Click() {
                            platform::Buttons::Ok, platform::Icon::Exclamation});
     return;
   }
-  const std::string backup = BackupPathOf(ArchivePath);
+  const std::string backup = ParseFuncts::BackupPathOf(ArchivePath);
   if (!platform::FileExists(backup)) {
     const platform::Answer answer = platform::ShowMessage(
         {"Would you like to make a backup of the existing DAT file first?",
@@ -307,8 +277,8 @@ void Form1::mnuSave_Click() {
       // lose exactly what they meant to keep.
       if (!platform::CopyFile(ArchivePath, backup, error)) {
         platform::ShowMessage({"The backup copy could not be made, so the archive was not "
-                               "saved.\r\n\r\nArchive: " + ArchivePath + "\r\nBackup: " +
-                                   backup + "\r\n\r\n" + error,
+                               "saved.\n\nArchive: " + ArchivePath + "\nBackup: " +
+                                   backup + "\n\n" + error,
                                "", platform::Buttons::Ok, platform::Icon::Critical});
         return;
       }
@@ -321,14 +291,14 @@ void Form1::mnuExit_Click() { close(); }
 
 void Form1::mnuHelp_Click() {
   const std::string page = ProgramFolder + "/docs.html";
-  if (const HelpOpener& opener = InstalledHelpOpener())
+  if (const auto& opener = platform::InstalledSeam<HelpOpener>())
     opener(page);
   else
     OpenWithDesktop(page);
 }
 
 Form1::HelpOpener Form1::SetHelpOpener(HelpOpener opener) {
-  return std::exchange(InstalledHelpOpener(), std::move(opener));
+  return platform::ReplaceSeam(std::move(opener));
 }
 
 // ---- Import and export ----------------------------------------------------------------
@@ -339,7 +309,7 @@ void Form1::ShowSelectionWarning() {
 }
 
 void Form1::mnuExport_Click() {
-  cPVR* texture = TextureSelected != 0 ? TextureOfRow(ListIndex()) : nullptr;
+  cPVR* texture = TextureSelected != 0 ? ParseFuncts::TextureOfRow(ListIndex()) : nullptr;
   if (texture == nullptr) {
     ShowSelectionWarning();
     return;
@@ -358,13 +328,13 @@ void Form1::mnuExport_Click() {
                                kBmpFilter, ArchiveFolder, "bmp");
   if (path.empty()) return;
   // The dialog is modal, but the row is read afresh all the same.
-  texture = TextureOfRow(ListIndex());
+  texture = ParseFuncts::TextureOfRow(ListIndex());
   if (texture != nullptr) texture->SaveBitmap(mode, path);
 }
 
 void Form1::mnuImport_Click() {
   if (List1->count() == 0) return;
-  if (TextureSelected == 0 || TextureOfRow(ListIndex()) == nullptr) {
+  if (TextureSelected == 0 || ParseFuncts::TextureOfRow(ListIndex()) == nullptr) {
     ShowSelectionWarning();
     return;
   }
@@ -374,7 +344,7 @@ void Form1::mnuImport_Click() {
   const std::string mask = CommDlgs::ShowFileDialog(
       this, 1, "Import Mask (Optional! Cancel to skip)", "", kBmpFilter, ArchiveFolder, "bmp");
 
-  cPVR* texture = TextureOfRow(ListIndex());
+  cPVR* texture = ParseFuncts::TextureOfRow(ListIndex());
   if (texture == nullptr) return;
   // A refused file has already been reported; encoding whatever the surfaces still hold
   // would overwrite the texture with a picture the user did not choose.

@@ -99,7 +99,5 @@ class Form1 : public QMainWindow, public platform::EditorWindow {
   void BuildControls();
   void BuildMenus();
   void SetLabelBackground(QLabel* label, const QColor& colour);
-  // The texture of a list row, nullptr when the row has none.
-  cPVR* TextureOfRow(int row) const;
   void ShowSelectionWarning();
 };

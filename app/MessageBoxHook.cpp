@@ -18,10 +18,8 @@ QMessageBox::Icon QtIcon(platform::Icon icon) {
 }
 
 platform::Answer ShowMessageBox(const platform::Message& message) {
-  QString text = QString::fromStdString(message.text);
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-
-  QMessageBox box(QtIcon(message.icon), QString::fromStdString(message.title), text,
+  QMessageBox box(QtIcon(message.icon), QString::fromStdString(message.title),
+                  QString::fromStdString(message.text),
                   QMessageBox::NoButton, QApplication::activeWindow());
   switch (message.buttons) {
     case platform::Buttons::Ok:
@@ -44,13 +42,7 @@ platform::Answer ShowMessageBox(const platform::Message& message) {
     case QMessageBox::Ok: return platform::Answer::Ok;
     default: break;
   }
-  // Closed without a button: the answer that changes nothing.
-  switch (message.buttons) {
-    case platform::Buttons::Ok: return platform::Answer::Ok;
-    case platform::Buttons::YesNo: return platform::Answer::No;
-    case platform::Buttons::YesNoCancel: return platform::Answer::Cancel;
-  }
-  return platform::Answer::Ok;
+  return platform::SafeAnswer(message.buttons);  // closed without a button
 }
 
 }  // namespace

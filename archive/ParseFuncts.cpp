@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <span>
 
+#include "archive/PvmLayout.h"
 #include "platform/EditorWindow.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
@@ -30,10 +31,10 @@ namespace {
 using Bytes = std::span<const uint8_t>;
 
 constexpr char kNotAnArchive[] = "This is not a valid PVM file!";
-constexpr size_t kNameFieldSize = 28;
-constexpr size_t kChunkHeaderSize = 16;
-// Chunk length L counts the bytes after the length field: 8 header bytes, then the data.
-constexpr int32_t kSmallestChunkLength = 9;
+using PvmLayout::kNameFieldSize;
+using PvrChunkLayout::kHeaderSize;
+// The smallest chunk length that leaves a data byte.
+constexpr int32_t kSmallestChunkLength = PvrChunkLayout::kLengthBase + 1;
 // The last chunk may give its length as the whole chunk's, in which case its data as read
 // runs this many bytes past the end of the file; those bytes read as zeros.
 constexpr int64_t kWholeChunkOverrun = 8;
@@ -49,36 +50,6 @@ struct ChunkPlace {
 bool gLoaded = false;
 std::string gLoadedPath;
 std::vector<ChunkPlace> gPlaces;
-
-// ---- Little-endian fields; callers have checked that the bytes are there ---------------
-
-uint16_t U16At(Bytes b, size_t at) { return uint16_t(b[at] | (b[at + 1] << 8)); }
-
-int32_t I32At(Bytes b, size_t at) {
-  return int32_t(uint32_t(b[at]) | (uint32_t(b[at + 1]) << 8) | (uint32_t(b[at + 2]) << 16) |
-                 (uint32_t(b[at + 3]) << 24));
-}
-
-void PutU16(std::vector<uint8_t>& out, uint16_t v) {
-  out.push_back(uint8_t(v));
-  out.push_back(uint8_t(v >> 8));
-}
-
-void PutI32(std::vector<uint8_t>& out, int32_t v) {
-  const uint32_t u = uint32_t(v);
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(uint8_t(u >> shift));
-}
-
-// Name fields are one step apart; two-entry archives pack them closer.
-size_t NameStep(int16_t count) { return count == 2 ? 34 : 38; }
-
-// The next chunk after the one at o with length L. The remainder takes the dividend's sign,
-// as the archives' own tools computed it. For a chunk ending on a 16-byte boundary this is
-// its end, whether L counts the bytes after the length field or the whole chunk.
-int64_t NextChunkOffset(int64_t o, int32_t L) {
-  const int64_t end = o + L;
-  return end - 1 + (end + 1) % 16;
-}
 
 // ---- Names -----------------------------------------------------------------------------
 
@@ -113,55 +84,47 @@ std::string NameToUtf8(Bytes name) {
 // leaves the status as it was.
 void ListEntries(Bytes archive) {
   if (gWindow != nullptr) gWindow->ListClear();
-  if (archive.size() < 12) return;
-  const int16_t count = int16_t(U16At(archive, 10));
-  size_t pos = 14;
+  PvmLayout::Header header;
+  if (!PvmLayout::ReadHeader(archive, header)) return;
+  const int16_t count = header.count;
   for (int k = 1; k <= count; ++k) {
+    const size_t pos = PvmLayout::NameOffset(count, k);
     if (pos > archive.size() || archive.size() - pos < kNameFieldSize) return;
     const Bytes field = archive.subspan(pos, kNameFieldSize);
     const auto nul = std::find(field.begin(), field.end(), uint8_t{0});
     if (nul == field.end()) return;
     if (gWindow != nullptr) gWindow->ListAddItem(NameToUtf8(field.first(size_t(nul - field.begin()))));
-    pos += NameStep(count);
   }
   if (gWindow != nullptr) gWindow->SetStatus("Loaded " + std::to_string(count) + " sets...");
 }
 
 // ---- Reading ---------------------------------------------------------------------------
 
+// A chunk header as read (its Data empty) and where it was found.
 struct ParsedChunk {
   int64_t offset;
-  int32_t length;
-  uint8_t pFormat;
-  uint8_t eFormat;
-  int16_t width;
-  int16_t height;
+  PVRChunk header;
 };
 
 // Checks the whole layout after the magic, reading the chunk headers from the file. Returns
 // an empty string when the archive can be read, else a sentence saying what is wrong.
 // `start` holds the file's first bytes (up to 12); `headerSize` is H + 8. A chunk header
-// that cannot be read sets readError and ends the check.
-//
-//   offset  size  field
-//   4       4     H, int32: header bytes after this field
-//   10      2     N, int16: entries
-//   14      28    first name field, then one every NameStep(N) bytes
-//   H + 8         N chunks, each "PVRT", L (int32), pFormat, eFormat, reserved (2),
-//                 width (int16), height (int16), L - 8 data bytes
+// that cannot be read sets readError and ends the check. The layout is in PvmLayout.h.
 std::string CheckLayout(const platform::FileReader& file, Bytes start, int64_t& headerSize,
                         std::vector<ParsedChunk>& chunks, std::string& readError) {
   const int64_t size = int64_t(file.Size());
-  if (size < 12 || start.size() < 12) return "The file ends inside the header, before its entry count.";
-  const int32_t H = I32At(start, 4);
-  const int16_t N = int16_t(U16At(start, 10));
+  PvmLayout::Header fields;
+  if (size < int64_t(PvmLayout::kFixedHeaderSize) || !PvmLayout::ReadHeader(start, fields))
+    return "The file ends inside the header, before its entry count.";
+  const int32_t H = fields.headerLength;
+  const int16_t N = fields.count;
   if (H < 0) return "The header length is negative (" + std::to_string(H) + ").";
-  headerSize = int64_t(H) + 8;
-  if (headerSize < 12) {
+  headerSize = int64_t(H) + PvmLayout::kHeaderLengthBase;
+  if (headerSize < int64_t(PvmLayout::kFixedHeaderSize)) {
     return "The header is " + std::to_string(headerSize) + " bytes long, too short to hold its entry count.";
   }
   if (N < 0) return "The entry count is negative (" + std::to_string(N) + ").";
-  const int64_t needed = N == 0 ? 12 : 14 + int64_t(NameStep(N)) * (N - 1) + int64_t(kNameFieldSize);
+  const int64_t needed = PvmLayout::NamesEnd(N);
   if (headerSize < needed) {
     return "The header is " + std::to_string(headerSize) + " bytes long, too short for the names of its " +
            std::to_string(N) + " entries (" + std::to_string(needed) + " bytes).";
@@ -173,17 +136,18 @@ std::string CheckLayout(const platform::FileReader& file, Bytes start, int64_t& 
 
   std::vector<ParsedChunk> found;
   found.reserve(size_t(N));
-  std::array<uint8_t, kChunkHeaderSize> bytes{};
-  const Bytes chunkHeader(bytes);
+  std::array<uint8_t, kHeaderSize> bytes{};
+  PVRChunk chunkHeader;
   int64_t o = headerSize;
   for (int k = 1; k <= N; ++k) {
     const std::string which = "Texture " + std::to_string(k) + " (at offset " + std::to_string(o) + ")";
-    if (o + int64_t(kChunkHeaderSize) > size) {
+    if (o + int64_t(kHeaderSize) > size) {
       return "The header says it has " + std::to_string(N) + " entries, but the file ends before texture " +
              std::to_string(k) + ".";
     }
     if (!file.ReadAt(uint64_t(o), bytes, readError)) return {};
-    const int32_t L = I32At(chunkHeader, 4);
+    PvrChunkLayout::ReadHeader(bytes, chunkHeader);
+    const int32_t L = chunkHeader.Length;
     if (L < kSmallestChunkLength) {
       return which + " has a chunk length of " + std::to_string(L) +
              ", too small to hold any texel data.";
@@ -194,14 +158,13 @@ std::string CheckLayout(const platform::FileReader& file, Bytes start, int64_t& 
       return which + " is " + std::to_string(int64_t(L) + 8) + " bytes long and runs " +
              std::to_string(overrun) + " bytes past the end of the file.";
     }
-    found.push_back({o, L, chunkHeader[8], chunkHeader[9], int16_t(U16At(chunkHeader, 12)),
-                     int16_t(U16At(chunkHeader, 14))});
+    found.push_back({o, chunkHeader});
     if (k == N) break;
     // The next chunk may start right after this one, after a gap, or (length counted over
     // the whole chunk) 8 bytes before its end as read; anywhere else its header would be
     // read from this chunk's texels, and a save would write over them.
-    const int64_t next = NextChunkOffset(o, L);
-    const bool wholeChunkLength = next == o + L && L >= int32_t(kChunkHeaderSize);
+    const int64_t next = PvmLayout::NextChunkOffset(o, L);
+    const bool wholeChunkLength = next == o + L && L >= int32_t(kHeaderSize);
     if (next < end && !wholeChunkLength) {
       return which + " does not end on a 16-byte boundary, so the next texture would be read "
              "from inside it.";
@@ -217,25 +180,25 @@ std::string CheckLayout(const platform::FileReader& file, Bytes start, int64_t& 
 // final bytes can be there).
 bool ReadChunkData(const platform::FileReader& file, const ParsedChunk& c, std::vector<uint8_t>& data,
                    std::string& error) {
-  data.resize(size_t(c.length) - 8);
-  const uint64_t from = uint64_t(c.offset) + kChunkHeaderSize;
+  data.resize(size_t(c.header.Length) - PvrChunkLayout::kLengthBase);
+  const uint64_t from = uint64_t(c.offset) + kHeaderSize;
   const size_t available = size_t(std::min<uint64_t>(data.size(), file.Size() - std::min(file.Size(), from)));
   std::fill(data.begin() + std::ptrdiff_t(available), data.end(), uint8_t{0});
   return file.ReadAt(from, std::span(data).first(available), error);
 }
 
 void Refuse(const std::string& path, const std::string& why) {
-  platform::ShowMessage({std::string(kNotAnArchive) + "\r\n\r\n" + path + "\r\n" + why, "Hey!",
+  platform::ShowMessage({std::string(kNotAnArchive) + "\n\n" + path + "\n" + why, "Hey!",
                          platform::Buttons::Ok, platform::Icon::Critical});
 }
 
 void ReportUnreadable(const std::string& path, const std::string& reason) {
-  platform::ShowMessage({path + "\r\n\r\nThis file could not be read.\r\n" + reason, "Whoops",
+  platform::ShowMessage({path + "\n\nThis file could not be read.\n" + reason, "Whoops",
                          platform::Buttons::Ok, platform::Icon::Critical});
 }
 
 void ReportUnwritten(const std::string& path, const std::string& reason) {
-  platform::ShowMessage({path + "\r\n\r\nThis file could not be written; it was left as it was.\r\n" + reason,
+  platform::ShowMessage({path + "\n\nThis file could not be written; it was left as it was.\n" + reason,
                          "Whoops", platform::Buttons::Ok, platform::Icon::Critical});
 }
 
@@ -245,21 +208,6 @@ void ForgetIfLoadedFrom(const std::string& path) {
 }
 
 // ---- Writing ---------------------------------------------------------------------------
-
-// The 16-byte header of a chunk as the writer lays it out; the L - 8 data bytes follow it.
-std::vector<uint8_t> ChunkHeaderBytes(int16_t height, int16_t width, uint8_t pmat, uint8_t emat,
-                                      int32_t length) {
-  std::vector<uint8_t> out;
-  out.reserve(kChunkHeaderSize);
-  out.insert(out.end(), {'P', 'V', 'R', 'T'});  // magic, whatever the file held
-  PutI32(out, length);                           // L
-  out.push_back(pmat);                           // pixel format
-  out.push_back(emat);                           // data format
-  PutU16(out, 0);                                // reserved, always 0
-  PutU16(out, uint16_t(width));                  // width
-  PutU16(out, uint16_t(height));                 // height
-  return out;
-}
 
 // Hands the old file's bytes from `from` up to `to` to the sink, zeros where the old file
 // (possibly none) ends before them.
@@ -285,15 +233,15 @@ void AttachWindow(platform::EditorWindow* window) { gWindow = window; }
 bool OpenArchive(const std::string& path) {
   platform::FileReader file;
   std::string error;
-  std::array<uint8_t, 12> startBytes{};
+  std::array<uint8_t, PvmLayout::kFixedHeaderSize> startBytes{};
   const bool opened = file.Open(path, error);
-  const std::span<uint8_t> start = std::span(startBytes).first(size_t(std::min<uint64_t>(12, file.Size())));
+  const std::span<uint8_t> start = std::span(startBytes).first(size_t(std::min<uint64_t>(startBytes.size(), file.Size())));
   if (!opened || !file.ReadAt(0, start, error)) {
     ForgetIfLoadedFrom(path);
     ReportUnreadable(path, error);
     return false;
   }
-  if (start.size() < 4 || std::memcmp(start.data(), "PVMH", 4) != 0) {
+  if (start.size() < 4 || std::memcmp(start.data(), PvmLayout::kMagic, 4) != 0) {
     ForgetIfLoadedFrom(path);
     platform::ShowMessage({kNotAnArchive, "Hey!", platform::Buttons::Ok, platform::Icon::Critical});
     return false;
@@ -325,8 +273,9 @@ bool OpenArchive(const std::string& path) {
     read = ReadChunkData(file, c, data, error);
     if (!read) break;
     textures[k + 1] = std::make_unique<cPVR>();
-    textures[k + 1]->LoadPVR(data, c.height, c.width, c.pFormat, c.eFormat, c.length);
-    places.push_back({c.offset, c.length});
+    const PVRChunk& h = c.header;
+    textures[k + 1]->LoadPVR(data, h.Height, h.Width, h.pFormat, h.eFormat, h.Length);
+    places.push_back({c.offset, h.Length});
   }
   if (!read) {
     ForgetIfLoadedFrom(path);
@@ -340,17 +289,6 @@ bool OpenArchive(const std::string& path) {
   gLoaded = true;
   ListEntries(ArchiveHeader);
   return true;
-}
-
-void ReadEntries(const std::string& path) {
-  std::vector<uint8_t> file;
-  std::string error;
-  if (!platform::ReadWholeFile(path, file, error)) {
-    if (gWindow != nullptr) gWindow->ListClear();
-    ReportUnreadable(path, error);
-    return;
-  }
-  ListEntries(file);
 }
 
 void CloseArchive() {
@@ -402,29 +340,30 @@ bool SaveArchive(const std::string& path) {
   // counts the whole chunk runs into the next, the next one's header wins, as it would if
   // every chunk were written in turn over the old file.
   const platform::ByteSource source = [&](const platform::ByteSink& sink, std::string& sourceError) {
-    std::vector<uint8_t> data, buffer;
+    std::vector<uint8_t> header, buffer;
     if (!sink(ArchiveHeader)) return false;
     uint64_t written = ArchiveHeader.size();
     for (size_t k = 1; k < Textures.size(); ++k) {
       const ChunkPlace& place = gPlaces[k - 1];
       const int64_t next = k < gPlaces.size() ? gPlaces[k].offset : INT64_MAX;
-      if (uint64_t(place.offset) < written || next - place.offset < int64_t(kChunkHeaderSize)) {
+      if (uint64_t(place.offset) < written || next - place.offset < int64_t(kHeaderSize)) {
         sourceError = sizeChanged(k);  // the reader never accepts such a layout
         return false;
       }
       if (!CopyOldBytes(old, written, uint64_t(place.offset), buffer, sink, sourceError)) return false;
-      int16_t height = 0, width = 0;
-      uint8_t pmat = 0, emat = 0;
-      int32_t length = 0;
-      Textures[k]->SavePVR(data, height, width, pmat, emat, length);
-      if (length != place.length || data.size() != size_t(length) - 8) {
+      PVRChunk chunk;
+      Textures[k]->SavePVR(chunk.Data, chunk.Height, chunk.Width, chunk.pFormat, chunk.eFormat,
+                           chunk.Length);
+      if (chunk.Length != place.length ||
+          chunk.Data.size() != size_t(chunk.Length) - PvrChunkLayout::kLengthBase) {
         sourceError = sizeChanged(k);
         return false;
       }
-      const uint64_t room = std::min<uint64_t>(kChunkHeaderSize + data.size(), uint64_t(next - place.offset));
-      const std::vector<uint8_t> chunkHeader = ChunkHeaderBytes(height, width, pmat, emat, length);
-      if (!sink(chunkHeader)) return false;
-      if (!sink(std::span(data).first(size_t(room - kChunkHeaderSize)))) return false;
+      const uint64_t room = std::min<uint64_t>(kHeaderSize + chunk.Data.size(), uint64_t(next - place.offset));
+      header.clear();
+      PvrChunkLayout::WriteHeader(chunk, header);
+      if (!sink(header)) return false;
+      if (!sink(std::span(chunk.Data).first(size_t(room - kHeaderSize)))) return false;
       written = uint64_t(place.offset) + room;
     }
     const uint64_t oldSize = old != nullptr ? old->Size() : 0;
@@ -438,5 +377,19 @@ bool SaveArchive(const std::string& path) {
 }
 
 bool ArchiveLoaded() { return gLoaded; }
+
+cPVR* TextureOfRow(int64_t row) {
+  if (row < 0 || uint64_t(row) + 1 >= Textures.size()) return nullptr;
+  return Textures[size_t(row) + 1].get();
+}
+
+std::string BackupPathOf(const std::string& archivePath) {
+  size_t cut = archivePath.size();
+  for (int dropped = 0; dropped < 3 && cut > 0; ++dropped) {
+    --cut;
+    while (cut > 0 && (uint8_t(archivePath[cut]) & 0xC0) == 0x80) --cut;  // UTF-8 tail byte
+  }
+  return archivePath.substr(0, cut) + "BAK";
+}
 
 }  // namespace ParseFuncts

@@ -1,13 +1,5 @@
-// The archive module: reads a PVM archive into texture objects and the entry list,
-// releases it, and writes it back over its own file.
-//
-// PVM layout (little-endian):
-//   0   "PVMH"
-//   4   H, int32: header bytes after this field; the first texture chunk is at H + 8
-//   8   attribute word, int16 (never interpreted)
-//   10  N, int16: number of entries
-//   14  entry table: a 28-byte name field every 38 bytes (every 34 when N is 2)
-//   H+8 N PVR chunks ("PVRT", length L = 8 + data bytes, formats, width, height, data)
+// The archive module: reads a PVM archive (laid out as PvmLayout.h describes) into texture
+// objects and the entry list, releases it, and writes it back over its own file.
 #pragma once
 
 #include <cstdint>
@@ -46,11 +38,6 @@ void AttachWindow(platform::EditorWindow* window);
 // may run up to 8 bytes past the end of the file (read as zeros) for the whole-chunk count.
 bool OpenArchive(const std::string& path);
 
-// Lists the entry names of the archive at path and sets the status to the loaded count. A
-// name field without a NUL ends the listing and leaves the status as it was. Names are
-// Windows-1252 and listed in UTF-8.
-void ReadEntries(const std::string& path);
-
 // Empties every slot, clears the list, sets the status to "No File Loaded" and clears
 // TextureSelected. Harmless with nothing loaded.
 void CloseArchive();
@@ -65,5 +52,12 @@ bool SaveArchive(const std::string& path);
 
 // Whether an archive is loaded (a successful OpenArchive since the last CloseArchive).
 bool ArchiveLoaded();
+
+// The texture behind list row i (slot i + 1); nullptr for a row with no texture behind it.
+cPVR* TextureOfRow(int64_t row);
+
+// The backup of an archive: its path with the last three characters (the extension, as a
+// rule) replaced by "BAK". Characters of UTF-8, not bytes, so "x.pvé" gives "x.BAK".
+std::string BackupPathOf(const std::string& archivePath);
 
 }  // namespace ParseFuncts

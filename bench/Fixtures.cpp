@@ -11,6 +11,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "kit/PvmBuilder.h"
+
 namespace bench {
 namespace {
 
@@ -18,17 +20,6 @@ std::string& ScratchStorage() {
   static std::string dir;
   return dir;
 }
-
-void PutU16(std::vector<uint8_t>& out, size_t pos, uint16_t v) {
-  out[pos] = uint8_t(v);
-  out[pos + 1] = uint8_t(v >> 8);
-}
-
-void PutU32(std::vector<uint8_t>& out, size_t pos, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[pos + i] = uint8_t(v >> (8 * i));
-}
-
-size_t RoundUp16(size_t n) { return (n + 15) / 16 * 16; }
 
 }  // namespace
 
@@ -75,39 +66,16 @@ std::unique_ptr<cPVR> MakeTexture(uint8_t pFormat, uint8_t eFormat, int side, ui
 }
 
 uint64_t WriteArchive(const std::string& path, int count, int side) {
-  // Header: "PVMH", H, attribute word, N, then a 38-byte entry per texture whose first
-  // 28 bytes after a 2-byte index are its name. The header is padded so the first chunk,
-  // and with it every chunk, starts on a 16-byte boundary.
-  constexpr size_t kEntryStep = 38;
-  const size_t headerBytes = RoundUp16(14 + kEntryStep * size_t(count));
   const size_t dataBytes = size_t(side) * size_t(side) * 2;
-  const size_t chunkBytes = 16 + dataBytes;
-  std::vector<uint8_t> file(headerBytes + chunkBytes * size_t(count), 0);
-
-  file[0] = 'P', file[1] = 'V', file[2] = 'M', file[3] = 'H';
-  PutU32(file, 4, uint32_t(headerBytes - 8));  // H
-  PutU16(file, 8, 0x000F);                     // attribute word
-  PutU16(file, 10, uint16_t(count));           // N
-  for (int k = 0; k < count; ++k) {
-    const size_t entry = 12 + kEntryStep * size_t(k);
-    PutU16(file, entry, uint16_t(k));
-    const std::string name = "bench_" + std::to_string(k + 1);
-    std::copy(name.begin(), name.end(), file.begin() + long(entry + 2));
-  }
-
+  // Three different texel blocks in turn keep neighbouring chunks unlike each other.
   const std::vector<uint8_t> texels = RandomBytes(dataBytes * 3, 0xA5C3u);
+  std::vector<archive_builder::Entry> entries;
   for (int k = 0; k < count; ++k) {
-    const size_t at = headerBytes + chunkBytes * size_t(k);
-    file[at] = 'P', file[at + 1] = 'V', file[at + 2] = 'R', file[at + 3] = 'T';
-    PutU32(file, at + 4, uint32_t(dataBytes + 8));  // L
-    file[at + 8] = uint8_t(k % 3);                  // pixel format
-    file[at + 9] = (k % 2) ? 1 : 9;                 // data format
-    PutU16(file, at + 12, uint16_t(side));          // width
-    PutU16(file, at + 14, uint16_t(side));          // height
-    // Three different texel blocks in turn keep neighbouring chunks unlike each other.
-    std::copy_n(texels.begin() + long(dataBytes * size_t(k % 3)), dataBytes,
-                file.begin() + long(at + 16));
+    const auto block = texels.begin() + long(dataBytes * size_t(k % 3));
+    entries.push_back({"bench_" + std::to_string(k + 1), uint8_t(k % 3), uint8_t(k % 2 ? 1 : 9),
+                       uint16_t(side), uint16_t(side), {block, block + long(dataBytes)}});
   }
+  const std::vector<uint8_t> file = archive_builder::BuildArchive(entries);
   if (!WriteFile(path, file.data(), file.size(), false))
     throw std::runtime_error("cannot write " + path);
   return file.size();

@@ -26,7 +26,7 @@ std::unique_ptr<cPVR> MakeTexture(uint8_t pFormat, uint8_t eFormat, int side, ui
 
 // Writes a PVM archive of `count` square textures of side x side texels to path: pixel
 // formats cycle through 0, 1, 2 and data formats alternate rectangular and twiddled, every
-// chunk ends on a 16-byte boundary. Returns the file's size in bytes.
+// chunk ends on a 16-byte boundary (side 4 and up). Returns the file's size in bytes.
 uint64_t WriteArchive(const std::string& path, int count, int side);
 
 // Reads a whole file; empty when it cannot be read.

@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -28,13 +29,8 @@ class Session : public platform::EditorWindow {
     previousHook_ = platform::SetMessageHook([this](const platform::Message& message) {
       ++messagesShown_;
       Say(message.text);
-      switch (message.buttons) {
-        case platform::Buttons::Ok: return platform::Answer::Ok;
-        case platform::Buttons::YesNo:
-          return answerYes_ ? platform::Answer::Yes : platform::Answer::No;
-        case platform::Buttons::YesNoCancel: return platform::Answer::Cancel;
-      }
-      return platform::Answer::Ok;
+      if (message.buttons == platform::Buttons::YesNo && answerYes_) return platform::Answer::Yes;
+      return platform::SafeAnswer(message.buttons);
     });
     ParseFuncts::AttachWindow(this);
   }
@@ -60,9 +56,8 @@ class Session : public platform::EditorWindow {
 
   // The texture behind a list row, or nullptr (and a message) when the row is not listed.
   cPVR* TextureOfRow(uint64_t row, const std::string& archive) {
-    const auto& textures = ParseFuncts::Textures;
-    if (row < rows_.size() && row + 1 < textures.size() && textures[row + 1] != nullptr) {
-      return textures[row + 1].get();
+    if (row < rows_.size()) {
+      if (cPVR* texture = ParseFuncts::TextureOfRow(int64_t(row))) return texture;
     }
     if (rows_.empty()) {
       Say("Row " + std::to_string(row) + " is not listed: " + archive + " lists no entries.");
@@ -114,34 +109,23 @@ std::string Printable(const std::string& name) {
 
 std::string PixelFormatName(uint8_t code) {
   switch (code) {
-    case 0: return "ARGB1555";
-    case 1: return "RGB565";
-    case 2: return "ARGB4444";
+    case PvrFormat::kARGB1555: return "ARGB1555";
+    case PvrFormat::kRGB565: return "RGB565";
+    case PvrFormat::kARGB4444: return "ARGB4444";
     default: return "unknown";
   }
 }
 
 std::string DataFormatName(uint8_t code) {
   switch (code) {
-    case 9: return "rectangle";
-    case 1: return "twiddled";
+    case PvrFormat::kRectangle: return "rectangle";
+    case PvrFormat::kTwiddled: return "twiddled";
     default: return "other";
   }
 }
 
 std::string SizeText(int64_t width, int64_t height) {
   return std::to_string(width) + "x" + std::to_string(height);
-}
-
-// Whether the codec reads and writes the chunk's texels (cPVR decodes the rest black and
-// encodes nothing into it): a known pixel format, rectangular or square power-of-two
-// twiddled texels, and data holding every texel.
-bool HasCodec(const PVRChunk& chunk) {
-  if (chunk.pFormat > 2 || chunk.Width < 1 || chunk.Height < 1) return false;
-  if (chunk.Data.size() / 2 < size_t(chunk.Width) * size_t(chunk.Height)) return false;
-  if (chunk.eFormat == 9) return true;
-  const auto side = uint32_t(chunk.Width);
-  return chunk.eFormat == 1 && chunk.Width == chunk.Height && (side & (side - 1)) == 0;
 }
 
 std::string FormatsText(const PVRChunk& chunk) {
@@ -155,7 +139,7 @@ std::string FormatsText(const PVRChunk& chunk) {
 bool Decode(cPVR& texture, uint64_t row) {
   const PVRChunk& chunk = texture.ChunkRecord();
   if (texture.PVR2BMP() && texture.HasSurface(0) && texture.HasSurface(1)) {
-    if (!HasCodec(chunk)) {
+    if (!PvrChunkLayout::Encodes(chunk)) {
       Say("Note: the texture in row " + std::to_string(row) + " is stored in a format Quarnel " +
           "does not decode (" + FormatsText(chunk) + "); what it cannot decode is black.");
     }
@@ -196,7 +180,7 @@ void NoteImportedSize(const cPVR& texture, uint64_t row, const std::string& imag
 // The refusal for a texture the codec would leave as it is: importing into it would change
 // nothing, and saying it worked would be wrong.
 bool RefuseWithoutCodec(const cPVR& texture, uint64_t row, const std::string& prefix) {
-  if (HasCodec(texture.ChunkRecord())) return false;
+  if (PvrChunkLayout::Encodes(texture.ChunkRecord())) return false;
   Say(prefix + "the texture in row " + std::to_string(row) + " is stored in a format Quarnel " +
       "does not encode (" + FormatsText(texture.ChunkRecord()) + ") and was left as it is.");
   return true;
@@ -219,21 +203,22 @@ bool ImportInto(Session& session, cPVR& texture, uint64_t row, const std::string
 // written back in place. A failed backup stops before the archive is touched.
 bool Save(Session& session, const std::string& archive, bool backup) {
   if (backup) {
-    // The editor's backup name: the path without its last three characters (the
-    // extension), then "BAK". A file name shorter than three characters would take the
-    // folder's name with it, so no backup is named for it.
-    const size_t size = archive.size();
-    if (size < 3 || archive.find('/', size - 3) != std::string::npos) {
+    // A file name shorter than three characters would take the folder's name with it, so
+    // no backup is named for it.
+    const std::string backupPath = ParseFuncts::BackupPathOf(archive);
+    const size_t kept = backupPath.size() - 3;
+    const auto characters = std::count_if(archive.begin(), archive.end(),
+                                          [](char c) { return (uint8_t(c) & 0xC0) != 0x80; });
+    if (characters < 3 || archive.find('/', kept) != std::string::npos) {
       Say("Cannot name a backup of " + archive +
           ": its file name is shorter than three characters. The archive was not written.");
       return false;
     }
-    const std::string backupPath = archive.substr(0, size - 3) + "BAK";
     // An existing backup keeps the older content, as in the editor.
     if (!platform::FileExists(backupPath)) {
       std::string error;
       if (!platform::CopyFile(archive, backupPath, error)) {
-        Say(error + "\r\nNo backup was made, and the archive was not written.");
+        Say(error + "\nNo backup was made, and the archive was not written.");
         return false;
       }
     }
@@ -251,14 +236,7 @@ std::string Plural(size_t count, const char* word) {
 }  // namespace
 
 void Say(const std::string& text) {
-  std::string plain;
-  plain.reserve(text.size() + 1);
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    plain += text[i];
-  }
-  plain += '\n';
-  std::fwrite(plain.data(), 1, plain.size(), stderr);
+  std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
 }
 

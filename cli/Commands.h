@@ -21,7 +21,7 @@ int ImportCommand(const std::string& archive, uint64_t row, const std::string& i
                   const std::string& mask, bool backup);
 int ImportAllCommand(const std::string& archive, const std::string& folder, bool backup);
 
-// Writes one message to standard error, CR LF line breaks turned into plain newlines.
+// Writes one message to standard error, followed by a line break.
 void Say(const std::string& text);
 
 }  // namespace cli

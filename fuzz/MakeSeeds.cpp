@@ -3,17 +3,21 @@
 // of every pixel and data format. Given a second folder, also writes there the malformed
 // inputs of the reader, BMP and codec tests as regression files (tests/data/regressions),
 // named for the outcome each must have. Run it from the repository root after a change to
-// the input layouts in fuzz/Harness.h:
+// the input layouts in tests/kit/Replay.h:
 //   build-fuzz/fuzz/fuzz_make_seeds fuzz/corpus tests/data/regressions
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
-#include "core/ArchiveBuilder.h"
-#include "core/TextureTestSupport.h"
-#include "fuzz/Harness.h"
+#include "kit/BmpBuilder.h"
+#include "kit/Files.h"
+#include "kit/PvmBuilder.h"
+#include "kit/Seams.h"
+#include "platform/ByteOrder.h"
 #include "texture/cPVR.h"
 
 namespace {
@@ -23,7 +27,7 @@ using namespace archive_builder;
 
 void Put(const fs::path& folder, const std::string& name, const Bytes& bytes) {
   fs::create_directories(folder);
-  if (!harness::WriteBytes(folder / name, bytes)) {
+  if (!testkit::WriteBytes((folder / name).string(), bytes)) {
     std::fprintf(stderr, "cannot write %s\n", (folder / name).c_str());
     std::exit(1);
   }
@@ -65,15 +69,14 @@ std::pair<Bytes, Bytes> Exported(uint8_t pmat, uint8_t emat, int16_t w, int16_t 
   const Bytes data = Pattern(size_t(w) * size_t(h) * 2, seed);
   t.SetPVRData(int32_t(data.size() + 8), pmat, emat, w, h, data);
   t.PVR2BMP();
-  const fs::path image = harness::ScratchFolder() / "seed-image.bmp";
-  const fs::path mask = harness::ScratchFolder() / "seed-mask.bmp";
-  fs::remove(image);
-  fs::remove(mask);
-  if (!t.SaveBitmap(0, image.string()) || !t.SaveBitmap(1, mask.string())) {
+  const testkit::ScratchFolder scratch;
+  const std::string image = scratch / "seed-image.bmp";
+  const std::string mask = scratch / "seed-mask.bmp";
+  if (!t.SaveBitmap(0, image) || !t.SaveBitmap(1, mask)) {
     std::fprintf(stderr, "cannot export a %dx%d texture\n", w, h);
     std::exit(1);
   }
-  return {harness::ReadBytes(image), harness::ReadBytes(mask)};
+  return {testkit::ReadBytes(image), testkit::ReadBytes(mask)};
 }
 
 // Bitmap target input: shape byte, image length (2 bytes), image file, mask file.
@@ -100,12 +103,13 @@ void BitmapSeeds(const fs::path& dir) {
 // Codec target input: width, height, pixel format, data format, length, data.
 Bytes CodecInput(int16_t w, int16_t h, uint8_t pmat, uint8_t emat, const Bytes& data) {
   Bytes out;
-  PutU16(out, uint16_t(w));
-  PutU16(out, uint16_t(h));
-  out.push_back(pmat);
-  out.push_back(emat);
-  PutI32(out, int32_t(data.size() + 8));
-  out.insert(out.end(), data.begin(), data.end());
+  platform::LittleEndianWriter put(out);
+  put.I16(w);                             // width
+  put.I16(h);                             // height
+  put.U8(pmat);                           // pixel format
+  put.U8(emat);                           // data format
+  put.I32(int32_t(data.size() + 8));      // length
+  put.Bytes(data);                        // data
   return out;
 }
 
@@ -193,16 +197,24 @@ void ArchiveRegressions(const fs::path& dir) {
 }
 
 void BitmapRegressions(const fs::path& dir) {
-  using testing_support::BmpFields;
-  using testing_support::MakeBmp;
-  const model::Picture picture = model::RandomPicture(3, 2, 11);
+  using testkit::BmpFields;
+  // The pictures are of no interest here, only the files' layouts.
+  const auto black = [](int, int) { return std::array<uint8_t, 3>{}; };
+  // A 3 x 2 picture of fixed-seed noise: red, green, blue and alpha of each pixel, row by row.
+  std::mt19937 rng(11);
+  std::array<std::array<uint8_t, 4>, 6> noise;
+  for (auto& p : noise) p = {uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), uint8_t(rng())};
+  const auto colours = [&](int x, int y) {
+    const auto& p = noise[size_t(y * 3 + x)];
+    return std::array<uint8_t, 3>{p[2], p[1], p[0]};
+  };
+  const auto alpha = [&](int x, int y) { return std::array<uint8_t, 3>{0, 0, noise[size_t(y * 3 + x)][3]}; };
   auto bmp = [&](auto fields, auto bytes) {
     BmpFields f;
     f.width = 3;
     f.height = 2;
     fields(f);
-    model::Picture p(std::max(f.width, 1), std::max(std::abs(f.height), 1));
-    Bytes b = MakeBmp(f, p);
+    Bytes b = testkit::BuildBmp(f, black);
     bytes(b);
     return BitmapInput(0x33, b, {});
   };
@@ -237,9 +249,9 @@ void BitmapRegressions(const fs::path& dir) {
     BmpFields f;
     f.width = 3;
     f.height = 2;
-    const Bytes image = MakeBmp(f, picture);
+    const Bytes image = testkit::BuildBmp(f, colours);
     f.width = 2;
-    Put(dir, "accepted-mask-of-another-size", BitmapInput(0x33, image, MakeBmp(f, picture, true)));
+    Put(dir, "accepted-mask-of-another-size", BitmapInput(0x33, image, testkit::BuildBmp(f, alpha)));
   }
 }
 
@@ -268,7 +280,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const fs::path root = argv[1];
-  harness::MessageCounter quiet;
+  testkit::MessageLog quiet(platform::Answer::Yes);
   ArchiveSeeds(root / "fuzz_archive");
   BitmapSeeds(root / "fuzz_bmp");
   CodecSeeds(root / "fuzz_codec");

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fuzz/Harness.h"
+#include "kit/Replay.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const harness::Outcome outcome = harness::RunCodec({data, size});

@@ -3,18 +3,21 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/Seam.h"
+
 namespace platform {
 namespace {
-
-MessageHook& InstalledHook() {
-  static MessageHook hook;
-  return hook;
-}
 
 // Without a window nobody can answer, so a question takes the answer that changes nothing.
 Answer WriteToStandardError(const Message& message) {
   std::fprintf(stderr, "%s\n", message.text.c_str());
-  switch (message.buttons) {
+  return SafeAnswer(message.buttons);
+}
+
+}  // namespace
+
+Answer SafeAnswer(Buttons buttons) {
+  switch (buttons) {
     case Buttons::Ok: return Answer::Ok;
     case Buttons::YesNo: return Answer::No;
     case Buttons::YesNoCancel: return Answer::Cancel;
@@ -22,16 +25,14 @@ Answer WriteToStandardError(const Message& message) {
   return Answer::Ok;
 }
 
-}  // namespace
-
 Answer ShowMessage(Message message) {
   if (message.title.empty()) message.title = kAppTitle;
-  const MessageHook& hook = InstalledHook();
+  const MessageHook& hook = InstalledSeam<MessageHook>();
   return hook ? hook(message) : WriteToStandardError(message);
 }
 
 MessageHook SetMessageHook(MessageHook hook) {
-  return std::exchange(InstalledHook(), std::move(hook));
+  return ReplaceSeam(std::move(hook));
 }
 
 }  // namespace platform

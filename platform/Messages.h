@@ -16,7 +16,7 @@ enum class Icon { None, Critical, Question, Exclamation };
 enum class Answer { Ok, Yes, No, Cancel };
 
 struct Message {
-  std::string text;   // line breaks are CR LF
+  std::string text;   // line breaks are "\n"
   std::string title;  // never empty once it reaches a hook
   Buttons buttons = Buttons::Ok;
   Icon icon = Icon::None;
@@ -27,6 +27,10 @@ using MessageHook = std::function<Answer(const Message&)>;
 // Shows a message through the installed hook and returns the answer. An empty title is
 // replaced by kAppTitle first.
 Answer ShowMessage(Message message);
+
+// The answer that changes nothing: Ok, No or Cancel. Given when nobody can answer, or the
+// box was closed without a button.
+Answer SafeAnswer(Buttons buttons);
 
 // Installs the hook for every later message; an empty function restores the default.
 // Returns the hook that was installed before, so a caller can put it back.

@@ -1,83 +1,40 @@
 #include "texture/BmpFile.h"
 
+#include "platform/ByteOrder.h"
+
 namespace BmpFile {
 namespace {
 
+using platform::LittleEndianReader;
+using platform::LittleEndianWriter;
+
 constexpr size_t kFileHeaderSize = 14;
-
-// A cursor over the file's bytes; every read checks that the bytes are there.
-class ByteReader {
- public:
-  ByteReader(std::span<const uint8_t> bytes, size_t pos) : bytes_(bytes), pos_(pos) {}
-
-  bool U16(uint16_t& v) {
-    if (!Has(2)) return false;
-    v = uint16_t(bytes_[pos_] | bytes_[pos_ + 1] << 8);
-    pos_ += 2;
-    return true;
-  }
-  bool U32(uint32_t& v) {
-    if (!Has(4)) return false;
-    v = uint32_t(bytes_[pos_]) | uint32_t(bytes_[pos_ + 1]) << 8 |
-        uint32_t(bytes_[pos_ + 2]) << 16 | uint32_t(bytes_[pos_ + 3]) << 24;
-    pos_ += 4;
-    return true;
-  }
-  bool I32(int32_t& v) {
-    uint32_t u = 0;
-    if (!U32(u)) return false;
-    v = int32_t(u);
-    return true;
-  }
-
- private:
-  bool Has(size_t n) const { return pos_ <= bytes_.size() && bytes_.size() - pos_ >= n; }
-
-  std::span<const uint8_t> bytes_;
-  size_t pos_;
-};
-
-class ByteWriter {
- public:
-  explicit ByteWriter(std::vector<uint8_t>& out) : out_(out) {}
-  void U16(uint16_t v) {
-    out_.push_back(uint8_t(v));
-    out_.push_back(uint8_t(v >> 8));
-  }
-  void U32(uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) out_.push_back(uint8_t(v >> shift));
-  }
-  void I32(int32_t v) { U32(uint32_t(v)); }
-
- private:
-  std::vector<uint8_t>& out_;
-};
 
 }  // namespace
 
 Fault Inspect(std::span<const uint8_t> file, Layout& layout) {
   if (file.size() >= 2 && (file[0] != 'B' || file[1] != 'M')) return Fault::NotABitmap;
 
-  ByteReader fileHeader(file, 10);
+  LittleEndianReader fileHeader(file, 10);
   uint32_t offBits = 0;
-  if (!fileHeader.U32(offBits)) return Fault::Truncated;
+  if (!fileHeader.Read(offBits)) return Fault::Truncated;
 
   BITMAPINFOHEADER h;
-  ByteReader info(file, kFileHeaderSize);
-  if (!info.U32(h.biSize)) return Fault::Truncated;
+  LittleEndianReader info(file, kFileHeaderSize);
+  if (!info.Read(h.biSize)) return Fault::Truncated;
   if (h.biSize < kInfoHeaderSize) return Fault::UnknownHeader;
   if (file.size() - kFileHeaderSize < h.biSize) return Fault::Truncated;
   // The whole 40 bytes are known to be there now.
-  info.I32(h.biWidth);
-  info.I32(h.biHeight);
-  info.U16(h.biPlanes);
-  info.U16(h.biBitCount);
-  info.U32(h.biCompression);
-  info.U32(h.biSizeImage);
-  info.I32(h.biXPelsPerMeter);
-  info.I32(h.biYPelsPerMeter);
-  info.U32(h.biClrUsed);
-  info.U32(h.biClrImportant);
+  info.Read(h.biWidth);
+  info.Read(h.biHeight);
+  info.Read(h.biPlanes);
+  info.Read(h.biBitCount);
+  info.Read(h.biCompression);
+  info.Read(h.biSizeImage);
+  info.Read(h.biXPelsPerMeter);
+  info.Read(h.biYPelsPerMeter);
+  info.Read(h.biClrUsed);
+  info.Read(h.biClrImportant);
 
   if (h.biBitCount != 24) return Fault::NotTwentyFourBit;
   if (h.biCompression != kUncompressed) return Fault::Compressed;
@@ -120,9 +77,10 @@ const char* Explain(Fault fault) {
 std::vector<uint8_t> Write(const BITMAPINFOHEADER& info, std::span<const uint8_t> bits) {
   const uint32_t headers = kFileHeaderSize + kInfoHeaderSize;
   const uint32_t sizeImage = uint32_t(uint64_t(info.biHeight) * Stride(uint64_t(info.biWidth)));
+  const size_t total = headers + bits.size();
   std::vector<uint8_t> out;
-  out.reserve(headers + bits.size());
-  ByteWriter w(out);
+  out.reserve(total);
+  LittleEndianWriter w(out);
   w.U16(0x4D42);                                   // bfType "BM"
   w.U32(uint32_t(headers + bits.size()));          // bfSize
   w.U16(0);                                        // bfReserved1
@@ -137,9 +95,12 @@ std::vector<uint8_t> Write(const BITMAPINFOHEADER& info, std::span<const uint8_t
   w.U32(sizeImage);                                // biSizeImage
   w.I32(info.biXPelsPerMeter);                     // biXPelsPerMeter
   w.I32(info.biYPelsPerMeter);                     // biYPelsPerMeter
-  w.U32(info.biClrUsed);                           // biClrUsed
-  w.U32(info.biClrImportant);                      // biClrImportant
-  out.insert(out.end(), bits.begin(), bits.end()); // the whole buffer, trailing zeros too
+  // 24-bit rows need no colour table and none follows; a count carried over from an
+  // imported file would make readers look for one and misplace the pixels.
+  w.U32(0);                                        // biClrUsed
+  w.U32(0);                                        // biClrImportant
+  w.Bytes(bits);                                   // the whole buffer, trailing zeros too
+  if (w.Written() != total) return {};
   return out;
 }
 

@@ -74,8 +74,9 @@ Fault Inspect(std::span<const uint8_t> file, Layout& layout);
 const char* Explain(Fault fault);
 
 // The file for a surface: a 14-byte file header, a 40-byte info header taken from `info`
-// (biSize 40, biBitCount 24, biSizeImage height x stride) and then `bits` whole, so that
-// the file is 54 + bits.size() bytes. `info` must describe a positive width and height.
+// (biSize 40, biBitCount 24, biSizeImage height x stride, biClrUsed and biClrImportant 0:
+// no colour table) and then `bits` whole, so that the file is 54 + bits.size() bytes.
+// `info` must describe a positive width and height.
 std::vector<uint8_t> Write(const BITMAPINFOHEADER& info, std::span<const uint8_t> bits);
 
 }  // namespace BmpFile

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr std::array<char, 4> kChunkMagic{'P', 'V', 'R', 'T'};
+using PvrChunkLayout::kMagic;
 using TexelCodec::kPixelFormats;
 
 }  // namespace
@@ -31,7 +31,7 @@ void cPVR::SetPVRData(int32_t Length, uint8_t pFormat, uint8_t eFormat, int16_t 
   Chunk.eFormat = eFormat;
   Chunk.Width = Width;
   Chunk.Height = Height;
-  Chunk.Magic = kChunkMagic;
+  Chunk.Magic = kMagic;
   Chunk.Data.assign(Data.begin(), Data.end());
 }
 
@@ -48,9 +48,6 @@ void cPVR::LoadPVR(std::span<const uint8_t> Dataset, int16_t Height, int16_t Wid
 // are in TexelCodec; here is what decides which texels go where.
 
 namespace {
-
-constexpr uint8_t kTwiddled = 1;
-constexpr uint8_t kRectangular = 9;
 
 // Textures up to this many texels get surfaces even when their data is shorter (the
 // missing texels stay black), so that formats with shorter data still show.
@@ -79,20 +76,17 @@ void cPVR::DecodeTexels(Surface& image, Surface& mask, size_t count) {
 }
 
 void cPVR::DecodeChunk(Surface& image, Surface& mask) {
-  const int32_t width = Chunk.Width;
-  const bool twiddled = Chunk.eFormat == kTwiddled && width == Chunk.Height && IsPowerOfTwo(width);
-  if (Chunk.pFormat >= kPixelFormats.size() || (Chunk.eFormat != kRectangular && !twiddled))
-    return;  // black surfaces of the texture's size
-  if (twiddled) {
+  if (!PvrChunkLayout::Decodes(Chunk)) return;  // black surfaces of the texture's size
+  if (Chunk.eFormat == PvrFormat::kTwiddled) {
     Twiddle(1, image, mask);  // each texel straight to its twiddled position
   } else {
-    const uint64_t texels = uint64_t(width) * uint64_t(Chunk.Height);
+    const uint64_t texels = uint64_t(Chunk.Width) * uint64_t(Chunk.Height);
     DecodeTexels(image, mask, size_t(std::min<uint64_t>(texels, Chunk.Data.size() / 2)));
   }
 }
 
 bool cPVR::PVR2BMP() {
-  if (Chunk.Magic != kChunkMagic) return false;
+  if (Chunk.Magic != kMagic) return false;
   const int32_t width = Chunk.Width;
   const int32_t height = Chunk.Height;
   if (width < 1 || height < 1) return false;
@@ -197,15 +191,10 @@ void cPVR::EncodeTexels(const Surface& image, const Surface& mask) {
 // The surfaces are only read: a twiddled texture is encoded straight from the twiddled
 // positions, so they keep showing the picture that was encoded.
 void cPVR::BMP2PVR() {
-  if (Chunk.Magic != kChunkMagic || Chunk.pFormat >= kPixelFormats.size()) return;
+  if (Chunk.Magic != kMagic || !PvrChunkLayout::Encodes(Chunk) || !HasSurface(0)) return;
   const int32_t width = Chunk.Width;
   const int32_t height = Chunk.Height;
-  if (width < 1 || height < 1) return;
-  if (Chunk.Data.size() / 2 < uint64_t(width) * uint64_t(height)) return;
-  const bool twiddled = Chunk.eFormat == kTwiddled;
-  if (!twiddled && Chunk.eFormat != kRectangular) return;
-  if (twiddled && (width != height || !IsPowerOfTwo(width))) return;
-  if (!HasSurface(0)) return;
+  const bool twiddled = Chunk.eFormat == PvrFormat::kTwiddled;
 
   // The encoders read an image and a mask of the texture's size laid out alike. Surfaces
   // that are not that (a bitmap of another size, no alpha from the mask) are first made

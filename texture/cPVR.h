@@ -14,18 +14,7 @@
 #include <vector>
 
 #include "texture/BmpFile.h"
-
-// A PVR chunk as the archive holds it. Data holds Length - 8 bytes once loaded from an archive.
-struct PVRChunk {
-  std::array<char, 4> Magic{};  // "PVRT" once a chunk has been stored
-  int32_t Length = 0;           // 8 + the number of data bytes
-  uint8_t pFormat = 0;          // 0 ARGB1555, 1 RGB565, 2 ARGB4444
-  uint8_t eFormat = 0;          // 9 rectangular, 1 square twiddled; others carried unchanged
-  int16_t Reserved = 0;
-  int16_t Width = 0;
-  int16_t Height = 0;
-  std::vector<uint8_t> Data;    // texel n is bytes 2n (low) and 2n + 1 (high)
-};
+#include "texture/PvrChunk.h"
 
 // Caller-owned pixels that Draw paints into (a picture box's persistent image, or plain
 // memory): width x height pixels of 4 bytes (blue, green, red, 0xFF), top row first, rows

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QColor>
 #include <QImage>
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -22,8 +23,10 @@
 #include "app/CommDlgs.h"
 #include "app/Form1.h"
 #include "app/PictureBox.h"
-#include "app/PvmBytes.h"
 #include "archive/ParseFuncts.h"
+#include "kit/BmpBuilder.h"
+#include "kit/Files.h"
+#include "kit/PvmBuilder.h"
 #include "platform/Messages.h"
 #include "texture/cPVR.h"
 
@@ -31,34 +34,9 @@ namespace apptest {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() / ("quarnel-app-" + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  std::string Folder() const { return path_.string() + "/"; }
-
- private:
-  fs::path path_;
-};
-
-inline std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
+using TempDir = testkit::ScratchFolder;
+using testkit::ReadBytes;
+using testkit::WriteBytes;
 
 // Texel data: each value stored low byte first.
 inline std::vector<uint8_t> Texels(const std::vector<uint16_t>& values) {
@@ -82,7 +60,7 @@ inline uint16_t TexelAt(const std::vector<uint8_t>& data, size_t n) {
 
 // A rectangular ARGB1555 texture: left half opaque red (0xFC00), right half transparent
 // green (0x03E0). Width must be even.
-inline pvm_bytes::Entry HalfRedHalfGreen(const std::string& name, uint16_t width,
+inline archive_builder::Entry HalfRedHalfGreen(const std::string& name, uint16_t width,
                                          uint16_t height) {
   return {name, 0, 9, width, height,
           TexelsOf(size_t(width) * height,
@@ -90,7 +68,7 @@ inline pvm_bytes::Entry HalfRedHalfGreen(const std::string& name, uint16_t width
 }
 
 // A rectangular texture of one texel value.
-inline pvm_bytes::Entry Plain(const std::string& name, uint8_t pFormat, uint16_t width,
+inline archive_builder::Entry Plain(const std::string& name, uint8_t pFormat, uint16_t width,
                               uint16_t height, uint16_t texel) {
   return {name, pFormat, 9, width, height,
           TexelsOf(size_t(width) * height, [texel](size_t) { return texel; })};
@@ -100,31 +78,15 @@ inline pvm_bytes::Entry Plain(const std::string& name, uint8_t pFormat, uint16_t
 inline std::vector<uint8_t> Bmp24(int width, int height,
                                   const std::function<QColor(int x, int y)>& pixel,
                                   uint16_t bitCount = 24) {
-  const size_t stride = (size_t(width) * 3 + 3) / 4 * 4;
-  const size_t imageSize = stride * size_t(height);
-  std::vector<uint8_t> out(54 + imageSize, 0);
-  auto put = [&out](size_t at, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out[at + i] = uint8_t(v >> (8 * i));
-  };
-  out[0] = 'B';
-  out[1] = 'M';
-  put(2, uint32_t(out.size()), 4);  // bfSize
-  put(10, 54, 4);                   // bfOffBits
-  put(14, 40, 4);                   // biSize
-  put(18, uint32_t(width), 4);      // biWidth
-  put(22, uint32_t(height), 4);     // biHeight
-  put(26, 1, 2);                    // biPlanes
-  put(28, bitCount, 2);             // biBitCount
-  put(34, uint32_t(imageSize), 4);  // biSizeImage
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const QColor c = pixel(x, y);
-      const size_t at = 54 + size_t(height - 1 - y) * stride + size_t(x) * 3;
-      out[at] = uint8_t(c.blue());
-      out[at + 1] = uint8_t(c.green());
-      out[at + 2] = uint8_t(c.red());
-    }
-  return out;
+  testkit::BmpFields f;
+  f.width = width;
+  f.height = height;
+  f.bitCount = bitCount;
+  f.sizeImage = uint32_t(testkit::BmpStride(width) * size_t(height));
+  return testkit::BuildBmp(f, [&](int x, int y) {
+    const QColor c = pixel(x, y);
+    return std::array<uint8_t, 3>{uint8_t(c.blue()), uint8_t(c.green()), uint8_t(c.red())};
+  });
 }
 
 // The colour of pixel (x, y), top row 0, of a 24-bit BMP file's bytes.
@@ -166,12 +128,7 @@ struct ScriptedMessages {
       answers.pop_front();
       return a;
     }
-    switch (message.buttons) {
-      case platform::Buttons::Ok: return platform::Answer::Ok;
-      case platform::Buttons::YesNo: return platform::Answer::No;
-      case platform::Buttons::YesNoCancel: return platform::Answer::Cancel;
-    }
-    return platform::Answer::Ok;
+    return platform::SafeAnswer(message.buttons);
   }
 };
 
@@ -197,9 +154,9 @@ class EditorTest : public ::testing::Test {
   }
 
   // Writes an archive of these entries into the scratch folder; returns its path.
-  std::string WriteArchive(const std::string& name, const std::vector<pvm_bytes::Entry>& entries) {
+  std::string WriteArchive(const std::string& name, const std::vector<archive_builder::Entry>& entries) {
     const std::string path = dir.File(name);
-    WriteBytes(path, pvm_bytes::Build(entries));
+    WriteBytes(path, archive_builder::BuildArchive(entries));
     return path;
   }
 

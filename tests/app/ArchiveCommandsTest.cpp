@@ -22,7 +22,7 @@ TEST_F(OpenCommand, AsksForAPvmFileAndListsItsEntries) {
   EXPECT_EQ(r.mode, 1);
   EXPECT_EQ(r.title, "Open Texture File");
   EXPECT_EQ(r.initialFileName, "");
-  EXPECT_EQ(r.filter, std::string("PVM Files\0*.pvm", 15));
+  EXPECT_EQ(r.filter, (CommDlgs::FileFilter{"PVM Files", "*.pvm"}));
   EXPECT_EQ(r.initialDir, startFolder);
   EXPECT_EQ(r.defaultExt, "pvm");
 
@@ -144,7 +144,7 @@ class SaveCommand : public EditorTest {
     Open(path);
     entries[1].data = Texels(std::vector<uint16_t>(64, 0xABCD));
     TextureOfRow(1)->SetPVRData(8 + 128, 2, 9, 8, 8, entries[1].data);
-    return pvm_bytes::Build(entries);
+    return archive_builder::BuildArchive(entries);
   }
 
   const platform::Message* BackupQuestion() const {
@@ -153,7 +153,7 @@ class SaveCommand : public EditorTest {
     return nullptr;
   }
 
-  std::vector<pvm_bytes::Entry> entries;
+  std::vector<archive_builder::Entry> entries;
   std::string path;
   std::vector<uint8_t> original;
 };
@@ -222,7 +222,7 @@ TEST_F(SaveCommand, YesCopiesTheOldFileOnceAndLaterSavesDoNotAsk) {
   messages.shown.clear();
   form->mnuSave_Click();
   EXPECT_TRUE(messages.shown.empty());
-  EXPECT_EQ(ReadBytes(path), pvm_bytes::Build(entries));
+  EXPECT_EQ(ReadBytes(path), archive_builder::BuildArchive(entries));
   EXPECT_EQ(ReadBytes(dir.File("OBJ_TEX.BAK")), original);
 }
 

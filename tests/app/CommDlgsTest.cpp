@@ -84,7 +84,7 @@ TEST_F(RealFileDialogs, OpenOffersMatchingFilesWhateverTheirCase) {
     TypeAndAccept(d, dir.File("OBJ_TEX.PVM"));
   });
   const std::string chosen = CommDlgs::ShowFileDialog(&owner, 1, "Open Texture File", "",
-                                                      std::string("PVM Files\0*.pvm", 15), dir.Folder(), "pvm");
+                                                      CommDlgs::FileFilter{"PVM Files", "*.pvm"}, dir.Folder(), "pvm");
   EXPECT_EQ(listed, (std::set<std::string>{"OBJ_TEX.PVM", "Mixed.PvM", "lower.pvm"}));
   EXPECT_EQ(chosen, dir.File("OBJ_TEX.PVM"));
 }
@@ -100,7 +100,7 @@ TEST_F(RealFileDialogs, OpenRefusesAFileThatDoesNotExist) {
     EXPECT_TRUE(d->isVisible());
     d->reject();
   });
-  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Import Image", "", std::string("BMP Files\0*.bmp", 15),
+  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Import Image", "", CommDlgs::FileFilter{"BMP Files", "*.bmp"},
                                      dir.Folder(), "bmp"),
             "");
   EXPECT_TRUE(warned);
@@ -113,7 +113,7 @@ TEST_F(RealFileDialogs, SaveAddsTheDefaultExtensionAndAsksBeforeReplacing) {
     EXPECT_FALSE(d->testOption(QFileDialog::DontConfirmOverwrite));
     TypeAndAccept(d, "picture");
   });
-  const std::string filter("BMP Files\0*.bmp", 15);
+  const CommDlgs::FileFilter filter{"BMP Files", "*.bmp"};
   EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 0, "Export Image", "", filter, dir.Folder(), "bmp"),
             dir.File("picture.bmp"));
 
@@ -136,7 +136,7 @@ TEST_F(RealFileDialogs, SaveAddsTheDefaultExtensionAndAsksBeforeReplacing) {
 
 TEST_F(RealFileDialogs, CancelGivesAnEmptyPath) {
   WhenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
-  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Open Texture File", "", std::string("PVM Files\0*.pvm", 15),
+  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Open Texture File", "", CommDlgs::FileFilter{"PVM Files", "*.pvm"},
                                      dir.Folder(), "pvm"),
             "");
 }
@@ -151,7 +151,7 @@ TEST_F(RealFileDialogs, LongPathsComeBackWhole) {
   WhenModal<QFileDialog>([&](QFileDialog* d) {
     TypeAndAccept(d, file);
   });
-  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Open Texture File", "", std::string("PVM Files\0*.pvm", 15),
+  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Open Texture File", "", CommDlgs::FileFilter{"PVM Files", "*.pvm"},
                                      deep.string(), "pvm"),
             file);
 }

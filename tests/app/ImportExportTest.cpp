@@ -10,7 +10,7 @@
 namespace apptest {
 namespace {
 
-const std::string kBmpFilter("BMP Files\0*.bmp", 15);
+const CommDlgs::FileFilter kBmpFilter{"BMP Files", "*.bmp"};
 
 class ImportExport : public EditorTest {
  protected:

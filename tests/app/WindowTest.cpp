@@ -187,7 +187,7 @@ TEST_F(ShowingTextures, GrabbedWindowShowsTheDecodedTextureInBothViews) {
   // Twiddled ARGB4444: every texel different, alpha varying, so a mistake in texel order,
   // channel order, row order or placement changes some pixel.
   const uint16_t side = 16;
-  pvm_bytes::Entry entry{"tw4444", 2, 1, side, side,
+  archive_builder::Entry entry{"tw4444", 2, 1, side, side,
                          TexelsOf(side * side, [](size_t n) {
                            return uint16_t((n % 16) << 12 | (n / 16) << 8 | (15 - n % 16) << 4 |
                                            (n * 7) % 16);

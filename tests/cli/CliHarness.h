@@ -1,6 +1,6 @@
-// Helpers for the command-line tests: a scratch folder, a way to run the real binary, and
-// a model of the archive and BMP formats written from their layouts, apart from the core,
-// so the tests compare the program's bytes with bytes built another way.
+// Helpers for the command-line tests: a way to run the real binary, and a model of the
+// archive's textures and of the pictures they show, written apart from the codec, so the
+// tests compare the program's bytes with bytes built another way.
 #pragma once
 
 #include <fcntl.h>
@@ -9,51 +9,24 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "archive/PvmLayout.h"
+#include "kit/BmpBuilder.h"
+#include "kit/Files.h"
+#include "kit/PvmBuilder.h"
+#include "platform/ByteOrder.h"
 
 namespace clitest {
 
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 
-// ---- Files ------------------------------------------------------------------------------
+using testkit::ScratchFolder;
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "quarnel-cli-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-inline Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
+inline Bytes ReadFile(const std::string& path) { return testkit::ReadBytes(path); }
+inline void WriteFile(const std::string& path, const Bytes& bytes) { testkit::WriteBytes(path, bytes); }
 
 // ---- Running the binary -----------------------------------------------------------------
 
@@ -93,17 +66,6 @@ inline Outcome RunCli(const ScratchFolder& scratch, std::vector<std::string> arg
   return outcome;
 }
 
-// ---- Little-endian writing ----------------------------------------------------------------
-
-inline void PutU16(Bytes& b, uint32_t v) {
-  b.push_back(uint8_t(v));
-  b.push_back(uint8_t(v >> 8));
-}
-inline void PutU32(Bytes& b, uint32_t v) {
-  PutU16(b, v & 0xFFFF);
-  PutU16(b, v >> 16);
-}
-
 // ---- The archive ----------------------------------------------------------------------------
 
 struct ModelTexture {
@@ -124,39 +86,21 @@ struct ModelTexture {
 // boundary.
 inline Bytes BuildArchive(const std::vector<ModelTexture>& textures) {
   const size_t count = textures.size();
-  const size_t step = count == 2 ? 34 : 38;  // the game's files use 34 for two entries
-  Bytes table;
-  for (size_t k = 0; k < count; ++k) {
-    Bytes entry;
-    PutU16(entry, uint32_t(k));                                    // entry index
-    std::string name = textures[k].name;
-    name.resize(28, '\0');
-    entry.insert(entry.end(), name.begin(), name.end());           // name field
-    while (entry.size() < step) entry.push_back(uint8_t(0xA0 + k));  // format, size, ...
-    table.insert(table.end(), entry.begin(), entry.end());
-  }
-  size_t headerEnd = 12 + table.size();
-  headerEnd = (headerEnd + 15) / 16 * 16;
-
-  Bytes file{'P', 'V', 'M', 'H'};
-  PutU32(file, uint32_t(headerEnd - 8));  // H: header bytes after this field
-  PutU16(file, 0x000F);                   // attribute word
-  PutU16(file, uint32_t(count));          // N
-  file.insert(file.end(), table.begin(), table.end());
-  file.resize(headerEnd, 0);
-
+  std::vector<std::string> names;
+  for (const ModelTexture& t : textures) names.push_back(t.name);
+  const size_t headerEnd = (12 + PvmLayout::NameStep(int64_t(count)) * count + 15) / 16 * 16;
+  Bytes file = archive_builder::PvmHeader{.names = names, .headerLength = int32_t(headerEnd - 8),
+                                          .indexes = true}.Build();
   for (const ModelTexture& t : textures) {
     Bytes data;
-    for (uint16_t texel : t.texels) PutU16(data, texel);
+    platform::LittleEndianWriter put(data);
+    for (uint16_t texel : t.texels) put.U16(texel);
     while ((16 + data.size()) % 16 != 0) data.push_back(t.padByte);
-    file.insert(file.end(), t.magic.begin(), t.magic.end());  // magic
-    PutU32(file, uint32_t(8 + data.size()));                  // L
-    file.push_back(t.pixelFormat);                            // pixel format
-    file.push_back(t.dataFormat);                             // data format
-    PutU16(file, t.reserved);                                 // reserved
-    PutU16(file, uint16_t(t.width));                          // width
-    PutU16(file, uint16_t(t.height));                         // height
-    file.insert(file.end(), data.begin(), data.end());        // texels and padding
+    const Bytes chunk = archive_builder::PvrChunk{
+        .magic = std::string(t.magic.begin(), t.magic.end()), .pFormat = t.pixelFormat,
+        .eFormat = t.dataFormat, .reserved = t.reserved, .width = t.width, .height = t.height,
+        .data = data}.Build();
+    file.insert(file.end(), chunk.begin(), chunk.end());
   }
   return file;
 }
@@ -226,39 +170,20 @@ inline std::vector<Rgba> Picture(const ModelTexture& t) {
 
 // ---- BMP files ------------------------------------------------------------------------------
 
-inline uint32_t Stride(int width) { return uint32_t((width * 24 + 31) / 32 * 4); }
+inline uint32_t Stride(int width) { return uint32_t(testkit::BmpStride(width)); }
 
 // A 24-bit BMP: 14-byte file header, 40-byte info header, rows bottom-up; bufferLength
 // bytes of rows and trailing zeros (at least height x stride).
 inline Bytes BuildBmp(int width, int height, const std::vector<Rgba>& pixels, bool alphaInRed,
                       uint32_t bufferLength) {
-  const uint32_t stride = Stride(width);
-  Bytes b{'B', 'M'};
-  PutU32(b, 54 + bufferLength);            // bfSize
-  PutU16(b, 0);                            // bfReserved1
-  PutU16(b, 0);                            // bfReserved2
-  PutU32(b, 54);                           // bfOffBits
-  PutU32(b, 40);                           // biSize
-  PutU32(b, uint32_t(width));              // biWidth
-  PutU32(b, uint32_t(height));             // biHeight
-  PutU16(b, 1);                            // biPlanes
-  PutU16(b, 24);                           // biBitCount
-  PutU32(b, 0);                            // biCompression
-  PutU32(b, uint32_t(height) * stride);    // biSizeImage
-  for (int i = 0; i < 4; ++i) PutU32(b, 0);  // pels per metre x and y, colours used, important
-  for (int row = height - 1; row >= 0; --row) {
-    for (int x = 0; x < width; ++x) {
-      const Rgba& p = pixels[size_t(row) * size_t(width) + size_t(x)];
-      if (alphaInRed) {
-        b.insert(b.end(), {0, 0, p.a});
-      } else {
-        b.insert(b.end(), {p.b, p.g, p.r});
-      }
-    }
-    b.resize(b.size() + stride - 3 * uint32_t(width), 0);
-  }
-  b.resize(54 + bufferLength, 0);
-  return b;
+  testkit::BmpFields f;
+  f.width = width;
+  f.height = height;
+  f.sizeImage = uint32_t(height) * Stride(width);
+  return testkit::BuildBmp(f, [&](int x, int y) {
+    const Rgba& p = pixels[size_t(y) * size_t(width) + size_t(x)];
+    return alphaInRed ? std::array<uint8_t, 3>{0, 0, p.a} : std::array<uint8_t, 3>{p.b, p.g, p.r};
+  }, 54 + size_t(bufferLength));
 }
 
 // What the editor's Export writes for a decoded texture: the surface's whole buffer, which

@@ -366,6 +366,11 @@ TEST(CliImport, BackupIsMadeOnceAndNeverRefreshed) {
   EXPECT_NE(shortName.err.find("shorter than three characters"), std::string::npos);
   EXPECT_EQ(ReadFile(dir / "ab"), original);
   EXPECT_FALSE(fs::exists(dir.path().string() + "BAK"));
+
+  // Characters give way, not bytes: x.pv\xC3\xA9 is backed up as x.BAK, as in the editor.
+  WriteFile(dir / "x.pv\xC3\xA9", original);
+  ASSERT_EQ(RunCli(dir, {"import", dir / "x.pv\xC3\xA9", "0", dir / "white.bmp", "--backup"}).status, 0);
+  EXPECT_EQ(ReadFile(dir / "x.BAK"), original);
 }
 
 }  // namespace

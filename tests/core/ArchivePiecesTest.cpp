@@ -3,24 +3,21 @@
 // open and save byte for byte.
 #include <gtest/gtest.h>
 
-#include "ArchiveBuilder.h"
-#include "TestSeams.h"
 #include "archive/ParseFuncts.h"
+#include "kit/Files.h"
+#include "kit/PvmBuilder.h"
+#include "kit/Seams.h"
 
 namespace {
 
-using archive_builder::Bytes;
-using archive_builder::Join;
-using archive_builder::Pattern;
-using archive_builder::PvmHeader;
-using archive_builder::PvrChunk;
-using test_seams::ReadBytes;
+using namespace archive_builder;
+using testkit::ReadBytes;
 
 class ArchivePieces : public ::testing::Test {
  protected:
   void SetUp() override { ParseFuncts::CloseArchive(); }
   void TearDown() override { ParseFuncts::CloseArchive(); }
-  test_seams::TempFolder folder;
+  testkit::ScratchFolder folder;
 };
 
 TEST_F(ArchivePieces, LargeChunksAndALongTailSaveByteForByte) {

@@ -2,18 +2,15 @@
 
 #include <cstring>
 
-#include "ArchiveBuilder.h"
-#include "TestSeams.h"
 #include "archive/ParseFuncts.h"
+#include "kit/Files.h"
+#include "kit/PvmBuilder.h"
+#include "kit/Seams.h"
 
 namespace {
 
-using archive_builder::Bytes;
-using archive_builder::Join;
-using archive_builder::Pattern;
-using archive_builder::PvmHeader;
-using archive_builder::PvrChunk;
-using test_seams::MessageLog;
+using namespace archive_builder;
+using testkit::MessageLog;
 
 const std::string kNotValid = "This is not a valid PVM file!";
 
@@ -30,18 +27,7 @@ struct ModuleState {
 
 class ArchiveReader : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ParseFuncts::AttachWindow(&window);
-    ParseFuncts::CloseArchive();
-    ParseFuncts::Textures.clear();
-    ParseFuncts::Textures.resize(1);
-    ParseFuncts::ArchiveHeader.clear();
-    window.status = "Loading...";  // what the Open command shows before it reads
-  }
-  void TearDown() override {
-    ParseFuncts::CloseArchive();
-    ParseFuncts::AttachWindow(nullptr);
-  }
+  void SetUp() override { window.status = "Loading..."; }  // as the Open command shows it
 
   ModuleState State() const {
     ModuleState s{{}, ParseFuncts::ArchiveHeader, window.rows, window.status, ParseFuncts::ArchiveLoaded()};
@@ -63,8 +49,8 @@ class ArchiveReader : public ::testing::Test {
     window.status = "Loading...";
   }
 
-  test_seams::RecordingWindow window;
-  test_seams::TempFolder folder;
+  testkit::AttachedWindow window;
+  testkit::ScratchFolder folder;
 };
 
 TEST_F(ArchiveReader, ListsNamesAndHandsEachChunkToItsTexture) {
@@ -95,6 +81,22 @@ TEST_F(ArchiveReader, ListsNamesAndHandsEachChunkToItsTexture) {
   EXPECT_EQ(Chunk(1).Data, Pattern(16, 10));
   EXPECT_EQ(Chunk(3).Data, Pattern(6, 30));
   EXPECT_EQ(Chunk(3).eFormat, 3);
+
+  // List row i stands for slot i + 1; rows past the textures have none.
+  EXPECT_EQ(ParseFuncts::TextureOfRow(0), ParseFuncts::Textures[1].get());
+  EXPECT_EQ(ParseFuncts::TextureOfRow(2), ParseFuncts::Textures[3].get());
+  EXPECT_EQ(ParseFuncts::TextureOfRow(3), nullptr);
+  EXPECT_EQ(ParseFuncts::TextureOfRow(-1), nullptr);
+}
+
+TEST(BackupName, TheLastThreeCharactersBecomeBAK) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/d/OBJ_TEX.PVM", "/d/OBJ_TEX.BAK"},
+      {"/d/x.pv\xC3\xA9", "/d/x.BAK"},              // a two-byte character goes whole
+      {"/d/x.\xE2\x82\xAC\xF0\x9F\x99\x82p", "/d/x.BAK"},  // three- and four-byte ones too
+      {"ab", "BAK"},
+  };
+  for (const auto& [archive, backup] : cases) EXPECT_EQ(ParseFuncts::BackupPathOf(archive), backup);
 }
 
 // Names written by hand at their offsets, so the step is checked against the layout itself.
@@ -222,20 +224,6 @@ TEST_F(ArchiveReader, NamesAreReadAsWindows1252) {
   EXPECT_EQ(window.rows, (std::vector<std::string>{"caf\xC3\xA9", "\xE2\x82\xAC" "5\xC5\xB8", "\xC2\x81~"}));
 }
 
-TEST_F(ArchiveReader, ReadEntriesListsTheNamesOfAFile) {
-  const Bytes pvm = Join({PvmHeader{.names = {"one", "two"}}.Build(), PvrChunk{.data = Pattern(16, 1)}.Build(),
-                          PvrChunk{.data = Pattern(16, 2)}.Build()});
-  ParseFuncts::ReadEntries(folder.Write("list.pvm", pvm));
-  EXPECT_EQ(window.rows, (std::vector<std::string>{"one", "two"}));
-  EXPECT_EQ(window.status, "Loaded 2 sets...");
-
-  MessageLog log;
-  ParseFuncts::ReadEntries(folder.Path("missing.pvm"));
-  EXPECT_TRUE(window.rows.empty());
-  ASSERT_EQ(log.messages.size(), 1u);
-  EXPECT_EQ(log.messages[0].title, "Whoops");
-}
-
 TEST_F(ArchiveReader, RefusesAFileWithoutTheMagicAndChangesNothing) {
   LeaveAClosedArchiveBehind();
   const ModuleState before = State();
@@ -261,7 +249,7 @@ TEST_F(ArchiveReader, ReportsAFileThatCannotBeReadByItsPath) {
     MessageLog log;
     EXPECT_FALSE(ParseFuncts::OpenArchive(path));
     ASSERT_EQ(log.messages.size(), 1u);
-    EXPECT_EQ(log.messages[0].text.rfind(path + "\r\n\r\nThis file could not be read.\r\n", 0), 0u)
+    EXPECT_EQ(log.messages[0].text.rfind(path + "\n\nThis file could not be read.\n", 0), 0u)
         << log.messages[0].text;
     EXPECT_EQ(log.messages[0].title, "Whoops");
     EXPECT_EQ(log.messages[0].icon, platform::Icon::Critical);
@@ -283,8 +271,6 @@ struct Malformed {
 };
 
 std::vector<Malformed> MalformedArchives() {
-  using archive_builder::SetI32At;
-  using archive_builder::SetU16At;
   std::vector<Malformed> cases;
   auto with = [](auto change) {
     Bytes b = TwoEntryArchive();
@@ -351,7 +337,7 @@ TEST_F(ArchiveReader, RefusesMalformedArchivesSayingWhatIsWrong) {
     const std::string path = folder.Write("broken.pvm", c.bytes);
     EXPECT_FALSE(ParseFuncts::OpenArchive(path));
     ASSERT_EQ(log.messages.size(), 1u);
-    EXPECT_EQ(log.messages[0].text, kNotValid + "\r\n\r\n" + path + "\r\n" + c.reason);
+    EXPECT_EQ(log.messages[0].text, kNotValid + "\n\n" + path + "\n" + c.reason);
     EXPECT_EQ(log.messages[0].title, "Hey!");
     EXPECT_EQ(log.messages[0].icon, platform::Icon::Critical);
     EXPECT_EQ(State(), before);

@@ -4,35 +4,20 @@
 #include <filesystem>
 #include <random>
 
-#include "ArchiveBuilder.h"
-#include "TestSeams.h"
 #include "archive/ParseFuncts.h"
+#include "kit/Files.h"
+#include "kit/PvmBuilder.h"
+#include "kit/Seams.h"
 #include "platform/Files.h"
 
 namespace {
 
-using archive_builder::Bytes;
-using archive_builder::Join;
-using archive_builder::Pattern;
-using archive_builder::PvmHeader;
-using archive_builder::PvrChunk;
-using test_seams::MessageLog;
-using test_seams::ReadBytes;
+using namespace archive_builder;
+using testkit::MessageLog;
+using testkit::ReadBytes;
 
 class ArchiveWriter : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ParseFuncts::AttachWindow(&window);
-    ParseFuncts::CloseArchive();
-    ParseFuncts::Textures.clear();
-    ParseFuncts::Textures.resize(1);
-    ParseFuncts::ArchiveHeader.clear();
-  }
-  void TearDown() override {
-    ParseFuncts::CloseArchive();
-    ParseFuncts::AttachWindow(nullptr);
-  }
-
   // Writes the archive, opens it, saves it unchanged and returns the bytes saved.
   Bytes OpenAndSave(const Bytes& pvm) {
     const std::string path = folder.Write("a.pvm", pvm);
@@ -41,8 +26,8 @@ class ArchiveWriter : public ::testing::Test {
     return ReadBytes(path);
   }
 
-  test_seams::RecordingWindow window;
-  test_seams::TempFolder folder;
+  testkit::AttachedWindow window;
+  testkit::ScratchFolder folder;
 };
 
 // Three textures whose chunks carry odd magics and reserved fields, then bytes that belong
@@ -187,7 +172,7 @@ TEST_F(ArchiveWriter, RefusesATextureWhoseSizeChanged) {
   EXPECT_EQ(ReadBytes(path), bytes);
   ASSERT_EQ(log.messages.size(), 1u);
   EXPECT_EQ(log.messages[0].title, "Whoops");
-  EXPECT_EQ(log.messages[0].text.rfind(path + "\r\n\r\n", 0), 0u);
+  EXPECT_EQ(log.messages[0].text.rfind(path + "\n\n", 0), 0u);
 }
 
 TEST_F(ArchiveWriter, FailedSaveLeavesTheFileAsItWasAndSaysSo) {
@@ -206,7 +191,7 @@ TEST_F(ArchiveWriter, FailedSaveLeavesTheFileAsItWasAndSaysSo) {
     ASSERT_EQ(log.messages.size(), 1u);
     EXPECT_EQ(log.messages[0].title, "Whoops");
     EXPECT_EQ(log.messages[0].icon, platform::Icon::Critical);
-    EXPECT_EQ(log.messages[0].text.rfind(path + "\r\n\r\nThis file could not be written", 0), 0u);
+    EXPECT_EQ(log.messages[0].text.rfind(path + "\n\nThis file could not be written", 0), 0u);
   }
   // The archive is still loaded and saves once the fault is gone.
   EXPECT_TRUE(ParseFuncts::SaveArchive(path));

@@ -14,19 +14,19 @@
 
 #include "TextureModel.h"
 #include "TextureTestSupport.h"
+#include "kit/Files.h"
+#include "kit/Seams.h"
 #include "platform/Files.h"
 #include "texture/cPVR.h"
 
-using testing_support::BmpFields;
+using testkit::BmpFields;
 using testing_support::MakeBmp;
-using testing_support::MessageRecorder;
-using testing_support::PutU16;
-using testing_support::PutU32;
-using testing_support::ReadBytes;
-using testing_support::ScratchFolder;
+using testkit::MessageLog;
+using testkit::ReadBytes;
+using testkit::ScratchFolder;
 using testing_support::SurfaceState;
 using testing_support::Texture;
-using testing_support::WriteBytes;
+using testkit::WriteBytes;
 
 namespace {
 
@@ -34,23 +34,15 @@ const std::string kWhoops = "Whoops";
 const std::string kLazy = "Lazy coder alert: Only 24 bit bitmaps are supported...";
 
 // The file an export must give: the two headers field by field, then the whole buffer.
-std::vector<uint8_t> ExpectedExport(int32_t w, int32_t h, const std::vector<uint8_t>& buffer,
+std::vector<uint8_t> ExpectedExport(int32_t width, int32_t height, const std::vector<uint8_t>& buffer,
                                     int32_t xPels = 0, int32_t yPels = 0) {
-  std::vector<uint8_t> out = {'B', 'M'};
-  PutU32(out, uint32_t(54 + buffer.size()));
-  PutU32(out, 0);
-  PutU32(out, 54);
-  PutU32(out, 40);
-  PutU32(out, uint32_t(w));
-  PutU32(out, uint32_t(h));
-  PutU16(out, 1);
-  PutU16(out, 24);
-  PutU32(out, 0);
-  PutU32(out, uint32_t(h * model::Stride(w)));
-  PutU32(out, uint32_t(xPels));
-  PutU32(out, uint32_t(yPels));
-  PutU32(out, 0);
-  PutU32(out, 0);
+  BmpFields f;
+  f.width = width;
+  f.height = height;
+  f.sizeImage = uint32_t(height * model::Stride(width));
+  f.xPelsPerMeter = xPels;
+  f.yPelsPerMeter = yPels;
+  std::vector<uint8_t> out = testkit::BmpHeaders(f, uint32_t(54 + buffer.size()));
   out.insert(out.end(), buffer.begin(), buffer.end());
   return out;
 }
@@ -122,7 +114,7 @@ TEST(BmpExport, ExportThenImportGivesTheChunkBackByteForByte) {
   const Case cases[] = {{9, 1, 1}, {9, 5, 3}, {9, 3, 7}, {9, 33, 9},
                         {1, 1, 1}, {1, 2, 2}, {1, 8, 8}, {1, 32, 32}};
   ScratchFolder folder;
-  MessageRecorder messages;
+  MessageLog messages(platform::Answer::Yes);
   uint32_t seed = 40;
   for (int format = 0; format <= 2; ++format)
     for (const Case& c : cases) {
@@ -146,7 +138,7 @@ TEST(BmpExport, ExportThenImportGivesTheChunkBackByteForByte) {
       imported->BMP2PVR();
       EXPECT_TRUE(imported->ChunkRecord().Data == data);
     }
-  EXPECT_TRUE(messages.seen.empty());
+  EXPECT_TRUE(messages.messages.empty());
 }
 
 TEST(BmpImport, AFileFillsABufferOfTheFilesLengthAndSavesBackAsRead) {
@@ -173,7 +165,7 @@ TEST(BmpImport, WithoutAMaskFileEachTexelKeepsItsAlpha) {
   model::Picture white(8, 8);
   for (auto& c : white.px) c = {255, 255, 255, 255};
   WriteBytes(folder.File("white.bmp"), MakeBmp(white));
-  MessageRecorder replaceOldMask(platform::Answer::Yes);
+  MessageLog replaceOldMask(platform::Answer::Yes);
   for (int format : {0, 2})
     for (int order : {9, 1}) {
       const std::vector<uint8_t> before = model::RandomBytes(128, uint32_t(format + order));
@@ -244,6 +236,8 @@ TEST(BmpImport, LongerInfoHeadersTopDownRowsAndGapsLoadLikeThePlainFile) {
     f.sizeImage = 12345;  // recomputed, not trusted
     f.xPelsPerMeter = 2835;
     f.yPelsPerMeter = 2836;
+    f.clrUsed = 256;  // a colour table the 24-bit rows do not use
+    f.clrImportant = 256;
     WriteBytes(folder.File("in.bmp"), MakeBmp(f, picture));
     cPVR t;
     ASSERT_TRUE(t.LoadBitMap(folder.File("in.bmp"), ""));
@@ -252,7 +246,8 @@ TEST(BmpImport, LongerInfoHeadersTopDownRowsAndGapsLoadLikeThePlainFile) {
     EXPECT_EQ(info.biSize, 40u);
     EXPECT_EQ(info.biHeight, 3);
     EXPECT_EQ(info.biSizeImage, 3u * 16u);
-    // A later export describes its own 40-byte header and keeps the file's resolution.
+    // A later export describes its own 40-byte header, announces no colour table, and
+    // keeps the file's resolution.
     ASSERT_TRUE(t.SaveBitmap(0, folder.File("out.bmp")));
     EXPECT_EQ(ReadBytes(folder.File("out.bmp")), ExpectedExport(5, 3, expected, 2835, 2836));
     std::filesystem::remove(folder.File("out.bmp"));
@@ -266,16 +261,16 @@ TEST(BmpImport, EveryShorterPrefixOfAValidFileIsRefused) {
   ASSERT_EQ(valid.size(), 54u + 24u);
   WriteBytes(folder.File("valid.bmp"), valid);
   auto t = DecodedTexture();
-  MessageRecorder messages;
+  MessageLog messages(platform::Answer::Yes);
   for (size_t length = 0; length < valid.size(); ++length) {
     SCOPED_TRACE(length);
     const std::string path = folder.File("prefix" + std::to_string(length) + ".bmp");
     WriteBytes(path, std::vector<uint8_t>(valid.begin(), valid.begin() + ptrdiff_t(length)));
-    messages.seen.clear();
+    messages.messages.clear();
     ExpectRefusedLoad(*t, path, "");
     ExpectRefusedLoad(*t, folder.File("valid.bmp"), path);  // the same, as a mask
-    ASSERT_EQ(messages.seen.size(), 2u);
-    for (const auto& m : messages.seen) {
+    ASSERT_EQ(messages.messages.size(), 2u);
+    for (const auto& m : messages.messages) {
       EXPECT_TRUE(StartsWith(m.text, path + "\n\n")) << m.text;
       EXPECT_GT(m.text.size(), path.size() + 4);
       EXPECT_EQ(m.title, kWhoops);
@@ -318,7 +313,7 @@ TEST(BmpImport, MalformedFilesAreRefusedWithAMessageNamingThem) {
        [](std::vector<uint8_t>& b) { b[14] = b[15] = b[16] = b[17] = 0xFF; }},
   };
   auto t = DecodedTexture();
-  MessageRecorder messages;
+  MessageLog messages(platform::Answer::Yes);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     BmpFields f;
@@ -330,12 +325,12 @@ TEST(BmpImport, MalformedFilesAreRefusedWithAMessageNamingThem) {
     c.bytes(bytes);
     const std::string path = folder.File("bad.bmp");
     WriteBytes(path, bytes);
-    messages.seen.clear();
+    messages.messages.clear();
     ExpectRefusedLoad(*t, path, "");
-    ASSERT_EQ(messages.seen.size(), 1u);
-    EXPECT_TRUE(StartsWith(messages.seen[0].text, path + "\n\n")) << messages.seen[0].text;
-    EXPECT_EQ(messages.seen[0].title, kWhoops);
-    EXPECT_EQ(messages.seen[0].icon, platform::Icon::Critical);
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_TRUE(StartsWith(messages.messages[0].text, path + "\n\n")) << messages.messages[0].text;
+    EXPECT_EQ(messages.messages[0].title, kWhoops);
+    EXPECT_EQ(messages.messages[0].icon, platform::Icon::Critical);
     EXPECT_EQ(t->BitmapPath(0), "");
   }
 }
@@ -349,20 +344,20 @@ TEST(BmpImport, OnlyTwentyFourBitFilesAreTaken) {
   WriteBytes(folder.File("eight.bmp"), MakeBmp(eight, model::Picture(4, 4)));
   WriteBytes(folder.File("good.bmp"), MakeBmp(model::RandomPicture(4, 4, 12)));
   auto t = DecodedTexture();
-  MessageRecorder messages;
+  MessageLog messages(platform::Answer::Yes);
 
   ExpectRefusedLoad(*t, folder.File("eight.bmp"), folder.File("good.bmp"));
-  ASSERT_EQ(messages.seen.size(), 1u);
-  EXPECT_EQ(messages.seen[0].text, kLazy);
-  EXPECT_EQ(messages.seen[0].title, "Quarnel");
-  EXPECT_EQ(messages.seen[0].icon, platform::Icon::None);
-  EXPECT_EQ(messages.seen[0].buttons, platform::Buttons::Ok);
+  ASSERT_EQ(messages.messages.size(), 1u);
+  EXPECT_EQ(messages.messages[0].text, kLazy);
+  EXPECT_EQ(messages.messages[0].title, "Quarnel");
+  EXPECT_EQ(messages.messages[0].icon, platform::Icon::None);
+  EXPECT_EQ(messages.messages[0].buttons, platform::Buttons::Ok);
   EXPECT_EQ(t->BitmapPath(0), "");
   EXPECT_EQ(t->BitmapPath(1), folder.File("good.bmp"));
 
   // As the mask: the image is not loaded either.
   ExpectRefusedLoad(*t, folder.File("good.bmp"), folder.File("eight.bmp"));
-  EXPECT_EQ(messages.seen.back().text, kLazy);
+  EXPECT_EQ(messages.messages.back().text, kLazy);
   EXPECT_EQ(t->BitmapPath(0), folder.File("good.bmp"));
   EXPECT_EQ(t->BitmapPath(1), "");
   EXPECT_TRUE(t->HasSurface(0));
@@ -373,11 +368,11 @@ TEST(BmpImport, AMaskOfAnotherSizeIsRefused) {
   WriteBytes(folder.File("image.bmp"), MakeBmp(model::RandomPicture(4, 4, 13)));
   WriteBytes(folder.File("mask.bmp"), MakeBmp(model::RandomPicture(4, 3, 14), true));
   auto t = DecodedTexture();
-  MessageRecorder messages;
+  MessageLog messages(platform::Answer::Yes);
   ExpectRefusedLoad(*t, folder.File("image.bmp"), folder.File("mask.bmp"));
-  ASSERT_EQ(messages.seen.size(), 1u);
-  EXPECT_TRUE(StartsWith(messages.seen[0].text, folder.File("mask.bmp") + "\n\n"));
-  EXPECT_NE(messages.seen[0].text.find("4 x 3"), std::string::npos);
+  ASSERT_EQ(messages.messages.size(), 1u);
+  EXPECT_TRUE(StartsWith(messages.messages[0].text, folder.File("mask.bmp") + "\n\n"));
+  EXPECT_NE(messages.messages[0].text.find("4 x 3"), std::string::npos);
   EXPECT_EQ(t->BitmapPath(0), folder.File("image.bmp"));
   EXPECT_EQ(t->BitmapPath(1), "");
 }
@@ -387,22 +382,22 @@ TEST(BmpImport, MissingFilesAreNamedAndNothingIsLoaded) {
   WriteBytes(folder.File("image.bmp"), MakeBmp(model::RandomPicture(2, 2, 15)));
   std::filesystem::create_directory(folder.File("folder.bmp"));
   auto t = DecodedTexture();
-  MessageRecorder messages;
+  MessageLog messages(platform::Answer::Yes);
 
   for (const std::string& missing : {folder.File("nowhere.bmp"), folder.File("folder.bmp")}) {
-    messages.seen.clear();
+    messages.messages.clear();
     ExpectRefusedLoad(*t, missing, folder.File("image.bmp"));
-    ASSERT_EQ(messages.seen.size(), 1u);
-    EXPECT_EQ(messages.seen[0].text, missing + "\n\nThis file does not exist.");
-    EXPECT_EQ(messages.seen[0].title, kWhoops);
-    EXPECT_EQ(messages.seen[0].icon, platform::Icon::Critical);
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_EQ(messages.messages[0].text, missing + "\n\nThis file does not exist.");
+    EXPECT_EQ(messages.messages[0].title, kWhoops);
+    EXPECT_EQ(messages.messages[0].icon, platform::Icon::Critical);
     EXPECT_EQ(t->BitmapPath(0), "");
   }
 
-  messages.seen.clear();
+  messages.messages.clear();
   ExpectRefusedLoad(*t, folder.File("image.bmp"), folder.File("nowhere.bmp"));
-  ASSERT_EQ(messages.seen.size(), 1u);
-  EXPECT_EQ(messages.seen[0].text, folder.File("nowhere.bmp") + "\n\nThis file does not exist.");
+  ASSERT_EQ(messages.messages.size(), 1u);
+  EXPECT_EQ(messages.messages[0].text, folder.File("nowhere.bmp") + "\n\nThis file does not exist.");
   EXPECT_EQ(t->BitmapPath(0), folder.File("image.bmp"));
   EXPECT_EQ(t->BitmapPath(1), "");
 }
@@ -426,10 +421,10 @@ TEST(BmpImport, AFileTooLargeToBeATextureIsNotRead) {
   // A sparse file of 600 MB: refused by its size, before anything is read.
   ASSERT_EQ(::truncate(path.c_str(), off_t(600) << 20), 0);
   auto t = DecodedTexture();
-  MessageRecorder messages;
+  MessageLog messages(platform::Answer::Yes);
   ExpectRefusedLoad(*t, path, "");
-  ASSERT_EQ(messages.seen.size(), 1u);
-  EXPECT_TRUE(StartsWith(messages.seen[0].text, path + "\n\n"));
+  ASSERT_EQ(messages.messages.size(), 1u);
+  EXPECT_TRUE(StartsWith(messages.messages[0].text, path + "\n\n"));
 }
 
 TEST(BmpExport, AsksBeforeReplacingAFile) {
@@ -440,37 +435,37 @@ TEST(BmpExport, AsksBeforeReplacingAFile) {
   auto t = Texture(0, 9, 4, 4, model::RandomBytes(32, 18));
   t->PVR2BMP();
   {
-    MessageRecorder no(platform::Answer::No);
+    MessageLog no(platform::Answer::No);
     EXPECT_FALSE(t->SaveBitmap(0, path));
-    ASSERT_EQ(no.seen.size(), 1u);
-    EXPECT_EQ(no.seen[0].text, "Do you want to over write the file:\n\n" + path);
-    EXPECT_EQ(no.seen[0].title, "Hold up!");
-    EXPECT_EQ(no.seen[0].buttons, platform::Buttons::YesNo);
-    EXPECT_EQ(no.seen[0].icon, platform::Icon::Question);
+    ASSERT_EQ(no.messages.size(), 1u);
+    EXPECT_EQ(no.messages[0].text, "Do you want to over write the file:\n\n" + path);
+    EXPECT_EQ(no.messages[0].title, "Hold up!");
+    EXPECT_EQ(no.messages[0].buttons, platform::Buttons::YesNo);
+    EXPECT_EQ(no.messages[0].icon, platform::Icon::Question);
     EXPECT_EQ(ReadBytes(path), longer);
     EXPECT_EQ(t->BitmapPath(0), "");
   }
   {
-    MessageRecorder yes(platform::Answer::Yes);
+    MessageLog yes(platform::Answer::Yes);
     EXPECT_TRUE(t->SaveBitmap(0, path));
     EXPECT_EQ(ReadBytes(path).size(), 54u + t->SurfaceBits(0).size());
     EXPECT_EQ(t->BitmapPath(0), path);
     // An empty path writes to the last one (asking again).
     EXPECT_TRUE(t->SaveBitmap(0, ""));
-    EXPECT_EQ(yes.seen.size(), 2u);
+    EXPECT_EQ(yes.messages.size(), 2u);
   }
 }
 
 TEST(BmpExport, NothingIsWrittenForASurfaceNeverBuilt) {
   ScratchFolder folder;
-  MessageRecorder messages;
+  MessageLog messages(platform::Answer::Yes);
   cPVR t;
   EXPECT_FALSE(t.SaveBitmap(0, folder.File("a.bmp")));
   EXPECT_FALSE(t.SaveBitmap(1, folder.File("a.bmp")));
   t.MakeNew(2, 2, 0);
   EXPECT_FALSE(t.SaveBitmap(2, folder.File("a.bmp")));
   EXPECT_FALSE(std::filesystem::exists(folder.File("a.bmp")));
-  EXPECT_TRUE(messages.seen.empty());
+  EXPECT_TRUE(messages.messages.empty());
 }
 
 TEST(BmpExport, AFailedWriteIsReportedAndLeavesNoFile) {
@@ -478,14 +473,14 @@ TEST(BmpExport, AFailedWriteIsReportedAndLeavesNoFile) {
   const std::string path = folder.File("out.bmp");
   auto t = Texture(0, 9, 4, 4, model::RandomBytes(32, 19));
   t->PVR2BMP();
-  MessageRecorder messages;
+  MessageLog messages(platform::Answer::Yes);
   auto previous = platform::SetReplaceFaultHook(
       [](platform::ReplaceStep step) { return step == platform::ReplaceStep::Write ? ENOSPC : 0; });
   EXPECT_FALSE(t->SaveBitmap(0, path));
   platform::SetReplaceFaultHook(previous);
   EXPECT_FALSE(std::filesystem::exists(path));
-  ASSERT_EQ(messages.seen.size(), 1u);
-  EXPECT_TRUE(StartsWith(messages.seen[0].text, path + "\n\n"));
-  EXPECT_EQ(messages.seen[0].title, kWhoops);
+  ASSERT_EQ(messages.messages.size(), 1u);
+  EXPECT_TRUE(StartsWith(messages.messages[0].text, path + "\n\n"));
+  EXPECT_EQ(messages.messages[0].title, kWhoops);
   EXPECT_EQ(t->BitmapPath(0), "");
 }

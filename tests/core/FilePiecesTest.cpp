@@ -6,14 +6,15 @@
 #include <cerrno>
 #include <numeric>
 
-#include "TestSeams.h"
+#include "kit/Files.h"
+#include "kit/Seams.h"
 #include "platform/Files.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using test_seams::ReadBytes;
-using test_seams::TempFolder;
+using testkit::ReadBytes;
+using testkit::ScratchFolder;
 
 Bytes Counting(size_t n) {
   Bytes b(n);
@@ -22,7 +23,7 @@ Bytes Counting(size_t n) {
 }
 
 TEST(FileReader, ReadsExactlyTheBytesAtAnOffset) {
-  TempFolder folder;
+  ScratchFolder folder;
   platform::FileReader file;
   std::string error;
   ASSERT_TRUE(file.Open(folder.Write("f", Counting(300)), error)) << error;
@@ -34,7 +35,7 @@ TEST(FileReader, ReadsExactlyTheBytesAtAnOffset) {
 }
 
 TEST(FileReader, ReadingPastTheEndFailsAndSaysWhichFile) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string path = folder.Write("f", Counting(10));
   platform::FileReader file;
   std::string error;
@@ -47,7 +48,7 @@ TEST(FileReader, ReadingPastTheEndFailsAndSaysWhichFile) {
 
 // A FIFO would block a plain open until some writer came; it is refused at once.
 TEST(FileReader, RefusesWhatIsNotAnOrdinaryFile) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string fifo = folder.Path("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& path : {folder.Path("missing"), folder.Path(""), fifo}) {
@@ -65,7 +66,7 @@ TEST(FileReader, RefusesWhatIsNotAnOrdinaryFile) {
 // Many small pieces are gathered before they are written and large ones go straight
 // through; either way the file holds them in order and nothing else.
 TEST(ReplaceFileFrom, WritesThePiecesInOrder) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string path = folder.Write("f", Bytes(5000, 9));
   const Bytes large = Counting(3 << 20);
   Bytes expected;
@@ -90,7 +91,7 @@ TEST(ReplaceFileFrom, WritesThePiecesInOrder) {
 }
 
 TEST(ReplaceFileFrom, ASourceThatGivesUpLeavesTheOldFileWithItsReason) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string path = folder.Write("f", Bytes{1, 2, 3});
   std::string error;
   EXPECT_FALSE(platform::ReplaceFileFrom(
@@ -107,7 +108,7 @@ TEST(ReplaceFileFrom, ASourceThatGivesUpLeavesTheOldFileWithItsReason) {
 }
 
 TEST(ReplaceFileFrom, AWriteFaultStopsTheSourceAndLeavesTheOldFile) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string path = folder.Write("f", Bytes{1, 2, 3});
   auto previous = platform::SetReplaceFaultHook(
       [](platform::ReplaceStep s) { return s == platform::ReplaceStep::Write ? ENOSPC : 0; });

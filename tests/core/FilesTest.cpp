@@ -5,13 +5,14 @@
 
 #include <filesystem>
 
-#include "TestSeams.h"
+#include "kit/Files.h"
+#include "kit/Seams.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using test_seams::ReadBytes;
-using test_seams::TempFolder;
+using testkit::ReadBytes;
+using testkit::ScratchFolder;
 
 mode_t ModeOf(const std::string& path) {
   struct stat st {};
@@ -26,7 +27,7 @@ struct ScopedUmask {
 };
 
 TEST(ReadWholeFile, ReadsEveryByte) {
-  TempFolder folder;
+  ScratchFolder folder;
   const Bytes bytes{0, 1, 2, 0xFF, 0, 7};
   Bytes read;
   std::string error;
@@ -38,7 +39,7 @@ TEST(ReadWholeFile, ReadsEveryByte) {
 
 // A FIFO would block a plain open until some writer came; it is refused at once.
 TEST(ReadWholeFile, RefusesWhatIsNotAnOrdinaryFileAndKeepsTheBuffer) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string fifo = folder.Path("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& path : {folder.Path("missing"), folder.Path(""), fifo}) {
@@ -52,7 +53,7 @@ TEST(ReadWholeFile, RefusesWhatIsNotAnOrdinaryFileAndKeepsTheBuffer) {
 }
 
 TEST(ReadWholeFile, RefusesFilesLargerThanTheLimit) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string path = folder.Write("f", Bytes(100, 1));
   Bytes read;
   std::string error;
@@ -63,7 +64,7 @@ TEST(ReadWholeFile, RefusesFilesLargerThanTheLimit) {
 }
 
 TEST(ReplaceFile, LeavesExactlyTheNewBytes) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string path = folder.Write("f", Bytes(500, 9));
   std::string error;
   ASSERT_TRUE(platform::ReplaceFile(path, Bytes{1, 2, 3}, error)) << error;
@@ -74,7 +75,7 @@ TEST(ReplaceFile, LeavesExactlyTheNewBytes) {
 }
 
 TEST(ReplaceFile, ExistingFileKeepsItsModeAndNewFileFollowsTheUmask) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string existing = folder.Write("old", Bytes{1});
   ASSERT_EQ(::chmod(existing.c_str(), 0604), 0);
   std::string error;
@@ -90,7 +91,7 @@ TEST(ReplaceFile, ExistingFileKeepsItsModeAndNewFileFollowsTheUmask) {
 
 // Saving through a link updates the file it names, as writing in place would.
 TEST(ReplaceFile, ReplacesTheFileBehindASymbolicLink) {
-  TempFolder folder;
+  ScratchFolder folder;
   std::filesystem::create_directory(folder.Path("real"));
   const std::string target = folder.Write("real/f", Bytes{1, 1});
   const std::string link = folder.Path("link");
@@ -103,7 +104,7 @@ TEST(ReplaceFile, ReplacesTheFileBehindASymbolicLink) {
 }
 
 TEST(ReplaceFile, AFaultAtAnyStepLeavesTheOldFileAndNoTemporary) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string path = folder.Write("f", Bytes{5, 6, 7});
   for (auto step : {platform::ReplaceStep::CreateTemporary, platform::ReplaceStep::Write,
                     platform::ReplaceStep::Flush, platform::ReplaceStep::Rename}) {
@@ -119,7 +120,7 @@ TEST(ReplaceFile, AFaultAtAnyStepLeavesTheOldFileAndNoTemporary) {
 }
 
 TEST(CopyFile, CopiesByteForByteOrNotAtAll) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::string from = folder.Write("a.pvm", Bytes{9, 8, 7});
   std::string error;
   ASSERT_TRUE(platform::CopyFile(from, folder.Path("a.BAK"), error)) << error;

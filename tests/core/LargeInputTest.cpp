@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "archive/ParseFuncts.h"
-#include "core/ArchiveBuilder.h"
 #include "core/ChildProcess.h"
-#include "core/TestSeams.h"
+#include "kit/BmpBuilder.h"
+#include "kit/Files.h"
+#include "kit/PvmBuilder.h"
+#include "kit/Seams.h"
 #include "texture/cPVR.h"
 
 namespace {
@@ -39,12 +41,12 @@ TEST(LargeInput, ArchiveOfThousandsOfEntriesIsReadWithinItsSize) {
   for (int k = 0; k < kEntries; ++k)
     chunks.push_back({.width = 32, .height = 32, .data = Pattern(32 * 32 * 2, uint8_t(k))});
   const Bytes archive = ArchiveOf(chunks);
-  test_seams::TempFolder folder;
+  testkit::ScratchFolder folder;
   const std::string path = folder.Write("many.pvm", archive);
 
   const child_process::Measured m = child_process::MeasureInChild(
       [&] {
-        test_seams::RecordingWindow window;
+        testkit::RecordingWindow window;
         ParseFuncts::AttachWindow(&window);
         if (!ParseFuncts::OpenArchive(path)) return kOpenFailed;
         if (window.rows.size() != size_t(kEntries) || window.rows.back() != "e4000" ||
@@ -90,13 +92,13 @@ TEST(LargeInput, HeadersPromisingMoreThanTheFileAreBoundedByTheFile) {
       {"a header length of 2 GB", hugeHeader},
       {"an entry count of 32767", hugeCount},
   };
-  test_seams::TempFolder folder;
+  testkit::ScratchFolder folder;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string path = folder.Write("claims.pvm", c.archive);
     const child_process::Measured m = child_process::MeasureInChild(
         [&] {
-          test_seams::MessageLog log;
+          testkit::MessageLog log;
           if (!ParseFuncts::OpenArchive(path)) return log.messages.empty() ? kRefusalSilent : kDone;
           // Decoding may show black for missing texels, or refuse; the memory it takes is
           // what is measured.
@@ -113,16 +115,10 @@ TEST(LargeInput, HeadersPromisingMoreThanTheFileAreBoundedByTheFile) {
 
 // A 24-bit BMP whose header claims width x height with only `pixelBytes` of pixels.
 Bytes BitmapClaiming(int32_t width, int32_t height, size_t pixelBytes) {
-  Bytes out = {'B', 'M'};
-  PutI32(out, int32_t(54 + pixelBytes));  // bfSize
-  PutI32(out, 0);                         // bfReserved1, bfReserved2
-  PutI32(out, 54);                        // bfOffBits
-  PutI32(out, 40);                        // biSize
-  PutI32(out, width);                     // biWidth
-  PutI32(out, height);                    // biHeight
-  PutU16(out, 1);                         // biPlanes
-  PutU16(out, 24);                        // biBitCount
-  for (int i = 0; i < 6; ++i) PutI32(out, 0);  // compression, image size, resolution, colours
+  testkit::BmpFields f;
+  f.width = width;
+  f.height = height;
+  Bytes out = testkit::BmpHeaders(f, uint32_t(54 + pixelBytes));
   const Bytes pixels = Pattern(pixelBytes, 7);
   out.insert(out.end(), pixels.begin(), pixels.end());
   return out;
@@ -139,13 +135,13 @@ TEST(LargeInput, BitmapHeaderPromisingMoreThanTheFileIsBoundedByTheFile) {
       {"1 x -2147483648 with 96 bytes of pixels", BitmapClaiming(1, INT32_MIN, 96)},
       {"65536 x 65536 with 96 bytes of pixels", BitmapClaiming(65536, 65536, 96)},
   };
-  test_seams::TempFolder folder;
+  testkit::ScratchFolder folder;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string path = folder.Write("claims.bmp", c.bitmap);
     const child_process::Measured m = child_process::MeasureInChild(
         [&] {
-          test_seams::MessageLog log;
+          testkit::MessageLog log;
           cPVR texture;
           const Bytes data(32 * 32 * 2, 0);
           texture.SetPVRData(int32_t(data.size() + 8), 0, 9, 32, 32, data);

@@ -10,11 +10,17 @@
 
 #include "TextureModel.h"
 #include "TextureTestSupport.h"
+#include "kit/Files.h"
+#include "kit/Seams.h"
 #include "texture/PngFile.h"
 
 namespace {
 
 using testing_support::SurfaceState;
+using testing_support::Texture;
+using testkit::ReadBytes;
+using testkit::ScratchFolder;
+using testkit::WriteBytes;
 
 constexpr uint64_t kLimit = uint64_t{256} << 20;
 
@@ -196,14 +202,14 @@ TEST(PngWrite, GivesAnRgbaFileThatReadsBackExactly) {
 }
 
 TEST(PngFiles, ExportHoldsTheBmpPairsPixelsAndImportGivesTheBmpPairsTexture) {
-  testing_support::ScratchFolder folder;
-  testing_support::MessageRecorder messages;
+  ScratchFolder folder;
+  testkit::MessageLog messages(platform::Answer::Yes);
   int n = 0;
   for (int format = 0; format <= 2; ++format)
     for (auto [order, w, h] : {std::tuple{9, 5, 3}, {9, 1, 7}, {9, 37, 2}, {1, 16, 16}}) {
       SCOPED_TRACE(testing::Message() << "format " << format << " order " << order);
       const auto data = model::RandomBytes(size_t(w * h * 2), uint32_t(++n));
-      auto original = testing_support::Texture(format, order, w, h, data);
+      auto original = Texture(format, order, w, h, data);
       ASSERT_TRUE(original->PVR2BMP());
       const std::string png = folder.File(std::to_string(n) + ".png");
       const std::string image = folder.File(std::to_string(n) + ".bmp");
@@ -212,7 +218,7 @@ TEST(PngFiles, ExportHoldsTheBmpPairsPixelsAndImportGivesTheBmpPairsTexture) {
                   original->SaveBitmap(1, mask));
 
       PngFile::Picture picture;
-      ASSERT_EQ(PngFile::Read(testing_support::ReadBytes(png), kLimit, picture),
+      ASSERT_EQ(PngFile::Read(ReadBytes(png), kLimit, picture),
                 PngFile::Fault::None);
       for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -223,29 +229,29 @@ TEST(PngFiles, ExportHoldsTheBmpPairsPixelsAndImportGivesTheBmpPairsTexture) {
         }
 
       const std::vector<uint8_t> zeros(data.size(), 0);
-      auto fromPng = testing_support::Texture(format, order, w, h, zeros);
-      auto fromBmp = testing_support::Texture(format, order, w, h, zeros);
+      auto fromPng = Texture(format, order, w, h, zeros);
+      auto fromBmp = Texture(format, order, w, h, zeros);
       ASSERT_TRUE(fromPng->LoadPng(png) && fromBmp->LoadBitMap(image, mask));
       for (int16_t mode : {0, 1})
         EXPECT_TRUE(SurfaceState(*fromPng, mode) == SurfaceState(*fromBmp, mode));
       fromPng->BMP2PVR();
       EXPECT_EQ(fromPng->ChunkRecord().Data, data);
     }
-  EXPECT_TRUE(messages.seen.empty());
+  EXPECT_TRUE(messages.messages.empty());
 }
 
 TEST(PngFiles, WithoutAlphaTheImportKeepsEachTexelsAlphaAsABmpWithoutMaskDoes) {
-  testing_support::ScratchFolder folder;
+  ScratchFolder folder;
   model::Picture picture(3, 2);
   for (size_t i = 0; i < picture.px.size(); ++i) {
     const auto* p = &kRgb3x2.rows[3 * i];
     picture.px[i] = {p[0], p[1], p[2], 255};
   }
-  testing_support::WriteBytes(folder.File("rgb.png"), Encode(kRgb3x2));
-  testing_support::WriteBytes(folder.File("rgb.bmp"), testing_support::MakeBmp(picture));
+  WriteBytes(folder.File("rgb.png"), Encode(kRgb3x2));
+  WriteBytes(folder.File("rgb.bmp"), testing_support::MakeBmp(picture));
   const auto data = model::RandomBytes(12, 3);
-  auto fromPng = testing_support::Texture(0, 9, 3, 2, data);
-  auto fromBmp = testing_support::Texture(0, 9, 3, 2, data);
+  auto fromPng = Texture(0, 9, 3, 2, data);
+  auto fromBmp = Texture(0, 9, 3, 2, data);
   ASSERT_TRUE(fromPng->LoadPng(folder.File("rgb.png")));
   ASSERT_TRUE(fromBmp->LoadBitMap(folder.File("rgb.bmp"), ""));
   for (int16_t mode : {0, 1})
@@ -256,20 +262,20 @@ TEST(PngFiles, WithoutAlphaTheImportKeepsEachTexelsAlphaAsABmpWithoutMaskDoes) {
 }
 
 TEST(PngFiles, ARefusedImportChangesNothingAndSaysWhy) {
-  testing_support::ScratchFolder folder;
+  ScratchFolder folder;
   std::vector<uint8_t> damaged = Encode(kRgb3x2);
   damaged[kIdat + 9] ^= 1;
-  testing_support::WriteBytes(folder.File("bad.png"), damaged);
-  auto t = testing_support::Texture(1, 9, 3, 2, model::RandomBytes(12, 4));
+  WriteBytes(folder.File("bad.png"), damaged);
+  auto t = Texture(1, 9, 3, 2, model::RandomBytes(12, 4));
   t->PVR2BMP();
   const SurfaceState image(*t, 0), mask(*t, 1);
-  testing_support::MessageRecorder messages;
+  testkit::MessageLog messages(platform::Answer::Yes);
   for (const std::string& file : {folder.File("bad.png"), folder.File("missing.png")}) {
     EXPECT_FALSE(t->LoadPng(file));
-    ASSERT_FALSE(messages.seen.empty());
-    EXPECT_EQ(messages.seen.back().text.rfind(file, 0), 0u);
+    ASSERT_FALSE(messages.messages.empty());
+    EXPECT_EQ(messages.messages.back().text.rfind(file, 0), 0u);
   }
-  EXPECT_NE(messages.seen[0].text.find(PngFile::Explain(PngFile::Fault::BadChecksum)),
+  EXPECT_NE(messages.messages[0].text.find(PngFile::Explain(PngFile::Fault::BadChecksum)),
             std::string::npos);
   EXPECT_TRUE(SurfaceState(*t, 0) == image && SurfaceState(*t, 1) == mask);
 }

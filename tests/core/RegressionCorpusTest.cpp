@@ -1,6 +1,6 @@
 // Replays every input that once crashed, hung or tripped a sanitizer, through the same
 // steps the fuzz targets take. Files live in tests/data/regressions/<kind>/, where kind is
-// archive, bmp or codec (the fuzz target's input layout, see fuzz/Harness.h), and each
+// archive, bmp or codec (the fuzz target's input layout, see tests/kit/Replay.h), and each
 // name starts with the outcome it must have:
 //   accepted-...  read (opened, loaded, decoded) and consistent afterwards;
 //   refused-...   refused, with a message to the user for archives and bitmaps (the codec
@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/Harness.h"
+#include "kit/Files.h"
+#include "kit/Replay.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ TEST(RegressionCorpus, EveryInputHasItsRecordedOutcome) {
       ASSERT_TRUE(expectAccepted || name.starts_with("refused-"))
           << "a regression file's name starts with accepted- or refused-";
 
-      const harness::Outcome outcome = Replay(kind, harness::ReadBytes(file));
+      const harness::Outcome outcome = Replay(kind, testkit::ReadBytes(file.string()));
       EXPECT_EQ(outcome.fault, "");
       EXPECT_EQ(outcome.accepted, expectAccepted);
       if (!expectAccepted && kind != "codec") {

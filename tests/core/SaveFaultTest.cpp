@@ -17,9 +17,10 @@
 #include <thread>
 
 #include "archive/ParseFuncts.h"
-#include "core/ArchiveBuilder.h"
 #include "core/ChildProcess.h"
-#include "core/TestSeams.h"
+#include "kit/Files.h"
+#include "kit/PvmBuilder.h"
+#include "kit/Seams.h"
 #include "platform/Files.h"
 
 namespace {
@@ -98,8 +99,8 @@ class SaveFaults : public ::testing::Test {
     return {names.begin(), names.end()};
   }
 
-  test_seams::RecordingWindow window_;
-  test_seams::TempFolder folder_;
+  testkit::RecordingWindow window_;
+  testkit::ScratchFolder folder_;
   std::string path_;
   Bytes oldBytes_, newBytes_, newData_;
 };
@@ -127,7 +128,7 @@ TEST_F(SaveFaults, EachFailingStepLeavesTheOldArchiveAndSaysSo) {
       injected = true;
       return c.error;
     });
-    test_seams::MessageLog log;
+    testkit::MessageLog log;
     EXPECT_FALSE(ParseFuncts::SaveArchive(path_));
     EXPECT_TRUE(injected);
     EXPECT_EQ(FileBytes(path_), oldBytes_);
@@ -140,7 +141,7 @@ TEST_F(SaveFaults, EachFailingStepLeavesTheOldArchiveAndSaysSo) {
 
   // The edit is still there to save once the fault is gone.
   platform::SetReplaceFaultHook({});
-  test_seams::MessageLog log;
+  testkit::MessageLog log;
   EXPECT_TRUE(ParseFuncts::SaveArchive(path_));
   EXPECT_TRUE(log.messages.empty());
   EXPECT_EQ(FileBytes(path_), newBytes_);
@@ -158,7 +159,7 @@ child_process::ChildEnd SaveWithoutPrivileges(const std::string& path) {
   return child_process::RunInChild([&] {
     if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
       return kCannotDropPrivileges;
-    test_seams::MessageLog log;
+    testkit::MessageLog log;
     if (ParseFuncts::SaveArchive(path)) return 1;
     return MentionsFile(log.messages, path) ? 0 : 2;
   });
@@ -202,7 +203,7 @@ pid_t StartSaver(const std::string& path, int k, int16_t side, const Bytes& data
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(fds[0]);
-    test_seams::MessageLog log;
+    testkit::MessageLog log;
     ParseFuncts::AttachWindow(nullptr);
     if (!ParseFuncts::OpenArchive(path)) ::_exit(2);
     Edit(k, side, data);
@@ -230,7 +231,7 @@ TEST(SaveKilled, KilledSaverLeavesOldOrNewArchiveAndNextSaveClearsItsTemporary) 
   // 12 textures of 1024 x 1024 texels: a 24 MB archive.
   constexpr int16_t kSide = 1024;
   constexpr int kEdited = 7;
-  test_seams::TempFolder folder;
+  testkit::ScratchFolder folder;
   const Bytes oldBytes = MakeArchive(12, kSide);
   const Bytes newData = Pattern(size_t(kSide) * kSide * 2, 0x99);
   const Bytes newBytes = WithData(oldBytes, kEdited, kSide, newData);
@@ -289,7 +290,7 @@ pid_t DeadProcessId() {
 }
 
 TEST(ReplaceFileTemporaries, OnlyThoseOfDeadSaversOfTheSameFileAreRemoved) {
-  test_seams::TempFolder folder;
+  testkit::ScratchFolder folder;
   const std::string path = folder.Write("a.pvm", {1, 2, 3});
   const std::string dead = std::to_string(DeadProcessId());
   const std::string live = std::to_string(::getppid());

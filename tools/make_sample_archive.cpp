@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/PvmBytes.h"
+#include "kit/PvmBuilder.h"
 #include "platform/Files.h"
 #include "texture/cPVR.h"
 
@@ -34,7 +34,7 @@ uint8_t Clamp(double v) { return uint8_t(std::lround(std::fmin(255.0, std::fmax(
 
 // Draws the picture into a texture's surfaces and lets the codec encode it, so the bytes
 // are exactly what an import of the same picture would give.
-pvm_bytes::Entry Encode(const SampleTexture& t) {
+archive_builder::Entry Encode(const SampleTexture& t) {
   const size_t dataBytes = size_t(t.width) * size_t(t.height) * 2;
   cPVR texture;
   texture.SetPVRData(int32_t(8 + dataBytes), t.pFormat, t.eFormat, t.width, t.height,
@@ -48,12 +48,8 @@ pvm_bytes::Entry Encode(const SampleTexture& t) {
     }
   texture.BMP2PVR();
 
-  pvm_bytes::Entry entry{t.name, t.pFormat, t.eFormat, uint16_t(t.width), uint16_t(t.height), {}};
-  int16_t height = 0, width = 0;
-  uint8_t pmat = 0, emat = 0;
-  int32_t length = 0;
-  texture.SavePVR(entry.data, height, width, pmat, emat, length);
-  return entry;
+  return {t.name, t.pFormat, t.eFormat, uint16_t(t.width), uint16_t(t.height),
+          texture.ChunkRecord().Data};
 }
 
 std::vector<SampleTexture> Samples() {
@@ -117,11 +113,11 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "usage: %s OUTPUT.pvm\n", argv[0]);
     return 2;
   }
-  std::vector<pvm_bytes::Entry> entries;
+  std::vector<archive_builder::Entry> entries;
   for (const SampleTexture& t : Samples()) entries.push_back(Encode(t));
 
   std::string error;
-  if (!platform::ReplaceFile(argv[1], pvm_bytes::Build(entries), error)) {
+  if (!platform::ReplaceFile(argv[1], archive_builder::BuildArchive(entries), error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }

@@ -1,106 +1,37 @@
 // What the fuzz targets do with one input, shared with the regression test that replays
-// the inputs they once tripped over. Each Run* function drives the core the way the editor
-// does (messages answered Yes/Ok), checks what must hold whatever the input, and reports:
-//   accepted - the archive / bitmap / chunk was taken (opened, loaded, decoded);
-//   told     - the user was shown at least one message;
-//   fault    - empty, or the first broken promise, in words.
-// A fuzz target aborts on a fault; the regression test fails on one.
-#pragma once
-
-#include <unistd.h>
+// the inputs they once tripped over (see Replay.h).
+#include "kit/Replay.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "archive/ParseFuncts.h"
-#include "platform/EditorWindow.h"
+#include "kit/Files.h"
+#include "kit/Seams.h"
 #include "platform/Messages.h"
 #include "texture/cPVR.h"
 
 namespace harness {
+namespace {
 
-struct Outcome {
-  bool accepted = false;
-  bool told = false;
-  std::string fault;
-};
+using testkit::MessageLog;
+using testkit::ReadBytes;
+using testkit::WriteBytes;
 
-// A folder for this process's files, made on first use and removed at exit. It lies in
-// memory (/dev/shm) where there is one, since every save flushes its file to disk.
-inline const std::filesystem::path& ScratchFolder() {
-  struct Folder {
-    std::filesystem::path path;
-    Folder() {
-      std::error_code ec;
-      const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
-                                             ? std::filesystem::path("/dev/shm")
-                                             : std::filesystem::temp_directory_path();
-      path = base / ("quarnel-fuzz-" + std::to_string(::getpid()));
-      std::filesystem::create_directories(path);
-    }
-    ~Folder() {
-      std::error_code ec;
-      std::filesystem::remove_all(path, ec);
-    }
-  };
-  static Folder folder;
-  return folder.path;
+// This process's folder, in memory where it can be, since every save flushes its file.
+const std::filesystem::path& Scratch() {
+  static const testkit::ScratchFolder folder(true);
+  return folder.path();
 }
 
-inline bool WriteBytes(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  return bool(out);
-}
-
-inline std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-// Answers every question with Yes (or Ok) and remembers that something was said.
-class MessageCounter {
- public:
-  MessageCounter() {
-    previous_ = platform::SetMessageHook([this](const platform::Message& m) {
-      ++count_;
-      last_ = m.text;
-      return m.buttons == platform::Buttons::Ok ? platform::Answer::Ok : platform::Answer::Yes;
-    });
-  }
-  ~MessageCounter() { platform::SetMessageHook(std::move(previous_)); }
-  MessageCounter(const MessageCounter&) = delete;
-  MessageCounter& operator=(const MessageCounter&) = delete;
-
-  int Count() const { return count_; }
-  const std::string& Last() const { return last_; }
-
- private:
-  platform::MessageHook previous_;
-  int count_ = 0;
-  std::string last_;
-};
-
-// The list and status label the archive module fills, as plain values.
-class RecordingWindow : public platform::EditorWindow {
- public:
-  void ListClear() override { rows.clear(); }
-  void ListAddItem(const std::string& text) override { rows.push_back(text); }
-  void SetStatus(const std::string& caption) override { status = caption; }
-  void SetTextureSelected(int16_t value) override { selected = value; }
-
-  std::vector<std::string> rows;
-  std::string status;
-  int16_t selected = 0;
-};
+// How many messages the core showed during a run, and the last one's text.
+int Count(const MessageLog& log) { return int(log.messages.size()); }
+std::string Last(const MessageLog& log) { return log.messages.empty() ? "" : log.messages.back().text; }
 
 // A texture's chunk as SavePVR hands it out.
 struct ChunkValues {
@@ -111,13 +42,13 @@ struct ChunkValues {
   bool operator==(const ChunkValues&) const = default;
 };
 
-inline ChunkValues ValuesOf(const cPVR& texture) {
+ChunkValues ValuesOf(const cPVR& texture) {
   ChunkValues v;
   texture.SavePVR(v.data, v.height, v.width, v.pmat, v.emat, v.length);
   return v;
 }
 
-inline std::vector<ChunkValues> LoadedChunks() {
+std::vector<ChunkValues> LoadedChunks() {
   std::vector<ChunkValues> chunks;
   for (size_t k = 1; k < ParseFuncts::Textures.size(); ++k) {
     const auto& texture = ParseFuncts::Textures[k];
@@ -131,7 +62,7 @@ inline std::vector<ChunkValues> LoadedChunks() {
 // Whether a chunk read back from a saved archive is the one that was saved. A chunk whose
 // length counts the whole chunk holds the next chunk's magic and length as its last 8 data
 // bytes; the save writes that header over them, so those 4 magic bytes come back "PVRT".
-inline bool SameAfterSave(const ChunkValues& saved, const ChunkValues& read) {
+bool SameAfterSave(const ChunkValues& saved, const ChunkValues& read) {
   if (saved == read) return true;
   ChunkValues normalised = saved;
   const size_t n = normalised.data.size();
@@ -141,28 +72,23 @@ inline bool SameAfterSave(const ChunkValues& saved, const ChunkValues& read) {
   return normalised == read;
 }
 
+}  // namespace
+
 // The bytes as an archive file: open it; when it is accepted, decode every texture, save
 // it in place, reopen it and expect the same rows and chunks, and expect a second save to
 // change nothing.
-inline Outcome RunArchive(std::span<const uint8_t> bytes) {
+Outcome RunArchive(std::span<const uint8_t> bytes) {
   Outcome outcome;
-  MessageCounter messages;
-  RecordingWindow window;
-  ParseFuncts::AttachWindow(&window);
-  struct Detach {
-    ~Detach() {
-      ParseFuncts::CloseArchive();
-      ParseFuncts::AttachWindow(nullptr);
-    }
-  } detach;
+  MessageLog messages(platform::Answer::Yes);
+  testkit::AttachedWindow window;
 
-  const std::string path = (ScratchFolder() / "archive.pvm").string();
+  const std::string path = (Scratch() / "archive.pvm").string();
   if (!WriteBytes(path, bytes)) return outcome;  // scratch trouble is not the core's fault
 
   ParseFuncts::CloseArchive();
   window.status = "Loading...";
   outcome.accepted = ParseFuncts::OpenArchive(path);
-  outcome.told = messages.Count() > 0;
+  outcome.told = Count(messages) > 0;
   if (!outcome.accepted) {
     if (!outcome.told) outcome.fault = "the archive was refused without a message";
     else if (ParseFuncts::ArchiveLoaded()) outcome.fault = "a refused archive counts as loaded";
@@ -189,7 +115,7 @@ inline Outcome RunArchive(std::span<const uint8_t> bytes) {
   }
 
   if (!ParseFuncts::SaveArchive(path)) {
-    outcome.fault = "saving an opened archive failed: " + messages.Last();
+    outcome.fault = "saving an opened archive failed: " + Last(messages);
     return outcome;
   }
   const std::vector<uint8_t> saved = ReadBytes(path);
@@ -215,7 +141,7 @@ inline Outcome RunArchive(std::span<const uint8_t> bytes) {
 
   ParseFuncts::CloseArchive();
   if (!ParseFuncts::OpenArchive(path)) {
-    outcome.fault = "the saved archive was refused: " + messages.Last();
+    outcome.fault = "the saved archive was refused: " + Last(messages);
     return outcome;
   }
   if (window.rows != rows) {
@@ -240,15 +166,17 @@ inline Outcome RunArchive(std::span<const uint8_t> bytes) {
   return outcome;
 }
 
+namespace {
+
 // ---- Bitmap ---------------------------------------------------------------------------
 
 // Texture shapes a bitmap is imported into: every pixel format (and one without a row in
 // the table) in both texel orders (and one without an encoder).
-inline constexpr uint8_t kImportPixelFormats[] = {0, 1, 2, 3};
-inline constexpr uint8_t kImportDataFormats[] = {9, 1, 2};
+constexpr uint8_t kImportPixelFormats[] = {0, 1, 2, 3};
+constexpr uint8_t kImportDataFormats[] = {9, 1, 2};
 
 // Whether a built surface's buffer holds every row its header promises.
-inline bool SurfaceFitsItsBuffer(const cPVR& t, int16_t mode) {
+bool SurfaceFitsItsBuffer(const cPVR& t, int16_t mode) {
   const BmpFile::BITMAPINFOHEADER& info = t.SurfaceInfo(mode);
   if (info.biWidth <= 0 || info.biHeight <= 0) return false;
   const uint64_t stride = (uint64_t(info.biWidth) * 3 + 3) / 4 * 4;
@@ -257,12 +185,12 @@ inline bool SurfaceFitsItsBuffer(const cPVR& t, int16_t mode) {
 
 // Imports the image (and optionally the mask) into `t`, encodes, decodes, and checks what
 // an import must keep. Returns the fault, empty when none.
-inline std::string ImportInto(cPVR& t, const std::string& image, const std::string& mask,
-                              bool& accepted, MessageCounter& messages) {
+std::string ImportInto(cPVR& t, const std::string& image, const std::string& mask,
+                              bool& accepted, MessageLog& messages) {
   const ChunkValues before = ValuesOf(t);
-  const int told = messages.Count();
+  const int told = Count(messages);
   accepted = t.LoadBitMap(image, mask);
-  if (!accepted && messages.Count() == told) return "a bitmap was refused without a message";
+  if (!accepted && Count(messages) == told) return "a bitmap was refused without a message";
   if (accepted) {
     if (!t.HasSurface(0) || !t.HasSurface(1)) return "a loaded bitmap left a surface unbuilt";
     if (!SurfaceFitsItsBuffer(t, 0)) return "the image header promises more than its buffer";
@@ -281,18 +209,20 @@ inline std::string ImportInto(cPVR& t, const std::string& image, const std::stri
   return {};
 }
 
+}  // namespace
+
 // Input layout: byte 0 picks the texture's side, bytes 1-2 (little-endian) say how many of
 // the remaining bytes are the image file; the rest is the mask file.
-inline Outcome RunBitmap(std::span<const uint8_t> bytes) {
+Outcome RunBitmap(std::span<const uint8_t> bytes) {
   Outcome outcome;
   if (bytes.size() < 3) return outcome;
-  MessageCounter messages;
+  MessageLog messages(platform::Answer::Yes);
   const uint8_t shape = bytes[0];
   const std::span<const uint8_t> files = bytes.subspan(3);
   const size_t split = std::min<size_t>(bytes[1] | (bytes[2] << 8), files.size());
-  const auto image = ScratchFolder() / "image.bmp";
-  const auto mask = ScratchFolder() / "mask.bmp";
-  if (!WriteBytes(image, files.first(split)) || !WriteBytes(mask, files.subspan(split)))
+  const auto image = Scratch() / "image.bmp";
+  const auto mask = Scratch() / "mask.bmp";
+  if (!WriteBytes(image.string(), files.first(split)) || !WriteBytes(mask.string(), files.subspan(split)))
     return outcome;
 
   bool first = true;
@@ -318,7 +248,7 @@ inline Outcome RunBitmap(std::span<const uint8_t> bytes) {
       first = false;
     }
   }
-  outcome.told = messages.Count() > 0;
+  outcome.told = Count(messages) > 0;
   return outcome;
 }
 
@@ -326,14 +256,13 @@ inline Outcome RunBitmap(std::span<const uint8_t> bytes) {
 
 // Input layout: width (2 bytes), height (2), pixel format (1), data format (1), length (4),
 // all little-endian, then the data bytes.
-inline constexpr size_t kCodecHeaderSize = 10;
 
 // Decodes and encodes an arbitrary chunk record, probes pixels at odd coordinates, and
 // checks that a chunk the codec fully understands survives decode then encode unchanged.
-inline Outcome RunCodec(std::span<const uint8_t> bytes) {
+Outcome RunCodec(std::span<const uint8_t> bytes) {
   Outcome outcome;
   if (bytes.size() < kCodecHeaderSize) return outcome;
-  MessageCounter messages;
+  MessageLog messages(platform::Answer::Yes);
   const int16_t width = int16_t(bytes[0] | (bytes[1] << 8));
   const int16_t height = int16_t(bytes[2] | (bytes[3] << 8));
   const uint8_t pmat = bytes[4];
@@ -402,7 +331,7 @@ inline Outcome RunCodec(std::span<const uint8_t> bytes) {
     if (ValuesOf(texture).data.size() != stored.data.size())
       return outcome.fault = "encoding changed the data length", outcome;
   }
-  outcome.told = messages.Count() > 0;
+  outcome.told = Count(messages) > 0;
   return outcome;
 }
 

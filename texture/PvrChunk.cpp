@@ -1,0 +1,51 @@
+#include "texture/PvrChunk.h"
+
+#include <cassert>
+
+#include "platform/ByteOrder.h"
+
+namespace PvrChunkLayout {
+namespace {
+
+bool IsPowerOfTwo(int32_t v) { return v > 0 && (v & (v - 1)) == 0; }
+
+}  // namespace
+
+bool ReadHeader(std::span<const uint8_t> bytes, PVRChunk& chunk) {
+  if (bytes.size() < kHeaderSize) return false;
+  platform::LittleEndianReader in(bytes, 4);
+  for (size_t i = 0; i < 4; ++i) chunk.Magic[i] = char(bytes[i]);
+  in.Read(chunk.Length);
+  in.Read(chunk.pFormat);
+  in.Read(chunk.eFormat);
+  in.Read(chunk.Reserved);
+  in.Read(chunk.Width);
+  in.Read(chunk.Height);
+  return true;
+}
+
+void WriteHeader(const PVRChunk& chunk, std::vector<uint8_t>& out) {
+  platform::LittleEndianWriter w(out);
+  w.Text("PVRT");       // magic, whatever the file held
+  w.I32(chunk.Length);  // L
+  w.U8(chunk.pFormat);  // pixel format
+  w.U8(chunk.eFormat);  // data format
+  w.U16(0);             // reserved, always 0
+  w.I16(chunk.Width);   // width
+  w.I16(chunk.Height);  // height
+  assert(w.Written() == kHeaderSize);
+}
+
+bool Decodes(const PVRChunk& chunk) {
+  if (chunk.pFormat >= PvrFormat::kPixelFormatCount || chunk.Width < 1 || chunk.Height < 1)
+    return false;
+  if (chunk.eFormat == PvrFormat::kRectangle) return true;
+  return chunk.eFormat == PvrFormat::kTwiddled && chunk.Width == chunk.Height &&
+         IsPowerOfTwo(chunk.Width);
+}
+
+bool Encodes(const PVRChunk& chunk) {
+  return Decodes(chunk) && chunk.Data.size() / 2 >= size_t(chunk.Width) * size_t(chunk.Height);
+}
+
+}  // namespace PvrChunkLayout
