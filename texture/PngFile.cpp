@@ -274,6 +274,14 @@ Fault Read(std::span<const uint8_t> file, uint64_t maxRgbaBytes, Picture& pictur
   return fault;
 }
 
+bool NamesPng(std::string_view path) {
+  constexpr std::string_view kExtension = ".png";
+  if (path.size() < kExtension.size()) return false;
+  const std::string_view end = path.substr(path.size() - kExtension.size());
+  return std::equal(end.begin(), end.end(), kExtension.begin(),
+                    [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; });
+}
+
 const char* Explain(Fault fault) {
   switch (fault) {
     case Fault::None: return "";

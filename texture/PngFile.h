@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace PngFile {
@@ -81,6 +82,10 @@ struct Picture {
 
 // Decode into one buffer. On failure `picture` is left as it was.
 Fault Read(std::span<const uint8_t> file, uint64_t maxRgbaBytes, Picture& picture);
+
+// Whether a path names a PNG file: it ends in ".png", in any letter case. The editor and
+// quarnel-cli write and read every other name as BMP.
+bool NamesPng(std::string_view path);
 
 // A sentence that tells a modder what is wrong with the file.
 const char* Explain(Fault fault);
