@@ -6,11 +6,13 @@
 
 #include "AppTestSupport.h"
 #include "platform/Files.h"
+#include "texture/PngFile.h"
 
 namespace apptest {
 namespace {
 
 const CommDlgs::FileFilter kBmpFilter{"BMP Files", "*.bmp"};
+const std::vector<CommDlgs::FileFilter> kPictureFilters{{"PNG Files", "*.png"}, kBmpFilter};
 
 class ImportExport : public EditorTest {
  protected:
@@ -65,9 +67,9 @@ TEST_F(ImportExport, ExportWritesTheCurrentView) {
   EXPECT_EQ(r.owner, form.get());
   EXPECT_EQ(r.mode, 0);
   EXPECT_EQ(r.title, "Export Image");
-  EXPECT_EQ(r.filter, kBmpFilter);
+  EXPECT_EQ(r.filters, kPictureFilters);
   EXPECT_EQ(r.initialDir, form->ArchiveFolder);
-  EXPECT_EQ(r.defaultExt, "bmp");
+  EXPECT_EQ(r.defaultExt, "png");
 
   form->lblV_Click(1);
   dialogs.answers = {mask};
@@ -136,11 +138,11 @@ TEST_F(ImportExport, ImportWithAMaskEncodesAndRedraws) {
   EXPECT_EQ(dialogs.requests[0].mode, 1);
   EXPECT_EQ(dialogs.requests[1].title, "Import Mask (Optional! Cancel to skip)");
   EXPECT_EQ(dialogs.requests[1].mode, 1);
-  for (const auto& r : dialogs.requests) {
-    EXPECT_EQ(r.filter, kBmpFilter);
-    EXPECT_EQ(r.defaultExt, "bmp");
-    EXPECT_EQ(r.initialDir, form->ArchiveFolder);
-  }
+  EXPECT_EQ(dialogs.requests[0].filters, kPictureFilters);
+  EXPECT_EQ(dialogs.requests[0].defaultExt, "png");
+  EXPECT_EQ(dialogs.requests[1].filters, std::vector{kBmpFilter});
+  EXPECT_EQ(dialogs.requests[1].defaultExt, "bmp");
+  for (const auto& r : dialogs.requests) EXPECT_EQ(r.initialDir, form->ArchiveFolder);
 
   const std::vector<uint8_t> data = DataOfRow(0);
   EXPECT_EQ(TexelAt(data, 0), 0x801F);       // blue, opaque
@@ -164,6 +166,33 @@ TEST_F(ImportExport, ImportWithoutAMaskKeepsEachTexelsAlpha) {
   const std::vector<uint8_t> data = DataOfRow(0);
   // Red everywhere; the left half stays opaque, the right half transparent.
   for (size_t n = 0; n < 32; ++n) ASSERT_EQ(TexelAt(data, n), n % 8 < 4 ? 0xFC00 : 0x7C00) << n;
+}
+
+TEST_F(ImportExport, APngImportAsksForNoMaskAndItsExportHoldsImageAndAlpha) {
+  OpenTwo();
+  ShowRow(0);
+  std::vector<uint8_t> rgba, file;
+  for (int n = 0; n < 32; ++n) {
+    const std::vector<uint8_t> pixel = n % 8 < 4 ? std::vector<uint8_t>{0, 0, 255, 255}
+                                                 : std::vector<uint8_t>{255, 255, 255, 0};
+    rgba.insert(rgba.end(), pixel.begin(), pixel.end());
+  }
+  ASSERT_TRUE(PngFile::Write(8, 4, rgba, file));
+  WriteBytes(dir.File("in.png"), file);
+  dialogs.answers = {dir.File("in.png")};
+  form->mnuImport_Click();
+  EXPECT_EQ(dialogs.requests.size(), 1u);
+  const std::vector<uint8_t> data = DataOfRow(0);
+  for (size_t n = 0; n < 32; ++n) ASSERT_EQ(TexelAt(data, n), n % 8 < 4 ? 0x801F : 0x7FFF) << n;
+
+  form->lblV_Click(1);  // the mask view: a PNG holds both all the same
+  dialogs.answers = {dir.File("out.PNG")};
+  form->mnuExport_Click();
+  PngFile::Picture out;
+  ASSERT_EQ(PngFile::Read(ReadBytes(dir.File("out.PNG")), 1 << 20, out), PngFile::Fault::None);
+  EXPECT_EQ(std::vector<uint8_t>(out.Rgba.begin(), out.Rgba.begin() + 32),
+            (std::vector<uint8_t>{0, 0, 248, 255, 0, 0, 248, 255, 0, 0, 248, 255, 0, 0, 248, 255,
+                                  248, 248, 248, 0, 248, 248, 248, 0, 248, 248, 248, 0, 248, 248, 248, 0}));
 }
 
 TEST_F(ImportExport, ImportCancelledChangesNothing) {
