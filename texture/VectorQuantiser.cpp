@@ -241,50 +241,84 @@ Points Deduplicate(std::span<const Block> blocks) {
   return p;
 }
 
-// First codebook: starting from one cluster, the cluster with the largest squared error is
-// cut in two across its principal axis where the two halves' errors sum least, until there
-// are `clusters` or nothing is left to cut. Returns each point's cluster.
+// Integer moments of a set of points: enough for its mean and its squared error.
 template <int D>
-std::vector<uint8_t> SplitClusters(const Points& p, size_t clusters) {
+struct Moments {
+  int64_t weight = 0, squares = 0;
+  int64_t sum[D] = {};
+
+  void Add(const uint8_t* x, int64_t w) {
+    weight += w;
+    for (int d = 0; d < D; ++d) sum[d] += w * x[d], squares += w * x[d] * x[d];
+  }
+  // Summed squared distance of the points from their mean.
+  double Error() const {
+    if (weight == 0) return 0;
+    double kept = 0;
+    for (int d = 0; d < D; ++d) kept += double(sum[d]) * double(sum[d]);
+    return double(squares) - kept / double(weight);
+  }
+};
+
+// First codebook by division: starting from one cluster, the cluster whose best cut lowers
+// the error most is cut in two, until there are `clusters` or no cut helps. A cluster's
+// cut is found when the cluster is made: across its principal axis, where the two halves'
+// errors sum least.
+template <int D>
+class Divider {
+ public:
+  explicit Divider(const Points& p) : p_(p), order_(p.Count()) {
+    std::iota(order_.begin(), order_.end(), 0u);
+  }
+
+  std::vector<uint8_t> Divide(size_t clusters) {
+    Range all{0, order_.size()};
+    all.error = MomentsOf(0, order_.size()).Error();
+    Propose(all);
+    ranges_.assign(1, all);
+    while (ranges_.size() < clusters) {
+      size_t best = 0;
+      for (size_t r = 1; r < ranges_.size(); ++r)
+        if (ranges_[r].gain > ranges_[best].gain) best = r;
+      if (!(ranges_[best].gain > 0)) break;
+      const Range parent = ranges_[best];
+      Range left{parent.begin, parent.cut}, right{parent.cut, parent.end};
+      left.error = parent.leftError;
+      right.error = parent.rightError;
+      Propose(left);
+      Propose(right);
+      ranges_[best] = left;
+      ranges_.push_back(right);
+    }
+    std::vector<uint8_t> cluster(order_.size());
+    for (size_t r = 0; r < ranges_.size(); ++r)
+      for (size_t k = ranges_[r].begin; k < ranges_[r].end; ++k) cluster[order_[k]] = uint8_t(r);
+    return cluster;
+  }
+
+ private:
   struct Range {
     size_t begin, end;
-    double error;
-  };
-  const size_t n = p.Count();
-  std::vector<uint32_t> order(n);
-  std::iota(order.begin(), order.end(), 0u);
-
-  const auto errorOf = [](int64_t w, const int64_t* s, int64_t squares) {
-    double kept = 0;
-    for (int d = 0; d < D; ++d) kept += double(s[d]) * double(s[d]);
-    return double(squares) - kept / double(w);
-  };
-  const auto measure = [&](size_t begin, size_t end) {
-    int64_t w = 0, s[D] = {}, squares = 0;
-    for (size_t k = begin; k < end; ++k) {
-      const uint8_t* x = &p.values[size_t(order[k]) * D];
-      const int64_t wk = p.weight[order[k]];
-      w += wk;
-      for (int d = 0; d < D; ++d) s[d] += wk * x[d], squares += wk * x[d] * x[d];
-    }
-    return errorOf(w, s, squares);
+    double error = 0;
+    size_t cut = 0;  // the proposed halves are [begin, cut) and [cut, end) of order_
+    double leftError = 0, rightError = 0, gain = 0;
   };
 
-  std::vector<Range> ranges{{0, n, measure(0, n)}};
-  std::vector<std::pair<double, uint32_t>> keyed;
-  std::vector<int64_t> prefix;  // per position: weight, D sums, squares
-  while (ranges.size() < clusters) {
-    size_t worst = 0;
-    for (size_t r = 1; r < ranges.size(); ++r)
-      if (ranges[r].error > ranges[worst].error) worst = r;
-    if (!(ranges[worst].error > 0)) break;
-    const size_t begin = ranges[worst].begin, end = ranges[worst].end;
+  const uint8_t* At(size_t k) const { return &p_.values[size_t(order_[k]) * D]; }
+  int64_t WeightAt(size_t k) const { return p_.weight[order_[k]]; }
 
-    // Weighted covariance, from exact integer moments.
+  Moments<D> MomentsOf(size_t begin, size_t end) const {
+    Moments<D> m;
+    for (size_t k = begin; k < end; ++k) m.Add(At(k), WeightAt(k));
+    return m;
+  }
+
+  // The principal axis of the range's points, by power iteration on their covariance.
+  void PrincipalAxis(const Range& r, double axis[D]) const {
     int64_t w = 0, s[D] = {}, m[D][D] = {};
-    for (size_t k = begin; k < end; ++k) {
-      const uint8_t* x = &p.values[size_t(order[k]) * D];
-      const int64_t wk = p.weight[order[k]];
+    for (size_t k = r.begin; k < r.end; ++k) {
+      const uint8_t* x = At(k);
+      const int64_t wk = WeightAt(k);
       w += wk;
       for (int i = 0; i < D; ++i) {
         s[i] += wk * x[i];
@@ -292,13 +326,12 @@ std::vector<uint8_t> SplitClusters(const Points& p, size_t clusters) {
       }
     }
     double cov[D][D];
-    int start = 0;
     for (int i = 0; i < D; ++i)
       for (int j = i; j < D; ++j)
         cov[i][j] = cov[j][i] = double(m[i][j]) - double(s[i]) * double(s[j]) / double(w);
+    int start = 0;
     for (int i = 1; i < D; ++i)
       if (cov[i][i] > cov[start][start]) start = i;
-    double axis[D];
     for (int i = 0; i < D; ++i) axis[i] = cov[i][start];
     for (int it = 0; it < kPowerIterations; ++it) {
       double next[D] = {}, norm = 0;
@@ -309,44 +342,52 @@ std::vector<uint8_t> SplitClusters(const Points& p, size_t clusters) {
       if (!(norm > 0)) break;
       for (int i = 0; i < D; ++i) axis[i] = next[i] / norm;
     }
-
-    keyed.clear();
-    for (size_t k = begin; k < end; ++k) {
-      const uint8_t* x = &p.values[size_t(order[k]) * D];
-      double t = 0;
-      for (int d = 0; d < D; ++d) t += axis[d] * x[d];
-      keyed.emplace_back(t, order[k]);
-    }
-    std::sort(keyed.begin(), keyed.end());
-    for (size_t k = begin; k < end; ++k) order[k] = keyed[k - begin].second;
-
-    // The cut that leaves the least error: maximise |S_left|^2 / W_left + |S_right|^2 / W_right.
-    int64_t lw = 0, ls[D] = {}, lq = 0, squares = 0;
-    for (size_t k = begin; k < end; ++k) {
-      const uint8_t* x = &p.values[size_t(order[k]) * D];
-      for (int d = 0; d < D; ++d) squares += int64_t(p.weight[order[k]]) * x[d] * x[d];
-    }
-    size_t cut = begin + 1;
-    double bestKept = -1, leftError = 0, rightError = 0;
-    for (size_t k = begin; k + 1 < end; ++k) {
-      const uint8_t* x = &p.values[size_t(order[k]) * D];
-      const int64_t wk = p.weight[order[k]];
-      lw += wk;
-      for (int d = 0; d < D; ++d) ls[d] += wk * x[d], lq += wk * x[d] * x[d];
-      int64_t rs[D];
-      for (int d = 0; d < D; ++d) rs[d] = s[d] - ls[d];
-      const double le = errorOf(lw, ls, lq), re = errorOf(w - lw, rs, squares - lq);
-      const double kept = -(le + re);
-      if (k == begin || kept > bestKept) bestKept = kept, cut = k + 1, leftError = le, rightError = re;
-    }
-    ranges[worst] = {begin, cut, leftError};
-    ranges.push_back({cut, end, rightError});
   }
 
-  std::vector<uint8_t> cluster(n);
-  for (size_t r = 0; r < ranges.size(); ++r)
-    for (size_t k = ranges[r].begin; k < ranges[r].end; ++k) cluster[order[k]] = uint8_t(r);
-  return cluster;
+  void Propose(Range& r) {
+    r.gain = 0;
+    if (r.end - r.begin < 2 || !(r.error > 0)) return;
+    double axis[D];
+    PrincipalAxis(r, axis);
+    keyed_.clear();
+    for (size_t k = r.begin; k < r.end; ++k) {
+      double t = 0;
+      for (int d = 0; d < D; ++d) t += axis[d] * At(k)[d];
+      keyed_.emplace_back(t, order_[k]);
+    }
+    std::sort(keyed_.begin(), keyed_.end());
+    for (size_t k = r.begin; k < r.end; ++k) order_[k] = keyed_[k - r.begin].second;
+
+    // The cut along the axis that leaves the least error.
+    const Moments<D> all = MomentsOf(r.begin, r.end);
+    Moments<D> left;
+    double best = 0;
+    for (size_t k = r.begin; k + 1 < r.end; ++k) {
+      left.Add(At(k), WeightAt(k));
+      Moments<D> right = all;
+      right.weight -= left.weight, right.squares -= left.squares;
+      for (int d = 0; d < D; ++d) right.sum[d] -= left.sum[d];
+      const double error = left.Error() + right.Error();
+      if (k == r.begin || error < best) best = error, r.cut = k + 1;
+    }
+
+    r.leftError = MomentsOf(r.begin, r.cut).Error();
+    r.rightError = MomentsOf(r.cut, r.end).Error();
+    r.gain = r.error - r.leftError - r.rightError;
+  }
+
+  const Points& p_;
+  std::vector<uint32_t> order_;
+  std::vector<Range> ranges_;
+  std::vector<std::pair<double, uint32_t>> keyed_;
+};
+
+// Whether so few points changed cluster (one in a thousand) that another round would not
+// pay for itself.
+bool Settled(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after) {
+  size_t changed = 0;
+  for (size_t i = 0; i < after.size(); ++i) changed += before[i] != after[i];
+  return changed * 1000 <= after.size();
 }
 
 // Points that lost their cluster's every member are given the point that costs the most,
@@ -406,7 +447,7 @@ Result QuantiseIn(std::span<const Block> blocks, int pixelFormat, size_t entries
 
   if (distinctOwn > entries) {
     // Lloyd's iterations on unquantised centroids, from the split clusters.
-    index = SplitClusters<D>(p, entries);
+    index = Divider<D>(p).Divide(entries);
     Centroids centroids(D, entries);
     std::vector<size_t> reseeded;
     std::vector<double> cost(n);
@@ -419,7 +460,7 @@ Result QuantiseIn(std::span<const Block> blocks, int pixelFormat, size_t entries
                                    : float(double(sums.sum[c * D + d]) / double(sums.weight[c]));
       if (round == kCentroidRounds) break;
       FindNearest<D>(p.values, centroids, nearest);
-      const bool moved = nearest.index != index;
+      const bool moved = !Settled(index, nearest.index);
       index = nearest.index;
       sums = Accumulate(D, entries, p.values, p.weight, index);
       for (size_t i = 0; i < n; ++i) cost[i] = double(nearest.distance[i]) * p.weight[i];
@@ -441,7 +482,7 @@ Result QuantiseIn(std::span<const Block> blocks, int pixelFormat, size_t entries
       for (size_t c = 0; c < entries; ++c)
         for (size_t d = 0; d < D; ++d) quantised.At(c, d) = codebook[c * D + d];
       FindNearest<D>(p.values, quantised, nearest);
-      const bool moved = nearest.index != index;
+      const bool moved = !Settled(index, nearest.index);
       index = nearest.index;
       sums = Accumulate(D, entries, p.values, p.weight, index);
       // An empty entry takes the point that would gain most from having its own levels.
