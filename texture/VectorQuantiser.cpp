@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <system_error>
 #include <thread>
 
 #include "texture/TexelCodec.h"
@@ -22,6 +23,7 @@ constexpr size_t kMaxEntries = 256;
 constexpr int kCentroidRounds = 12;
 constexpr int kQuantisedRounds = 6;
 constexpr int kPowerIterations = 16;
+constexpr size_t kAxisSample = 8192;
 
 // ---- What a pixel format keeps --------------------------------------------------------
 //
@@ -98,40 +100,50 @@ struct Nearest {
   std::vector<float> distance;
 };
 
+// Two points a pass share each load of the centroids; an odd last point goes with itself.
 template <int D>
 [[gnu::always_inline]] inline void NearestBody(const uint8_t* points, size_t first, size_t last,
                                                const float* rows, size_t padded,
                                                uint8_t* index, float* distance) {
-  for (size_t i = first; i < last; ++i) {
-    Lanes x[D];
+  for (size_t i = first; i < last; i += 2) {
+    const size_t j = i + 1 < last ? i + 1 : i;
+    Lanes x[D], y[D];
     for (int d = 0; d < D; ++d) {
-      const float v = points[i * D + d];
-      x[d] = Lanes{v, v, v, v, v, v, v, v};
+      const float u = points[i * D + d], v = points[j * D + d];
+      x[d] = Lanes{u, u, u, u, u, u, u, u};
+      y[d] = Lanes{v, v, v, v, v, v, v, v};
     }
     const float huge = 3.0e38f;
-    Lanes best = {huge, huge, huge, huge, huge, huge, huge, huge};
-    Lanes bestIndex = {};
+    Lanes bestX = {huge, huge, huge, huge, huge, huge, huge, huge}, bestY = bestX;
+    Lanes indexX = {}, indexY = {};
     Lanes column = {0, 1, 2, 3, 4, 5, 6, 7};
     const Lanes step = {8, 8, 8, 8, 8, 8, 8, 8};
     for (size_t c = 0; c < padded; c += kLanes) {
-      Lanes sum = {};
+      Lanes sumX = {}, sumY = {};
       for (int d = 0; d < D; ++d) {
         Lanes row;
         std::memcpy(&row, rows + size_t(d) * padded + c, sizeof row);
-        const Lanes diff = row - x[d];
-        sum += diff * diff;
+        const Lanes dx = row - x[d], dy = row - y[d];
+        sumX += dx * dx;
+        sumY += dy * dy;
       }
       // Strictly nearer only, so each lane keeps the lowest column among equals.
-      const Mask nearer = sum < best;
-      best = Lanes((Mask(sum) & nearer) | (Mask(best) & ~nearer));
-      bestIndex = Lanes((Mask(column) & nearer) | (Mask(bestIndex) & ~nearer));
+      const Mask nearerX = sumX < bestX, nearerY = sumY < bestY;
+      bestX = Lanes((Mask(sumX) & nearerX) | (Mask(bestX) & ~nearerX));
+      indexX = Lanes((Mask(column) & nearerX) | (Mask(indexX) & ~nearerX));
+      bestY = Lanes((Mask(sumY) & nearerY) | (Mask(bestY) & ~nearerY));
+      indexY = Lanes((Mask(column) & nearerY) | (Mask(indexY) & ~nearerY));
       column += step;
     }
-    float d = best[0], k = bestIndex[0];
-    for (size_t l = 1; l < kLanes; ++l)
-      if (best[l] < d || (best[l] == d && bestIndex[l] < k)) d = best[l], k = bestIndex[l];
-    index[i] = uint8_t(k);
-    distance[i] = d;
+    const auto reduce = [&](const Lanes& best, const Lanes& at, size_t point) {
+      float d = best[0], k = at[0];
+      for (size_t l = 1; l < kLanes; ++l)
+        if (best[l] < d || (best[l] == d && at[l] < k)) d = best[l], k = at[l];
+      index[point] = uint8_t(k);
+      distance[point] = d;
+    };
+    reduce(bestX, indexX, i);
+    reduce(bestY, indexY, j);
   }
 }
 
@@ -179,7 +191,13 @@ void FindNearest(const std::vector<uint8_t>& points, const Centroids& centroids,
         centroids.padded, out.index.data(), out.distance.data());
   };
   std::vector<std::thread> helpers;
-  for (size_t t = 1; t < threads; ++t) helpers.emplace_back(part, t);
+  for (size_t t = 1; t < threads; ++t) {
+    try {
+      helpers.emplace_back(part, t);
+    } catch (const std::system_error&) {
+      part(t);  // no thread to be had: this one does the part itself
+    }
+  }
   part(0);
   for (std::thread& h : helpers) h.join();
 }
@@ -313,10 +331,12 @@ class Divider {
     return m;
   }
 
-  // The principal axis of the range's points, by power iteration on their covariance.
+  // The principal axis of the range's points, by power iteration on their covariance. In a
+  // large range every few thousandth point is enough to find it.
   void PrincipalAxis(const Range& r, double axis[D]) const {
     int64_t w = 0, s[D] = {}, m[D][D] = {};
-    for (size_t k = r.begin; k < r.end; ++k) {
+    const size_t stride = std::max<size_t>(1, (r.end - r.begin) / kAxisSample);
+    for (size_t k = r.begin; k < r.end; k += stride) {
       const uint8_t* x = At(k);
       const int64_t wk = WeightAt(k);
       w += wk;
