@@ -1,6 +1,7 @@
 #include "texture/VectorQuantiser.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -170,6 +171,8 @@ bool HasAvx2() {
 }
 #endif
 
+std::atomic<bool> g_allowVectorUnit{true};
+
 // Below this many points a second thread costs more than it saves.
 constexpr size_t kPointsPerThread = 4096;
 
@@ -182,7 +185,7 @@ void FindNearest(const std::vector<uint8_t>& points, const Centroids& centroids,
   out.distance.resize(n);
   auto run = &NearestPlain<D>;
 #ifdef QUARNEL_VQ_AVX2
-  if (HasAvx2()) run = &NearestAvx2<D>;
+  if (g_allowVectorUnit && HasAvx2()) run = &NearestAvx2<D>;
 #endif
   const size_t hardware = std::max<size_t>(1, std::thread::hardware_concurrency());
   const size_t threads = std::min(hardware, std::max<size_t>(1, n / kPointsPerThread));
@@ -524,7 +527,8 @@ Result QuantiseIn(std::span<const Block> blocks, int pixelFormat, size_t entries
 
   // Every point to its nearest entry of the codebook as returned, so the indices are what
   // NearestEntry gives; entries nothing chose are cleared and the points looked at again.
-  for (int pass = 0; pass < 2; ++pass) {
+  // Each pass clears at least one entry for good, so this ends.
+  for (;;) {
     Centroids finalEntries(D, entries);
     for (size_t c = 0; c < entries; ++c)
       for (size_t d = 0; d < D; ++d) finalEntries.At(c, d) = codebook[c * D + d];
@@ -566,6 +570,8 @@ Result Quantise(std::span<const Block> blocks, int pixelFormat, size_t entries) 
   return LevelsOf(pixelFormat).dims == 16 ? QuantiseIn<16>(blocks, pixelFormat, entries)
                                           : QuantiseIn<12>(blocks, pixelFormat, entries);
 }
+
+bool AllowVectorUnit(bool allow) { return g_allowVectorUnit.exchange(allow); }
 
 uint8_t NearestEntry(const Codebook& codebook, int pixelFormat, const Block& block) {
   if (pixelFormat < 0 || size_t(pixelFormat) >= TexelCodec::kPixelFormats.size()) return 0;

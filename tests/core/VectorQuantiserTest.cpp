@@ -128,6 +128,55 @@ TEST(VectorQuantiser, NearestEntryIsTheFirstOfTheNearest) {
   }
 }
 
+// A smooth picture with noise and patches of clear alpha, enough blocks for the search to be shared between threads.
+std::vector<Block> Picture(size_t side, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::vector<Block> blocks;
+  for (size_t y = 0; y < side; ++y)
+    for (size_t x = 0; x < side; ++x) {
+      Block b;
+      for (size_t k = 0; k < 16; ++k)
+        b[k] = k % 4 == 3 ? uint8_t((x / 8 + y / 8) % 2 * 255)
+                          : uint8_t((x * (k % 4 + 1) + y * (4 - k % 4)) % 256 / 2 + random() % 16);
+      blocks.push_back(b);
+    }
+  return blocks;
+}
+
+TEST(VectorQuantiser, PlainPathGivesTheSameBytes) {
+  const std::vector<Block> blocks = Picture(91, 1);
+  for (int pixelFormat = 0; pixelFormat < 3; ++pixelFormat) {
+    const auto wide = VectorQuantiser::Quantise(blocks, pixelFormat, 64);
+    const bool before = VectorQuantiser::AllowVectorUnit(false);
+    const auto plain = VectorQuantiser::Quantise(blocks, pixelFormat, 64);
+    VectorQuantiser::AllowVectorUnit(before);
+    EXPECT_EQ(wide.codebook.texels, plain.codebook.texels) << pixelFormat;
+    EXPECT_EQ(wide.indices, plain.indices) << pixelFormat;
+  }
+}
+
+// Far better than a codebook of every k-th block: catches a search or refinement that
+// has stopped improving anything.
+TEST(VectorQuantiser, BeatsEveryKthBlockByFar) {
+  const std::vector<Block> blocks = Picture(64, 2);
+  for (int pixelFormat = 0; pixelFormat < 3; ++pixelFormat) {
+    const auto result = VectorQuantiser::Quantise(blocks, pixelFormat, 64);
+    Codebook sampled;
+    for (size_t e = 0; e < 64; ++e)
+      for (size_t t = 0; t < 4; ++t) {
+        const uint8_t* v = &blocks[e * blocks.size() / 64][t * 4];
+        sampled.texels.push_back(TexelCodec::EncodeTexel(pixelFormat, {v[0], v[1], v[2], v[3]}));
+      }
+    int64_t quantised = 0, naive = 0;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      quantised += Distance(pixelFormat, blocks[i], DecodedEntry(result.codebook, pixelFormat, result.indices[i]));
+      const size_t e = VectorQuantiser::NearestEntry(sampled, pixelFormat, blocks[i]);
+      naive += Distance(pixelFormat, blocks[i], DecodedEntry(sampled, pixelFormat, e));
+    }
+    EXPECT_LT(quantised * 3, naive * 2) << pixelFormat;
+  }
+}
+
 TEST(VectorQuantiser, NoBlocksGiveAZeroCodebook) {
   const auto result = VectorQuantiser::Quantise({}, 2, 16);
   EXPECT_EQ(result.codebook.texels, std::vector<uint16_t>(64, 0));
