@@ -25,6 +25,9 @@ constexpr int kCentroidRounds = 12;
 constexpr int kQuantisedRounds = 6;
 constexpr int kPowerIterations = 16;
 constexpr size_t kAxisSample = 8192;
+// Every kShiftEvery-th round of Lloyd's, up to kShiftAttempts entries may move elsewhere.
+constexpr int kShiftEvery = 4;
+constexpr size_t kShiftAttempts = 64;
 
 // ---- What a pixel format keeps --------------------------------------------------------
 //
@@ -281,129 +284,199 @@ struct Moments {
   }
 };
 
+template <int D>
+Moments<D> MomentsOf(const Points& p, const uint32_t* first, const uint32_t* last) {
+  Moments<D> m;
+  for (const uint32_t* i = first; i != last; ++i) m.Add(&p.values[size_t(*i) * D], p.weight[*i]);
+  return m;
+}
+
+// The principal axis of the points, by power iteration on their covariance. Of many points
+// every few thousandth is enough to find it.
+template <int D>
+void PrincipalAxis(const Points& p, const uint32_t* first, const uint32_t* last, double axis[D]) {
+  int64_t w = 0, s[D] = {}, m[D][D] = {};
+  const size_t stride = std::max<size_t>(1, size_t(last - first) / kAxisSample);
+  for (const uint32_t* k = first; k < last; k += stride) {
+    const uint8_t* x = &p.values[size_t(*k) * D];
+    const int64_t wk = p.weight[*k];
+    w += wk;
+    for (int i = 0; i < D; ++i) {
+      s[i] += wk * x[i];
+      for (int j = i; j < D; ++j) m[i][j] += wk * x[i] * x[j];
+    }
+  }
+  double cov[D][D];
+  for (int i = 0; i < D; ++i)
+    for (int j = i; j < D; ++j)
+      cov[i][j] = cov[j][i] = double(m[i][j]) - double(s[i]) * double(s[j]) / double(w);
+  int start = 0;
+  for (int i = 1; i < D; ++i)
+    if (cov[i][i] > cov[start][start]) start = i;
+  for (int i = 0; i < D; ++i) axis[i] = cov[i][start];
+  for (int it = 0; it < kPowerIterations; ++it) {
+    double next[D] = {}, norm = 0;
+    for (int i = 0; i < D; ++i) {
+      for (int j = 0; j < D; ++j) next[i] += cov[i][j] * axis[j];
+      norm = std::max(norm, std::abs(next[i]));
+    }
+    if (!(norm > 0)) break;
+    for (int i = 0; i < D; ++i) axis[i] = next[i] / norm;
+  }
+}
+
+struct Cut {
+  size_t at = 0;  // the first half's size
+  double firstError = 0, secondError = 0;
+};
+
+// Cuts two or more points in two across their principal axis, where the two halves' errors
+// sum least: reorders the ids so that the first `at` of them are one half.
+template <int D>
+Cut CutAcrossAxis(const Points& p, uint32_t* first, uint32_t* last,
+                  std::vector<std::pair<double, uint32_t>>& keyed) {
+  double axis[D];
+  PrincipalAxis<D>(p, first, last, axis);
+  keyed.clear();
+  for (const uint32_t* k = first; k != last; ++k) {
+    const uint8_t* x = &p.values[size_t(*k) * D];
+    double t = 0;
+    for (int d = 0; d < D; ++d) t += axis[d] * x[d];
+    keyed.emplace_back(t, *k);
+  }
+  std::sort(keyed.begin(), keyed.end());
+  for (size_t k = 0; k < keyed.size(); ++k) first[k] = keyed[k].second;
+
+  const size_t n = size_t(last - first);
+  const Moments<D> all = MomentsOf<D>(p, first, last);
+  Moments<D> left;
+  Cut cut;
+  double best = 0;
+  for (size_t k = 0; k + 1 < n; ++k) {
+    left.Add(&p.values[size_t(first[k]) * D], p.weight[first[k]]);
+    Moments<D> right = all;
+    right.weight -= left.weight, right.squares -= left.squares;
+    for (int d = 0; d < D; ++d) right.sum[d] -= left.sum[d];
+    const double error = left.Error() + right.Error();
+    if (k == 0 || error < best) best = error, cut.at = k + 1;
+  }
+  cut.firstError = MomentsOf<D>(p, first, first + cut.at).Error();
+  cut.secondError = MomentsOf<D>(p, first + cut.at, last).Error();
+  return cut;
+}
+
 // First codebook by division: starting from one cluster, the cluster whose best cut lowers
 // the error most is cut in two, until there are `clusters` or no cut helps. A cluster's
-// cut is found when the cluster is made: across its principal axis, where the two halves'
-// errors sum least.
+// cut is found when the cluster is made. Returns each point's cluster.
 template <int D>
-class Divider {
- public:
-  explicit Divider(const Points& p) : p_(p), order_(p.Count()) {
-    std::iota(order_.begin(), order_.end(), 0u);
-  }
-
-  std::vector<uint8_t> Divide(size_t clusters) {
-    Range all{0, order_.size()};
-    all.error = MomentsOf(0, order_.size()).Error();
-    Propose(all);
-    ranges_.assign(1, all);
-    while (ranges_.size() < clusters) {
-      size_t best = 0;
-      for (size_t r = 1; r < ranges_.size(); ++r)
-        if (ranges_[r].gain > ranges_[best].gain) best = r;
-      if (!(ranges_[best].gain > 0)) break;
-      const Range parent = ranges_[best];
-      Range left{parent.begin, parent.cut}, right{parent.cut, parent.end};
-      left.error = parent.leftError;
-      right.error = parent.rightError;
-      Propose(left);
-      Propose(right);
-      ranges_[best] = left;
-      ranges_.push_back(right);
-    }
-    std::vector<uint8_t> cluster(order_.size());
-    for (size_t r = 0; r < ranges_.size(); ++r)
-      for (size_t k = ranges_[r].begin; k < ranges_[r].end; ++k) cluster[order_[k]] = uint8_t(r);
-    return cluster;
-  }
-
- private:
+std::vector<uint8_t> Divide(const Points& p, size_t clusters) {
   struct Range {
     size_t begin, end;
-    double error = 0;
-    size_t cut = 0;  // the proposed halves are [begin, cut) and [cut, end) of order_
-    double leftError = 0, rightError = 0, gain = 0;
+    double error;
+    Cut cut;
+    double gain = 0;
   };
-
-  const uint8_t* At(size_t k) const { return &p_.values[size_t(order_[k]) * D]; }
-  int64_t WeightAt(size_t k) const { return p_.weight[order_[k]]; }
-
-  Moments<D> MomentsOf(size_t begin, size_t end) const {
-    Moments<D> m;
-    for (size_t k = begin; k < end; ++k) m.Add(At(k), WeightAt(k));
-    return m;
-  }
-
-  // The principal axis of the range's points, by power iteration on their covariance. In a
-  // large range every few thousandth point is enough to find it.
-  void PrincipalAxis(const Range& r, double axis[D]) const {
-    int64_t w = 0, s[D] = {}, m[D][D] = {};
-    const size_t stride = std::max<size_t>(1, (r.end - r.begin) / kAxisSample);
-    for (size_t k = r.begin; k < r.end; k += stride) {
-      const uint8_t* x = At(k);
-      const int64_t wk = WeightAt(k);
-      w += wk;
-      for (int i = 0; i < D; ++i) {
-        s[i] += wk * x[i];
-        for (int j = i; j < D; ++j) m[i][j] += wk * x[i] * x[j];
-      }
-    }
-    double cov[D][D];
-    for (int i = 0; i < D; ++i)
-      for (int j = i; j < D; ++j)
-        cov[i][j] = cov[j][i] = double(m[i][j]) - double(s[i]) * double(s[j]) / double(w);
-    int start = 0;
-    for (int i = 1; i < D; ++i)
-      if (cov[i][i] > cov[start][start]) start = i;
-    for (int i = 0; i < D; ++i) axis[i] = cov[i][start];
-    for (int it = 0; it < kPowerIterations; ++it) {
-      double next[D] = {}, norm = 0;
-      for (int i = 0; i < D; ++i) {
-        for (int j = 0; j < D; ++j) next[i] += cov[i][j] * axis[j];
-        norm = std::max(norm, std::abs(next[i]));
-      }
-      if (!(norm > 0)) break;
-      for (int i = 0; i < D; ++i) axis[i] = next[i] / norm;
-    }
-  }
-
-  void Propose(Range& r) {
+  std::vector<uint32_t> order(p.Count());
+  std::iota(order.begin(), order.end(), 0u);
+  std::vector<std::pair<double, uint32_t>> keyed;
+  const auto propose = [&](Range& r) {
     r.gain = 0;
     if (r.end - r.begin < 2 || !(r.error > 0)) return;
-    double axis[D];
-    PrincipalAxis(r, axis);
-    keyed_.clear();
-    for (size_t k = r.begin; k < r.end; ++k) {
-      double t = 0;
-      for (int d = 0; d < D; ++d) t += axis[d] * At(k)[d];
-      keyed_.emplace_back(t, order_[k]);
-    }
-    std::sort(keyed_.begin(), keyed_.end());
-    for (size_t k = r.begin; k < r.end; ++k) order_[k] = keyed_[k - r.begin].second;
-
-    // The cut along the axis that leaves the least error.
-    const Moments<D> all = MomentsOf(r.begin, r.end);
-    Moments<D> left;
-    double best = 0;
-    for (size_t k = r.begin; k + 1 < r.end; ++k) {
-      left.Add(At(k), WeightAt(k));
-      Moments<D> right = all;
-      right.weight -= left.weight, right.squares -= left.squares;
-      for (int d = 0; d < D; ++d) right.sum[d] -= left.sum[d];
-      const double error = left.Error() + right.Error();
-      if (k == r.begin || error < best) best = error, r.cut = k + 1;
-    }
-
-    r.leftError = MomentsOf(r.begin, r.cut).Error();
-    r.rightError = MomentsOf(r.cut, r.end).Error();
-    r.gain = r.error - r.leftError - r.rightError;
+    r.cut = CutAcrossAxis<D>(p, order.data() + r.begin, order.data() + r.end, keyed);
+    r.gain = r.error - r.cut.firstError - r.cut.secondError;
+  };
+  std::vector<Range> ranges{{0, order.size(), MomentsOf<D>(p, order.data(), order.data() + order.size()).Error(), {}}};
+  propose(ranges[0]);
+  while (ranges.size() < clusters) {
+    size_t best = 0;
+    for (size_t r = 1; r < ranges.size(); ++r)
+      if (ranges[r].gain > ranges[best].gain) best = r;
+    if (!(ranges[best].gain > 0)) break;
+    const Range parent = ranges[best];
+    const size_t middle = parent.begin + parent.cut.at;
+    ranges[best] = {parent.begin, middle, parent.cut.firstError, {}};
+    ranges.push_back({middle, parent.end, parent.cut.secondError, {}});
+    propose(ranges[best]);
+    propose(ranges.back());
   }
+  std::vector<uint8_t> cluster(order.size());
+  for (size_t r = 0; r < ranges.size(); ++r)
+    for (size_t k = ranges[r].begin; k < ranges[r].end; ++k) cluster[order[k]] = uint8_t(r);
+  return cluster;
+}
 
-  const Points& p_;
-  std::vector<uint32_t> order_;
-  std::vector<Range> ranges_;
-  std::vector<std::pair<double, uint32_t>> keyed_;
-};
+// Moves entries that do little to where they would do more: the cluster that costs least
+// to lose (an empty one costs nothing) gives its points to their nearest other clusters
+// and takes half of the cluster with the largest error, cut across its principal axis,
+// whenever that lowers the error. The loss is counted with the receiving means unmoved,
+// which can only overstate it.
+template <int D>
+void ShiftEntries(const Points& p, size_t entries, std::vector<uint8_t>& index) {
+  std::vector<std::vector<uint32_t>> members(entries);
+  for (size_t i = 0; i < index.size(); ++i) members[index[i]].push_back(uint32_t(i));
+  std::vector<Moments<D>> moments(entries);
+  std::vector<double> error(entries), mean(entries * D);
+  const auto update = [&](size_t c) {
+    moments[c] = MomentsOf<D>(p, members[c].data(), members[c].data() + members[c].size());
+    error[c] = moments[c].Error();
+    for (size_t d = 0; d < D; ++d)
+      mean[c * D + d] = moments[c].weight == 0 ? 0 : double(moments[c].sum[d]) / double(moments[c].weight);
+  };
+  for (size_t c = 0; c < entries; ++c) update(c);
+  const auto distance = [&](const uint8_t* x, size_t c) {
+    double sum = 0;
+    for (size_t d = 0; d < D; ++d) sum += (x[d] - mean[c * D + d]) * (x[d] - mean[c * D + d]);
+    return sum;
+  };
+
+  std::vector<bool> tried(entries, false);
+  std::vector<std::pair<double, uint32_t>> keyed;
+  std::vector<uint8_t> to;
+  for (size_t attempt = 0; attempt < kShiftAttempts; ++attempt) {
+    size_t high = entries, low = entries;
+    for (size_t c = 0; c < entries; ++c)
+      if (members[c].size() >= 2 && (high == entries || error[c] > error[high])) high = c;
+    if (high == entries || !(error[high] > 0)) break;
+    for (size_t c = 0; c < entries; ++c)
+      if (c != high && !tried[c] && (low == entries || error[c] < error[low])) low = c;
+    if (low == entries) break;
+    tried[low] = true;
+
+    double loss = 0;
+    to.clear();
+    for (uint32_t i : members[low]) {
+      const uint8_t* x = &p.values[size_t(i) * D];
+      size_t nearest = entries;
+      double best = 0;
+      for (size_t c = 0; c < entries; ++c) {
+        if (c == low || c == high || members[c].empty()) continue;
+        const double dc = distance(x, c);
+        if (nearest == entries || dc < best) best = dc, nearest = c;
+      }
+      if (nearest == entries) break;
+      to.push_back(uint8_t(nearest));
+      loss += (best - distance(x, low)) * p.weight[i];
+    }
+    if (to.size() != members[low].size()) continue;
+    std::vector<uint32_t>& split = members[high];
+    const Cut cut = CutAcrossAxis<D>(p, split.data(), split.data() + split.size(), keyed);
+    if (!(error[high] - cut.firstError - cut.secondError > loss)) continue;
+
+    std::vector<size_t> changed{low, high};
+    for (size_t k = 0; k < to.size(); ++k) {
+      members[to[k]].push_back(members[low][k]);
+      index[members[low][k]] = to[k];
+      changed.push_back(to[k]);
+    }
+    members[low].assign(split.begin() + ptrdiff_t(cut.at), split.end());
+    split.resize(cut.at);
+    for (uint32_t i : members[low]) index[i] = uint8_t(low);
+    std::sort(changed.begin(), changed.end());
+    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+    for (size_t c : changed) update(c);
+    std::fill(tried.begin(), tried.end(), false);
+  }
+}
 
 // Whether so few points changed cluster (one in a thousand) that another round would not
 // pay for itself.
@@ -470,7 +543,7 @@ Result QuantiseIn(std::span<const Block> blocks, int pixelFormat, size_t entries
 
   if (distinctOwn > entries) {
     // Lloyd's iterations on unquantised centroids, from the split clusters.
-    index = Divider<D>(p).Divide(entries);
+    index = Divide<D>(p, entries);
     Centroids centroids(D, entries);
     std::vector<size_t> reseeded;
     std::vector<double> cost(n);
@@ -483,8 +556,12 @@ Result QuantiseIn(std::span<const Block> blocks, int pixelFormat, size_t entries
                                    : float(double(sums.sum[c * D + d]) / double(sums.weight[c]));
       if (round == kCentroidRounds) break;
       FindNearest<D>(p.values, centroids, nearest);
-      const bool moved = !Settled(index, nearest.index);
+      bool moved = !Settled(index, nearest.index);
       index = nearest.index;
+      if (round % kShiftEvery == kShiftEvery - 1 && round + 1 < kCentroidRounds) {
+        ShiftEntries<D>(p, entries, index);
+        moved = true;
+      }
       sums = Accumulate(D, entries, p.values, p.weight, index);
       for (size_t i = 0; i < n; ++i) cost[i] = double(nearest.distance[i]) * p.weight[i];
       if (ReseedEmpty(sums, p.weight, cost, index, reseeded))
