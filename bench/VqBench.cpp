@@ -4,9 +4,12 @@
 // as the counter PSNR_dB. Each picture takes its colour from a scene rendered with the
 // game's textures (or a ground texture) and its alpha from the alpha of a planet texture,
 // opaque with soft edges round a transparent outside:
-//   1024²  colour: interface/intro3.png at (768, 208); alpha: planets/planet-earth.png, 2 x 2 times
-//    256²  colour: interface/intro2.png at (768, 208), 4 x 4 averages; alpha: the planet, 2 x 2 averages
-//     32²  colour: mars001.png, 8 x 8 averages; alpha: the planet, 16 x 16 averages
+//   1024²  colour: interface/intro3.png at (768, 208)
+//          alpha: planets/planet-earth.png, repeated 2 x 2
+//    256²  colour: interface/intro2.png at (768, 208), 4 x 4 averages
+//          alpha: the planet, 2 x 2 averages
+//     32²  colour: mars001.png, 8 x 8 averages
+//          alpha: the planet, 16 x 16 averages
 // Time is wall-clock time; the CPU column is the whole process's (the quantiser may use
 // a second thread), which on a busy machine tells more than the wall clock.
 // Beside each size run two baselines: a memcpy of the bytes a VQ texture of that size
@@ -112,7 +115,8 @@ const std::vector<Block>& BlocksOf(const PictureRecipe& recipe) {
 }
 
 // PSNR of the decoded blocks against the picture, over the channels the format keeps.
-double Psnr(const std::vector<Block>& blocks, const VectorQuantiser::Result& result, int pixelFormat) {
+double Psnr(const std::vector<Block>& blocks, const VectorQuantiser::Result& result,
+            int pixelFormat) {
   const int channels = TexelCodec::kPixelFormats[size_t(pixelFormat)].AMask != 0 ? 4 : 3;
   double sum = 0;
   for (size_t i = 0; i < blocks.size(); ++i)
@@ -138,13 +142,15 @@ VectorQuantiser::Result Naive(const std::vector<Block>& blocks, int pixelFormat,
       r.codebook.texels.push_back(TexelCodec::EncodeTexel(
           pixelFormat, {b[t * 4], b[t * 4 + 1], b[t * 4 + 2], b[t * 4 + 3]}));
   }
-  for (const Block& b : blocks) r.indices.push_back(VectorQuantiser::NearestEntry(r.codebook, pixelFormat, b));
+  for (const Block& b : blocks)
+    r.indices.push_back(VectorQuantiser::NearestEntry(r.codebook, pixelFormat, b));
   return r;
 }
 
 constexpr const char* kFormatNames[] = {"ARGB1555", "RGB565", "ARGB4444"};
 
-void Quantise(State& state, const PictureRecipe& recipe, int pixelFormat, size_t entries, bool naive) {
+void Quantise(State& state, const PictureRecipe& recipe, int pixelFormat, size_t entries,
+              bool naive) {
   const std::vector<Block>& blocks = BlocksOf(recipe);
   if (blocks.empty()) {
     state.SkipWithError("textures missing: install colobot-common-textures (./dev.sh does)");
@@ -178,12 +184,15 @@ const bool kRegistered = [] {
     benchmark::RegisterBenchmark(("VQ/memcpy/" + side).c_str(), CopyOutput, entries * 8 + blocks)
         ->UseRealTime();
     for (int f = 0; f < 3; ++f) {
-      const std::string suffix = std::string(kFormatNames[f]) + "/" + side + "/" + std::to_string(entries);
-      benchmark::RegisterBenchmark(("VQ/Quantise/" + suffix).c_str(), Quantise, recipe, f, entries, false)
+      const std::string suffix =
+          std::string(kFormatNames[f]) + "/" + side + "/" + std::to_string(entries);
+      benchmark::RegisterBenchmark(("VQ/Quantise/" + suffix).c_str(), Quantise, recipe, f, entries,
+                                   false)
           ->MeasureProcessCPUTime()
           ->UseRealTime()
           ->Unit(benchmark::kMillisecond);
-      benchmark::RegisterBenchmark(("VQ/naive/" + suffix).c_str(), Quantise, recipe, f, entries, true)
+      benchmark::RegisterBenchmark(("VQ/naive/" + suffix).c_str(), Quantise, recipe, f, entries,
+                                   true)
           ->UseRealTime()
           ->Unit(benchmark::kMillisecond)
           ->Iterations(1)

@@ -19,8 +19,8 @@ namespace {
 
 constexpr size_t kMaxEntries = 256;
 
-// Rounds of each refinement. Fixed counts (ending sooner only when nothing moves) keep the
-// result independent of the machine's speed.
+// Rounds of each refinement: fixed counts, ending sooner only when almost nothing moves, so
+// that the result does not depend on the machine's speed.
 constexpr int kCentroidRounds = 12;
 constexpr int kQuantisedRounds = 6;
 constexpr int kPowerIterations = 16;
@@ -66,9 +66,9 @@ constexpr size_t BlockByte(int dims, size_t d) { return dims == 16 ? d : d / 3 *
 // The level nearest to sum / weight (weight > 0), the lower of two equally near; it is the
 // level that minimises the weighted squared error of the values that make up the sum.
 uint8_t NearestLevel(const std::vector<uint8_t>& levels, int64_t sum, int64_t weight) {
-  const auto above = std::lower_bound(levels.begin(), levels.end(), sum, [weight](uint8_t l, int64_t s) {
-    return int64_t(l) * weight < s;
-  });
+  const auto above =
+      std::lower_bound(levels.begin(), levels.end(), sum,
+                       [weight](uint8_t l, int64_t s) { return int64_t(l) * weight < s; });
   if (above == levels.begin()) return *above;
   if (above == levels.end()) return levels.back();
   const int64_t up = int64_t(*above) * weight - sum, down = sum - int64_t(*(above - 1)) * weight;
@@ -94,7 +94,9 @@ struct Centroids {
   std::vector<float> rows;
 
   Centroids(int dimensions, size_t n)
-      : dims(dimensions), count(n), padded((n + kLanes - 1) / kLanes * kLanes),
+      : dims(dimensions),
+        count(n),
+        padded((n + kLanes - 1) / kLanes * kLanes),
         rows(size_t(dimensions) * padded, kFar) {}
   float& At(size_t c, size_t d) { return rows[d * padded + c]; }
 };
@@ -107,8 +109,8 @@ struct Nearest {
 // Two points a pass share each load of the centroids; an odd last point goes with itself.
 template <int D>
 [[gnu::always_inline]] inline void NearestBody(const uint8_t* points, size_t first, size_t last,
-                                               const float* rows, size_t padded,
-                                               uint8_t* index, float* distance) {
+                                               const float* rows, size_t padded, uint8_t* index,
+                                               float* distance) {
   for (size_t i = first; i < last; i += 2) {
     const size_t j = i + 1 < last ? i + 1 : i;
     Lanes x[D], y[D];
@@ -159,9 +161,9 @@ void NearestPlain(const uint8_t* points, size_t first, size_t last, const float*
 
 #ifdef QUARNEL_VQ_AVX2
 template <int D>
-__attribute__((target("avx2"))) void NearestAvx2(const uint8_t* points, size_t first,
-                                                 size_t last, const float* rows, size_t padded,
-                                                 uint8_t* index, float* distance) {
+__attribute__((target("avx2"))) void NearestAvx2(const uint8_t* points, size_t first, size_t last,
+                                                 const float* rows, size_t padded, uint8_t* index,
+                                                 float* distance) {
   NearestBody<D>(points, first, last, rows, padded, index, distance);
 }
 
@@ -385,7 +387,8 @@ std::vector<uint8_t> Divide(const Points& p, size_t clusters) {
     r.cut = CutAcrossAxis<D>(p, order.data() + r.begin, order.data() + r.end, keyed);
     r.gain = r.error - r.cut.firstError - r.cut.secondError;
   };
-  std::vector<Range> ranges{{0, order.size(), MomentsOf<D>(p, order.data(), order.data() + order.size()).Error(), {}}};
+  std::vector<Range> ranges{
+      {0, order.size(), MomentsOf<D>(p, order.data(), order.data() + order.size()).Error(), {}}};
   propose(ranges[0]);
   while (ranges.size() < clusters) {
     size_t best = 0;
@@ -420,7 +423,8 @@ void ShiftEntries(const Points& p, size_t entries, std::vector<uint8_t>& index) 
     moments[c] = MomentsOf<D>(p, members[c].data(), members[c].data() + members[c].size());
     error[c] = moments[c].Error();
     for (size_t d = 0; d < D; ++d)
-      mean[c * D + d] = moments[c].weight == 0 ? 0 : double(moments[c].sum[d]) / double(moments[c].weight);
+      mean[c * D + d] =
+          moments[c].weight == 0 ? 0 : double(moments[c].sum[d]) / double(moments[c].weight);
   };
   for (size_t c = 0; c < entries; ++c) update(c);
   const auto distance = [&](const uint8_t* x, size_t c) {
@@ -536,8 +540,7 @@ Result QuantiseIn(std::span<const Block> blocks, int pixelFormat, size_t entries
   size_t distinctOwn = 0;
   for (size_t k = 0; k < n && distinctOwn <= entries; ++k)
     if (k == 0 || std::memcmp(&own[byOwn[k] * D], &own[byOwn[k - 1] * D], D) != 0) {
-      if (distinctOwn < entries)
-        std::memcpy(&codebook[distinctOwn * D], &own[byOwn[k] * D], D);
+      if (distinctOwn < entries) std::memcpy(&codebook[distinctOwn * D], &own[byOwn[k] * D], D);
       ++distinctOwn;
     }
 
@@ -614,7 +617,8 @@ Result QuantiseIn(std::span<const Block> blocks, int pixelFormat, size_t entries
     for (uint8_t c : nearest.index) used[c] = true;
     bool cleared = false;
     for (size_t c = 0; c < entries; ++c)
-      if (!used[c] && std::any_of(&codebook[c * D], &codebook[c * D] + D, [](uint8_t v) { return v != 0; })) {
+      if (!used[c] &&
+          std::any_of(&codebook[c * D], &codebook[c * D] + D, [](uint8_t v) { return v != 0; })) {
         std::fill(&codebook[c * D], &codebook[c * D] + D, uint8_t(0));
         cleared = true;
       }

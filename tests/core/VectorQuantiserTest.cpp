@@ -1,5 +1,3 @@
-#include "texture/VectorQuantiser.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +5,7 @@
 #include <vector>
 
 #include "texture/TexelCodec.h"
+#include "texture/VectorQuantiser.h"
 
 namespace {
 
@@ -87,7 +86,8 @@ TEST(VectorQuantiser, FewDistinctQuantisedBlocksComeBackExactly) {
     std::vector<Block> blocks(c.blocks), nudged(c.blocks);
     for (size_t i = 0; i < blocks.size(); ++i) {
       blocks[i] = distinct[random() % distinct.size()];
-      for (size_t k = 0; k < 16; ++k) nudged[i][k] = uint8_t(std::min<uint32_t>(255, blocks[i][k] + random() % 3));
+      for (size_t k = 0; k < 16; ++k)
+        nudged[i][k] = uint8_t(std::min<uint32_t>(255, blocks[i][k] + random() % 3));
     }
     const auto result = VectorQuantiser::Quantise(nudged, c.pixelFormat, c.entries);
     for (size_t i = 0; i < blocks.size(); ++i)
@@ -128,7 +128,8 @@ TEST(VectorQuantiser, NearestEntryIsTheFirstOfTheNearest) {
   }
 }
 
-// A smooth picture with noise and patches of clear alpha, enough blocks for the search to be shared between threads.
+// A smooth picture with noise and patches of clear alpha, enough blocks for the search to be shared
+// between threads.
 std::vector<Block> Picture(size_t side, uint32_t seed) {
   std::mt19937 random(seed);
   std::vector<Block> blocks;
@@ -169,7 +170,8 @@ TEST(VectorQuantiser, BeatsEveryKthBlockByFar) {
       }
     int64_t quantised = 0, naive = 0;
     for (size_t i = 0; i < blocks.size(); ++i) {
-      quantised += Distance(pixelFormat, blocks[i], DecodedEntry(result.codebook, pixelFormat, result.indices[i]));
+      quantised += Distance(pixelFormat, blocks[i],
+                            DecodedEntry(result.codebook, pixelFormat, result.indices[i]));
       const size_t e = VectorQuantiser::NearestEntry(sampled, pixelFormat, blocks[i]);
       naive += Distance(pixelFormat, blocks[i], DecodedEntry(sampled, pixelFormat, e));
     }
