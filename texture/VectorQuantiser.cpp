@@ -250,7 +250,7 @@ Points Deduplicate(std::span<const Block> blocks) {
   std::vector<uint32_t> order(blocks.size());
   std::iota(order.begin(), order.end(), 0u);
   std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-    const int c = std::memcmp(&keys[a * D], &keys[b * D], D);
+    const int c = std::memcmp(&keys[size_t(a) * D], &keys[size_t(b) * D], D);
     return c != 0 ? c < 0 : a < b;
   });
   Points p;
@@ -534,17 +534,19 @@ Result QuantiseIn(std::span<const Block> blocks, int pixelFormat, size_t entries
   std::vector<uint32_t> byOwn(n);
   std::iota(byOwn.begin(), byOwn.end(), 0u);
   std::sort(byOwn.begin(), byOwn.end(), [&](uint32_t a, uint32_t b) {
-    const int c = std::memcmp(&own[a * D], &own[b * D], D);
+    const int c = std::memcmp(&own[size_t(a) * D], &own[size_t(b) * D], D);
     return c != 0 ? c < 0 : a < b;
   });
   size_t distinctOwn = 0;
   for (size_t k = 0; k < n && distinctOwn <= entries; ++k)
-    if (k == 0 || std::memcmp(&own[byOwn[k] * D], &own[byOwn[k - 1] * D], D) != 0) {
-      if (distinctOwn < entries) std::memcpy(&codebook[distinctOwn * D], &own[byOwn[k] * D], D);
+    if (k == 0 || std::memcmp(&own[size_t(byOwn[k]) * D], &own[size_t(byOwn[k - 1]) * D], D) != 0) {
+      if (distinctOwn < entries)
+        std::memcpy(&codebook[distinctOwn * D], &own[size_t(byOwn[k]) * D], D);
       ++distinctOwn;
     }
 
   if (distinctOwn > entries) {
+    std::fill(codebook.begin(), codebook.end(), uint8_t(0));
     // Lloyd's iterations on unquantised centroids, from the split clusters.
     index = Divide<D>(p, entries);
     Centroids centroids(D, entries);
@@ -592,7 +594,7 @@ Result QuantiseIn(std::span<const Block> blocks, int pixelFormat, size_t entries
       for (size_t i = 0; i < n; ++i)
         cost[i] = (double(nearest.distance[i]) - ownError[i]) * p.weight[i];
       if (ReseedEmpty(sums, p.weight, cost, index, reseeded)) {
-        for (size_t i : reseeded) std::memcpy(&codebook[index[i] * D], &own[i * D], D);
+        for (size_t i : reseeded) std::memcpy(&codebook[size_t(index[i]) * D], &own[i * D], D);
         sums = Accumulate(D, entries, p.values, p.weight, index);
       } else if (!moved) {
         break;
