@@ -35,7 +35,7 @@ struct Result {
 // When the blocks hold no more than `entries` distinct blocks after the format's own
 // quantisation (each channel at its nearest level), each block gets exactly that quantised
 // block. An unknown pixel format gives an empty result.
-// Work and memory grow with the number of blocks (a few dozen bytes each) and entries.
+// Time grows with blocks x entries; memory is about a hundred bytes a block.
 Result Quantise(std::span<const Block> blocks, int pixelFormat, size_t entries);
 
 // The index of the entry whose decoded block is nearest to `block`, by the same measure;
