@@ -349,18 +349,25 @@ Cut CutAcrossAxis(const Points& p, uint32_t* first, uint32_t* last,
   std::sort(keyed.begin(), keyed.end());
   for (size_t k = 0; k < keyed.size(); ++k) first[k] = keyed[k].second;
 
+  // The halves' errors sum least where |S1|^2 / W1 + |S2|^2 / W2 is largest (S the sums of
+  // a half's points, W its weight), since the squares of the points do not change.
   const size_t n = size_t(last - first);
   const Moments<D> all = MomentsOf<D>(p, first, last);
-  Moments<D> left;
+  int64_t leftWeight = 0, leftSum[D] = {};
   Cut cut;
-  double best = 0;
+  double best = -1;
   for (size_t k = 0; k + 1 < n; ++k) {
-    left.Add(&p.values[size_t(first[k]) * D], p.weight[first[k]]);
-    Moments<D> right = all;
-    right.weight -= left.weight, right.squares -= left.squares;
-    for (int d = 0; d < D; ++d) right.sum[d] -= left.sum[d];
-    const double error = left.Error() + right.Error();
-    if (k == 0 || error < best) best = error, cut.at = k + 1;
+    const uint8_t* x = &p.values[size_t(first[k]) * D];
+    const int64_t w = p.weight[first[k]];
+    leftWeight += w;
+    double left = 0, right = 0;
+    for (int d = 0; d < D; ++d) {
+      leftSum[d] += w * x[d];
+      const double a = double(leftSum[d]), b = double(all.sum[d] - leftSum[d]);
+      left += a * a, right += b * b;
+    }
+    const double kept = left / double(leftWeight) + right / double(all.weight - leftWeight);
+    if (kept > best) best = kept, cut.at = k + 1;
   }
   cut.firstError = MomentsOf<D>(p, first, first + cut.at).Error();
   cut.secondError = MomentsOf<D>(p, first + cut.at, last).Error();
