@@ -13,7 +13,7 @@
 // Time is wall-clock time; the CPU column is the whole process's (the quantiser may use
 // a second thread), which on a busy machine tells more than the wall clock.
 // Beside each size run two baselines: a memcpy of the bytes a VQ texture of that size
-// holds, and a naive quantiser (every k-th block of the picture as an entry, each block
+// holds, and a naive quantiser (blocks spread over the picture as entries, each block
 // to its nearest entry) whose PSNR shows what the real one adds.
 #include <benchmark/benchmark.h>
 #include <png.h>
@@ -133,11 +133,14 @@ double Psnr(const std::vector<Block>& blocks, const VectorQuantiser::Result& res
   return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
-// Every k-th block, encoded texel by texel, as the codebook; each block to its nearest entry.
+// Blocks spread over the picture, encoded texel by texel, as the codebook; each block to its
+// nearest entry.
 VectorQuantiser::Result Naive(const std::vector<Block>& blocks, int pixelFormat, size_t entries) {
   VectorQuantiser::Result r;
   for (size_t e = 0; e < entries; ++e) {
-    const Block& b = blocks[e * blocks.size() / entries];
+    // A golden-ratio stride, so that the samples do not all fall in one column.
+    const Block& b = blocks[size_t(double(e) * 0.6180339887498949 * double(blocks.size())) %
+                            blocks.size()];
     for (int t = 0; t < 4; ++t)
       r.codebook.texels.push_back(TexelCodec::EncodeTexel(
           pixelFormat, {b[t * 4], b[t * 4 + 1], b[t * 4 + 2], b[t * 4 + 3]}));
