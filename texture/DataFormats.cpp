@@ -3,7 +3,17 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+// The mip pass uses byte shuffles, built for SSSE3 or AVX2 alone and run only after the
+// processor has said it has them; elsewhere a plain loop gives the same bytes.
+#define QUARNEL_DATA_FORMATS_VECTOR 1
+#define QUARNEL_DATA_FORMATS_SSSE3 __attribute__((target("ssse3")))
+#define QUARNEL_DATA_FORMATS_AVX2 __attribute__((target("avx2")))
+#endif
 
 #include "texture/TexelCodec.h"
 #include "texture/VectorQuantiser.h"
@@ -173,6 +183,11 @@ std::array<EntryPixels, kMaxEntries> DecodeCodebook(int pixelFormat, std::span<c
   return table;
 }
 
+template <size_t N>
+void Put(uint8_t* to, const std::array<uint8_t, 8>& from) {
+  std::memcpy(to, from.data(), N);
+}
+
 void DecodeVq(const Layout& layout, int pixelFormat, std::span<const uint8_t> data,
               const Surfaces& out) {
   const auto table = DecodeCodebook(pixelFormat, data, layout.codebookEntries);
@@ -191,48 +206,173 @@ void DecodeVq(const Layout& layout, int pixelFormat, std::span<const uint8_t> da
       if (k >= indices.size()) continue;
       const EntryPixels& e = table[indices[k]];
       const size_t x = 6 * bx;
-      // The last block of a row takes exact moves: past it lies the row above.
-      const size_t n = bx + 1 < blocks ? 8 : 6;
-      std::memcpy(out.image + top + x, e.top.data(), n);
-      std::memcpy(out.image + bottom + x, e.bottom.data(), n);
-      std::memcpy(out.mask + top + x, e.maskTop.data(), n);
-      std::memcpy(out.mask + bottom + x, e.maskBottom.data(), n);
+      if (bx + 1 < blocks) {
+        Put<8>(out.image + top + x, e.top), Put<8>(out.image + bottom + x, e.bottom);
+        Put<8>(out.mask + top + x, e.maskTop), Put<8>(out.mask + bottom + x, e.maskBottom);
+      } else {  // exact moves: past the last block of a row lies the row above
+        Put<6>(out.image + top + x, e.top), Put<6>(out.image + bottom + x, e.bottom);
+        Put<6>(out.mask + top + x, e.maskTop), Put<6>(out.mask + bottom + x, e.maskBottom);
+      }
     }
   }
 }
 
 // ---- Mip levels ------------------------------------------------------------------------------
 
-// One level of a mip chain as a pair of surfaces of its own, rows packed.
+// One level of a mip chain as a pair of surfaces of its own, rows packed. Only the red bytes
+// of the mask mean anything; its blue and green bytes are averaged along unread.
 struct Level {
   size_t side = 0;
-  std::vector<uint8_t> image, mask;
-  ConstSurfaces View() const { return {image.data(), mask.data(), 3 * side}; }
+  std::unique_ptr<uint8_t[]> image, mask;
+  ConstSurfaces View() const { return {image.get(), mask.get(), 3 * side}; }
 };
 
-// The picture halved: each channel of each output pixel is (a + b + c + d + 2) >> 2 of its
-// 2 x 2 pixels. The mask keeps only its alpha (red) bytes.
-Level Halve(const ConstSurfaces& from, size_t side) {
-  Level to;
-  to.side = side / 2;
-  to.image.assign(3 * to.side * to.side, 0);
-  to.mask.assign(3 * to.side * to.side, 0);
+// Halves a pair of surface rows a (lower) and b into n pixels: each byte of pixel x is
+// (a + b + c + d + 2) >> 2 of that byte of pixels 2x and 2x + 1 of both rows.
+void HalveRowPlain(const uint8_t* a, const uint8_t* b, size_t n, uint8_t* out) {
+  for (size_t i = 0; i < 3 * n; ++i) {
+    const size_t j = 2 * i - i % 3;  // byte c of pixel x sits at 6x + c
+    out[i] = uint8_t((a[j] + a[j + 3] + b[j] + b[j + 3] + 2) >> 2);
+  }
+}
+
+#ifdef QUARNEL_DATA_FORMATS_VECTOR
+
+// Eight pixels a step: 48 bytes of each row give 24 output bytes. Byte shuffles bring the
+// two bytes each output byte sums (j and j + 3 of a row) side by side, a multiply-add by 1
+// sums each pair into a 16-bit lane, and the two rows are added there.
+struct HalveShuffles {
+  // pair[q][r][2i + s]: where the s-th summand of output byte 8q + i lies in input register
+  // r; -128 (zero) where it lies in another register.
+  alignas(16) int8_t pair[3][3][16];
+};
+
+constexpr HalveShuffles MakeHalveShuffles() {
+  HalveShuffles h{};
+  for (int q = 0; q < 3; ++q)
+    for (int r = 0; r < 3; ++r)
+      for (int lane = 0; lane < 16; ++lane) {
+        const int o = 8 * q + lane / 2;
+        const int j = 2 * o - o % 3 + 3 * (lane % 2);
+        h.pair[q][r][lane] = j / 16 == r ? int8_t(j % 16) : int8_t(-128);
+      }
+  return h;
+}
+
+constexpr HalveShuffles kHalveShuffles = MakeHalveShuffles();
+
+// The 16-bit sums of output bytes 8q .. 8q + 7 over one row's three registers.
+QUARNEL_DATA_FORMATS_SSSE3 inline __m128i PairSums(const __m128i* row, int q) {
+  const auto mask = [&](int r) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(kHalveShuffles.pair[q][r]));
+  };
+  __m128i pairs = _mm_shuffle_epi8(row[1], mask(1));  // every q draws on the middle one
+  if (q < 2) pairs = _mm_or_si128(pairs, _mm_shuffle_epi8(row[0], mask(0)));
+  if (q > 0) pairs = _mm_or_si128(pairs, _mm_shuffle_epi8(row[2], mask(2)));
+  return _mm_maddubs_epi16(pairs, _mm_set1_epi8(1));
+}
+
+QUARNEL_DATA_FORMATS_SSSE3 void HalveRowVector(const uint8_t* a, const uint8_t* b, size_t n,
+                                               uint8_t* out) {
+  size_t x = 0;
+  for (; x + 8 <= n; x += 8) {
+    __m128i ra[3], rb[3];
+    for (int r = 0; r < 3; ++r) {
+      ra[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 6 * x + 16 * r));
+      rb[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 6 * x + 16 * r));
+    }
+    __m128i avg[3];
+    for (int q = 0; q < 3; ++q)
+      avg[q] = _mm_srli_epi16(
+          _mm_add_epi16(_mm_add_epi16(PairSums(ra, q), PairSums(rb, q)), _mm_set1_epi16(2)), 2);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm_packus_epi16(avg[0], avg[1]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 16), _mm_packus_epi16(avg[2], avg[2]));
+  }
+  HalveRowPlain(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
+}
+
+// The same on both halves of AVX2 registers: the low half takes pixels x .. x + 7, the high
+// half x + 8 .. x + 15 (byte shuffles do not cross the halves, so the masks serve both).
+QUARNEL_DATA_FORMATS_AVX2 inline __m256i PairMask2(int q, int r) {
+  return _mm256_broadcastsi128_si256(
+      _mm_load_si128(reinterpret_cast<const __m128i*>(kHalveShuffles.pair[q][r])));
+}
+
+QUARNEL_DATA_FORMATS_AVX2 inline __m256i PairSums2(const __m256i* row, int q) {
+  __m256i pairs = _mm256_shuffle_epi8(row[1], PairMask2(q, 1));
+  if (q < 2) pairs = _mm256_or_si256(pairs, _mm256_shuffle_epi8(row[0], PairMask2(q, 0)));
+  if (q > 0) pairs = _mm256_or_si256(pairs, _mm256_shuffle_epi8(row[2], PairMask2(q, 2)));
+  return _mm256_maddubs_epi16(pairs, _mm256_set1_epi8(1));
+}
+
+// 16 bytes at p in the low half, 16 bytes at p + 48 in the high half.
+QUARNEL_DATA_FORMATS_AVX2 inline __m256i LoadHalves(const uint8_t* p) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), 1);
+}
+
+QUARNEL_DATA_FORMATS_AVX2 void HalveRowAvx2(const uint8_t* a, const uint8_t* b, size_t n,
+                                            uint8_t* out) {
+  size_t x = 0;
+  for (; x + 16 <= n; x += 16) {
+    __m256i ra[3], rb[3];
+    for (int r = 0; r < 3; ++r) ra[r] = LoadHalves(a + 6 * x + 16 * r), rb[r] = LoadHalves(b + 6 * x + 16 * r);
+    __m256i avg[3];
+    for (int q = 0; q < 3; ++q)
+      avg[q] = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(PairSums2(ra, q), PairSums2(rb, q)),
+                                                  _mm256_set1_epi16(2)),
+                                 2);
+    const __m256i first = _mm256_packus_epi16(avg[0], avg[1]);
+    const __m256i last = _mm256_packus_epi16(avg[2], avg[2]);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm256_castsi256_si128(first));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 16), _mm256_castsi256_si128(last));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x + 24), _mm256_extracti128_si256(first, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 40), _mm256_extracti128_si256(last, 1));
+  }
+  HalveRowVector(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
+}
+
+using HalveRowFn = void (*)(const uint8_t*, const uint8_t*, size_t, uint8_t*);
+
+HalveRowFn WidestHalveRow() {
+  static const HalveRowFn fn = [] {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return &HalveRowAvx2;
+    return __builtin_cpu_supports("ssse3") ? &HalveRowVector : &HalveRowPlain;
+  }();
+  return fn;
+}
+
+#endif  // QUARNEL_DATA_FORMATS_VECTOR
+
+// Halves a side x side picture into `to` (side / 2 square), mask and image alike.
+void HalveInto(const ConstSurfaces& from, size_t side, const Surfaces& to) {
+#ifdef QUARNEL_DATA_FORMATS_VECTOR
+  const auto halveRow = WidestHalveRow();
+#else
+  const auto halveRow = &HalveRowPlain;
+#endif
   // Memory rows 2y and 2y + 1 of the source make memory row y of the result: both are
   // bottom-up.
-  for (size_t y = 0; y < to.side; ++y) {
-    const uint8_t* a = from.image + 2 * y * from.stride;
-    const uint8_t* b = a + from.stride;
-    const uint8_t* ma = from.mask + 2 * y * from.stride;
-    const uint8_t* mb = ma + from.stride;
-    uint8_t* image = to.image.data() + 3 * to.side * y;
-    uint8_t* mask = to.mask.data() + 3 * to.side * y;
-    for (size_t x = 0; x < to.side; ++x) {
-      const size_t i = 6 * x;
-      for (size_t c = 0; c < 3; ++c)
-        image[3 * x + c] = uint8_t((a[i + c] + a[i + 3 + c] + b[i + c] + b[i + 3 + c] + 2) >> 2);
-      mask[3 * x + 2] = uint8_t((ma[i + 2] + ma[i + 5] + mb[i + 2] + mb[i + 5] + 2) >> 2);
-    }
+  for (size_t y = 0; y < side / 2; ++y) {
+    const size_t row = 2 * y * from.stride;
+    halveRow(from.image + row, from.image + row + from.stride, side / 2, to.image + y * to.stride);
+    halveRow(from.mask + row, from.mask + row + from.stride, side / 2, to.mask + y * to.stride);
   }
+}
+
+Level NewLevel(size_t side) {
+  Level level;
+  level.side = side;
+  level.image = std::make_unique_for_overwrite<uint8_t[]>(3 * side * side);
+  level.mask = std::make_unique_for_overwrite<uint8_t[]>(3 * side * side);
+  return level;
+}
+
+Level Halve(const ConstSurfaces& from, size_t side) {
+  Level to = NewLevel(side / 2);
+  HalveInto(from, side, {to.image.get(), to.mask.get(), 3 * to.side});
   return to;
 }
 
@@ -255,21 +395,45 @@ void PutTexel(uint8_t* at, uint16_t texel) {
   at[1] = uint8_t(texel >> 8);
 }
 
-void EncodeMipmappedTwiddled(const Layout& layout, int pixelFormat, const ConstSurfaces& picture,
-                             std::span<uint8_t> data) {
-  const size_t side = layout.width;
-  const std::vector<Level> levels = SmallerLevels(picture, side);
-  if (side >= 2) EncodeSquare(pixelFormat, picture, side, {}, side, data.data() + layout.main.offset);
-  for (const Level& level : levels) {
-    if (level.side == 1) break;
-    EncodeSquare(pixelFormat, level.View(), level.side, {}, level.side,
-                 data.data() + LevelRange(layout, Log2(level.side)).offset);
+// Encodes a side x side picture as level `level` of a mipmapped twiddled texture, and every
+// level below it. Large pictures go a tile at a time: each tile is encoded, then halved twice
+// while it is still in the caches, each half encoded where it belongs (an aligned block of a
+// twiddled level is a run of consecutive texels), and halved once more into a picture of
+// side / 8, whose levels follow the same way. Halves under 16 x 16 are left to that picture,
+// where they are converted a whole level at a time rather than texel by texel per tile.
+void EncodeTwiddledChain(const Layout& layout, int pixelFormat, const ConstSurfaces& picture,
+                         size_t side, size_t level, std::span<uint8_t> data) {
+  if (side == 1) {
+    // The 1 x 1 texel in every slot of its space, so that whichever slot a reader takes, it
+    // finds the texel.
+    const uint16_t texel = TexelCodec::EncodeTexel(pixelFormat, FirstPixel(picture));
+    for (size_t at = 0; at + 2 <= layout.oneByOneBytes; at += 2) PutTexel(data.data() + at, texel);
+    return;
   }
-  // The 1 x 1 texel in every slot of its space, so that whichever slot a reader takes, it
-  // finds the texel. A 1 x 1 texture's main level is that level.
-  const TexelCodec::Rgba last = FirstPixel(levels.empty() ? picture : levels.back().View());
-  const uint16_t texel = TexelCodec::EncodeTexel(pixelFormat, last);
-  for (size_t at = 0; at + 2 <= layout.oneByOneBytes; at += 2) PutTexel(data.data() + at, texel);
+  uint8_t* const levelData = data.data() + LevelRange(layout, level).offset;
+  if (side < kTile) {
+    EncodeSquare(pixelFormat, picture, side, {}, side, levelData);
+    const Level half = Halve(picture, side);
+    return EncodeTwiddledChain(layout, pixelFormat, half.View(), half.side, level - 1, data);
+  }
+  const Level rest = NewLevel(side / 8);
+  const Level half = NewLevel(kTile / 2), quarter = NewLevel(kTile / 4);
+  ForEachTile(side, [&](size_t first, size_t x, size_t y, size_t tile) {
+    const size_t corner = BlockCorner(x, y, tile, side, picture.stride);
+    const ConstSurfaces from{picture.image + corner, picture.mask + corner, picture.stride};
+    TexelCodec::EncodeTwiddled(pixelFormat, from.image, from.mask, from.stride, tile,
+                               levelData + 2 * first);
+    HalveInto(from, tile, {half.image.get(), half.mask.get(), 3 * half.side});
+    TexelCodec::EncodeTwiddled(pixelFormat, half.image.get(), half.mask.get(), 3 * half.side,
+                               half.side, data.data() + LevelRange(layout, level - 1).offset + 2 * (first / 4));
+    HalveInto(half.View(), half.side, {quarter.image.get(), quarter.mask.get(), 3 * quarter.side});
+    TexelCodec::EncodeTwiddled(pixelFormat, quarter.image.get(), quarter.mask.get(),
+                               3 * quarter.side, quarter.side,
+                               data.data() + LevelRange(layout, level - 2).offset + 2 * (first / 16));
+    const size_t at = BlockCorner(x / 8, y / 8, tile / 8, rest.side, 3 * rest.side);
+    HalveInto(quarter.View(), quarter.side, {rest.image.get() + at, rest.mask.get() + at, 3 * rest.side});
+  });
+  EncodeTwiddledChain(layout, pixelFormat, rest.View(), rest.side, level - 3, data);
 }
 
 // The 2 x 2 blocks of a square level in twiddled block order, appended to `blocks`.
@@ -457,7 +621,7 @@ bool Encode(const Layout& layout, int pixelFormat, const ConstSurfaces& picture,
       break;
     }
     case Kind::MipmappedTwiddled:
-      EncodeMipmappedTwiddled(layout, pixelFormat, picture, data);
+      EncodeTwiddledChain(layout, pixelFormat, picture, layout.width, layout.levels - 1, data);
       break;
     case Kind::Vq:
     case Kind::MipmappedVq:

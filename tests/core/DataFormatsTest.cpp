@@ -114,7 +114,7 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
 }
 
 // One shape per layout, both orientations of format 13, and 1 x 1 mipmaps.
-const Case kCases[] = {{9, 6, 5},   {1, 32, 32},  {13, 32, 8},  {13, 8, 32}, {2, 16, 16}, {18, 16, 16},
+const Case kCases[] = {{9, 6, 5},   {1, 32, 32},  {13, 32, 8},  {13, 8, 32}, {2, 16, 16}, {18, 128, 128},
                        {2, 1, 1},   {18, 1, 1},   {3, 16, 16},  {4, 16, 16}, {16, 16, 16}, {17, 32, 32}};
 
 TEST(DataFormats, LayoutsHoldTheFormatTablesNumbers) {
