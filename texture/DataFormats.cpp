@@ -161,9 +161,13 @@ struct EntryPixels {
 
 // The codebook entries decoded once. Entries the data does not hold, wholly or in part,
 // decode black where their texels are missing; indices from `entries` up are black.
-std::array<EntryPixels, kMaxEntries> DecodeCodebook(int pixelFormat, std::span<const uint8_t> data,
+// One more entry than an index can name: the black block that blocks without an index take.
+using EntryTable = std::array<EntryPixels, kMaxEntries + 1>;
+constexpr size_t kBlackEntry = kMaxEntries;
+
+EntryTable DecodeCodebook(int pixelFormat, std::span<const uint8_t> data,
                                                     size_t entries) {
-  std::array<EntryPixels, kMaxEntries> table{};
+  EntryTable table{};
   // Texels in codebook order: top-left, bottom-left, top-right, bottom-right.
   constexpr struct {
     bool bottom;
@@ -201,10 +205,30 @@ void DecodeVq(const Layout& layout, int pixelFormat, std::span<const uint8_t> da
     const uint32_t rowBits = Spread(uint32_t(by));
     const size_t top = (layout.height - 1 - 2 * by) * out.stride;
     const size_t bottom = top - out.stride;
-    for (size_t bx = 0; bx < blocks; ++bx) {
+    const auto entry = [&](size_t bx) -> const EntryPixels& {
       const size_t k = rowBits | columnBits[bx];
-      if (k >= indices.size()) continue;
-      const EntryPixels& e = table[indices[k]];
+      return table[k < indices.size() ? indices[k] : kBlackEntry];
+    };
+    size_t bx = 0;
+#ifdef __SSE2__
+    // Two blocks a step, each of the four rows in one 16-byte move: 12 bytes of pixels and
+    // 4 zeros that the next step overwrites.
+    const auto pair = [](uint8_t* to, const std::array<uint8_t, 8>& left,
+                         const std::array<uint8_t, 8>& right) {
+      const __m128i l = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(left.data()));
+      const __m128i r = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(right.data()));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_or_si128(l, _mm_slli_si128(r, 6)));
+    };
+    for (; bx + 2 < blocks; bx += 2) {
+      const EntryPixels &l = entry(bx), &r = entry(bx + 1);
+      const size_t x = 6 * bx;
+      pair(out.image + top + x, l.top, r.top), pair(out.image + bottom + x, l.bottom, r.bottom);
+      pair(out.mask + top + x, l.maskTop, r.maskTop);
+      pair(out.mask + bottom + x, l.maskBottom, r.maskBottom);
+    }
+#endif
+    for (; bx < blocks; ++bx) {
+      const EntryPixels& e = entry(bx);
       const size_t x = 6 * bx;
       if (bx + 1 < blocks) {
         Put<8>(out.image + top + x, e.top), Put<8>(out.image + bottom + x, e.bottom);
