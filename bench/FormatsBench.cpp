@@ -27,9 +27,9 @@ constexpr double kMipBudget = 1.5;   // × the main level's encode alone
 struct Shape {
   int format, width, height;
 };
-constexpr Shape kDecodeShapes[] = {{9, 1024, 1024},  {1, 1024, 1024},  {13, 2048, 512},
-                                   {2, 1024, 1024},  {18, 1024, 1024}, {3, 1024, 1024},
-                                   {4, 1024, 1024},  {16, 1024, 1024}, {17, 1024, 1024}};
+constexpr Shape kDecodeShapes[] = {{9, 1024, 1024}, {1, 1024, 1024},  {13, 2048, 512},
+                                   {2, 1024, 1024}, {18, 1024, 1024}, {3, 1024, 1024},
+                                   {4, 1024, 1024}, {16, 1024, 1024}, {17, 1024, 1024}};
 constexpr const char* kPixelFormatNames[] = {"ARGB1555", "RGB565", "ARGB4444"};
 
 bench::BudgetReporter* g_reporter = nullptr;
@@ -117,22 +117,32 @@ void Register() {
   for (int pf = 0; pf < 3; ++pf) {
     for (const Shape& s : kDecodeShapes) {
       const std::string name = Name("Decode", pf, s);
-      const std::string base = MemcpyBaseline(Surfaces(DataFormats::LayoutOf(s.format, s.width, s.height)).Bytes());
-      benchmark::RegisterBenchmark(name.c_str(), Decode, pf, s)->UseRealTime()->Unit(benchmark::kMicrosecond);
+      const std::string base =
+          MemcpyBaseline(Surfaces(DataFormats::LayoutOf(s.format, s.width, s.height)).Bytes());
+      benchmark::RegisterBenchmark(name.c_str(), Decode, pf, s)
+          ->UseRealTime()
+          ->Unit(benchmark::kMicrosecond);
       g_reporter->Add(bench::Comparison{name, base, kDecodeBudget, 0, "memcpy"});
     }
     const Shape mainAlone{1, 1024, 1024};
     const std::string main = Name("Encode", pf, mainAlone);
-    benchmark::RegisterBenchmark(main.c_str(), Encode, pf, mainAlone)->UseRealTime()->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(main.c_str(), Encode, pf, mainAlone)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
     for (int format : {2, 18}) {
       const Shape s{format, 1024, 1024};
       const std::string name = Name("Encode", pf, s);
-      benchmark::RegisterBenchmark(name.c_str(), Encode, pf, s)->UseRealTime()->Unit(benchmark::kMicrosecond);
+      benchmark::RegisterBenchmark(name.c_str(), Encode, pf, s)
+          ->UseRealTime()
+          ->Unit(benchmark::kMicrosecond);
       g_reporter->Add(bench::Comparison{name, main, kMipBudget, 0, "main level alone"});
     }
     const Shape vq{3, 256, 256}, vqMipmapped{4, 256, 256};
-    const std::string vqName = Name("Encode", pf, vq), vqMipmappedName = Name("Encode", pf, vqMipmapped);
-    benchmark::RegisterBenchmark(vqName.c_str(), Encode, pf, vq)->UseRealTime()->Unit(benchmark::kMillisecond);
+    const std::string vqName = Name("Encode", pf, vq),
+                      vqMipmappedName = Name("Encode", pf, vqMipmapped);
+    benchmark::RegisterBenchmark(vqName.c_str(), Encode, pf, vq)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(vqMipmappedName.c_str(), Encode, pf, vqMipmapped)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);

@@ -95,8 +95,8 @@ size_t BlockCorner(size_t x, size_t y, size_t size, size_t height, size_t stride
 }
 
 // Decodes the texels `texels` holds (at most side^2) of a twiddled square into the surfaces.
-void DecodeSquare(int pixelFormat, std::span<const uint8_t> texels, size_t side,
-                  SquarePlace place, size_t height, const Surfaces& out) {
+void DecodeSquare(int pixelFormat, std::span<const uint8_t> texels, size_t side, SquarePlace place,
+                  size_t height, const Surfaces& out) {
   const size_t held = texels.size() / 2;
   ForEachTile(side, [&](size_t first, size_t x, size_t y, size_t tile) {
     if (first >= held) return;
@@ -135,8 +135,8 @@ std::span<const uint8_t> HeldPart(std::span<const uint8_t> data, ByteRange range
 
 // ---- Rectangles ------------------------------------------------------------------------------
 
-void DecodeRectangle(int pixelFormat, std::span<const uint8_t> texels, size_t width,
-                     size_t height, const Surfaces& out) {
+void DecodeRectangle(int pixelFormat, std::span<const uint8_t> texels, size_t width, size_t height,
+                     const Surfaces& out) {
   const size_t count = std::min(width * height, texels.size() / 2);
   const ptrdiff_t pitch = -ptrdiff_t(out.stride);  // data rows go down the picture
   const size_t top = (height - 1) * out.stride;
@@ -165,8 +165,7 @@ struct EntryPixels {
 using EntryTable = std::array<EntryPixels, kMaxEntries + 1>;
 constexpr size_t kBlackEntry = kMaxEntries;
 
-EntryTable DecodeCodebook(int pixelFormat, std::span<const uint8_t> data,
-                                                    size_t entries) {
+EntryTable DecodeCodebook(int pixelFormat, std::span<const uint8_t> data, size_t entries) {
   EntryTable table{};
   // Texels in codebook order: top-left, bottom-left, top-right, bottom-right.
   constexpr struct {
@@ -177,7 +176,8 @@ EntryTable DecodeCodebook(int pixelFormat, std::span<const uint8_t> data,
     for (size_t t = 0; t < 4; ++t) {
       const size_t byte = e * kCodebookEntryBytes + 2 * t;
       if (byte + 2 > data.size()) return table;
-      const auto p = TexelCodec::DecodeTexel(pixelFormat, uint16_t(data[byte] | data[byte + 1] << 8));
+      const auto p =
+          TexelCodec::DecodeTexel(pixelFormat, uint16_t(data[byte] | data[byte + 1] << 8));
       auto& image = kPlace[t].bottom ? table[e].bottom : table[e].top;
       auto& mask = kPlace[t].bottom ? table[e].maskBottom : table[e].maskTop;
       const size_t at = kPlace[t].at;
@@ -310,7 +310,8 @@ QUARNEL_DATA_FORMATS_SSSE3 void HalveRowVector(const uint8_t* a, const uint8_t* 
       avg[q] = _mm_srli_epi16(
           _mm_add_epi16(_mm_add_epi16(PairSums(ra, q), PairSums(rb, q)), _mm_set1_epi16(2)), 2);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm_packus_epi16(avg[0], avg[1]));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 16), _mm_packus_epi16(avg[2], avg[2]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 16),
+                     _mm_packus_epi16(avg[2], avg[2]));
   }
   HalveRowPlain(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
 }
@@ -341,18 +342,22 @@ QUARNEL_DATA_FORMATS_AVX2 void HalveRowAvx2(const uint8_t* a, const uint8_t* b, 
   size_t x = 0;
   for (; x + 16 <= n; x += 16) {
     __m256i ra[3], rb[3];
-    for (int r = 0; r < 3; ++r) ra[r] = LoadHalves(a + 6 * x + 16 * r), rb[r] = LoadHalves(b + 6 * x + 16 * r);
+    for (int r = 0; r < 3; ++r)
+      ra[r] = LoadHalves(a + 6 * x + 16 * r), rb[r] = LoadHalves(b + 6 * x + 16 * r);
     __m256i avg[3];
     for (int q = 0; q < 3; ++q)
-      avg[q] = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(PairSums2(ra, q), PairSums2(rb, q)),
-                                                  _mm256_set1_epi16(2)),
-                                 2);
+      avg[q] =
+          _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(PairSums2(ra, q), PairSums2(rb, q)),
+                                             _mm256_set1_epi16(2)),
+                            2);
     const __m256i first = _mm256_packus_epi16(avg[0], avg[1]);
     const __m256i last = _mm256_packus_epi16(avg[2], avg[2]);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm256_castsi256_si128(first));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 16), _mm256_castsi256_si128(last));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x + 24), _mm256_extracti128_si256(first, 1));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 40), _mm256_extracti128_si256(last, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x + 24),
+                     _mm256_extracti128_si256(first, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 40),
+                     _mm256_extracti128_si256(last, 1));
   }
   HalveRowVector(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
 }
@@ -448,14 +453,16 @@ void EncodeTwiddledChain(const Layout& layout, int pixelFormat, const ConstSurfa
     TexelCodec::EncodeTwiddled(pixelFormat, from.image, from.mask, from.stride, tile,
                                levelData + 2 * first);
     HalveInto(from, tile, {half.image.get(), half.mask.get(), 3 * half.side});
-    TexelCodec::EncodeTwiddled(pixelFormat, half.image.get(), half.mask.get(), 3 * half.side,
-                               half.side, data.data() + LevelRange(layout, level - 1).offset + 2 * (first / 4));
+    TexelCodec::EncodeTwiddled(
+        pixelFormat, half.image.get(), half.mask.get(), 3 * half.side, half.side,
+        data.data() + LevelRange(layout, level - 1).offset + 2 * (first / 4));
     HalveInto(half.View(), half.side, {quarter.image.get(), quarter.mask.get(), 3 * quarter.side});
-    TexelCodec::EncodeTwiddled(pixelFormat, quarter.image.get(), quarter.mask.get(),
-                               3 * quarter.side, quarter.side,
-                               data.data() + LevelRange(layout, level - 2).offset + 2 * (first / 16));
+    TexelCodec::EncodeTwiddled(
+        pixelFormat, quarter.image.get(), quarter.mask.get(), 3 * quarter.side, quarter.side,
+        data.data() + LevelRange(layout, level - 2).offset + 2 * (first / 16));
     const size_t at = BlockCorner(x / 8, y / 8, tile / 8, rest.side, 3 * rest.side);
-    HalveInto(quarter.View(), quarter.side, {rest.image.get() + at, rest.mask.get() + at, 3 * rest.side});
+    HalveInto(quarter.View(), quarter.side,
+              {rest.image.get() + at, rest.mask.get() + at, 3 * rest.side});
   });
   EncodeTwiddledChain(layout, pixelFormat, rest.View(), rest.side, level - 3, data);
 }
@@ -499,7 +506,8 @@ void EncodeVq(const Layout& layout, int pixelFormat, const ConstSurfaces& pictur
 
   // codebook: entry after entry, four texels each; entries the quantiser left out are zero.
   for (size_t t = 0; t < 4 * layout.codebookEntries; ++t)
-    PutTexel(data.data() + 2 * t, t < result.codebook.texels.size() ? result.codebook.texels[t] : 0);
+    PutTexel(data.data() + 2 * t,
+             t < result.codebook.texels.size() ? result.codebook.texels[t] : 0);
 
   // Indices level by level, in the order the blocks were gathered.
   const uint8_t* index = result.indices.data();
@@ -512,7 +520,8 @@ void EncodeVq(const Layout& layout, int pixelFormat, const ConstSurfaces& pictur
       const TexelCodec::Rgba p = FirstPixel(level.View());
       VectorQuantiser::Block filled;
       for (size_t i = 0; i < 4; ++i)
-        filled[4 * i] = p.r, filled[4 * i + 1] = p.g, filled[4 * i + 2] = p.b, filled[4 * i + 3] = p.a;
+        filled[4 * i] = p.r, filled[4 * i + 1] = p.g, filled[4 * i + 2] = p.b,
+                   filled[4 * i + 3] = p.a;
       data[range.offset] = VectorQuantiser::NearestEntry(result.codebook, pixelFormat, filled);
       break;
     }
@@ -630,8 +639,8 @@ bool Encode(const Layout& layout, int pixelFormat, const ConstSurfaces& picture,
     case Kind::Rectangle: {
       const size_t top = (layout.height - 1) * picture.stride;
       TexelCodec::EncodeRows(pixelFormat, picture.image + top, picture.mask + top,
-                             -ptrdiff_t(picture.stride), layout.width, layout.height,
-                             data.data(), 2 * layout.width);
+                             -ptrdiff_t(picture.stride), layout.width, layout.height, data.data(),
+                             2 * layout.width);
       break;
     }
     case Kind::Twiddled:
@@ -668,11 +677,11 @@ bool DecodesTo(const Layout& layout, int pixelFormat, std::span<const uint8_t> d
   // when they encode alike; each row is encoded both ways and compared.
   std::vector<uint8_t> current(2 * layout.width), offered(2 * layout.width);
   for (size_t row = 0; row < layout.height; ++row) {
-    TexelCodec::EncodeRows(pixelFormat, image.data() + row * stride, mask.data() + row * stride,
-                           0, layout.width, 1, current.data(), 0);
+    TexelCodec::EncodeRows(pixelFormat, image.data() + row * stride, mask.data() + row * stride, 0,
+                           layout.width, 1, current.data(), 0);
     TexelCodec::EncodeRows(pixelFormat, picture.image + row * picture.stride,
-                           picture.mask + row * picture.stride, 0, layout.width, 1,
-                           offered.data(), 0);
+                           picture.mask + row * picture.stride, 0, layout.width, 1, offered.data(),
+                           0);
     if (current != offered) return false;
   }
   return true;

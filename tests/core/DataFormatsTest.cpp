@@ -1,12 +1,12 @@
 // The data formats against a small model of each layout written from the format table: texel
 // places by bit interleaving, levels summed smallest first, VQ blocks entry by entry.
-#include "texture/DataFormats.h"
-
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
+#include "texture/DataFormats.h"
 #include "texture/TexelCodec.h"
 
 namespace {
@@ -83,25 +83,32 @@ size_t LevelStart(int format, size_t side) {
   return at;
 }
 
+// The byte where the texel of pixel (x, y) of a w x h level of a non-VQ format lies.
+size_t TexelByte(int format, size_t w, size_t h, size_t x, size_t y) {
+  const size_t m = std::min(w, h);
+  if (format == 9) return 2 * (y * w + x);
+  if (format == 13) return 2 * ((x / m + y / m) * m * m + Twiddle(x % m, y % m));
+  return LevelStart(format, w) + 2 * Twiddle(x, y);
+}
+
 // What the main level of `data` shows, missing texels black.
 Picture Model(const Case& c, int pf, const std::vector<uint8_t>& data) {
-  const size_t w = size_t(c.width), h = size_t(c.height), m = std::min(w, h);
+  const size_t w = size_t(c.width), h = size_t(c.height);
   const auto texel = [&](size_t byte) {
-    return byte + 2 <= data.size() ? TexelCodec::DecodeTexel(pf, uint16_t(data[byte] | data[byte + 1] << 8))
-                                   : Rgba{};
+    return byte + 2 <= data.size()
+               ? TexelCodec::DecodeTexel(pf, uint16_t(data[byte] | data[byte + 1] << 8))
+               : Rgba{};
   };
   Picture p{w, h, std::vector<Rgba>(w * h)};
-  const size_t start = LevelStart(c.format, w);
   for (size_t y = 0; y < h; ++y)
     for (size_t x = 0; x < w; ++x) {
-      if (c.format == 9) p.at(x, y) = texel(2 * (y * w + x));
-      else if (c.format == 13) p.at(x, y) = texel(2 * ((x / m + y / m) * m * m + Twiddle(x % m, y % m)));
-      else if (!Vq(c.format)) p.at(x, y) = texel(start + 2 * Twiddle(x, y));
-      else {
-        const size_t i = start + Twiddle(x / 2, y / 2);
-        if (i >= data.size() || data[i] >= Entries(c.format, w)) continue;
-        p.at(x, y) = texel(8 * data[i] + 2 * (2 * (x & 1) + (y & 1)));
+      if (!Vq(c.format)) {
+        p.at(x, y) = texel(TexelByte(c.format, w, h, x, y));
+        continue;
       }
+      const size_t i = LevelStart(c.format, w) + Twiddle(x / 2, y / 2);
+      if (i < data.size() && data[i] < Entries(c.format, w))
+        p.at(x, y) = texel(8 * data[i] + 2 * (2 * (x & 1) + (y & 1)));
     }
   return p;
 }
@@ -114,8 +121,9 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
 }
 
 // One shape per layout, both orientations of format 13, and 1 x 1 mipmaps.
-const Case kCases[] = {{9, 6, 5},   {1, 32, 32},  {13, 32, 8},  {13, 8, 32}, {2, 16, 16}, {18, 128, 128},
-                       {2, 1, 1},   {18, 1, 1},   {3, 16, 16},  {4, 16, 16}, {16, 16, 16}, {17, 32, 32}};
+const Case kCases[] = {{9, 6, 5},   {1, 32, 32},    {13, 32, 8},  {13, 8, 32},
+                       {2, 16, 16}, {18, 128, 128}, {2, 1, 1},    {18, 1, 1},
+                       {3, 16, 16}, {4, 16, 16},    {16, 16, 16}, {17, 32, 32}};
 
 TEST(DataFormats, LayoutsHoldTheFormatTablesNumbers) {
   struct Row {
@@ -140,18 +148,11 @@ TEST(DataFormats, LayoutsHoldTheFormatTablesNumbers) {
       {{17, 16, 16}, Kind::MipmappedVq, 5, 16, 150, 64},
       {{17, 32, 32}, Kind::MipmappedVq, 6, 64, 598, 256},
       {{17, 64, 64}, Kind::MipmappedVq, 7, 256, 2390, 1024},
-      // Shapes the layouts cannot hold, and formats without one.
-      {{1, 64, 32}, Kind::Unhandled}, {{1, 48, 48}, Kind::Unhandled},
-      {{2, 24, 24}, Kind::Unhandled}, {{13, 48, 16}, Kind::Unhandled},
-      {{3, 4, 4}, Kind::Unhandled},   {{4, 2048, 2048}, Kind::Unhandled},
-      {{16, 16, 32}, Kind::Unhandled}, {{9, 0, 4}, Kind::Unhandled},
-      {{5, 8, 8}, Kind::Unhandled},   {{14, 8, 8}, Kind::Unhandled},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(testing::Message() << r.c.format << " " << r.c.width << "x" << r.c.height);
     const auto l = DataFormats::LayoutOf(r.c.format, r.c.width, r.c.height);
     EXPECT_EQ(l.kind, r.kind);
-    if (r.kind == Kind::Unhandled) continue;
     EXPECT_EQ(l.levels, r.levels);
     EXPECT_EQ(l.codebookEntries, r.entries);
     EXPECT_EQ(l.main.offset, r.mainOffset);
@@ -163,6 +164,11 @@ TEST(DataFormats, LayoutsHoldTheFormatTablesNumbers) {
       next = DataFormats::LevelRange(l, level).End();
     }
   }
+  // Shapes the layouts cannot hold, and formats without one.
+  const Case unhandled[] = {{1, 64, 32},     {1, 48, 48},  {2, 24, 24}, {13, 48, 16}, {3, 4, 4},
+                            {4, 2048, 2048}, {16, 16, 32}, {9, 0, 4},   {5, 8, 8},    {14, 8, 8}};
+  for (const Case& c : unhandled)
+    EXPECT_FALSE(DataFormats::LayoutOf(c.format, c.width, c.height).Handled()) << c.format;
 }
 
 // Full data, and every kind of short data: none, one byte, half, all but the last byte.
@@ -172,8 +178,8 @@ TEST(DataFormats, DecodesTheMainLevelOfEveryLayoutAsTheModelDoes) {
       const auto layout = DataFormats::LayoutOf(c.format, c.width, c.height);
       const std::vector<uint8_t> full = RandomBytes(layout.End(), uint32_t(c.format * 7 + pf));
       for (size_t n : {full.size(), size_t(0), size_t(1), full.size() / 2, full.size() - 1}) {
-        SCOPED_TRACE(testing::Message() << "format " << c.format << " " << c.width << "x" << c.height
-                                        << " pf " << pf << " bytes " << n);
+        SCOPED_TRACE(testing::Message() << "format " << c.format << " " << c.width << "x"
+                                        << c.height << " pf " << pf << " bytes " << n);
         const std::vector<uint8_t> data(full.begin(), full.begin() + std::ptrdiff_t(n));
         Surfaces s(size_t(c.width), size_t(c.height));
         ASSERT_TRUE(DataFormats::DecodeMainLevel(layout, pf, data, s.Out()));
@@ -181,14 +187,14 @@ TEST(DataFormats, DecodesTheMainLevelOfEveryLayoutAsTheModelDoes) {
       }
     }
   Surfaces s(8, 8);
-  EXPECT_FALSE(DataFormats::DecodeMainLevel(DataFormats::LayoutOf(1, 8, 8), 3, RandomBytes(128, 1), s.Out()));
+  EXPECT_FALSE(DataFormats::DecodeMainLevel(DataFormats::LayoutOf(1, 8, 8), 3, RandomBytes(128, 1),
+                                            s.Out()));
   EXPECT_EQ(s.image, std::vector<uint8_t>(s.image.size()));
 }
 
 Picture RandomPicture(size_t w, size_t h, uint32_t seed) {
-  const std::vector<uint8_t> bytes = RandomBytes(4 * w * h, seed);
   Picture p{w, h, std::vector<Rgba>(w * h)};
-  for (size_t i = 0; i < w * h; ++i) p.px[i] = {bytes[4 * i], bytes[4 * i + 1], bytes[4 * i + 2], bytes[4 * i + 3]};
+  std::memcpy(p.px.data(), RandomBytes(4 * w * h, seed).data(), 4 * w * h);
   return p;
 }
 
@@ -199,8 +205,11 @@ std::vector<Picture> ExpectedLevels(Picture p) {
     Picture half{p.w / 2, p.h / 2, std::vector<Rgba>(p.w * p.h / 4)};
     for (size_t y = 0; y < half.h; ++y)
       for (size_t x = 0; x < half.w; ++x) {
-        const Rgba q[4] = {p.at(2 * x, 2 * y), p.at(2 * x + 1, 2 * y), p.at(2 * x, 2 * y + 1), p.at(2 * x + 1, 2 * y + 1)};
-        const auto avg = [&](uint8_t Rgba::*ch) { return uint8_t((q[0].*ch + q[1].*ch + q[2].*ch + q[3].*ch + 2) >> 2); };
+        const Rgba q[4] = {p.at(2 * x, 2 * y), p.at(2 * x + 1, 2 * y), p.at(2 * x, 2 * y + 1),
+                           p.at(2 * x + 1, 2 * y + 1)};
+        const auto avg = [&](uint8_t Rgba::*ch) {
+          return uint8_t((q[0].*ch + q[1].*ch + q[2].*ch + q[3].*ch + 2) >> 2);
+        };
         half.at(x, y) = {avg(&Rgba::r), avg(&Rgba::g), avg(&Rgba::b), avg(&Rgba::a)};
       }
     chain.push_back(p = half);
@@ -215,23 +224,20 @@ TEST(DataFormats, EncodesTexelsAndMipLevelsByTheRuleKeepingOtherBytes) {
     for (int pf = 0; pf < 3; ++pf) {
       SCOPED_TRACE(testing::Message() << "format " << c.format << " " << c.width << " pf " << pf);
       const auto layout = DataFormats::LayoutOf(c.format, c.width, c.height);
-      const Picture picture = RandomPicture(size_t(c.width), size_t(c.height), uint32_t(pf + c.width));
+      const Picture picture =
+          RandomPicture(size_t(c.width), size_t(c.height), uint32_t(pf + c.width));
       std::vector<uint8_t> data = RandomBytes(layout.End() + 5, 99), expected = data;
       const auto put = [&](size_t at, const Rgba& px) {
         const uint16_t t = TexelCodec::EncodeTexel(pf, px);
         expected[at] = uint8_t(t), expected[at + 1] = uint8_t(t >> 8);
       };
-      const size_t m = std::min(picture.w, picture.h);
       for (const Picture& level : ExpectedLevels(picture)) {
         if (!Mipmapped(c.format) && level.w != picture.w) break;
         for (size_t y = 0; y < level.h; ++y)
-          for (size_t x = 0; x < level.w; ++x) {
-            const Rgba px = level.px[y * level.w + x];
-            if (c.format == 9) put(2 * (y * level.w + x), px);
-            else if (c.format == 13) put(2 * ((x / m + y / m) * m * m + Twiddle(x % m, y % m)), px);
-            else if (level.w > 1) put(LevelStart(c.format, level.w) + 2 * Twiddle(x, y), px);
-            else for (size_t at = 0; at < (c.format == 2 ? 4u : 8u); at += 2) put(at, px);
-          }
+          for (size_t x = 0; x < level.w; ++x)
+            put(TexelByte(c.format, level.w, level.h, x, y), level.px[y * level.w + x]);
+        if (level.w == 1)  // every slot of the 1 x 1 level's space
+          for (size_t at = 0; at < (c.format == 2 ? 4u : 8u); at += 2) put(at, level.px[0]);
       }
       const Surfaces in = ToSurfaces(picture);
       ASSERT_TRUE(DataFormats::Encode(layout, pf, in.In(), data));
@@ -247,7 +253,8 @@ TEST(DataFormats, VqEncodesEveryLevelWithOneCodebook) {
     for (int pf = 0; pf < 3; ++pf) {
       SCOPED_TRACE(testing::Message() << "format " << format << " pf " << pf);
       const auto layout = DataFormats::LayoutOf(format, 16, 16);
-      const Rgba colours[2] = {TexelCodec::DecodeTexel(pf, 0x8421), TexelCodec::DecodeTexel(pf, 0xF7DE)};
+      const Rgba colours[2] = {TexelCodec::DecodeTexel(pf, 0x8421),
+                               TexelCodec::DecodeTexel(pf, 0xF7DE)};
       Picture p{16, 16, std::vector<Rgba>(256)};
       for (size_t y = 0; y < 16; ++y)
         for (size_t x = 0; x < 16; ++x) p.at(x, y) = colours[(x / 2 * 3 + y / 2) % 5 == 0];
@@ -263,7 +270,8 @@ TEST(DataFormats, VqEncodesEveryLevelWithOneCodebook) {
       const uint16_t texel = TexelCodec::EncodeTexel(pf, colours[1]);
       for (size_t i = layout.CodebookBytes(); i < layout.End(); ++i)
         for (size_t t = 0; t < 4; ++t)
-          ASSERT_EQ(data[8 * data[i] + 2 * t] | data[8 * data[i] + 2 * t + 1] << 8, texel) << "index byte " << i;
+          ASSERT_EQ(data[8 * data[i] + 2 * t] | data[8 * data[i] + 2 * t + 1] << 8, texel)
+              << "index byte " << i;
     }
 }
 
@@ -276,7 +284,8 @@ TEST(DataFormats, RefusesToEncodeWhatItCannotHold) {
   for (const Row& r : {Row{1, 0, 1}, Row{2, 1, 1}, Row{4, 2, 1}, Row{1, 3, 0}, Row{5, 0, 0}}) {
     const auto layout = DataFormats::LayoutOf(r.format, 8, 8);
     std::vector<uint8_t> data(layout.End() + 16 - r.missing, 0x5A);
-    EXPECT_FALSE(DataFormats::Encode(layout, r.pf, in.In(), std::span(data).first(layout.End() - r.missing)));
+    EXPECT_FALSE(DataFormats::Encode(layout, r.pf, in.In(),
+                                     std::span(data).first(layout.End() - r.missing)));
     EXPECT_EQ(data, std::vector<uint8_t>(data.size(), 0x5A));
   }
 }
