@@ -243,8 +243,7 @@ void DecodeVq(const Layout& layout, int pixelFormat, std::span<const uint8_t> da
 
 // ---- Mip levels ------------------------------------------------------------------------------
 
-// One level of a mip chain as a pair of surfaces of its own, rows packed. Only the red bytes
-// of the mask mean anything; its blue and green bytes are averaged along unread.
+// One level of a mip chain as a pair of surfaces of its own, rows packed.
 struct Level {
   size_t side = 0;
   std::unique_ptr<uint8_t[]> image, mask;
@@ -260,6 +259,14 @@ void HalveRowPlain(const uint8_t* a, const uint8_t* b, size_t n, uint8_t* out) {
   }
 }
 
+// The same for a mask, whose alpha alone (the red bytes) is wanted: blue and green become 0.
+void HalveAlphaRowPlain(const uint8_t* a, const uint8_t* b, size_t n, uint8_t* out) {
+  for (size_t x = 0; x < n; ++x) {
+    out[3 * x] = out[3 * x + 1] = 0;
+    out[3 * x + 2] = uint8_t((a[6 * x + 2] + a[6 * x + 5] + b[6 * x + 2] + b[6 * x + 5] + 2) >> 2);
+  }
+}
+
 #ifdef QUARNEL_DATA_FORMATS_VECTOR
 
 // Eight pixels a step: 48 bytes of each row give 24 output bytes. Byte shuffles bring the
@@ -269,6 +276,11 @@ struct HalveShuffles {
   // pair[q][r][2i + s]: where the s-th summand of output byte 8q + i lies in input register
   // r; -128 (zero) where it lies in another register.
   alignas(16) int8_t pair[3][3][16];
+  // alphaPair[r][2i + s]: the same for the alpha of output pixel i of a mask, from the 48
+  // bytes of its eight pixel pairs.
+  alignas(16) int8_t alphaPair[3][16];
+  // alphaOut[o][lane]: which alpha fills byte lane of output register o (zeros elsewhere).
+  alignas(16) int8_t alphaOut[3][16];
 };
 
 constexpr HalveShuffles MakeHalveShuffles() {
@@ -280,6 +292,13 @@ constexpr HalveShuffles MakeHalveShuffles() {
         const int j = 2 * o - o % 3 + 3 * (lane % 2);
         h.pair[q][r][lane] = j / 16 == r ? int8_t(j % 16) : int8_t(-128);
       }
+  for (int r = 0; r < 3; ++r)
+    for (int lane = 0; lane < 16; ++lane) {
+      const int j = 6 * (lane / 2) + 2 + 3 * (lane % 2);
+      h.alphaPair[r][lane] = j / 16 == r ? int8_t(j % 16) : int8_t(-128);
+      const int out = 16 * r + lane;
+      h.alphaOut[r][lane] = out % 3 == 2 ? int8_t(out / 3) : int8_t(-128);
+    }
   return h;
 }
 
@@ -362,6 +381,37 @@ QUARNEL_DATA_FORMATS_AVX2 void HalveRowAvx2(const uint8_t* a, const uint8_t* b, 
   HalveRowVector(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
 }
 
+// The 16-bit sums of the alpha pairs of eight output pixels, from three registers of a row.
+QUARNEL_DATA_FORMATS_SSSE3 inline __m128i AlphaPairSums(const uint8_t* p) {
+  __m128i pairs = _mm_setzero_si128();
+  for (int r = 0; r < 3; ++r)
+    pairs = _mm_or_si128(
+        pairs, _mm_shuffle_epi8(
+                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * r)),
+                   _mm_load_si128(reinterpret_cast<const __m128i*>(kHalveShuffles.alphaPair[r]))));
+  return _mm_maddubs_epi16(pairs, _mm_set1_epi8(1));
+}
+
+// Sixteen mask pixels a step: 96 bytes of each row give 16 alphas, spread over 48 bytes.
+QUARNEL_DATA_FORMATS_SSSE3 void HalveAlphaRowVector(const uint8_t* a, const uint8_t* b, size_t n,
+                                                    uint8_t* out) {
+  size_t x = 0;
+  for (; x + 16 <= n; x += 16) {
+    __m128i avg[2];
+    for (int h = 0; h < 2; ++h)
+      avg[h] = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(AlphaPairSums(a + 6 * x + 48 * h),
+                                                          AlphaPairSums(b + 6 * x + 48 * h)),
+                                            _mm_set1_epi16(2)),
+                              2);
+    const __m128i alphas = _mm_packus_epi16(avg[0], avg[1]);
+    for (int o = 0; o < 3; ++o)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x + 16 * o),
+                       _mm_shuffle_epi8(alphas, _mm_load_si128(reinterpret_cast<const __m128i*>(
+                                                    kHalveShuffles.alphaOut[o]))));
+  }
+  HalveAlphaRowPlain(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
+}
+
 using HalveRowFn = void (*)(const uint8_t*, const uint8_t*, size_t, uint8_t*);
 
 HalveRowFn WidestHalveRow() {
@@ -373,21 +423,30 @@ HalveRowFn WidestHalveRow() {
   return fn;
 }
 
+HalveRowFn WidestHalveAlphaRow() {
+  static const HalveRowFn fn = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") ? &HalveAlphaRowVector : &HalveAlphaRowPlain;
+  }();
+  return fn;
+}
+
 #endif  // QUARNEL_DATA_FORMATS_VECTOR
 
-// Halves a side x side picture into `to` (side / 2 square), mask and image alike.
+// Halves a side x side picture into `to` (side / 2 square): every image byte, the mask's alpha.
 void HalveInto(const ConstSurfaces& from, size_t side, const Surfaces& to) {
 #ifdef QUARNEL_DATA_FORMATS_VECTOR
-  const auto halveRow = WidestHalveRow();
+  const auto halveRow = WidestHalveRow(), halveAlphaRow = WidestHalveAlphaRow();
 #else
-  const auto halveRow = &HalveRowPlain;
+  const auto halveRow = &HalveRowPlain, halveAlphaRow = &HalveAlphaRowPlain;
 #endif
   // Memory rows 2y and 2y + 1 of the source make memory row y of the result: both are
   // bottom-up.
   for (size_t y = 0; y < side / 2; ++y) {
     const size_t row = 2 * y * from.stride;
     halveRow(from.image + row, from.image + row + from.stride, side / 2, to.image + y * to.stride);
-    halveRow(from.mask + row, from.mask + row + from.stride, side / 2, to.mask + y * to.stride);
+    halveAlphaRow(from.mask + row, from.mask + row + from.stride, side / 2,
+                  to.mask + y * to.stride);
   }
 }
 
