@@ -13,8 +13,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev libpng-dev zlib1g-dev libdeflate-dev clang libclang-rt-14-dev
-          xvfb xauth python3)
+          libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+          xvfb xauth python3 libpng-dev zlib1g-dev libdeflate-dev colobot-common-textures)
 
 install_missing() {
   local missing=()

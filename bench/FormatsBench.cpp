@@ -1,0 +1,192 @@
+// The data formats' passes against the machine's own limits, in one run:
+//   - decoding the main level of every data format in every pixel format at 1024 x 1024
+//     (format 13 as four squares of 512), against a memcpy of the surface bytes it writes;
+//   - encoding mipmapped twiddled textures (2, 18) at 1024 x 1024, main level and every
+//     smaller level, against encoding the main level alone (format 1 of the same size): the
+//     smaller levels may add at most half;
+//   - encoding VQ textures (3) at 256 x 256 and 1024 x 1024 against the import times asked
+//     for, and with mipmaps (4) at 256 x 256 against the same without. The pictures are
+//     random texels, harder for the quantiser than natural pictures.
+// Without --benchmark_repetitions the run repeats each benchmark 5 times and reports
+// medians, each after a warm-up of 0.2 s.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BudgetReporter.h"
+#include "Fixtures.h"
+#include "texture/DataFormats.h"
+
+namespace {
+
+using benchmark::State;
+
+constexpr double kDecodeBudget = 3;      // × memcpy of the surface bytes written
+constexpr double kMipBudget = 1.5;       // × the main level's encode alone
+constexpr double kVqSmallSeconds = 0.2;  // 256 x 256 into format 3
+constexpr double kVqLargeSeconds = 2;    // 1024 x 1024 into format 3
+
+struct Shape {
+  int format, width, height;
+};
+constexpr Shape kDecodeShapes[] = {{9, 1024, 1024}, {1, 1024, 1024},  {13, 2048, 512},
+                                   {2, 1024, 1024}, {18, 1024, 1024}, {3, 1024, 1024},
+                                   {4, 1024, 1024}, {16, 1024, 1024}, {17, 1024, 1024}};
+constexpr const char* kPixelFormatNames[] = {"ARGB1555", "RGB565", "ARGB4444"};
+
+bench::BudgetReporter* g_reporter = nullptr;
+
+std::string Name(const std::string& op, int pf, const Shape& s) {
+  return op + "/" + kPixelFormatNames[pf] + "/format" + std::to_string(s.format) + "/" +
+         std::to_string(s.width) + "x" + std::to_string(s.height);
+}
+
+// Surfaces of the texture's size, rows packed.
+struct Surfaces {
+  size_t stride;
+  std::vector<uint8_t> image, mask;
+  explicit Surfaces(const DataFormats::Layout& l)
+      : stride(3 * l.width), image(stride * l.height), mask(stride * l.height) {}
+  DataFormats::Surfaces Out() { return {image.data(), mask.data(), stride}; }
+  DataFormats::ConstSurfaces In() const { return {image.data(), mask.data(), stride}; }
+  size_t Bytes() const { return image.size() + mask.size(); }
+};
+
+// Random data of the layout's full length; VQ indices name entries the codebook holds.
+std::vector<uint8_t> RandomData(const DataFormats::Layout& l, uint32_t seed) {
+  std::vector<uint8_t> data = bench::RandomBytes(l.End(), seed);
+  if (l.IsVq())
+    for (size_t i = l.CodebookBytes(); i < data.size(); ++i) data[i] %= l.codebookEntries;
+  return data;
+}
+
+// A copy of `bytes` between two buffers half a page apart modulo 4096 (see quarnel_bench).
+std::string MemcpyBaseline(size_t bytes) {
+  const std::string name = "memcpy/" + std::to_string(bytes) + "B";
+  static std::vector<size_t> registered;
+  for (size_t b : registered)
+    if (b == bytes) return name;
+  registered.push_back(bytes);
+  benchmark::RegisterBenchmark(name.c_str(), [bytes](State& state) {
+    const size_t gap = (bytes + 4095) / 4096 * 4096 + 2048;
+    std::vector<uint8_t> memory(gap + bytes + 64);
+    uint8_t* from = memory.data() + (64 - reinterpret_cast<uintptr_t>(memory.data()) % 64);
+    uint8_t* to = from + gap;
+    const std::vector<uint8_t> content = bench::RandomBytes(bytes, 7);
+    std::memcpy(from, content.data(), bytes);
+    for (auto _ : state) {
+      std::memcpy(to, from, bytes);
+      benchmark::DoNotOptimize(to);
+      benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
+  })->UseRealTime();
+  return name;
+}
+
+// Every run writes every pixel, so the surfaces need not be made black again in between.
+void Decode(State& state, int pf, Shape s) {
+  const auto layout = DataFormats::LayoutOf(s.format, s.width, s.height);
+  const std::vector<uint8_t> data = RandomData(layout, 1);
+  Surfaces out(layout);
+  for (auto _ : state) {
+    DataFormats::DecodeMainLevel(layout, pf, data, out.Out());
+    benchmark::DoNotOptimize(out.image.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(out.Bytes()));
+}
+
+// Encodes a picture decoded from random data, as an import of an exported texture would.
+void Encode(State& state, int pf, Shape s) {
+  const auto layout = DataFormats::LayoutOf(s.format, s.width, s.height);
+  std::vector<uint8_t> data = RandomData(layout, 2);
+  const auto rectangle = DataFormats::LayoutOf(9, s.width, s.height);
+  Surfaces picture(layout);
+  DataFormats::DecodeMainLevel(rectangle, pf, RandomData(rectangle, 3), picture.Out());
+  for (auto _ : state) {
+    if (!DataFormats::Encode(layout, pf, picture.In(), data)) {
+      state.SkipWithError("Encode refused the texture");
+      break;
+    }
+    benchmark::DoNotOptimize(data.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(s.width * s.height));
+}
+
+void Register() {
+  for (int pf = 0; pf < 3; ++pf) {
+    for (const Shape& s : kDecodeShapes) {
+      const std::string name = Name("Decode", pf, s);
+      const std::string base =
+          MemcpyBaseline(Surfaces(DataFormats::LayoutOf(s.format, s.width, s.height)).Bytes());
+      benchmark::RegisterBenchmark(name.c_str(), Decode, pf, s)
+          ->UseRealTime()
+          ->Unit(benchmark::kMicrosecond);
+      g_reporter->Add(bench::Comparison{name, base, kDecodeBudget, 0, "memcpy"});
+    }
+    const Shape mainAlone{1, 1024, 1024};
+    const std::string main = Name("Encode", pf, mainAlone);
+    benchmark::RegisterBenchmark(main.c_str(), Encode, pf, mainAlone)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+    for (int format : {2, 18}) {
+      const Shape s{format, 1024, 1024};
+      const std::string name = Name("Encode", pf, s);
+      benchmark::RegisterBenchmark(name.c_str(), Encode, pf, s)
+          ->UseRealTime()
+          ->Unit(benchmark::kMicrosecond);
+      g_reporter->Add(bench::Comparison{name, main, kMipBudget, 0, "main level alone"});
+    }
+    // VQ imports: the whole Encode, quantiser included, against the import times asked for.
+    const Shape vq{3, 256, 256}, vqMipmapped{4, 256, 256}, vqLarge{3, 1024, 1024};
+    const std::string vqName = Name("Encode", pf, vq);
+    for (const auto& [shape, seconds] :
+         {std::pair{vq, kVqSmallSeconds}, std::pair{vqLarge, kVqLargeSeconds},
+          std::pair{vqMipmapped, 0.0}}) {
+      if (shape.width == 1024 && pf != 0) continue;  // one pixel format does for the time
+      const std::string name = Name("Encode", pf, shape);
+      benchmark::RegisterBenchmark(name.c_str(), Encode, pf, shape)
+          ->UseRealTime()
+          ->Unit(benchmark::kMillisecond);
+      g_reporter->Add(bench::Comparison{name, shape.format == 4 ? vqName : "", 0, seconds,
+                                        seconds > 0 ? "import time" : ""});
+    }
+  }
+}
+
+bool HasFlag(int argc, char** argv, const char* prefix) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], prefix, std::strlen(prefix)) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<char*> args(argv, argv + argc);
+  std::string repetitions = "--benchmark_repetitions=5";
+  std::string aggregatesOnly = "--benchmark_report_aggregates_only=true";
+  std::string warmUp = "--benchmark_min_warmup_time=0.2";
+  if (!HasFlag(argc, argv, "--benchmark_min_warmup_time")) args.push_back(warmUp.data());
+  if (!HasFlag(argc, argv, "--benchmark_repetitions")) {
+    args.push_back(repetitions.data());
+    if (!HasFlag(argc, argv, "--benchmark_report_aggregates_only") &&
+        !HasFlag(argc, argv, "--benchmark_display_aggregates_only"))
+      args.push_back(aggregatesOnly.data());
+  }
+  int count = int(args.size());
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+
+  bench::BudgetReporter reporter;
+  g_reporter = &reporter;
+  Register();
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  bench::RemoveScratch();
+  return 0;
+}
