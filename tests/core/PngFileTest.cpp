@@ -5,7 +5,6 @@
 #include <csetjmp>
 #include <functional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "TextureModel.h"
@@ -18,7 +17,6 @@ namespace {
 
 using testing_support::SurfaceState;
 using testing_support::Texture;
-using testkit::ReadBytes;
 using testkit::ScratchFolder;
 using testkit::WriteBytes;
 
@@ -66,17 +64,13 @@ std::vector<uint8_t> Encode(const Source& s) {
   return out;
 }
 
-uint32_t U32At(const std::vector<uint8_t>& f, size_t at) {
-  return uint32_t(f[at]) << 24 | uint32_t(f[at + 1]) << 16 | uint32_t(f[at + 2]) << 8 | f[at + 3];
-}
-
 void PutU32At(std::vector<uint8_t>& f, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) f[at + size_t(i)] = uint8_t(v >> (24 - 8 * i));
 }
 
 // Recomputes the CRC of the chunk starting at `at`, so a test reaches the checks past it.
 void FixCrc(std::vector<uint8_t>& f, size_t at) {
-  const uint32_t length = U32At(f, at);
+  const uint32_t length = uint32_t(f[at]) << 24 | f[at + 1] << 16 | f[at + 2] << 8 | f[at + 3];
   PutU32At(f, at + 8 + length, uint32_t(crc32(0, f.data() + at + 4, length + 4)));
 }
 
@@ -170,74 +164,6 @@ TEST(PngRead, RefusesHostileFilesAndKeepsThePicture) {
     PngFile::Picture picture;
     EXPECT_NE(PngFile::Read(std::span(good).first(n), kLimit, picture), Fault::None) << n;
   }
-}
-
-TEST(PngRead, SkipsACompressedTextBombUnread) {
-  std::vector<uint8_t> file = Encode(kRgb3x2);
-  // zTXt "t", compression 0, then 32 MiB of zeros deflated.
-  std::vector<uint8_t> zeros(32 << 20), text = {0, 0, 0, 0, 'z', 'T', 'X', 't', 't', 0, 0};
-  uLongf packed = compressBound(zeros.size());
-  text.resize(text.size() + packed + 4);
-  ASSERT_EQ(compress2(text.data() + 11, &packed, zeros.data(), zeros.size(), 1), Z_OK);
-  text.resize(11 + packed + 4);
-  PutU32At(text, 0, uint32_t(packed + 3));
-  FixCrc(text, 0);
-  file.insert(file.begin() + kIdat, text.begin(), text.end());
-  PngFile::Picture picture;
-  ASSERT_EQ(PngFile::Read(file, kLimit, picture), PngFile::Fault::None);
-  EXPECT_EQ(picture.Rgba[20], 16);
-}
-
-TEST(PngWrite, GivesAnRgbaFileThatReadsBackExactly) {
-  std::vector<uint8_t> rgba(7 * 5 * 4);
-  for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = uint8_t(i * 37 + i / 9);
-  std::vector<uint8_t> file;
-  ASSERT_TRUE(PngFile::Write(7, 5, rgba, file));
-  EXPECT_EQ(file[kIhdr + 16], 8);  // bit depth
-  EXPECT_EQ(file[kIhdr + 17], 6);  // RGBA
-  PngFile::Picture picture;
-  ASSERT_EQ(PngFile::Read(file, kLimit, picture), PngFile::Fault::None);
-  EXPECT_EQ(picture.Rgba, rgba);
-  EXPECT_FALSE(PngFile::Write(7, 4, rgba, file));
-}
-
-TEST(PngFiles, ExportHoldsTheBmpPairsPixelsAndImportGivesTheBmpPairsTexture) {
-  ScratchFolder folder;
-  testkit::MessageLog messages(platform::Answer::Yes);
-  int n = 0;
-  for (int format = 0; format <= 2; ++format)
-    for (auto [order, w, h] : {std::tuple{9, 5, 3}, {9, 1, 7}, {9, 37, 2}, {1, 16, 16}}) {
-      SCOPED_TRACE(testing::Message() << "format " << format << " order " << order);
-      const auto data = model::RandomBytes(size_t(w * h * 2), uint32_t(++n));
-      auto original = Texture(format, order, w, h, data);
-      ASSERT_TRUE(original->PVR2BMP());
-      const std::string png = folder.File(std::to_string(n) + ".png");
-      const std::string image = folder.File(std::to_string(n) + ".bmp");
-      const std::string mask = folder.File(std::to_string(n) + "_mask.bmp");
-      ASSERT_TRUE(original->SavePng(png) && original->SaveBitmap(0, image) &&
-                  original->SaveBitmap(1, mask));
-
-      PngFile::Picture picture;
-      ASSERT_EQ(PngFile::Read(ReadBytes(png), kLimit, picture),
-                PngFile::Fault::None);
-      for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-          uint8_t r = 0, g = 0, b = 0, a = 0;
-          original->GetPixel(x, y, r, g, b, a);
-          const uint8_t* p = &picture.Rgba[size_t(y * w + x) * 4];
-          ASSERT_EQ(std::vector<uint8_t>(p, p + 4), (std::vector<uint8_t>{r, g, b, a}));
-        }
-
-      const std::vector<uint8_t> zeros(data.size(), 0);
-      auto fromPng = Texture(format, order, w, h, zeros);
-      auto fromBmp = Texture(format, order, w, h, zeros);
-      ASSERT_TRUE(fromPng->LoadPng(png) && fromBmp->LoadBitMap(image, mask));
-      for (int16_t mode : {0, 1})
-        EXPECT_TRUE(SurfaceState(*fromPng, mode) == SurfaceState(*fromBmp, mode));
-      fromPng->BMP2PVR();
-      EXPECT_EQ(fromPng->ChunkRecord().Data, data);
-    }
-  EXPECT_TRUE(messages.messages.empty());
 }
 
 TEST(PngFiles, WithoutAlphaTheImportKeepsEachTexelsAlphaAsABmpWithoutMaskDoes) {
