@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
-#include <memory>
 #include <new>
 
 namespace PngFile {
