@@ -14,7 +14,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-          xvfb xauth python3 libpng-dev zlib1g-dev libdeflate-dev colobot-common-textures)
+          xvfb xauth python3 libpng-dev zlib1g-dev colobot-common-textures)
 
 install_missing() {
   local missing=()

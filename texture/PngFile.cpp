@@ -1,6 +1,5 @@
 #include "texture/PngFile.h"
 
-#include <libdeflate.h>
 #include <png.h>
 #include <zlib.h>
 
@@ -170,9 +169,7 @@ Fault Inspect(std::span<const uint8_t> file, uint64_t maxRgbaBytes, Header& head
     if (length > kMaxChunkLength) return Fault::Damaged;
     if (file.size() - pos - kChunkOverhead < length) return Fault::Truncated;
     const size_t data = pos + 8;
-    // libdeflate's CRC runs several times faster than zlib's, which is much of a stored
-    // file's reading time.
-    const uint32_t crc = libdeflate_crc32(0, file.data() + pos + 4, size_t(length) + 4);
+    const uint32_t crc = uint32_t(crc32_z(0, file.data() + pos + 4, size_t(length) + 4));
     if (crc != BigEndian32(file, data + length)) return Fault::BadChecksum;
 
     if (first) {
