@@ -433,8 +433,23 @@ HalveRowFn WidestHalveAlphaRow() {
 
 #endif  // QUARNEL_DATA_FORMATS_VECTOR
 
-// Halves a side x side picture into `to` (side / 2 square): every image byte, the mask's alpha.
-void HalveInto(const ConstSurfaces& from, size_t side, const Surfaces& to) {
+// Asks for the `bytes` bytes of a row at `offset` in both surfaces, into the second-level cache.
+void Prefetch(const ConstSurfaces& s, size_t offset, size_t bytes) {
+  for (size_t at = 0; at < bytes; at += 64) {
+    __builtin_prefetch(s.image + offset + at, 0, 2);
+    if (s.mask != nullptr) __builtin_prefetch(s.mask + offset + at, 0, 2);
+  }
+  __builtin_prefetch(s.image + offset + bytes - 1, 0, 2);
+  if (s.mask != nullptr) __builtin_prefetch(s.mask + offset + bytes - 1, 0, 2);
+}
+
+// Halves a side x side picture into `to` (side / 2 square): every image byte, the mask's alpha,
+// or, without `alpha`, the image alone (the mask of `to` is left as it is). While it works,
+// it asks the caches for the side x side block at `next` (null for none) a row pair at a
+// time, so that the next tile's rows arrive while this one is averaged rather than when
+// its encoding first touches them.
+void HalveInto(const ConstSurfaces& from, size_t side, const Surfaces& to, bool alpha = true,
+               const ConstSurfaces* next = nullptr) {
 #ifdef QUARNEL_DATA_FORMATS_VECTOR
   const auto halveRow = WidestHalveRow(), halveAlphaRow = WidestHalveAlphaRow();
 #else
@@ -444,9 +459,11 @@ void HalveInto(const ConstSurfaces& from, size_t side, const Surfaces& to) {
   // bottom-up.
   for (size_t y = 0; y < side / 2; ++y) {
     const size_t row = 2 * y * from.stride;
+    if (next != nullptr) Prefetch(*next, row, 3 * side), Prefetch(*next, row + next->stride, 3 * side);
     halveRow(from.image + row, from.image + row + from.stride, side / 2, to.image + y * to.stride);
-    halveAlphaRow(from.mask + row, from.mask + row + from.stride, side / 2,
-                  to.mask + y * to.stride);
+    if (alpha)
+      halveAlphaRow(from.mask + row, from.mask + row + from.stride, side / 2,
+                    to.mask + y * to.stride);
   }
 }
 
@@ -506,23 +523,40 @@ void EncodeTwiddledChain(const Layout& layout, int pixelFormat, const ConstSurfa
   }
   const Level rest = NewLevel(side / 8);
   const Level half = NewLevel(kTile / 2), quarter = NewLevel(kTile / 4);
-  ForEachTile(side, [&](size_t first, size_t x, size_t y, size_t tile) {
-    const size_t corner = BlockCorner(x, y, tile, side, picture.stride);
-    const ConstSurfaces from{picture.image + corner, picture.mask + corner, picture.stride};
-    TexelCodec::EncodeTwiddled(pixelFormat, from.image, from.mask, from.stride, tile,
+  // A format without alpha bits encodes the same whatever the alpha, so the smaller levels'
+  // alpha is not worked out and reads as 0: the mask of the main level is never read.
+  const bool alpha = TexelCodec::kPixelFormats[size_t(pixelFormat)].AMask != 0;
+  if (!alpha)
+    for (const Level* l : {&rest, &half, &quarter}) std::memset(l->mask.get(), 0, 3 * l->side * l->side);
+  const ConstSurfaces main{picture.image, alpha ? picture.mask : nullptr, picture.stride};
+  const auto tileAt = [&](size_t k) {
+    const size_t corner =
+        BlockCorner(kTile * Compact(uint32_t(k >> 1)), kTile * Compact(uint32_t(k)), kTile, side,
+                    picture.stride);
+    return ConstSurfaces{main.image + corner, alpha ? main.mask + corner : nullptr, main.stride};
+  };
+  uint8_t* const halfData = data.data() + LevelRange(layout, level - 1).offset;
+  uint8_t* const quarterData = data.data() + LevelRange(layout, level - 2).offset;
+  const size_t tiles = (side / kTile) * (side / kTile);
+  for (size_t k = 0; k < tiles; ++k) {
+    const size_t first = k * kTile * kTile;
+    const size_t x = kTile * Compact(uint32_t(k >> 1)), y = kTile * Compact(uint32_t(k));
+    const ConstSurfaces from = tileAt(k);
+    const ConstSurfaces next = tileAt(k + 1 < tiles ? k + 1 : k);
+    TexelCodec::EncodeTwiddled(pixelFormat, from.image, from.mask, from.stride, kTile,
                                levelData + 2 * first);
-    HalveInto(from, tile, {half.image.get(), half.mask.get(), 3 * half.side});
-    TexelCodec::EncodeTwiddled(
-        pixelFormat, half.image.get(), half.mask.get(), 3 * half.side, half.side,
-        data.data() + LevelRange(layout, level - 1).offset + 2 * (first / 4));
-    HalveInto(half.View(), half.side, {quarter.image.get(), quarter.mask.get(), 3 * quarter.side});
-    TexelCodec::EncodeTwiddled(
-        pixelFormat, quarter.image.get(), quarter.mask.get(), 3 * quarter.side, quarter.side,
-        data.data() + LevelRange(layout, level - 2).offset + 2 * (first / 16));
-    const size_t at = BlockCorner(x / 8, y / 8, tile / 8, rest.side, 3 * rest.side);
+    HalveInto(from, kTile, {half.image.get(), half.mask.get(), 3 * half.side}, alpha,
+              k + 1 < tiles ? &next : nullptr);
+    TexelCodec::EncodeTwiddled(pixelFormat, half.image.get(), half.mask.get(), 3 * half.side,
+                               half.side, halfData + 2 * (first / 4));
+    HalveInto(half.View(), half.side, {quarter.image.get(), quarter.mask.get(), 3 * quarter.side},
+              alpha);
+    TexelCodec::EncodeTwiddled(pixelFormat, quarter.image.get(), quarter.mask.get(),
+                               3 * quarter.side, quarter.side, quarterData + 2 * (first / 16));
+    const size_t at = BlockCorner(x / 8, y / 8, kTile / 8, rest.side, 3 * rest.side);
     HalveInto(quarter.View(), quarter.side,
-              {rest.image.get() + at, rest.mask.get() + at, 3 * rest.side});
-  });
+              {rest.image.get() + at, rest.mask.get() + at, 3 * rest.side}, alpha);
+  }
   EncodeTwiddledChain(layout, pixelFormat, rest.View(), rest.side, level - 3, data);
 }
 
