@@ -8,11 +8,12 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
-// The mip pass uses byte shuffles, built for SSSE3 or AVX2 alone and run only after the
+// The mip pass uses byte shuffles, built for SSSE3, AVX2 or AVX-512 VBMI alone and run only after the
 // processor has said it has them; elsewhere a plain loop gives the same bytes.
 #define QUARNEL_DATA_FORMATS_VECTOR 1
 #define QUARNEL_DATA_FORMATS_SSSE3 __attribute__((target("ssse3")))
 #define QUARNEL_DATA_FORMATS_AVX2 __attribute__((target("avx2")))
+#define QUARNEL_DATA_FORMATS_VBMI __attribute__((target("avx2,avx512bw,avx512vl,avx512vbmi")))
 #endif
 
 #include "texture/TexelCodec.h"
@@ -412,11 +413,94 @@ QUARNEL_DATA_FORMATS_SSSE3 void HalveAlphaRowVector(const uint8_t* a, const uint
   HalveAlphaRowPlain(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
 }
 
+// AVX-512 VBMI: sixteen output pixels a step, as above, but one permute over 128 bytes puts
+// 32 summand pairs side by side, so each row needs two permutes instead of nine shuffles.
+struct HalvePermutes {
+  // pair[p][2i + s]: the s-th summand of output byte 32p + i within the 96 bytes of a step;
+  // lanes past the 48 output bytes take byte 0, and their sums are thrown away.
+  alignas(64) uint8_t pair[2][64];
+  // alphaPair[2i + s]: the same for the alpha of output pixel i (lanes past 16 pixels: 0).
+  alignas(64) uint8_t alphaPair[64];
+  // alphaOut[lane]: the byte of the 16-bit alpha sums that fills output byte lane.
+  alignas(64) uint8_t alphaOut[64];
+};
+
+constexpr HalvePermutes MakeHalvePermutes() {
+  HalvePermutes h{};
+  for (int p = 0; p < 2; ++p)
+    for (int lane = 0; lane < 64; ++lane) {
+      const int o = 32 * p + lane / 2;
+      h.pair[p][lane] = o < 48 ? uint8_t(2 * o - o % 3 + 3 * (lane % 2)) : 0;
+    }
+  for (int lane = 0; lane < 64; ++lane) {
+    h.alphaPair[lane] = lane < 32 ? uint8_t(6 * (lane / 2) + 2 + 3 * (lane % 2)) : 0;
+    h.alphaOut[lane] = uint8_t(2 * (lane / 3));  // taken only where lane % 3 == 2
+  }
+  return h;
+}
+
+constexpr HalvePermutes kHalvePermutes = MakeHalvePermutes();
+
+// The 96 bytes of a row from p, in two registers; the second holds 32 of them, so nothing
+// past the step is read.
+struct Row96 {
+  __m512i low, high;
+};
+
+QUARNEL_DATA_FORMATS_VBMI inline Row96 LoadRow96(const uint8_t* p) {
+  return {_mm512_loadu_si512(p), _mm512_maskz_loadu_epi8(0xFFFFFFFFull, p + 64)};
+}
+
+// (a + b + c + d + 2) >> 2 in 16-bit lanes, for the summand pairs `perm` picks from both rows.
+QUARNEL_DATA_FORMATS_VBMI inline __m512i Average4(const Row96& a, const Row96& b,
+                                                 const uint8_t* perm) {
+  const __m512i idx = _mm512_load_si512(perm), ones = _mm512_set1_epi8(1);
+  const __m512i sa = _mm512_maddubs_epi16(_mm512_permutex2var_epi8(a.low, idx, a.high), ones);
+  const __m512i sb = _mm512_maddubs_epi16(_mm512_permutex2var_epi8(b.low, idx, b.high), ones);
+  return _mm512_srli_epi16(_mm512_add_epi16(_mm512_add_epi16(sa, sb), _mm512_set1_epi16(2)), 2);
+}
+
+QUARNEL_DATA_FORMATS_VBMI void HalveRowVbmi(const uint8_t* a, const uint8_t* b, size_t n,
+                                            uint8_t* out) {
+  size_t x = 0;
+  for (; x + 16 <= n; x += 16) {
+    const Row96 ra = LoadRow96(a + 6 * x), rb = LoadRow96(b + 6 * x);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 3 * x),
+                        _mm512_maskz_cvtepi16_epi8(~__mmask32(0), Average4(ra, rb, kHalvePermutes.pair[0])));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x + 32),
+                     _mm256_castsi256_si128(
+                         _mm512_maskz_cvtepi16_epi8(~__mmask32(0),
+                                                    Average4(ra, rb, kHalvePermutes.pair[1]))));
+  }
+  HalveRowAvx2(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
+}
+
+QUARNEL_DATA_FORMATS_VBMI void HalveAlphaRowVbmi(const uint8_t* a, const uint8_t* b, size_t n,
+                                                 uint8_t* out) {
+  // Output bytes 3i + 2 of the 48 take alpha i; blue and green are zeroed.
+  constexpr __mmask64 kAlphaBytes = 0x924924924924ull;
+  size_t x = 0;
+  for (; x + 16 <= n; x += 16) {
+    const __m512i sums =
+        Average4(LoadRow96(a + 6 * x), LoadRow96(b + 6 * x), kHalvePermutes.alphaPair);
+    const __m512i spread =
+        _mm512_maskz_permutexvar_epi8(kAlphaBytes, _mm512_load_si512(kHalvePermutes.alphaOut), sums);
+    _mm512_mask_storeu_epi8(out + 3 * x, (__mmask64(1) << 48) - 1, spread);
+  }
+  HalveAlphaRowVector(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
+}
+
 using HalveRowFn = void (*)(const uint8_t*, const uint8_t*, size_t, uint8_t*);
+
+bool HasVbmi() {
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
+}
 
 HalveRowFn WidestHalveRow() {
   static const HalveRowFn fn = [] {
     __builtin_cpu_init();
+    if (HasVbmi()) return &HalveRowVbmi;
     if (__builtin_cpu_supports("avx2")) return &HalveRowAvx2;
     return __builtin_cpu_supports("ssse3") ? &HalveRowVector : &HalveRowPlain;
   }();
@@ -426,6 +510,7 @@ HalveRowFn WidestHalveRow() {
 HalveRowFn WidestHalveAlphaRow() {
   static const HalveRowFn fn = [] {
     __builtin_cpu_init();
+    if (HasVbmi()) return &HalveAlphaRowVbmi;
     return __builtin_cpu_supports("ssse3") ? &HalveAlphaRowVector : &HalveAlphaRowPlain;
   }();
   return fn;
