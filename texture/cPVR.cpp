@@ -131,7 +131,11 @@ void cPVR::BMP2PVR() {
   // A picture the texture already shows changes nothing: its smaller levels stay as the file
   // made them, and a VQ texture is not quantised again, which would lose a little each time
   // it goes round. Plain texels need no check: they encode back to the bytes they came from.
-  if ((layout.levels > 1 || layout.IsVq()) &&
+  // (A mipmapped 1 x 1 texture has one level, but the spare slots of its space count too.)
+  const bool plainTexels = layout.kind == DataFormats::Kind::Rectangle ||
+                           layout.kind == DataFormats::Kind::Twiddled ||
+                           layout.kind == DataFormats::Kind::RectangularTwiddled;
+  if (!plainTexels &&
       DataFormats::DecodesTo(layout, Chunk.pFormat, Chunk.Data, picture))
     return;
   DataFormats::Encode(layout, Chunk.pFormat, picture, Chunk.Data);

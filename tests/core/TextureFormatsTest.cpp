@@ -75,9 +75,10 @@ std::vector<uint8_t> MipmappedData(int dataFormat, int pixelFormat, model::Pictu
 struct Shape {
   int dataFormat, w, h;
 };
-// Every new layout once; 2 x 8 has padded surface rows.
-const Shape kShapes[] = {{2, 16, 16}, {18, 8, 8},  {3, 16, 16}, {4, 16, 16},
-                         {16, 16, 16}, {17, 32, 32}, {13, 16, 4}, {13, 2, 8}};
+// Every new layout once, and a 1 x 1 mipmap (one level, with spare slots); 2 x 8 has padded
+// surface rows.
+const Shape kShapes[] = {{2, 16, 16},  {18, 8, 8},   {3, 16, 16}, {4, 16, 16}, {16, 16, 16},
+                         {17, 32, 32}, {13, 16, 4},  {13, 2, 8},  {18, 1, 1}};
 
 }  // namespace
 
