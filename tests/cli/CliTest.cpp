@@ -282,6 +282,7 @@ TEST(CliRoundTrip, ExportAllThenImportAllKeepsTheArchive) {
                                  uint32_t(20 + 3 * format + pixelFormat)));
   textures.push_back(LaidOut("wide13", 2, 13, 16, 30, 4));
   textures.push_back(LaidOut("tall13", 0, 13, 2, 31, 8));
+  textures.push_back(LaidOut("one18", 2, 18, 1, 32));  // spare slots of the 1 x 1 level
   const size_t firstOddName = EveryFormat().size();
 
   const std::string archive = dir / "a.pvm";
