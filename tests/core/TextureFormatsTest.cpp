@@ -1,0 +1,129 @@
+// The texture object on mipmapped, VQ and rectangular twiddled textures: what it shows, the
+// levels an edit writes, the alpha an import without a mask keeps, and the words that name
+// it. The layouts themselves are DataFormatsTest's.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "TextureModel.h"
+#include "TextureTestSupport.h"
+#include "texture/DataFormats.h"
+#include "texture/TextureDetails.h"
+#include "texture/cPVR.h"
+
+using model::Rgba;
+using testing_support::Texture;
+
+namespace {
+
+void Paint(cPVR& t, const model::Picture& p) {
+  t.MakeNew(p.h, p.w, 0);
+  t.MakeNew(p.h, p.w, 1);
+  for (int y = 0; y < p.h; ++y)
+    for (int x = 0; x < p.w; ++x) t.SetPixel(x, y, p.at(x, y).r, p.at(x, y).g, p.at(x, y).b, p.at(x, y).a);
+}
+
+// Data of a mipmapped twiddled texture (2 or 18) holding the picture: each level the 2 x 2
+// average of the one above, (a + b + c + d + 2) >> 2 per channel, the 1 x 1 texel in every
+// slot of its space; other bytes of `data` as they were.
+std::vector<uint8_t> MipmappedData(int dataFormat, int pixelFormat, model::Picture level,
+                                   std::vector<uint8_t> data) {
+  const size_t oneByOne = dataFormat == 2 ? 4 : 8;
+  const auto put = [&](size_t at, Rgba c) {
+    const uint16_t texel = model::EncodeTexel(pixelFormat, c);
+    data[at] = uint8_t(texel), data[at + 1] = uint8_t(texel >> 8);
+  };
+  for (int side = level.w; side > 1; side /= 2) {
+    size_t start = oneByOne;  // the levels below, smallest first
+    for (int s = 2; s < side; s *= 2) start += 2 * size_t(s * s);
+    for (int y = 0; y < side; ++y)
+      for (int x = 0; x < side; ++x) put(start + 2 * model::TwiddleIndex(x, y), level.at(x, y));
+    model::Picture half(side / 2, side / 2);
+    for (int y = 0; y < side / 2; ++y)
+      for (int x = 0; x < side / 2; ++x) {
+        const auto avg = [&](uint8_t Rgba::*ch) {
+          return uint8_t((level.at(2 * x, 2 * y).*ch + level.at(2 * x + 1, 2 * y).*ch +
+                          level.at(2 * x, 2 * y + 1).*ch + level.at(2 * x + 1, 2 * y + 1).*ch + 2) >> 2);
+        };
+        half.at(x, y) = {avg(&Rgba::r), avg(&Rgba::g), avg(&Rgba::b), avg(&Rgba::a)};
+      }
+    level = half;
+  }
+  for (size_t at = 0; at < oneByOne; at += 2) put(at, level.at(0, 0));
+  return data;
+}
+
+}  // namespace
+
+// Full data and data cut short, in every pixel format: the surfaces, row padding included,
+// hold the main level as the layout decodes it (indices past a small codebook black).
+TEST(TextureFormats, SurfacesShowTheMainLevelTheLayoutDecodes) {
+  const struct {
+    int format, w, h;
+  } shapes[] = {{2, 16, 16},  {18, 8, 8}, {3, 16, 16}, {4, 16, 16}, {16, 16, 16},
+                {17, 32, 32}, {13, 16, 4}, {13, 2, 8}, {18, 1, 1}};
+  for (const auto& s : shapes) {
+    const auto layout = DataFormats::LayoutOf(s.format, s.w, s.h);
+    for (int pf = 0; pf <= 2; ++pf)
+      for (const size_t bytes : {layout.End() + 6, layout.End() / 2 + 1}) {
+        SCOPED_TRACE(testing::Message() << s.format << " " << s.w << "x" << s.h << " " << pf << " " << bytes);
+        const auto data = model::RandomBytes(bytes, uint32_t(s.format * 7 + pf));
+        auto t = Texture(pf, s.format, s.w, s.h, data);
+        ASSERT_TRUE(t->PVR2BMP());
+        std::vector<uint8_t> image(t->SurfaceBits(0).size()), mask(image.size());
+        ASSERT_TRUE(DataFormats::DecodeMainLevel(layout, pf, data, {image.data(), mask.data(), model::Stride(s.w)}));
+        EXPECT_EQ(t->SurfaceBits(0), image);
+        EXPECT_EQ(t->SurfaceBits(1), mask);
+      }
+  }
+}
+
+// An edited picture replaces every level by the averaging rule (alpha from the mask, or
+// without one the alpha each texel had); the bytes after the layout stay.
+TEST(TextureFormats, EditedMipmapsGetExactlyTheAveragedLevels) {
+  for (const int format : {2, 18})
+    for (int pf = 0; pf <= 2; ++pf) {
+      SCOPED_TRACE(testing::Message() << format << " pf " << pf);
+      const auto before = model::RandomBytes(DataFormats::LayoutOf(format, 16, 16).End() + 4, uint32_t(pf));
+      model::Picture p = model::RandomPicture(16, 16, uint32_t(pf + 5));
+      auto t = Texture(pf, format, 16, 16, before);
+      Paint(*t, p);
+      t->BMP2PVR();
+      EXPECT_EQ(t->ChunkRecord().Data, MipmappedData(format, pf, p, before));
+
+      ASSERT_TRUE(t->PVR2BMP());
+      const std::vector<uint8_t> maskBefore = t->SurfaceBits(1), dataBefore = t->ChunkRecord().Data;
+      const model::Picture kept = p;
+      p = model::RandomPicture(16, 16, 99);
+      for (size_t i = 0; i < p.px.size(); ++i) p.px[i].a = model::DecodeTexel(pf, model::EncodeTexel(pf, kept.px[i])).a;
+      Paint(*t, p);
+      t->MakeNew(2, 2, 1);  // a mask of another length gives no alpha
+      t->BMP2PVR();
+      EXPECT_EQ(t->ChunkRecord().Data, MipmappedData(format, pf, p, dataBefore));
+    }
+}
+
+// Without alpha from a mask, a VQ texture keeps each texel's alpha too: its 64 blocks fit
+// the codebook, so the alpha shown comes back exactly.
+TEST(TextureFormats, VqImportWithoutAMaskKeepsEachTexelsAlpha) {
+  auto t = Texture(2, 3, 16, 16, std::vector<uint8_t>(DataFormats::LayoutOf(3, 16, 16).End(), 0));
+  Paint(*t, model::RandomPicture(16, 16, 1));
+  t->BMP2PVR();
+  ASSERT_TRUE(t->PVR2BMP());
+  const std::vector<uint8_t> maskBefore = t->SurfaceBits(1);
+  Paint(*t, model::RandomPicture(16, 16, 2));
+  t->MakeNew(2, 2, 1);
+  t->BMP2PVR();
+  ASSERT_TRUE(t->PVR2BMP());
+  EXPECT_EQ(t->SurfaceBits(1), maskBefore);
+}
+
+TEST(TextureFormats, DetailsNameWhatTheLayoutHolds) {
+  PVRChunk c;
+  c.pFormat = 2, c.eFormat = 4, c.Width = c.Height = 128;
+  EXPECT_EQ(TextureDetails::Text(c), "128x128, ARGB4444, VQ+mipmaps, 8 mip levels, 256 codebook entries");
+  c.pFormat = 1, c.eFormat = 13, c.Height = 32;
+  EXPECT_EQ(TextureDetails::Text(c), "128x32, RGB565, rectangular twiddled");
+  c.eFormat = 3;  // VQ is square
+  EXPECT_EQ(TextureDetails::Text(c), "128x32, RGB565, VQ, not decoded");
+}
