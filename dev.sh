@@ -14,7 +14,9 @@ cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-          xvfb xauth python3 libpng-dev zlib1g-dev colobot-common-textures)
+          xvfb xauth python3 libpng-dev zlib1g-dev)
+# The VQ benchmark quantises pictures made from these packaged game textures.
+BENCH_PACKAGES=(colobot-common-textures)
 
 install_missing() {
   local missing=()
@@ -95,6 +97,7 @@ case "$cmd" in
     done
     ;;
   bench)
+    PACKAGES+=("${BENCH_PACKAGES[@]}")
     install_missing
     build build-bench -DCMAKE_BUILD_TYPE=Release -DQUARNEL_BUILD_TESTS=OFF -DQUARNEL_BUILD_APP=OFF
     # Both benchmark programs run, whatever the first one's outcome; the status is the
