@@ -29,7 +29,7 @@ namespace {
 constexpr int kClientWidth = 610;
 constexpr int kClientHeight = 427;
 
-const CommDlgs::FileFilter kPvmFilter{"PVM Files", "*.pvm"};
+const CommDlgs::FileFilter kPvmFilter{"PVM Files", "*.pvm;*.pvr"};
 const CommDlgs::FileFilter kBmpFilter{"BMP Files", "*.bmp"};
 
 // The desktop's viewer for the page. A missing page, or a desktop that cannot show it,
