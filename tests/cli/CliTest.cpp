@@ -108,8 +108,8 @@ TEST(CliList, ListsRowsThenTheStatus) {
 TEST(CliList, PvrFileIsOneRowNamedAfterIt) {
   ScratchFolder dir;
   const ModelTexture t = Texture("", 2, 1, 8, 8, 5);
-  Bytes pvr = archive_builder::IndexChunk{}.Build();
   const Bytes archive = BuildArchive({t});
+  Bytes pvr = archive_builder::IndexChunk();
   pvr.insert(pvr.end(), archive.end() - 16 - 128, archive.end());  // the archive's only chunk
   WriteFile(dir / "t.pvr", pvr);
   EXPECT_EQ(RunCli(dir, {"list", dir / "t.pvr"}).out, "0\tt.pvr\nLoaded 1 sets...\n");

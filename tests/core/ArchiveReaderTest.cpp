@@ -121,32 +121,24 @@ TEST_F(ArchiveReader, NameFieldsAre38BytesApartExceptFor34WithTwoEntries) {
   EXPECT_EQ(window.status, "Loaded 3 sets...");
 }
 
-// The attribute word places the names when it lists them and its table fits the header;
-// otherwise the step above. A save writes the header back whichever rule read it.
+// The attribute word places the names when it lists them and its table fits the header
+// (a header too short for it is in the test above). A save writes the header back as read.
 TEST_F(ArchiveReader, AttributeWordSetsTheNameStepWhenItsTableFits) {
-  struct Case {
-    const char* what;
-    uint16_t attributes;
-    int32_t H;
-    std::vector<size_t> nameAt;
+  const std::pair<uint16_t, std::vector<size_t>> cases[] = {
+      {0x000F, {14, 52}},      // 38 bytes
+      {0x000D, {14, 50}},      // no size bytes: 36
+      {0x0008, {14, 44, 74}},  // names alone: 30
+      {0x0007, {14, 48}},      // no name bit: 34 for two entries
   };
-  const Case cases[] = {
-      {"all fields, two entries: 38 bytes", 0x000F, 88, {14, 52}},
-      {"name and formats: 32 bytes", 0x000C, 88, {14, 46}},
-      {"names alone, three entries: 30 bytes", 0x0008, 120, {14, 44, 74}},
-      {"no name bit: 34 bytes for two", 0x0007, 88, {14, 48}},
-      {"table of 88 bytes in a header of 80: 34 bytes", 0x000F, 72, {14, 48}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const size_t n = c.nameAt.size();
-    Bytes pvm = PvmHeader{.names = {}, .headerLength = c.H, .count = int16_t(n), .attributes = c.attributes}.Build();
+  for (const auto& [attributes, nameAt] : cases) {
+    SCOPED_TRACE(attributes);
+    Bytes pvm = PvmHeader{.headerLength = 120, .count = int16_t(nameAt.size()), .attributes = attributes}.Build();
     std::vector<std::string> names;
-    for (size_t k = 0; k < n; ++k) {
-      names.push_back("name" + std::to_string(k));
-      std::memcpy(&pvm[c.nameAt[k]], names.back().c_str(), names.back().size() + 1);
+    for (size_t at : nameAt) {
+      names.push_back("at" + std::to_string(at));
+      std::memcpy(&pvm[at], names.back().c_str(), names.back().size() + 1);
     }
-    for (size_t k = 0; k < n; ++k) pvm = Join({pvm, PvrChunk{.data = Pattern(16, uint8_t(k))}.Build()});
+    for (size_t at : nameAt) pvm = Join({pvm, PvrChunk{.data = Pattern(16, uint8_t(at))}.Build()});
     const std::string path = folder.Write("flags.pvm", pvm);
     ASSERT_TRUE(ParseFuncts::OpenArchive(path));
     EXPECT_EQ(window.rows, names);

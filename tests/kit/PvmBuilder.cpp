@@ -66,13 +66,12 @@ Bytes PvrChunk::Build() const {
   return out;
 }
 
-Bytes IndexChunk::Build() const {
+Bytes IndexChunk(uint32_t length, const std::string& magic) {
   Bytes out(magic.begin(), magic.end());
-  out.resize(4, ' ');
   platform::LittleEndianWriter w(out);
-  w.U32(length.value_or(8));  // G
-  w.U32(index);               // global index
-  w.U32(0);                   // padding
+  w.U32(length);  // G
+  w.U32(0);       // global index
+  w.U32(0);       // padding
   return out;
 }
 

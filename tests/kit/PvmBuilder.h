@@ -71,16 +71,9 @@ struct PvrChunk {
   Bytes Build() const;
 };
 
-// The chunk a standalone .pvr file may start with, before its PVR chunk.
-struct IndexChunk {
-  std::string magic = "GBIX";  // four bytes
-  // G. By default 8: the index and 4 bytes of padding.
-  std::optional<uint32_t> length = std::nullopt;
-  uint32_t index = 0;
-
-  // 16 bytes: magic, G, the index, 4 zero bytes, whatever length field it was given.
-  Bytes Build() const;
-};
+// The chunk a standalone .pvr file may start with: magic, G, then 8 zero bytes (the index
+// and its padding) whatever G says.
+Bytes IndexChunk(uint32_t length = 8, const std::string& magic = "GBIX");
 
 // A whole entry of a well-formed archive.
 struct Entry {
