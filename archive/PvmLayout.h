@@ -48,9 +48,10 @@ inline constexpr uint16_t kHasGlobalIndex = 0x1;  // a 4-byte global index
 
 // Bytes from one entry to the next. When the attribute word says entries hold names and
 // the whole table of N entries of that size fits in the header (H + 8 bytes), the entries
-// are as long as the fields it lists. Otherwise the step of the first tools: 38 bytes, but
-// 34 in an archive of two entries, which misplaces the second name of real two-entry
-// archives whose 38-byte entries the attribute word describes.
+// are as long as the fields it lists. Otherwise the fixed step the editor always used, so
+// archives laid out for it read as before: 38 bytes, but 34 with two entries. That step
+// alone would misplace the second name of real two-entry archives, whose attribute word
+// describes 38-byte entries.
 size_t NameStep(const Header& header);
 
 // Where the name field of entry k (1..N) begins; its index field is the 2 bytes before.
