@@ -147,6 +147,27 @@ TEST_F(ArchiveReader, AttributeWordSetsTheNameStepWhenItsTableFits) {
   }
 }
 
+// Told apart by its content, whatever its extension; saved with every byte but the texels
+// as read.
+TEST_F(ArchiveReader, PvrFileIsOneEntryAndSavesOnlyItsTexels) {
+  const Bytes chunk = PvrChunk{.reserved = 0xBEEF, .width = 4, .height = 4, .data = Pattern(32, 1)}.Build();
+  const Bytes end{'e', 'n', 'd'};
+  for (const Bytes& index : {IndexChunk(), IndexChunk(8, "GCIX"), Bytes{}}) {
+    const std::string path = folder.Write("Wall 2.pvm", Join({index, chunk, end}));
+    ASSERT_TRUE(ParseFuncts::OpenArchive(path));
+    EXPECT_EQ(window.rows, std::vector<std::string>{"Wall 2.pvm"});
+    EXPECT_EQ(window.status, "Loaded 1 sets...");
+    ASSERT_EQ(ParseFuncts::Textures.size(), 2u);
+    EXPECT_EQ(Chunk(1).Data, Pattern(32, 1));
+
+    ASSERT_TRUE(ParseFuncts::SaveArchive(path));
+    EXPECT_EQ(testkit::ReadBytes(path), Join({index, chunk, end}));
+    ParseFuncts::Textures[1]->SetPVRData(40, 1, 9, 4, 4, Pattern(32, 9));
+    ASSERT_TRUE(ParseFuncts::SaveArchive(path));
+    EXPECT_EQ(testkit::ReadBytes(path), Join({index, Bytes(chunk.begin(), chunk.begin() + 16), Pattern(32, 9), end}));
+  }
+}
+
 TEST_F(ArchiveReader, EmptyArchiveHasOnlySlotZero) {
   LeaveAClosedArchiveBehind();
   const Bytes header = PvmHeader{.names = {}}.Build();
@@ -351,6 +372,15 @@ std::vector<Malformed> MalformedArchives() {
                          PvrChunk{.data = Pattern(16, 2)}.Build()}),
                    "Texture 1 (at offset 87) does not end on a 16-byte boundary, so the next texture would be read "
                    "from inside it."});
+  // .pvr files whose index chunk or chunk length lies.
+  const Bytes chunk = PvrChunk{.data = Pattern(32, 1)}.Build();
+  cases.push_back({"GBIX length past the end", Join({IndexChunk(0xFFFFFFF0), chunk}),
+                   "The GBIX chunk is 4294967288 bytes long, so the file (64 bytes) has no room for the PVRT chunk "
+                   "after it."});
+  cases.push_back({"GCIX not followed by PVRT", Join({IndexChunk(4, "GCIX"), chunk}),
+                   "The GCIX chunk is 12 bytes long, but no PVRT chunk follows it at offset 12."});
+  cases.push_back({"PVRT chunk 9 bytes past the end", PvrChunk{.length = 49, .data = Pattern(32, 1)}.Build(),
+                   "The texture (at offset 0) is 57 bytes long and runs 9 bytes past the end of the file."});
   return cases;
 }
 
