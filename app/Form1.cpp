@@ -22,6 +22,7 @@
 #include "platform/Files.h"
 #include "platform/Messages.h"
 #include "platform/Seam.h"
+#include "texture/PngFile.h"
 #include "texture/cPVR.h"
 
 namespace {
@@ -31,6 +32,8 @@ constexpr int kClientHeight = 427;
 
 const CommDlgs::FileFilter kPvmFilter{"PVM Files", "*.pvm;*.pvr"};
 const CommDlgs::FileFilter kBmpFilter{"BMP Files", "*.bmp"};
+// Pictures are exported and imported as PNG or BMP; the chosen file's extension decides.
+const std::vector<CommDlgs::FileFilter> kPictureFilters{{"PNG Files", "*.png"}, kBmpFilter};
 
 // The desktop's viewer for the page. A missing page, or a desktop that cannot show it,
 // stays silent: the program has nothing useful to add.
@@ -243,7 +246,7 @@ void Form1::SetTextureSelected(int16_t value) { TextureSelected = value; }
 // ---- Archive commands -----------------------------------------------------------------
 
 void Form1::mnuOpen_Click() {
-  const std::string path = CommDlgs::ShowFileDialog(this, 1, "Open Texture File", "", kPvmFilter,
+  const std::string path = CommDlgs::ShowFileDialog(this, 1, "Open Texture File", "", {kPvmFilter},
                                                     ArchiveFolder, "pvm");
   if (path.empty()) return;
   ArchiveFolder = path.substr(0, path.size() - CommDlgs::GetFileNamePart(path).size());
@@ -325,11 +328,14 @@ void Form1::mnuExport_Click() {
   }
   const std::string path =
       CommDlgs::ShowFileDialog(this, 0, mode == 0 ? "Export Image" : "Export Mask", "",
-                               kBmpFilter, ArchiveFolder, "bmp");
+                               kPictureFilters, ArchiveFolder, "png");
   if (path.empty()) return;
   // The dialog is modal, but the row is read afresh all the same.
   texture = ParseFuncts::TextureOfRow(ListIndex());
-  if (texture != nullptr) texture->SaveBitmap(mode, path);
+  if (texture == nullptr) return;
+  // A PNG holds the image and its alpha together, whichever view is current.
+  if (PngFile::NamesPng(path)) texture->SavePng(path);
+  else texture->SaveBitmap(mode, path);
 }
 
 void Form1::mnuImport_Click() {
@@ -338,17 +344,20 @@ void Form1::mnuImport_Click() {
     ShowSelectionWarning();
     return;
   }
-  const std::string image =
-      CommDlgs::ShowFileDialog(this, 1, "Import Image", "", kBmpFilter, ArchiveFolder, "bmp");
+  const std::string image = CommDlgs::ShowFileDialog(this, 1, "Import Image", "",
+                                                     kPictureFilters, ArchiveFolder, "png");
   if (image.empty()) return;
-  const std::string mask = CommDlgs::ShowFileDialog(
-      this, 1, "Import Mask (Optional! Cancel to skip)", "", kBmpFilter, ArchiveFolder, "bmp");
+  // A PNG brings its own alpha, so only a BMP is asked for a mask.
+  const bool png = PngFile::NamesPng(image);
+  const std::string mask =
+      png ? std::string() : CommDlgs::ShowFileDialog(this, 1, "Import Mask (Optional! Cancel to skip)", "",
+                                                     {kBmpFilter}, ArchiveFolder, "bmp");
 
   cPVR* texture = ParseFuncts::TextureOfRow(ListIndex());
   if (texture == nullptr) return;
   // A refused file has already been reported; encoding whatever the surfaces still hold
   // would overwrite the texture with a picture the user did not choose.
-  if (!texture->LoadBitMap(image, mask)) return;
+  if (png ? !texture->LoadPng(image) : !texture->LoadBitMap(image, mask)) return;
   texture->BMP2PVR();
   List1_DblClick();
 }

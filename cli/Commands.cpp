@@ -12,6 +12,7 @@
 #include "platform/EditorWindow.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
+#include "texture/PngFile.h"
 #include "texture/cPVR.h"
 
 namespace fs = std::filesystem;
@@ -158,11 +159,11 @@ bool RefuseExisting(const std::string& path) {
   return true;
 }
 
-// Writes one surface as the editor's Export does. The overwrite question is answered by
-// the session (Yes only with --force).
+// Writes one surface as the editor's Export does, or to a PNG path the image and its
+// alpha together. The overwrite question is answered by the session (Yes only with --force).
 bool WriteSurface(Session& session, cPVR& texture, int16_t mode, const std::string& path) {
   const int before = session.MessagesShown();
-  if (texture.SaveBitmap(mode, path)) return true;
+  if (PngFile::NamesPng(path) ? texture.SavePng(path) : texture.SaveBitmap(mode, path)) return true;
   session.SayUnlessTold(before, "Cannot write " + path + ".");
   return false;
 }
@@ -186,11 +187,12 @@ bool RefuseWithoutCodec(const cPVR& texture, uint64_t row, const std::string& pr
   return true;
 }
 
-// The editor's Import on one texture: load the files, then encode into the chunk.
+// The editor's Import on one texture: load the files (a PNG alone, a BMP with its mask
+// when there is one), then encode into the chunk.
 bool ImportInto(Session& session, cPVR& texture, uint64_t row, const std::string& image,
                 const std::string& mask) {
   const int before = session.MessagesShown();
-  if (!texture.LoadBitMap(image, mask)) {
+  if (PngFile::NamesPng(image) ? !texture.LoadPng(image) : !texture.LoadBitMap(image, mask)) {
     session.SayUnlessTold(before, "Cannot load " + image + ".");
     return false;
   }
@@ -290,7 +292,8 @@ int ExportCommand(const std::string& archive, uint64_t row, const std::string& i
   return kSuccess;
 }
 
-int ExportAllCommand(const std::string& archive, const std::string& folder, bool force) {
+int ExportAllCommand(const std::string& archive, const std::string& folder, bool force,
+                     FileFormat format) {
   Session session(force);
   if (!session.Open(archive)) return kRefused;
   const std::vector<std::string> bases = ExportBaseNames(session.Rows());
@@ -302,13 +305,17 @@ int ExportAllCommand(const std::string& archive, const std::string& folder, bool
     return kRefused;
   }
   auto pathOf = [&](const std::string& file) { return (fs::path(folder) / file).string(); };
+  const bool png = format == FileFormat::Png;
+  // The files of one texture: its PNG, or its image and mask BMPs.
+  auto filesOf = [&](const std::string& base) {
+    return png ? std::vector{pathOf(PngFileName(base))}
+               : std::vector{pathOf(ImageFileName(base)), pathOf(MaskFileName(base))};
+  };
 
   if (!force) {
     bool anyExists = false;
-    for (const std::string& base : bases) {
-      anyExists |= RefuseExisting(pathOf(ImageFileName(base)));
-      anyExists |= RefuseExisting(pathOf(MaskFileName(base)));
-    }
+    for (const std::string& base : bases)
+      for (const std::string& file : filesOf(base)) anyExists |= RefuseExisting(file);
     if (anyExists) return kRefused;
   }
 
@@ -322,9 +329,9 @@ int ExportAllCommand(const std::string& archive, const std::string& folder, bool
       allDecoded = false;
       continue;
     }
-    if (!WriteSurface(session, *texture, 0, pathOf(ImageFileName(bases[row]))) ||
-        !WriteSurface(session, *texture, 1, pathOf(MaskFileName(bases[row])))) {
-      return kRefused;
+    const std::vector<std::string> files = filesOf(bases[row]);
+    for (size_t mode = 0; mode < files.size(); ++mode) {
+      if (!WriteSurface(session, *texture, int16_t(mode), files[mode])) return kRefused;
     }
     ++exported;
   }
@@ -343,7 +350,8 @@ int ImportCommand(const std::string& archive, uint64_t row, const std::string& i
   return Save(session, archive, backup) ? kSuccess : kRefused;
 }
 
-int ImportAllCommand(const std::string& archive, const std::string& folder, bool backup) {
+int ImportAllCommand(const std::string& archive, const std::string& folder, bool backup,
+                     FileFormat format) {
   Session session(false);
   if (!session.Open(archive)) return kRefused;
   const std::vector<std::string> bases = ExportBaseNames(session.Rows());
@@ -353,16 +361,20 @@ int ImportAllCommand(const std::string& archive, const std::string& folder, bool
   }
   auto pathOf = [&](const std::string& file) { return (fs::path(folder) / file).string(); };
 
+  const bool png = format == FileFormat::Png;
+  const std::string extension = png ? ".png" : ".bmp";
   std::set<std::string> claimed;  // file names in the folder that lead to a row
   std::set<std::string> maskNames;
-  for (const std::string& base : bases) maskNames.insert(MaskFileName(base));
+  if (!png) {
+    for (const std::string& base : bases) maskNames.insert(MaskFileName(base));
+  }
   size_t imported = 0;
   for (size_t row = 0; row < bases.size(); ++row) {
-    const std::string imageFile = ImageFileName(bases[row]);
+    const std::string imageFile = png ? PngFileName(bases[row]) : ImageFileName(bases[row]);
     const std::string maskFile = MaskFileName(bases[row]);
     if (!platform::FileExists(pathOf(imageFile))) continue;
     claimed.insert(imageFile);
-    const bool withMask = platform::FileExists(pathOf(maskFile));
+    const bool withMask = !png && platform::FileExists(pathOf(maskFile));
     if (withMask) claimed.insert(maskFile);
 
     cPVR* texture = session.TextureOfRow(row, archive);
@@ -380,7 +392,7 @@ int ImportAllCommand(const std::string& archive, const std::string& folder, bool
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (!name.ends_with(".bmp") || claimed.count(name) != 0 ||
+    if (!name.ends_with(extension) || claimed.count(name) != 0 ||
         !platform::FileExists(it->path().string())) {
       continue;
     }
