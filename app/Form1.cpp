@@ -30,7 +30,7 @@ namespace {
 constexpr int kClientWidth = 610;
 constexpr int kClientHeight = 427;
 
-const CommDlgs::FileFilter kPvmFilter{"PVM Files", "*.pvm"};
+const CommDlgs::FileFilter kPvmFilter{"PVM Files", "*.pvm;*.pvr"};
 const CommDlgs::FileFilter kBmpFilter{"BMP Files", "*.bmp"};
 // Pictures are exported and imported as PNG or BMP; the chosen file's extension decides.
 const std::vector<CommDlgs::FileFilter> kPictureFilters{{"PNG Files", "*.png"}, kBmpFilter};

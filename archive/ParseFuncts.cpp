@@ -1,4 +1,5 @@
-// Reading, releasing and writing back a PVM archive.
+// Reading, releasing and writing back a PVM archive, or a standalone .pvr file as an
+// archive of one entry.
 //
 // An archive is checked in full (its header and every chunk header) before any texture is
 // built, and the new state is put in place only when every chunk has been read, so a
@@ -17,6 +18,7 @@
 #include <span>
 
 #include "archive/PvmLayout.h"
+#include "archive/PvrFileLayout.h"
 #include "platform/EditorWindow.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
@@ -42,14 +44,18 @@ constexpr int64_t kWholeChunkOverrun = 8;
 platform::EditorWindow* gWindow = nullptr;
 
 // What the writer needs to know about the loaded archive: which file it came from, and where
-// each chunk was read and with what length (index k - 1 for slot k).
+// each chunk was read, with what length and header bytes (index k - 1 for slot k).
 struct ChunkPlace {
   int64_t offset;
   int32_t length;
+  std::array<uint8_t, PvrChunkLayout::kHeaderSize> headerAsRead;
 };
 bool gLoaded = false;
 std::string gLoadedPath;
 std::vector<ChunkPlace> gPlaces;
+// A .pvr file is written back with its chunk header as read: nothing outside its texels
+// changes. An archive's chunk headers are written afresh (magic "PVRT", reserved 0).
+bool gKeepChunkHeaders = false;
 
 // ---- Names -----------------------------------------------------------------------------
 
@@ -88,7 +94,7 @@ void ListEntries(Bytes archive) {
   if (!PvmLayout::ReadHeader(archive, header)) return;
   const int16_t count = header.count;
   for (int k = 1; k <= count; ++k) {
-    const size_t pos = PvmLayout::NameOffset(count, k);
+    const size_t pos = PvmLayout::NameOffset(header, k);
     if (pos > archive.size() || archive.size() - pos < kNameFieldSize) return;
     const Bytes field = archive.subspan(pos, kNameFieldSize);
     const auto nul = std::find(field.begin(), field.end(), uint8_t{0});
@@ -98,13 +104,43 @@ void ListEntries(Bytes archive) {
   if (gWindow != nullptr) gWindow->SetStatus("Loaded " + std::to_string(count) + " sets...");
 }
 
+// A .pvr file is listed as one entry named after the file, as the user sees it.
+void ListStandaloneFile(const std::string& path) {
+  if (gWindow == nullptr) return;
+  gWindow->ListClear();
+  gWindow->ListAddItem(std::filesystem::path(path).filename().string());
+  gWindow->SetStatus("Loaded 1 sets...");
+}
+
 // ---- Reading ---------------------------------------------------------------------------
 
-// A chunk header as read (its Data empty) and where it was found.
+// A chunk header as read (its Data empty, its bytes in raw) and where it was found.
 struct ParsedChunk {
   int64_t offset;
   PVRChunk header;
+  std::array<uint8_t, kHeaderSize> raw;
 };
+
+// Reads the chunk header at o, which the caller has found to lie within the file, and
+// checks that the chunk holds data and ends within the file, or (last) at most 8 bytes past
+// it. Returns an empty string when it does, else a sentence beginning with `which`. A read
+// failure sets readError and returns an empty string.
+std::string ReadChunkHeader(const platform::FileReader& file, int64_t o, bool last, const std::string& which,
+                            ParsedChunk& chunk, std::string& readError) {
+  chunk.offset = o;
+  if (!file.ReadAt(uint64_t(o), chunk.raw, readError)) return {};
+  PvrChunkLayout::ReadHeader(chunk.raw, chunk.header);
+  const int32_t L = chunk.header.Length;
+  if (L < kSmallestChunkLength) {
+    return which + " has a chunk length of " + std::to_string(L) + ", too small to hold any texel data.";
+  }
+  const int64_t overrun = o + L + 8 - int64_t(file.Size());
+  if (overrun > 0 && (!last || overrun > kWholeChunkOverrun)) {
+    return which + " is " + std::to_string(int64_t(L) + 8) + " bytes long and runs " + std::to_string(overrun) +
+           " bytes past the end of the file.";
+  }
+  return {};
+}
 
 // Checks the whole layout after the magic, reading the chunk headers from the file. Returns
 // an empty string when the archive can be read, else a sentence saying what is wrong.
@@ -124,7 +160,7 @@ std::string CheckLayout(const platform::FileReader& file, Bytes start, int64_t& 
     return "The header is " + std::to_string(headerSize) + " bytes long, too short to hold its entry count.";
   }
   if (N < 0) return "The entry count is negative (" + std::to_string(N) + ").";
-  const int64_t needed = PvmLayout::NamesEnd(N);
+  const int64_t needed = PvmLayout::NamesEnd(fields);
   if (headerSize < needed) {
     return "The header is " + std::to_string(headerSize) + " bytes long, too short for the names of its " +
            std::to_string(N) + " entries (" + std::to_string(needed) + " bytes).";
@@ -136,8 +172,7 @@ std::string CheckLayout(const platform::FileReader& file, Bytes start, int64_t& 
 
   std::vector<ParsedChunk> found;
   found.reserve(size_t(N));
-  std::array<uint8_t, kHeaderSize> bytes{};
-  PVRChunk chunkHeader;
+  ParsedChunk chunk;
   int64_t o = headerSize;
   for (int k = 1; k <= N; ++k) {
     const std::string which = "Texture " + std::to_string(k) + " (at offset " + std::to_string(o) + ")";
@@ -145,21 +180,12 @@ std::string CheckLayout(const platform::FileReader& file, Bytes start, int64_t& 
       return "The header says it has " + std::to_string(N) + " entries, but the file ends before texture " +
              std::to_string(k) + ".";
     }
-    if (!file.ReadAt(uint64_t(o), bytes, readError)) return {};
-    PvrChunkLayout::ReadHeader(bytes, chunkHeader);
-    const int32_t L = chunkHeader.Length;
-    if (L < kSmallestChunkLength) {
-      return which + " has a chunk length of " + std::to_string(L) +
-             ", too small to hold any texel data.";
-    }
-    const int64_t end = o + L + 8;
-    const int64_t overrun = end - size;
-    if (overrun > 0 && (k < N || overrun > kWholeChunkOverrun)) {
-      return which + " is " + std::to_string(int64_t(L) + 8) + " bytes long and runs " +
-             std::to_string(overrun) + " bytes past the end of the file.";
-    }
-    found.push_back({o, chunkHeader});
+    const std::string why = ReadChunkHeader(file, o, k == N, which, chunk, readError);
+    if (!why.empty() || !readError.empty()) return why;
+    found.push_back(chunk);
     if (k == N) break;
+    const int32_t L = chunk.header.Length;
+    const int64_t end = o + L + 8;
     // The next chunk may start right after this one, after a gap, or (length counted over
     // the whole chunk) 8 bytes before its end as read; anywhere else its header would be
     // read from this chunk's texels, and a save would write over them.
@@ -172,6 +198,37 @@ std::string CheckLayout(const platform::FileReader& file, Bytes start, int64_t& 
     o = next;
   }
   chunks = std::move(found);
+  return {};
+}
+
+// The same check for a standalone .pvr file (layout in PvrFileLayout.h): finds its one
+// chunk and sets `headerSize` to the bytes before it.
+std::string CheckPvrLayout(const platform::FileReader& file, Bytes start, int64_t& headerSize,
+                           std::vector<ParsedChunk>& chunks, std::string& readError) {
+  const int64_t size = int64_t(file.Size());
+  int64_t o = 0;
+  if (PvrFileLayout::Recognise(start) == PvrFileLayout::Start::IndexChunk) {
+    const std::string index = PvrFileLayout::FirstMagic(start);
+    if (!PvrFileLayout::IndexedChunkOffset(start, o)) return "The file ends inside its " + index + " chunk.";
+    if (o + int64_t(kHeaderSize) > size) {
+      return "The " + index + " chunk is " + std::to_string(o) + " bytes long, so the file (" + std::to_string(size) +
+             " bytes) has no room for the PVRT chunk after it.";
+    }
+    std::array<uint8_t, 4> magic{};
+    if (!file.ReadAt(uint64_t(o), magic, readError)) return {};
+    if (!PvrFileLayout::IsChunkMagic(magic)) {
+      return "The " + index + " chunk is " + std::to_string(o) + " bytes long, but no PVRT chunk follows it at offset " +
+             std::to_string(o) + ".";
+    }
+  } else if (size < int64_t(kHeaderSize)) {
+    return "The file ends inside the header of its PVRT chunk.";
+  }
+  ParsedChunk chunk;
+  const std::string which = "The texture (at offset " + std::to_string(o) + ")";
+  const std::string why = ReadChunkHeader(file, o, true, which, chunk, readError);
+  if (!why.empty() || !readError.empty()) return why;
+  headerSize = o;
+  chunks = {chunk};
   return {};
 }
 
@@ -233,6 +290,7 @@ void AttachWindow(platform::EditorWindow* window) { gWindow = window; }
 bool OpenArchive(const std::string& path) {
   platform::FileReader file;
   std::string error;
+  // Enough for the fixed header of an archive and the index chunk of a .pvr file.
   std::array<uint8_t, PvmLayout::kFixedHeaderSize> startBytes{};
   const bool opened = file.Open(path, error);
   const std::span<uint8_t> start = std::span(startBytes).first(size_t(std::min<uint64_t>(startBytes.size(), file.Size())));
@@ -241,14 +299,16 @@ bool OpenArchive(const std::string& path) {
     ReportUnreadable(path, error);
     return false;
   }
-  if (start.size() < 4 || std::memcmp(start.data(), PvmLayout::kMagic, 4) != 0) {
+  const bool archive = start.size() >= 4 && std::memcmp(start.data(), PvmLayout::kMagic, 4) == 0;
+  if (!archive && PvrFileLayout::Recognise(start) == PvrFileLayout::Start::NotPvr) {
     ForgetIfLoadedFrom(path);
     platform::ShowMessage({kNotAnArchive, "Hey!", platform::Buttons::Ok, platform::Icon::Critical});
     return false;
   }
   int64_t headerSize = 0;
   std::vector<ParsedChunk> chunks;
-  const std::string why = CheckLayout(file, start, headerSize, chunks, error);
+  const std::string why = archive ? CheckLayout(file, start, headerSize, chunks, error)
+                                  : CheckPvrLayout(file, start, headerSize, chunks, error);
   if (!error.empty()) {
     ForgetIfLoadedFrom(path);
     ReportUnreadable(path, error);
@@ -275,7 +335,7 @@ bool OpenArchive(const std::string& path) {
     textures[k + 1] = std::make_unique<cPVR>();
     const PVRChunk& h = c.header;
     textures[k + 1]->LoadPVR(data, h.Height, h.Width, h.pFormat, h.eFormat, h.Length);
-    places.push_back({c.offset, h.Length});
+    places.push_back({c.offset, h.Length, c.raw});
   }
   if (!read) {
     ForgetIfLoadedFrom(path);
@@ -287,7 +347,12 @@ bool OpenArchive(const std::string& path) {
   gPlaces = std::move(places);
   gLoadedPath = path;
   gLoaded = true;
-  ListEntries(ArchiveHeader);
+  gKeepChunkHeaders = !archive;
+  if (archive) {
+    ListEntries(ArchiveHeader);
+  } else {
+    ListStandaloneFile(path);
+  }
   return true;
 }
 
@@ -361,7 +426,11 @@ bool SaveArchive(const std::string& path) {
       }
       const uint64_t room = std::min<uint64_t>(kHeaderSize + chunk.Data.size(), uint64_t(next - place.offset));
       header.clear();
-      PvrChunkLayout::WriteHeader(chunk, header);
+      if (gKeepChunkHeaders) {
+        header.assign(place.headerAsRead.begin(), place.headerAsRead.end());
+      } else {
+        PvrChunkLayout::WriteHeader(chunk, header);
+      }
       if (!sink(header)) return false;
       if (!sink(std::span(chunk.Data).first(size_t(room - kHeaderSize)))) return false;
       written = uint64_t(place.offset) + room;

@@ -1,5 +1,6 @@
 // The archive module: reads a PVM archive (laid out as PvmLayout.h describes) into texture
-// objects and the entry list, releases it, and writes it back over its own file.
+// objects and the entry list, releases it, and writes it back over its own file. A
+// standalone .pvr file (PvrFileLayout.h) is handled as an archive of one entry.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,8 @@ namespace ParseFuncts {
 // stands for slot i + 1.
 extern std::vector<std::unique_ptr<cPVR>> Textures;
 
-// The header chunk of the open archive exactly as read (H + 8 bytes).
+// The header chunk of the open archive exactly as read (H + 8 bytes); for a .pvr file, the
+// bytes before its PVR chunk (its GBIX chunk, or none).
 extern std::vector<uint8_t> ArchiveHeader;
 
 // The window whose list, status label and TextureSelected flag this module fills and
@@ -31,8 +33,13 @@ void AttachWindow(platform::EditorWindow* window);
 // changes, except that an archive loaded earlier from this same path can no longer be saved.
 // Returns whether the archive was loaded.
 //
-// Refused: files that cannot be read ("Whoops"), a missing "PVMH" magic ("Hey!"), and any
-// header or chunk that does not lie within the file ("Hey!", with the path and the fault).
+// The file is told apart by its content: "PVMH" starts an archive; "PVRT", "GBIX" or "GCIX"
+// a .pvr file, listed as one row named after the file (without its folder), with the
+// status "Loaded 1 sets...".
+//
+// Refused: files that cannot be read ("Whoops"), a file that starts with none of those
+// magics ("Hey!"), and any header or chunk that does not lie within the file ("Hey!", with
+// the path and the fault); in a .pvr file, also a GBIX chunk not followed by "PVRT".
 // Each chunk must end where the next one begins, counting its length either after the
 // length field or over the whole chunk, or before a gap of up to 6 bytes; the last chunk
 // may run up to 8 bytes past the end of the file (read as zeros) for the whole-chunk count.
@@ -43,7 +50,8 @@ bool OpenArchive(const std::string& path);
 void CloseArchive();
 
 // Writes the loaded archive back over the file at path, in place: the header and every
-// chunk at the offsets they were read from, every other byte as it was. The file is
+// chunk at the offsets they were read from, every other byte as it was. A .pvr file keeps
+// its chunk header as read too, so only its texel bytes can change. The file is
 // replaced whole or not at all. Writes nothing, silently, when no archive is loaded or path
 // is not the file it was read from. On failure (the file cannot be read or written, or a
 // texture's data no longer fits its chunk) the user is told and the file keeps its old

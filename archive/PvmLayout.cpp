@@ -23,14 +23,22 @@ void WriteHeader(const Header& header, std::vector<uint8_t>& out) {
   assert(w.Written() == kFixedHeaderSize);
 }
 
-size_t NameStep(int64_t count) { return count == 2 ? 34 : 38; }
-
-size_t NameOffset(int64_t count, int64_t k) {
-  return kFirstEntryAt + 2 + NameStep(count) * size_t(k - 1);
+size_t NameStep(const Header& header) {
+  const uint16_t a = header.attributes;
+  const size_t described = 2 + kNameFieldSize + ((a & kHasFormats) ? 2 : 0) + ((a & kHasSize) ? 2 : 0) +
+                           ((a & kHasGlobalIndex) ? 4 : 0);
+  const int64_t tableEnd = int64_t(kFirstEntryAt) + int64_t(header.count) * int64_t(described);
+  if ((a & kHasName) && tableEnd <= int64_t(header.headerLength) + kHeaderLengthBase) return described;
+  return header.count == 2 ? 34 : 38;
 }
 
-int64_t NamesEnd(int64_t count) {
-  return count <= 0 ? int64_t(kFixedHeaderSize) : int64_t(NameOffset(count, count) + kNameFieldSize);
+size_t NameOffset(const Header& header, int64_t k) {
+  return kFirstEntryAt + 2 + NameStep(header) * size_t(k - 1);
+}
+
+int64_t NamesEnd(const Header& header) {
+  return header.count <= 0 ? int64_t(kFixedHeaderSize)
+                           : int64_t(NameOffset(header, header.count) + kNameFieldSize);
 }
 
 int64_t NextChunkOffset(int64_t o, int32_t L) {

@@ -4,9 +4,9 @@
 //   offset  size  field
 //   0       4     "PVMH"
 //   4       4     H, int32: header bytes after this field; the first chunk is at H + 8
-//   8       2     attribute word (carried, never interpreted)
+//   8       2     attribute word: which fields each entry holds (below)
 //   10      2     N, int16: number of entries
-//   12      per entry, NameStep(N) bytes apart: index (u16), name (28 bytes, NUL-padded
+//   12      per entry, NameStep bytes apart: index (u16), name (28 bytes, NUL-padded
 //                 Windows-1252), then bytes the editor carries unchanged
 //   H + 8         N PVR chunks (texture/PvrChunk.h), each found from the one before it by
 //                 NextChunkOffset
@@ -40,15 +40,26 @@ bool ReadHeader(std::span<const uint8_t> bytes, Header& header);
 // Appends the 12 bytes of the fixed header.
 void WriteHeader(const Header& header, std::vector<uint8_t>& out);
 
-// Bytes from one entry to the next; two-entry archives pack them closer.
-size_t NameStep(int64_t count);
+// Attribute bits: the fields an entry holds after its 2-byte index.
+inline constexpr uint16_t kHasName = 0x8;         // the 28-byte name
+inline constexpr uint16_t kHasFormats = 0x4;      // 2 format bytes
+inline constexpr uint16_t kHasSize = 0x2;         // 2 size bytes
+inline constexpr uint16_t kHasGlobalIndex = 0x1;  // a 4-byte global index
 
-// Where the name field of entry k (1..count) begins; its index field is the 2 bytes before.
-size_t NameOffset(int64_t count, int64_t k);
+// Bytes from one entry to the next. When the attribute word says entries hold names and
+// the whole table of N entries of that size fits in the header (H + 8 bytes), the entries
+// are as long as the fields it lists. Otherwise the fixed step the editor always used, so
+// archives laid out for it read as before: 38 bytes, but 34 with two entries. That step
+// alone would misplace the second name of real two-entry archives, whose attribute word
+// describes 38-byte entries.
+size_t NameStep(const Header& header);
+
+// Where the name field of entry k (1..N) begins; its index field is the 2 bytes before.
+size_t NameOffset(const Header& header, int64_t k);
 
 // The header bytes the entry table needs: up to the end of the last name field (12 for no
 // entries).
-int64_t NamesEnd(int64_t count);
+int64_t NamesEnd(const Header& header);
 
 // Where the reader looks for the chunk after the one at offset o with length field L. The
 // remainder takes the dividend's sign, as the archives' own tools computed it. For a chunk

@@ -19,6 +19,8 @@ constexpr const char* kUsage =
 
 Lists, exports and imports the textures of a PVM archive the way the Quarnel
 editor does, without its window. ROW counts from 0, as in the editor's list.
+ARCHIVE may also be a single .pvr texture file (a PVRT chunk, with or without a
+GBIX chunk before it): it has one row, 0, named after the file.
 
 Commands:
   list ARCHIVE

@@ -73,6 +73,15 @@ void ArchiveSeeds(const fs::path& dir) {
   PvrChunk whole = Chunk(1, 9, 4, 4, 10);
   whole.length = int32_t(16 + whole.data.size());
   Put(dir, "whole-chunk-lengths", Archive({"p", "q"}, {whole, whole}));
+
+  // Two entries whose 38-byte table the attribute word describes and the header holds.
+  Bytes described = PvmHeader{.names = {"left", "right"}, .headerLength = 88}.Build();
+  for (const PvrChunk& c : {Chunk(0, 9, 4, 2, 13), Chunk(2, 9, 2, 4, 14)}) described = Join({described, c.Build()});
+  Put(dir, "two-entries-described-table", described);
+
+  // Standalone .pvr files, with and without the index chunk.
+  Put(dir, "pvr-with-gbix", Join({IndexChunk(), Chunk(2, 1, 8, 8, 11).Build()}));
+  Put(dir, "pvr-alone", Chunk(1, 9, 4, 4, 12).Build());
 }
 
 // The editor's own exports of a decoded texture: image and mask BMPs.
@@ -211,6 +220,16 @@ void ArchiveRegressions(const fs::path& dir) {
     }
     Put(dir, "refused-short-chunk-as-whole-length", b);
   }
+
+  // Standalone .pvr files whose index chunk or chunk length lies.
+  const Bytes pvrChunk = Chunk(1, 9, 4, 4, 3).Build();
+  Put(dir, "refused-pvr-gbix-cut", Bytes{'G', 'B', 'I', 'X', 8, 0});
+  Put(dir, "refused-pvr-gbix-length-past-end", Join({IndexChunk(0xFFFFFFF8), pvrChunk}));
+  Put(dir, "refused-pvr-gcix-not-followed-by-pvrt", Join({IndexChunk(4, "GCIX"), pvrChunk}));
+  Put(dir, "refused-pvr-chunk-9-past-end", Changed(pvrChunk, [](Bytes& b) { SetI32At(b, 4, 8 + 32 + 9); }));
+  Put(dir, "accepted-pvr-whole-chunk-length",
+      Join({IndexChunk(), Changed(pvrChunk, [](Bytes& b) { SetI32At(b, 4, 16 + 32); })}));
+  Put(dir, "accepted-pvr-gbix-length-0", Join({Bytes{'G', 'B', 'I', 'X', 0, 0, 0, 0}, pvrChunk}));
 
   Put(dir, "accepted-32767-square-with-64-bytes",
       Archive({"huge"}, {PvrChunk{.width = 32767, .height = 32767, .data = Pattern(64, 1)}}));

@@ -88,7 +88,7 @@ inline Bytes BuildArchive(const std::vector<ModelTexture>& textures) {
   const size_t count = textures.size();
   std::vector<std::string> names;
   for (const ModelTexture& t : textures) names.push_back(t.name);
-  const size_t headerEnd = (12 + PvmLayout::NameStep(int64_t(count)) * count + 15) / 16 * 16;
+  const size_t headerEnd = (12 + PvmLayout::NameStep({.count = int16_t(count)}) * count + 15) / 16 * 16;
   Bytes file = archive_builder::PvmHeader{.names = names, .headerLength = int32_t(headerEnd - 8),
                                           .indexes = true}.Build();
   for (const ModelTexture& t : textures) {

@@ -121,6 +121,18 @@ TEST(CliList, ListsRowsThenTheStatus) {
   EXPECT_EQ(RunCli(dir, {"list", dir / "c.pvm"}).out, "Loaded 0 sets...\n");
 }
 
+TEST(CliList, PvrFileIsOneRowNamedAfterIt) {
+  ScratchFolder dir;
+  const ModelTexture t = Texture("", 2, 1, 8, 8, 5);
+  const Bytes archive = BuildArchive({t});
+  Bytes pvr = archive_builder::IndexChunk();
+  pvr.insert(pvr.end(), archive.end() - 16 - 128, archive.end());  // the archive's only chunk
+  WriteFile(dir / "t.pvr", pvr);
+  EXPECT_EQ(RunCli(dir, {"list", dir / "t.pvr"}).out, "0\tt.pvr\nLoaded 1 sets...\n");
+  ASSERT_EQ(RunCli(dir, {"export", dir / "t.pvr", "0", dir / "t.bmp"}).status, 0);
+  EXPECT_EQ(ReadFile(dir / "t.bmp"), ExportedBmp(t, false));
+}
+
 TEST(CliList, NameWithoutEndStopsTheListingAndItsRows) {
   ScratchFolder dir;
   const std::string full(28, 'N');  // fills the field: no NUL

@@ -121,6 +121,53 @@ TEST_F(ArchiveReader, NameFieldsAre38BytesApartExceptFor34WithTwoEntries) {
   EXPECT_EQ(window.status, "Loaded 3 sets...");
 }
 
+// The attribute word places the names when it lists them and its table fits the header
+// (a header too short for it is in the test above). A save writes the header back as read.
+TEST_F(ArchiveReader, AttributeWordSetsTheNameStepWhenItsTableFits) {
+  const std::pair<uint16_t, std::vector<size_t>> cases[] = {
+      {0x000F, {14, 52}},      // 38 bytes
+      {0x000D, {14, 50}},      // no size bytes: 36
+      {0x0008, {14, 44, 74}},  // names alone: 30
+      {0x0007, {14, 48}},      // no name bit: 34 for two entries
+  };
+  for (const auto& [attributes, nameAt] : cases) {
+    SCOPED_TRACE(attributes);
+    Bytes pvm = PvmHeader{.headerLength = 120, .count = int16_t(nameAt.size()), .attributes = attributes}.Build();
+    std::vector<std::string> names;
+    for (size_t at : nameAt) {
+      names.push_back("at" + std::to_string(at));
+      std::memcpy(&pvm[at], names.back().c_str(), names.back().size() + 1);
+    }
+    for (size_t at : nameAt) pvm = Join({pvm, PvrChunk{.data = Pattern(16, uint8_t(at))}.Build()});
+    const std::string path = folder.Write("flags.pvm", pvm);
+    ASSERT_TRUE(ParseFuncts::OpenArchive(path));
+    EXPECT_EQ(window.rows, names);
+    ASSERT_TRUE(ParseFuncts::SaveArchive(path));
+    EXPECT_EQ(testkit::ReadBytes(path), pvm);
+  }
+}
+
+// Told apart by its content, whatever its extension; saved with every byte but the texels
+// as read.
+TEST_F(ArchiveReader, PvrFileIsOneEntryAndSavesOnlyItsTexels) {
+  const Bytes chunk = PvrChunk{.reserved = 0xBEEF, .width = 4, .height = 4, .data = Pattern(32, 1)}.Build();
+  const Bytes end{'e', 'n', 'd'};
+  for (const Bytes& index : {IndexChunk(), IndexChunk(8, "GCIX"), Bytes{}}) {
+    const std::string path = folder.Write("Wall 2.pvm", Join({index, chunk, end}));
+    ASSERT_TRUE(ParseFuncts::OpenArchive(path));
+    EXPECT_EQ(window.rows, std::vector<std::string>{"Wall 2.pvm"});
+    EXPECT_EQ(window.status, "Loaded 1 sets...");
+    ASSERT_EQ(ParseFuncts::Textures.size(), 2u);
+    EXPECT_EQ(Chunk(1).Data, Pattern(32, 1));
+
+    ASSERT_TRUE(ParseFuncts::SaveArchive(path));
+    EXPECT_EQ(testkit::ReadBytes(path), Join({index, chunk, end}));
+    ParseFuncts::Textures[1]->SetPVRData(40, 1, 9, 4, 4, Pattern(32, 9));
+    ASSERT_TRUE(ParseFuncts::SaveArchive(path));
+    EXPECT_EQ(testkit::ReadBytes(path), Join({index, Bytes(chunk.begin(), chunk.begin() + 16), Pattern(32, 9), end}));
+  }
+}
+
 TEST_F(ArchiveReader, EmptyArchiveHasOnlySlotZero) {
   LeaveAClosedArchiveBehind();
   const Bytes header = PvmHeader{.names = {}}.Build();
@@ -230,7 +277,7 @@ TEST_F(ArchiveReader, RefusesAFileWithoutTheMagicAndChangesNothing) {
   ASSERT_EQ(before.slots.size(), 4u);
 
   for (const Bytes& bytes : {Bytes{}, Bytes{'P', 'V', 'M'}, Bytes{'P', 'V', 'M', 'h', 8, 0, 0, 0, 0, 0, 0, 0},
-                             PvrChunk{.data = Pattern(16, 1)}.Build()}) {
+                             PvrChunk{.magic = "PVRt", .data = Pattern(16, 1)}.Build()}) {
     MessageLog log;
     EXPECT_FALSE(ParseFuncts::OpenArchive(folder.Write("bad.pvm", bytes)));
     ASSERT_EQ(log.messages.size(), 1u);
@@ -325,6 +372,15 @@ std::vector<Malformed> MalformedArchives() {
                          PvrChunk{.data = Pattern(16, 2)}.Build()}),
                    "Texture 1 (at offset 87) does not end on a 16-byte boundary, so the next texture would be read "
                    "from inside it."});
+  // .pvr files whose index chunk or chunk length lies.
+  const Bytes chunk = PvrChunk{.data = Pattern(32, 1)}.Build();
+  cases.push_back({"GBIX length past the end", Join({IndexChunk(0xFFFFFFF0), chunk}),
+                   "The GBIX chunk is 4294967288 bytes long, so the file (64 bytes) has no room for the PVRT chunk "
+                   "after it."});
+  cases.push_back({"GCIX not followed by PVRT", Join({IndexChunk(4, "GCIX"), chunk}),
+                   "The GCIX chunk is 12 bytes long, but no PVRT chunk follows it at offset 12."});
+  cases.push_back({"PVRT chunk 9 bytes past the end", PvrChunk{.length = 49, .data = Pattern(32, 1)}.Build(),
+                   "The texture (at offset 0) is 57 bytes long and runs 9 bytes past the end of the file."});
   return cases;
 }
 

@@ -30,12 +30,12 @@ Bytes Join(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-size_t NameOffset(size_t count, size_t k) { return PvmLayout::NameOffset(int64_t(count), int64_t(k)); }
-
 Bytes PvmHeader::Build() const {
   const size_t n = names.size();
-  const size_t needed = size_t(PvmLayout::NamesEnd(int64_t(n)));
+  const size_t needed = size_t(PvmLayout::NamesEnd({.count = int16_t(n)}));
   const int32_t H = headerLength.value_or(int32_t((needed + 15) / 16 * 16 - 8));
+  // Where the reader looks for the names of this header.
+  const PvmLayout::Header placed{H, attributes, int16_t(n)};
   const size_t total = size_t(std::max<int64_t>(H + PvmLayout::kHeaderLengthBase, PvmLayout::kFixedHeaderSize));
   Bytes out;
   PvmLayout::WriteHeader({H, attributes, count.value_or(int16_t(n))}, out);
@@ -43,7 +43,7 @@ Bytes PvmHeader::Build() const {
   for (size_t k = 1; k <= n; ++k) {
     const std::string& name = names[k - 1];
     if (name.size() > PvmLayout::kNameFieldSize) throw std::invalid_argument("a name field holds 28 bytes");
-    const size_t at = NameOffset(n, k);
+    const size_t at = PvmLayout::NameOffset(placed, int64_t(k));
     if (at + PvmLayout::kNameFieldSize > out.size()) break;  // a header too short for its names, on purpose
     if (indexes) SetU16At(out, at - 2, uint16_t(k - 1));
     for (size_t i = 0; i < PvmLayout::kNameFieldSize; ++i) out[at + i] = i < name.size() ? uint8_t(name[i]) : 0;
@@ -66,6 +66,15 @@ Bytes PvrChunk::Build() const {
   return out;
 }
 
+Bytes IndexChunk(uint32_t length, const std::string& magic) {
+  Bytes out(magic.begin(), magic.end());
+  platform::LittleEndianWriter w(out);
+  w.U32(length);  // G
+  w.U32(0);       // global index
+  w.U32(0);       // padding
+  return out;
+}
+
 Bytes BuildArchive(const std::vector<Entry>& entries) {
   const size_t n = entries.size();
   std::vector<std::string> names;
@@ -74,7 +83,7 @@ Bytes BuildArchive(const std::vector<Entry>& entries) {
       throw std::invalid_argument("entry name longer than 27 bytes");
     names.push_back(e.name);
   }
-  const size_t headerEnd = (PvmLayout::kFirstEntryAt + PvmLayout::NameStep(int64_t(n)) * n + 15) / 16 * 16;
+  const size_t headerEnd = (PvmLayout::kFirstEntryAt + PvmLayout::NameStep({.count = int16_t(n)}) * n + 15) / 16 * 16;
   Bytes out = PvmHeader{.names = names, .headerLength = int32_t(headerEnd - 8), .attributes = 0,
                         .indexes = true, .zeroFiller = true}.Build();
   for (size_t k = 0; k < n; ++k) {

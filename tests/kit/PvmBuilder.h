@@ -32,15 +32,13 @@ Bytes Pattern(size_t size, uint8_t seed);
 
 Bytes Join(std::initializer_list<Bytes> parts);
 
-// Where the k-th name field (k from 1) of an archive with `count` entries begins.
-size_t NameOffset(size_t count, size_t k);
-
 struct PvmHeader {
   // Each name goes in a 28-byte field, padded with NULs; a name of exactly 28 bytes has no
   // NUL. Bytes are written as given (Windows-1252 in real archives).
   std::vector<std::string> names = {};
-  // H. By default the smallest that holds every name field and puts the first chunk on a
-  // 16-byte boundary.
+  // H. By default the smallest that holds every name field 38 bytes apart (34 for two
+  // entries) and puts the first chunk on a 16-byte boundary. The names go where the reader
+  // looks for them in the header built, by the attribute word when the table fits.
   std::optional<int32_t> headerLength = std::nullopt;
   // N. By default the number of names; the names are placed for names.size() entries
   // whatever N says.
@@ -72,6 +70,10 @@ struct PvrChunk {
   // The chunk, 16 + data bytes, whatever length field it was given.
   Bytes Build() const;
 };
+
+// The chunk a standalone .pvr file may start with: magic, G, then 8 zero bytes (the index
+// and its padding) whatever G says.
+Bytes IndexChunk(uint32_t length = 8, const std::string& magic = "GBIX");
 
 // A whole entry of a well-formed archive.
 struct Entry {
