@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace cli {
+namespace BatchFiles {
 
 // The base name (without ".bmp" or "_mask.bmp") of every row, for the names listed in
 // row order.
@@ -25,4 +25,4 @@ std::vector<std::string> ExportBaseNames(const std::vector<std::string>& listedN
 inline std::string ImageFileName(const std::string& base) { return base + ".bmp"; }
 inline std::string MaskFileName(const std::string& base) { return base + "_mask.bmp"; }
 
-}  // namespace cli
+}  // namespace BatchFiles
