@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QProgressDialog>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QWheelEvent>
@@ -26,6 +27,7 @@
 
 #include "app/CommDlgs.h"
 #include "app/PictureBox.h"
+#include "archive/BatchFiles.h"
 #include "archive/ParseFuncts.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
@@ -154,6 +156,9 @@ void Form1::BuildMenus() {
   mnuRelease->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
   mnuSave = mnuFile->addAction(QStringLiteral("&Save"));
   mnuSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  mnuSepBatch = mnuFile->addSeparator();
+  mnuExportAll = mnuFile->addAction(QStringLiteral("Export &all..."));
+  mnuImportAll = mnuFile->addAction(QStringLiteral("Import a&ll..."));
   mnuSep01 = mnuFile->addSeparator();
   mnuExit = mnuFile->addAction(QStringLiteral("E&xit"));
 
@@ -181,6 +186,8 @@ void Form1::BuildMenus() {
   connect(mnuRelease, &QAction::triggered, this, [this] { mnuRelease_Click(); });
   connect(mnuSave, &QAction::triggered, this, [this] { mnuSave_Click(); });
   connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
+  connect(mnuExportAll, &QAction::triggered, this, [this] { mnuExportAll_Click(); });
+  connect(mnuImportAll, &QAction::triggered, this, [this] { mnuImportAll_Click(); });
   connect(mnuZoomIn, &QAction::triggered, this, [this] { ZoomIn(); });
   connect(mnuZoomOut, &QAction::triggered, this, [this] { ZoomOut(); });
   connect(mnuZoomActual, &QAction::triggered, this, [this] { ZoomActualSize(); });
@@ -563,6 +570,127 @@ bool Form1::ImportIntoSelected(const std::string& image, const std::string& mask
   if (texture->ChunkRecord().Data != before) setWindowModified(true);
   List1_DblClick();
   return true;
+}
+
+// ---- Export all and import all --------------------------------------------------------
+
+std::vector<std::string> Form1::ListedNames() const {
+  std::vector<std::string> names;
+  for (int i = 0; i < List1->count(); ++i) names.push_back(List1->item(i)->text().toStdString());
+  return names;
+}
+
+std::string Form1::ChooseBatchFolder(const std::string& title) {
+  if (!ParseFuncts::ArchiveLoaded()) {
+    platform::ShowMessage({"There is no archive loaded.", "", platform::Buttons::Ok,
+                           platform::Icon::Exclamation});
+    return {};
+  }
+  return CommDlgs::ShowFolderDialog(this, title, ArchiveFolder);
+}
+
+void Form1::ReportBatch(const std::string& summary, const std::vector<std::string>& lines,
+                        bool fault) {
+  std::string text = summary;
+  for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+  if (text.empty()) return;
+  platform::ShowMessage({text, "", platform::Buttons::Ok,
+                         fault ? platform::Icon::Exclamation : platform::Icon::None});
+}
+
+namespace {
+
+// A cancellable progress dialog over the window, as a batch's Progress.
+class BatchProgressDialog {
+ public:
+  BatchProgressDialog(QWidget* owner, const QString& label, size_t total)
+      : dialog_(label, QStringLiteral("Cancel"), 0, int(total), owner) {
+    dialog_.setWindowModality(Qt::WindowModal);
+    dialog_.setMinimumDuration(0);
+    dialog_.setAutoClose(false);
+  }
+
+  BatchFiles::Progress Step() {
+    return [this](size_t done, size_t) {
+      dialog_.setValue(int(done));
+      // Lets a click on Cancel through, however fast the textures go.
+      QCoreApplication::processEvents();
+      return !dialog_.wasCanceled();
+    };
+  }
+
+ private:
+  QProgressDialog dialog_;
+};
+
+std::string Plural(size_t count, const char* word) {
+  return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+void Form1::mnuExportAll_Click() {
+  const std::string folder = ChooseBatchFolder("Export All Textures");
+  if (folder.empty()) return;
+  const std::vector<std::string> names = ListedNames();
+  size_t existing = 0;
+  for (const std::string& path : BatchFiles::ExportPaths(names, folder))
+    existing += platform::FileExists(path) ? 1 : 0;
+  if (existing > 0) {
+    const platform::Answer answer = platform::ShowMessage(
+        {Plural(existing, "file") + " of this export already exist in " + folder +
+             ".\n\nReplace them?",
+         "", platform::Buttons::YesNo, platform::Icon::Exclamation});
+    if (answer != platform::Answer::Yes) return;
+  }
+  std::vector<std::string> lines;
+  BatchProgressDialog progress(this, QStringLiteral("Exporting textures..."), names.size());
+  const BatchFiles::Result result = BatchFiles::ExportAll(
+      names, folder, true, [&lines](const std::string& line) { lines.push_back(line); },
+      progress.Step());
+  using BatchFiles::Outcome;
+  std::string summary;
+  if (result.outcome == Outcome::kCancelled)
+    summary = "Export all was cancelled after " + Plural(result.count, "texture") + ".";
+  else if (result.outcome != Outcome::kRefused)
+    summary = "Exported " + Plural(result.count, "texture") + " to " + folder;
+  ReportBatch(summary, lines, result.outcome != Outcome::kDone);
+}
+
+void Form1::mnuImportAll_Click() {
+  const std::string folder = ChooseBatchFolder("Import All Textures");
+  if (folder.empty()) return;
+  const std::string archive = CommDlgs::GetFileNamePart(ArchivePath);
+  const platform::Answer answer = platform::ShowMessage(
+      {"Import every texture file in " + folder + " into " + archive +
+           " and save the archive?\n\nThe textures they came from are replaced.",
+       "", platform::Buttons::YesNo, platform::Icon::Question});
+  if (answer != platform::Answer::Yes) return;
+
+  const std::vector<std::string> names = ListedNames();
+  std::vector<std::string> lines;
+  BatchFiles::Result result;
+  {
+    BatchProgressDialog progress(this, QStringLiteral("Importing textures..."), names.size());
+    result = BatchFiles::ImportAll(
+        names, folder, ArchivePath, [&lines](const std::string& line) { lines.push_back(line); },
+        progress.Step());
+  }
+  using BatchFiles::Outcome;
+  if (result.outcome == Outcome::kCancelled) {
+    ReportBatch("Import all was cancelled; nothing was imported and " + archive +
+                    " was not written.",
+                lines, false);
+    return;
+  }
+  if (result.outcome != Outcome::kDone) {
+    ReportBatch("", lines, true);
+    return;
+  }
+  setWindowModified(true);
+  if (TextureSelected != 0) List1_DblClick();
+  if (!SaveWithBackupQuestion()) return;  // kept in the window, marked unsaved
+  ReportBatch("Imported " + Plural(result.count, "texture") + " into " + ArchivePath, lines, false);
 }
 
 // ---- Drops ----------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/EditorWindow.h"
 
@@ -52,6 +53,8 @@ class Form1 : public QMainWindow, public platform::EditorWindow {
   void mnuHelp_Click();
   void mnuImport_Click();
   void mnuExport_Click();
+  void mnuExportAll_Click();
+  void mnuImportAll_Click();
 
   // The Open command's steps after its dialog, for a path chosen another way (the command
   // line, a drop): asks about unsaved changes first, then releases and reads the archive.
@@ -116,6 +119,9 @@ class Form1 : public QMainWindow, public platform::EditorWindow {
   QAction* mnuOpen = nullptr;
   QAction* mnuRelease = nullptr;
   QAction* mnuSave = nullptr;
+  QAction* mnuSepBatch = nullptr;
+  QAction* mnuExportAll = nullptr;
+  QAction* mnuImportAll = nullptr;
   QAction* mnuSep01 = nullptr;
   QAction* mnuExit = nullptr;
   QMenu* mnuView = nullptr;
@@ -155,6 +161,11 @@ class Form1 : public QMainWindow, public platform::EditorWindow {
   // Rebuilds the alpha view from the image and mask views.
   void ComposeAlphaView();
   void UpdateDetails();
+  // The batch commands' shared steps: a loaded archive, a folder; "" when either is missing.
+  std::string ChooseBatchFolder(const std::string& title);
+  std::vector<std::string> ListedNames() const;
+  // Shows what a batch had to say, after its summary line.
+  void ReportBatch(const std::string& summary, const std::vector<std::string>& lines, bool fault);
 
   bool fitToView_ = false;  // fit-to-view, else zoom_ whole screen pixels per texel
   int zoom_ = 1;

@@ -3,6 +3,8 @@
 // zoom, the alpha view and the texture details.
 #include <QLabel>
 #include <QMimeData>
+#include <QProgressDialog>
+#include <QTimer>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTest>
@@ -203,6 +205,59 @@ TEST_F(EditorFeatures, DetailsShowTheSelectedTextureBesideTheStatus) {
   EXPECT_EQ(form->Label1->text().toStdString().rfind("Loaded", 0), 0u);
   form->mnuRelease_Click();
   EXPECT_EQ(form->lblDetails->text(), "");
+}
+
+TEST_F(EditorFeatures, ExportAllAsksBeforeReplacingAndWritesWhatTheCliWrites) {
+  Open(WriteArchive("a.pvm", {Plain("one", 1, 4, 4, 0xF800), Plain("b/c", 1, 4, 4, 0)}));
+  const std::string folder = dir.File("out");
+  fs::create_directory(folder);
+  WriteBytes(folder + "/one.bmp", {1, 2, 3});
+  dialogs.answers = {folder};
+  form->mnuExportAll_Click();  // answered No
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].text, "1 file of this export already exist in " + folder + ".\n\nReplace them?");
+  EXPECT_EQ(ReadBytes(folder + "/one.bmp"), (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(dialogs.requests.back().mode, 2);
+
+  messages.shown.clear();
+  messages.answers = {Answer::Yes};
+  dialogs.answers = {folder};
+  form->mnuExportAll_Click();
+  ASSERT_EQ(messages.shown.size(), 2u);
+  EXPECT_EQ(messages.shown[1].text, "Exported 2 textures to " + folder);
+  for (const char* file : {"one.bmp", "one_mask.bmp", "@1.bmp", "@1_mask.bmp"})
+    EXPECT_GT(ReadBytes(folder + "/" + file).size(), 54u) << file;
+}
+
+TEST_F(EditorFeatures, ImportAllSavesOnceAndACancelledOneSavesNothing) {
+  const std::string archive = WriteArchive("a.pvm", {Plain("one", 1, 4, 4, 0xF800), Plain("two", 1, 4, 4, 0)});
+  Open(archive);
+  const std::string folder = dir.File("in");
+  fs::create_directory(folder);
+  for (const char* name : {"/one.bmp", "/two.bmp"})
+    WriteBytes(folder + name, Bmp24(4, 4, [](int, int) { return QColor(255, 255, 255); }));
+  const std::vector<uint8_t> before = ReadBytes(archive);
+
+  // Cancel on the first step: nothing changes, on disk or in the window.
+  QTimer::singleShot(0, form.get(), [this] {
+    if (auto* progress = form->findChild<QProgressDialog*>()) progress->cancel();
+  });
+  messages.answers = {Answer::Yes};
+  dialogs.answers = {folder};
+  form->mnuImportAll_Click();
+  EXPECT_EQ(ReadBytes(archive), before);
+  EXPECT_FALSE(form->isWindowModified());
+  EXPECT_EQ(TexelAt(TextureOfRow(0)->ChunkRecord().Data, 0), 0xF800);
+  EXPECT_EQ(messages.shown.back().text,
+            "Import all was cancelled; nothing was imported and a.pvm was not written.");
+
+  messages.answers = {Answer::Yes, Answer::No};  // import, no backup
+  dialogs.answers = {folder};
+  form->mnuImportAll_Click();
+  EXPECT_EQ(messages.shown.back().text, "Imported 2 textures into " + archive);
+  EXPECT_NE(ReadBytes(archive), before);
+  EXPECT_FALSE(form->isWindowModified());
+  EXPECT_EQ(TexelAt(TextureOfRow(1)->ChunkRecord().Data, 0), 0xFFFF);
 }
 
 }  // namespace
