@@ -32,6 +32,7 @@
 #include "platform/Files.h"
 #include "platform/Messages.h"
 #include "platform/Seam.h"
+#include "texture/TexelCodec.h"
 #include "texture/cPVR.h"
 
 namespace {
@@ -284,12 +285,15 @@ void Form1::List1_DblClick() {
     for (PictureBox* view : Picture1) view->SetPictureSize(texture->Height(), texture->Width());
     for (int16_t mode = 0; mode < 2; ++mode) texture->Draw(mode, Picture1[mode]->Target());
   }
-  ComposeAlphaView();
+  // A format without alpha bits decodes to a black mask, yet its texels are opaque.
+  const uint8_t format = texture != nullptr ? texture->ChunkRecord().pFormat : 0;
+  ComposeAlphaView(format < TexelCodec::kPixelFormats.size() &&
+                   TexelCodec::kPixelFormats[format].AMask == 0);
   ApplyZoom();
   for (PictureBox* view : Picture1) view->update();
 }
 
-void Form1::ComposeAlphaView() {
+void Form1::ComposeAlphaView(bool opaque) {
   const QImage& image = Picture1[0]->Image();
   const QImage& mask = Picture1[1]->Image();
   if (image.size() != mask.size() || image.size() != Picture1[2]->Image().size()) return;
@@ -300,7 +304,8 @@ void Form1::ComposeAlphaView() {
     const auto* alpha = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
     auto* out = reinterpret_cast<QRgb*>(composite.scanLine(y));
     for (int x = 0; x < image.width(); ++x)
-      out[x] = qRgba(qRed(colour[x]), qGreen(colour[x]), qBlue(colour[x]), qRed(alpha[x]));
+      out[x] = qRgba(qRed(colour[x]), qGreen(colour[x]), qBlue(colour[x]),
+                     opaque ? 255 : qRed(alpha[x]));
   }
   Picture1[2]->SetImage(composite);
 }

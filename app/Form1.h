@@ -158,8 +158,8 @@ class Form1 : public QMainWindow, public platform::EditorWindow {
   void LayOutControls();
   // Gives every view the zoom scale and the scroll area the size of the largest view.
   void ApplyZoom();
-  // Rebuilds the alpha view from the image and mask views.
-  void ComposeAlphaView();
+  // Rebuilds the alpha view from the image and mask views; opaque ignores the mask.
+  void ComposeAlphaView(bool opaque);
   void UpdateDetails();
   // The batch commands' shared steps: a loaded archive, a folder; "" when either is missing.
   std::string ChooseBatchFolder(const std::string& title);

@@ -186,7 +186,7 @@ TEST_F(EditorFeatures, FitToViewShrinksALargeTexture) {
 }
 
 TEST_F(EditorFeatures, AlphaViewShowsTheCheckerboardThroughTransparentTexels) {
-  Open(WriteArchive("h.pvm", {HalfRedHalfGreen("halves", 16, 16)}));
+  Open(WriteArchive("h.pvm", {HalfRedHalfGreen("halves", 16, 16), Plain("solid", 1, 16, 16, 0x001F)}));
   ShowRow(0);
   QTest::mouseClick(form->lblV[2], Qt::LeftButton);
   EXPECT_EQ(form->CurrentView(), 2);
@@ -195,6 +195,9 @@ TEST_F(EditorFeatures, AlphaViewShowsTheCheckerboardThroughTransparentTexels) {
   EXPECT_EQ(shot.pixel(2, 2), qRgb(248, 0, 0));      // opaque red
   EXPECT_EQ(shot.pixel(10, 2), qRgb(192, 192, 192));  // transparent: the grey cell
   EXPECT_EQ(shot.pixel(10, 10), qRgb(255, 255, 255));  // and the white one
+  // A format without alpha bits is opaque, though its mask is black.
+  ShowRow(1);
+  EXPECT_EQ(form->Picture1[2]->grab().toImage().pixel(10, 2), qRgb(0, 0, 248));
 }
 
 TEST_F(EditorFeatures, DetailsShowTheSelectedTextureBesideTheStatus) {
