@@ -13,6 +13,7 @@
 #include "platform/EditorWindow.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
+#include "texture/TextureDetails.h"
 #include "texture/cPVR.h"
 
 namespace fs = std::filesystem;
@@ -109,23 +110,6 @@ std::string Printable(const std::string& name) {
   return out;
 }
 
-std::string PixelFormatName(uint8_t code) {
-  switch (code) {
-    case PvrFormat::kARGB1555: return "ARGB1555";
-    case PvrFormat::kRGB565: return "RGB565";
-    case PvrFormat::kARGB4444: return "ARGB4444";
-    default: return "unknown";
-  }
-}
-
-std::string DataFormatName(uint8_t code) {
-  switch (code) {
-    case PvrFormat::kRectangle: return "rectangle";
-    case PvrFormat::kTwiddled: return "twiddled";
-    default: return "other";
-  }
-}
-
 std::string SizeText(int64_t width, int64_t height) {
   return std::to_string(width) + "x" + std::to_string(height);
 }
@@ -196,10 +180,12 @@ int InfoCommand(const std::string& archive) {
     cPVR* texture = session.TextureOfRow(row, archive);
     if (texture == nullptr) return kRefused;
     const PVRChunk& chunk = texture->ChunkRecord();
-    std::printf("%zu\t%s\t%s\t%u %s\t%u %s\t%ld\n", row, Printable(session.Rows()[row]).c_str(),
-                SizeText(chunk.Width, chunk.Height).c_str(), unsigned(chunk.pFormat),
-                PixelFormatName(chunk.pFormat).c_str(), unsigned(chunk.eFormat),
-                DataFormatName(chunk.eFormat).c_str(), long(chunk.Length));
+    const TextureDetails::Details details = TextureDetails::Of(chunk);
+    std::printf("%zu\t%s\t%s\t%u %s\t%u %s\t%ld\t%zu\t%zu\n", row,
+                Printable(session.Rows()[row]).c_str(), SizeText(chunk.Width, chunk.Height).c_str(),
+                unsigned(chunk.pFormat), TextureDetails::PixelFormatName(chunk.pFormat).c_str(),
+                unsigned(chunk.eFormat), TextureDetails::DataFormatName(chunk.eFormat).c_str(),
+                long(chunk.Length), details.mipLevels, details.codebookEntries);
   }
   const size_t textures = ParseFuncts::Textures.empty() ? 0 : ParseFuncts::Textures.size() - 1;
   if (textures > listed) {

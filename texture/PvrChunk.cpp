@@ -3,13 +3,9 @@
 #include <cassert>
 
 #include "platform/ByteOrder.h"
+#include "texture/DataFormats.h"
 
 namespace PvrChunkLayout {
-namespace {
-
-bool IsPowerOfTwo(int32_t v) { return v > 0 && (v & (v - 1)) == 0; }
-
-}  // namespace
 
 bool ReadHeader(std::span<const uint8_t> bytes, PVRChunk& chunk) {
   if (bytes.size() < kHeaderSize) return false;
@@ -37,15 +33,14 @@ void WriteHeader(const PVRChunk& chunk, std::vector<uint8_t>& out) {
 }
 
 bool Decodes(const PVRChunk& chunk) {
-  if (chunk.pFormat >= PvrFormat::kPixelFormatCount || chunk.Width < 1 || chunk.Height < 1)
-    return false;
-  if (chunk.eFormat == PvrFormat::kRectangle) return true;
-  return chunk.eFormat == PvrFormat::kTwiddled && chunk.Width == chunk.Height &&
-         IsPowerOfTwo(chunk.Width);
+  return chunk.pFormat < PvrFormat::kPixelFormatCount &&
+         DataFormats::LayoutOf(chunk.eFormat, chunk.Width, chunk.Height).Handled();
 }
 
 bool Encodes(const PVRChunk& chunk) {
-  return Decodes(chunk) && chunk.Data.size() / 2 >= size_t(chunk.Width) * size_t(chunk.Height);
+  if (chunk.pFormat >= PvrFormat::kPixelFormatCount) return false;
+  const DataFormats::Layout layout = DataFormats::LayoutOf(chunk.eFormat, chunk.Width, chunk.Height);
+  return layout.Handled() && chunk.Data.size() >= layout.End();
 }
 
 }  // namespace PvrChunkLayout

@@ -25,8 +25,16 @@ inline constexpr uint8_t kRGB565 = 1;
 inline constexpr uint8_t kARGB4444 = 2;
 inline constexpr uint8_t kPixelFormatCount = 3;  // formats from here on have no codec
 
-inline constexpr uint8_t kTwiddled = 1;   // square, power-of-two side, Morton order
-inline constexpr uint8_t kRectangle = 9;  // row by row, top row first
+// Data formats (texel orders); DataFormats.h lays out the bytes of each.
+inline constexpr uint8_t kTwiddled = 1;                // square, power-of-two side, Morton order
+inline constexpr uint8_t kTwiddledMipmaps = 2;         // twiddled levels, 1 x 1 in 4 bytes
+inline constexpr uint8_t kVq = 3;                      // 256-entry codebook of 2 x 2 blocks
+inline constexpr uint8_t kVqMipmaps = 4;               // VQ index levels under one codebook
+inline constexpr uint8_t kRectangle = 9;               // row by row, top row first
+inline constexpr uint8_t kRectangularTwiddled = 13;    // twiddled squares along the longer side
+inline constexpr uint8_t kSmallVq = 16;                // VQ, codebook sized by the side
+inline constexpr uint8_t kSmallVqMipmaps = 17;         // VQ with mipmaps, codebook by the side
+inline constexpr uint8_t kTwiddledMipmapsWide1x1 = 18; // as 2, 1 x 1 in 8 bytes
 
 }  // namespace PvrFormat
 
@@ -57,12 +65,12 @@ bool ReadHeader(std::span<const uint8_t> bytes, PVRChunk& chunk);
 // whatever the chunk holds.
 void WriteHeader(const PVRChunk& chunk, std::vector<uint8_t>& out);
 
-// Whether the codec decodes the chunk's texels: a pixel format it knows, rectangle or
-// square power-of-two twiddled texels. Other chunks decode black.
+// Whether the codec decodes the chunk's texels: a pixel format it knows and a data format
+// whose layout holds the chunk's size (DataFormats::LayoutOf). Other chunks decode black.
 bool Decodes(const PVRChunk& chunk);
 
-// Whether the codec encodes into the chunk: it decodes it and the data holds every texel.
-// Other chunks are left as they are.
+// Whether the codec encodes into the chunk: it decodes it and the data holds the whole
+// layout (every level, codebook and index). Other chunks are left as they are.
 bool Encodes(const PVRChunk& chunk);
 
 }  // namespace PvrChunkLayout

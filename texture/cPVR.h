@@ -52,10 +52,11 @@ class cPVR {
   // ---- Codec ---------------------------------------------------------------------------
 
   // Rebuilds both surfaces at the texture's size and fills them from the chunk: image
-  // colours, mask alpha (in the mask's red bytes), twiddled textures reordered. Pixel
-  // formats 3 and above, data formats other than 9 and 1, and twiddled textures that are
-  // not square powers of two give black surfaces; texels missing from a short Data stay
-  // black. The chunk is never changed.
+  // colours, mask alpha (in the mask's red bytes), the main level of every data format
+  // PvrChunkLayout::Decodes names (mip levels and VQ codebooks as DataFormats lays them out).
+  // Other pixel or data formats, and sizes their layout cannot hold, give black surfaces;
+  // texels missing from a short Data, and VQ blocks whose index is beyond the codebook,
+  // stay black. The chunk is never changed.
   //
   // Memory rule: surfaces are built only when Magic is "PVRT", Width >= 1, Height >= 1,
   // and either Data holds all 2 x Width x Height texel bytes or Width x Height is at most
@@ -64,17 +65,19 @@ class cPVR {
   // leaves the surfaces as they were; true when they were rebuilt.
   bool PVR2BMP();
 
-  // Rewrites the 2 x Width x Height texel bytes of Data from the surfaces, in the chunk's
-  // own pixel format and texel order; bytes past the texels and every header field are
-  // kept. The texture's size rules: a larger bitmap gives its top-left part, and beyond a
-  // smaller bitmap's right and bottom edges every texel takes its bottom-left pixel. Alpha
-  // comes from the mask only while both surface buffers have one length (not after an
-  // import without a mask file); otherwise texel (X, Y) keeps the alpha it has, so an
-  // opaque texture stays opaque.
-  // Leaves Data unchanged without a "PVRT" magic, for pixel formats 3 and above, data
-  // formats other than 9 and 1, twiddled textures that are not square powers of two, Data
-  // shorter than the texels, an image surface never built, or a texture too large to have
-  // surfaces. The surfaces are only read.
+  // Rewrites the texels, mip levels, codebook and indices of Data from the surfaces, in the
+  // chunk's own pixel format and data format (DataFormats::Encode): every smaller level
+  // averaged from the one above, a VQ codebook built anew, deterministically. Bytes outside
+  // those written and every header field are kept. The texture's size rules: a larger bitmap
+  // gives its top-left part, and beyond a smaller bitmap's right and bottom edges every texel
+  // takes its bottom-left pixel. Alpha comes from the mask only while both surface buffers
+  // have one length (not after an import without a mask file); otherwise texel (X, Y) keeps
+  // the alpha it has, so an opaque texture stays opaque.
+  // A picture (with its alpha) that the main level already decodes to leaves Data as it is.
+  // Data is also left unchanged without a "PVRT" magic, for a chunk PvrChunkLayout::Encodes
+  // refuses (unknown pixel or data format, a size the layout cannot hold, Data shorter than
+  // the layout), an image surface never built, or a texture too large to have surfaces.
+  // The surfaces are only read.
   void BMP2PVR();
 
   // ---- Surfaces ------------------------------------------------------------------------
@@ -161,29 +164,15 @@ class cPVR {
   bool MaskShapedLikeImage() const;
 
   // Fills black surfaces just built at the texture's size from the chunk, as PVR2BMP
-  // describes. The chunk's size, pixel format and data format must already be checked.
+  // describes: the main level of every data format the codec decodes.
   void DecodeChunk(Surface& image, Surface& mask);
   // Builds, at the texture's size, what the encoder reads: each texel's colour as GetPixel
   // reads it, and its alpha as GetPixel reads it from the mask or, where the mask gives
   // none, the alpha the texel has now. False, building nothing, when the size is too large.
   bool FitForEncoding(Surface& image, Surface& mask);
-  // The texel passes of a rectangular texture: `count` texels into black surfaces, and
-  // surfaces at the texture's size (image and mask laid out alike) into Data.
-  void DecodeTexels(Surface& image, Surface& mask, size_t count);
-  void EncodeTexels(const Surface& image, const Surface& mask);
-
-  // Moves texels between data order and their places in a square twiddled texture, whose
-  // side is the image's (the mask is laid out alike): Mode 1 decodes the data's texels onto
-  // the pixels whose twiddle index they carry, Mode 0 encodes those pixels back into data
-  // order. The walk (TwiddleBlock) splits the square into quadrants in twiddle-index order,
-  // so TwiddlePos, the running texel index, meets each block's own run of texels.
-  void Twiddle(int16_t Mode, Surface& image, Surface& mask);
-  void TwiddleBlock(int32_t X, int32_t Y, int32_t Size, int16_t Mode, Surface& image,
-                    Surface& mask);
 
   Surface Image;
   Surface Mask;
   std::array<std::string, 2> BitmapPaths;
-  uint64_t TwiddlePos = 0;
   PVRChunk Chunk;
 };

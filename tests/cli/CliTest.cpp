@@ -124,14 +124,20 @@ TEST(CliInfo, DescribesEveryListedTexture) {
   ScratchFolder dir;
   ModelTexture other = Texture("vq", 7, 3, 8, 8, 4);
   WriteFile(dir / "a.pvm", BuildArchive({Texture("a\tb", 0, 9, 8, 4, 1), Texture("b", 1, 1, 16, 16, 2),
-                                         Texture("c", 2, 9, 3, 2, 3), other}));
+                                         Texture("c", 2, 9, 3, 2, 3), other,
+                                         Texture("m", 0, 18, 8, 8, 5), Texture("s", 2, 17, 32, 32, 6),
+                                         Texture("x", 0, 5, 8, 8, 7)}));
   const Outcome run = RunCli(dir, {"info", dir / "a.pvm"});
   EXPECT_EQ(run.status, 0);
+  // The last two columns: mip levels (0 when not decoded) and codebook entries.
   EXPECT_EQ(run.out,
-            "0\ta\\x09b\t8x4\t0 ARGB1555\t9 rectangle\t72\n"
-            "1\tb\t16x16\t1 RGB565\t1 twiddled\t520\n"
-            "2\tc\t3x2\t2 ARGB4444\t9 rectangle\t24\n"
-            "3\tvq\t8x8\t7 unknown\t3 other\t136\n");
+            "0\ta\\x09b\t8x4\t0 ARGB1555\t9 rectangle\t72\t1\t0\n"
+            "1\tb\t16x16\t1 RGB565\t1 twiddled\t520\t1\t0\n"
+            "2\tc\t3x2\t2 ARGB4444\t9 rectangle\t24\t1\t0\n"
+            "3\tvq\t8x8\t7 unknown\t3 VQ\t136\t0\t0\n"
+            "4\tm\t8x8\t0 ARGB1555\t18 twiddled+mipmaps (8-byte 1x1)\t136\t4\t0\n"
+            "5\ts\t32x32\t2 ARGB4444\t17 small VQ+mipmaps\t2056\t6\t64\n"
+            "6\tx\t8x8\t0 ARGB1555\t5 other\t136\t0\t0\n");
 }
 
 TEST(CliRefusals, RefusedInputsExitOneWithAMessage) {

@@ -1,0 +1,77 @@
+#include "texture/TextureDetails.h"
+
+#include <array>
+#include <string_view>
+
+#include "texture/DataFormats.h"
+#include "texture/PvrChunk.h"
+
+namespace TextureDetails {
+namespace {
+
+struct Name {
+  uint8_t code;
+  std::string_view name;
+};
+
+constexpr std::array<Name, 3> kPixelFormatNames{{
+    {PvrFormat::kARGB1555, "ARGB1555"},
+    {PvrFormat::kRGB565, "RGB565"},
+    {PvrFormat::kARGB4444, "ARGB4444"},
+}};
+
+// Scripts read these from `quarnel-cli info`: names once given stay as they are.
+constexpr std::array<Name, 9> kDataFormatNames{{
+    {PvrFormat::kTwiddled, "twiddled"},
+    {PvrFormat::kTwiddledMipmaps, "twiddled+mipmaps"},
+    {PvrFormat::kTwiddledMipmapsWide1x1, "twiddled+mipmaps (8-byte 1x1)"},
+    {PvrFormat::kVq, "VQ"},
+    {PvrFormat::kVqMipmaps, "VQ+mipmaps"},
+    {PvrFormat::kSmallVq, "small VQ"},
+    {PvrFormat::kSmallVqMipmaps, "small VQ+mipmaps"},
+    {PvrFormat::kRectangularTwiddled, "rectangular twiddled"},
+    {PvrFormat::kRectangle, "rectangle"},
+}};
+
+template <size_t N>
+std::string Find(const std::array<Name, N>& names, uint8_t code, std::string_view otherwise) {
+  for (const Name& n : names)
+    if (n.code == code) return std::string(n.name);
+  return std::string(otherwise);
+}
+
+std::string Count(size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string PixelFormatName(uint8_t pixelFormat) {
+  return Find(kPixelFormatNames, pixelFormat, "unknown");
+}
+
+std::string DataFormatName(uint8_t dataFormat) {
+  return Find(kDataFormatNames, dataFormat, "other");
+}
+
+Details Of(const PVRChunk& chunk) {
+  Details details;
+  if (!PvrChunkLayout::Decodes(chunk)) return details;
+  const DataFormats::Layout layout = DataFormats::LayoutOf(chunk.eFormat, chunk.Width, chunk.Height);
+  details.decoded = true;
+  details.mipLevels = layout.levels;
+  details.codebookEntries = layout.codebookEntries;
+  return details;
+}
+
+std::string Text(const PVRChunk& chunk) {
+  std::string text = std::to_string(chunk.Width) + "x" + std::to_string(chunk.Height) + ", " +
+                     PixelFormatName(chunk.pFormat) + ", " + DataFormatName(chunk.eFormat);
+  const Details details = Of(chunk);
+  if (!details.decoded) return text + ", not decoded";
+  if (details.mipLevels > 1) text += ", " + Count(details.mipLevels, "mip level", "mip levels");
+  if (details.codebookEntries > 0) text += ", " + Count(details.codebookEntries, "codebook entry", "codebook entries");
+  return text;
+}
+
+}  // namespace TextureDetails
