@@ -33,6 +33,7 @@
 #include "platform/Messages.h"
 #include "platform/Seam.h"
 #include "texture/TexelCodec.h"
+#include "texture/TextureDetails.h"
 #include "texture/cPVR.h"
 
 namespace {
@@ -372,12 +373,8 @@ void Form1::ZoomToFit() {
 QString Form1::DetailsText() const {
   const cPVR* texture = ParseFuncts::TextureOfRow(ListIndex());
   if (texture == nullptr) return {};
-  const PVRChunk& chunk = texture->ChunkRecord();
-  return QStringLiteral("%1 \u00d7 %2, pixel format %3, data format %4")
-      .arg(chunk.Width)
-      .arg(chunk.Height)
-      .arg(chunk.pFormat)
-      .arg(chunk.eFormat);
+  // The same words quarnel-cli info uses.
+  return QString::fromStdString(TextureDetails::Text(texture->ChunkRecord()));
 }
 
 void Form1::UpdateDetails() { lblDetails->setText(DetailsText()); }

@@ -204,7 +204,7 @@ TEST_F(EditorFeatures, DetailsShowTheSelectedTextureBesideTheStatus) {
   Open(WriteArchive("d.pvm", {Plain("one", 1, 8, 4, 0), {"tw", 2, 1, 8, 8, Texels(std::vector<uint16_t>(64))}}));
   EXPECT_EQ(form->DetailsText(), "");
   SelectRow(1);
-  EXPECT_EQ(form->lblDetails->text(), QString::fromUtf8("8 \u00d7 8, pixel format 2, data format 1"));
+  EXPECT_EQ(form->lblDetails->text(), "8x8, ARGB4444, twiddled");
   EXPECT_EQ(form->Label1->text().toStdString().rfind("Loaded", 0), 0u);
   form->mnuRelease_Click();
   EXPECT_EQ(form->lblDetails->text(), "");
