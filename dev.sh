@@ -97,7 +97,12 @@ case "$cmd" in
   bench)
     install_missing
     build build-bench -DCMAKE_BUILD_TYPE=Release -DQUARNEL_BUILD_TESTS=OFF -DQUARNEL_BUILD_APP=OFF
-    build-bench/bench/quarnel_bench "${@:2}"
+    # Both benchmark programs run, whatever the first one's outcome; the status is the
+    # last failure's.
+    status=0
+    build-bench/bench/quarnel_bench "${@:2}" || status=$?
+    build-bench/bench/quarnel_formats_bench "${@:2}" || status=$?
+    exit "$status"
     ;;
   *)
     echo "usage: $0 run|test|bench|fuzz [seconds]" >&2

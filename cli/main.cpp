@@ -25,8 +25,13 @@ Commands:
   info ARCHIVE
       One line per listed texture:
       ROW<TAB>NAME<TAB>WIDTHxHEIGHT<TAB>PIXEL_FORMAT<TAB>DATA_FORMAT<TAB>LENGTH
+      <TAB>MIP_LEVELS<TAB>CODEBOOK_ENTRIES
       Pixel formats: 0 ARGB1555, 1 RGB565, 2 ARGB4444, others "unknown".
-      Data formats: 9 rectangle, 1 twiddled, others "other".
+      Data formats: 9 rectangle, 1 twiddled, 13 rectangular twiddled,
+      2 twiddled+mipmaps, 18 twiddled+mipmaps (8-byte 1x1), 3 VQ,
+      4 VQ+mipmaps, 16 small VQ, 17 small VQ+mipmaps, others "other".
+      MIP_LEVELS is 1 without mipmaps and 0 for a texture Quarnel does not
+      decode; CODEBOOK_ENTRIES is 0 unless the texture is VQ.
   export ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--force]
       Decodes the texture of ROW and writes its image, and its alpha mask
       (alpha in the red channel), as 24-bit BMP files, as the editor's
@@ -36,9 +41,11 @@ Commands:
       and NAME_mask.bmp; see "File names".
   import ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--backup]
       Replaces the texture of ROW from a 24-bit BMP, and from a mask BMP
-      whose red channel is the alpha (without one the alpha is 0). The
-      texture keeps its size, pixel format and texel order. The archive is
-      then written back in place.
+      whose red channel is the alpha (without one every texel keeps its
+      alpha). The texture keeps its size, pixel format and data format:
+      mip levels are averaged anew, a VQ codebook is built anew
+      (deterministically), and a picture the texture already shows leaves
+      it as it is. The archive is then written back in place.
   import-all ARCHIVE DIR [--backup]
       Imports every NAME.bmp in DIR (with NAME_mask.bmp when present) into
       the entry it was exported from, then writes the archive once.

@@ -18,6 +18,7 @@
 #include "kit/PvmBuilder.h"
 #include "kit/Seams.h"
 #include "platform/ByteOrder.h"
+#include "texture/DataFormats.h"
 #include "texture/cPVR.h"
 
 namespace {
@@ -38,6 +39,13 @@ PvrChunk Chunk(uint8_t pmat, uint8_t emat, int16_t w, int16_t h, uint8_t seed) {
           .data = Pattern(size_t(w) * size_t(h) * 2, seed)};
 }
 
+// A chunk of a layout's whole data and a few bytes more up to a 16-byte boundary, as real
+// files carry after it.
+PvrChunk LaidOut(uint8_t pmat, uint8_t emat, int16_t w, int16_t h, uint8_t seed) {
+  return {.pFormat = pmat, .eFormat = emat, .width = w, .height = h,
+          .data = Pattern((DataFormats::LayoutOf(emat, w, h).End() + 4 + 15) / 16 * 16, seed)};
+}
+
 Bytes Archive(const std::vector<std::string>& names, const std::vector<PvrChunk>& chunks) {
   Bytes out = PvmHeader{.names = names}.Build();
   for (const PvrChunk& c : chunks) {
@@ -54,6 +62,10 @@ void ArchiveSeeds(const fs::path& dir) {
   Put(dir, "two-entries", Archive({"left", "right"}, {Chunk(0, 9, 4, 2, 5), Chunk(2, 9, 2, 4, 6)}));
   Put(dir, "no-entries", Archive({}, {}));
   Put(dir, "vq-format", Archive({"vq"}, {Chunk(1, 3, 4, 4, 7)}));
+  Put(dir, "mipmapped-vq-and-rect-twiddled",
+      Archive({"mip", "vq", "smallvq", "rect"},
+              {LaidOut(2, 2, 8, 8, 11), LaidOut(1, 4, 8, 8, 12), LaidOut(0, 16, 16, 16, 13),
+               LaidOut(2, 13, 8, 2, 14)}));
   Put(dir, "name-without-nul",
       Archive({"abcdefghijklmnopqrstuvwxyz01", "x"}, {Chunk(1, 9, 4, 4, 8), Chunk(1, 9, 4, 4, 9)}));
 
@@ -122,6 +134,25 @@ void CodecSeeds(const fs::path& dir) {
   Put(dir, "rect-3x5-short", CodecInput(3, 5, 1, 9, Pattern(20, 40)));
   Put(dir, "twiddled-1x1", CodecInput(1, 1, 2, 1, Pattern(2, 41)));
   Put(dir, "vq-4x4", CodecInput(4, 4, 1, 3, Pattern(32, 42)));
+  // Every other layout whole (with 4 bytes after it), in turn through the pixel formats.
+  const struct {
+    uint8_t format;
+    int16_t w, h;
+  } layouts[] = {{2, 16, 16}, {18, 8, 8},  {3, 16, 16}, {4, 16, 16},
+                 {16, 32, 32}, {17, 32, 32}, {13, 16, 4}, {13, 2, 8}};
+  uint8_t pmat = 0;
+  for (const auto& l : layouts) {
+    const size_t bytes = DataFormats::LayoutOf(l.format, l.w, l.h).End() + 4;
+    Put(dir, "format" + std::to_string(l.format) + "-" + std::to_string(l.w) + "x" +
+                 std::to_string(l.h) + "-p" + std::to_string(pmat),
+        CodecInput(l.w, l.h, pmat, l.format, Pattern(bytes, uint8_t(50 + l.format))));
+    pmat = uint8_t((pmat + 1) % 3);
+  }
+  Put(dir, "mipmapped-1x1", CodecInput(1, 1, 2, 18, Pattern(10, 44)));
+  Put(dir, "mipmapped-short", CodecInput(16, 16, 1, 2, Pattern(100, 45)));
+  Put(dir, "vq-mipmapped-short", CodecInput(16, 16, 2, 4, Pattern(1000, 46)));
+  // Indices from 0xF0 up, past the 16 entries of a 16 x 16 small VQ codebook.
+  Put(dir, "small-vq-indices-past-codebook", CodecInput(16, 16, 0, 16, Pattern(128 + 64, 0xF0)));
   Put(dir, "pixel-format-3", CodecInput(4, 4, 3, 9, Pattern(32, 43)));
 }
 
@@ -265,6 +296,10 @@ void CodecRegressions(const fs::path& dir) {
   Put(dir, "accepted-twiddled-side-6", CodecInput(6, 6, 2, 1, Pattern(72, 1)));
   Put(dir, "accepted-no-data", CodecInput(2, 2, 0, 9, {}));
   Put(dir, "accepted-pixel-format-255", CodecInput(4, 4, 255, 9, Pattern(32, 1)));
+  Put(dir, "accepted-vq-codebook-only", CodecInput(64, 64, 2, 3, Pattern(2048, 1)));
+  Put(dir, "accepted-vq-1024-without-indices", CodecInput(1024, 1024, 1, 4, Pattern(64, 1)));
+  Put(dir, "refused-mipmapped-2048-short", CodecInput(2048, 2048, 0, 18, Pattern(64, 1)));
+  Put(dir, "refused-rect-twiddled-16384-by-8192", CodecInput(16384, 8192, 0, 13, Pattern(64, 1)));
   {
     Bytes lying = CodecInput(4, 4, 1, 9, Pattern(32, 1));
     SetI32At(lying, 6, 0x7FFFFFFF);  // a length far beyond the data

@@ -1,6 +1,7 @@
 // Writes sample.pvm, a small archive for trying the editor out: a few textures drawn here
 // from formulas and encoded with the editor's own codec, covering the three pixel formats,
-// rectangular and twiddled texel order, and alpha that can be seen in the mask view.
+// every data format the codec handles (plain, mipmapped and VQ), and alpha that can be seen
+// in the mask view.
 //
 //   make_sample_archive OUTPUT.pvm
 #include <algorithm>
@@ -13,6 +14,7 @@
 
 #include "kit/PvmBuilder.h"
 #include "platform/Files.h"
+#include "texture/DataFormats.h"
 #include "texture/cPVR.h"
 
 namespace {
@@ -35,7 +37,10 @@ uint8_t Clamp(double v) { return uint8_t(std::lround(std::fmin(255.0, std::fmax(
 // Draws the picture into a texture's surfaces and lets the codec encode it, so the bytes
 // are exactly what an import of the same picture would give.
 archive_builder::Entry Encode(const SampleTexture& t) {
-  const size_t dataBytes = size_t(t.width) * size_t(t.height) * 2;
+  // The layout's bytes, then zeros up to a 16-byte boundary, as the game's files carry a few
+  // bytes after the main level; the encoder keeps them.
+  const size_t layoutBytes = DataFormats::LayoutOf(t.eFormat, t.width, t.height).End();
+  const size_t dataBytes = (layoutBytes + 15) / 16 * 16;
   cPVR texture;
   texture.SetPVRData(int32_t(8 + dataBytes), t.pFormat, t.eFormat, t.width, t.height,
                      std::vector<uint8_t>(dataBytes, 0));
@@ -47,6 +52,10 @@ archive_builder::Entry Encode(const SampleTexture& t) {
       texture.SetPixel(x, y, p.r, p.g, p.b, p.a);
     }
   texture.BMP2PVR();
+  if (texture.ChunkRecord().Data == std::vector<uint8_t>(dataBytes, 0)) {
+    std::fprintf(stderr, "%s: the codec left the texture unencoded\n", t.name.c_str());
+    std::exit(1);
+  }
 
   return {t.name, t.pFormat, t.eFormat, uint16_t(t.width), uint16_t(t.height),
           texture.ChunkRecord().Data};
@@ -103,6 +112,51 @@ std::vector<SampleTexture> Samples() {
                                {0, 0, 255, 0},     {0, 0, 0, 0}};
          return bars[x / 8];
        }},
+      // ARGB1555, twiddled with mipmaps: concentric rings, which shimmer in small levels
+      // if they are not averaged.
+      {"rings_mip_argb1555", 0, 2, 64, 64,
+       [](int x, int y) {
+         const bool ring = int(std::hypot(x - 31.5, y - 31.5)) / 4 % 2 == 0;
+         return ring ? Rgba{230, 120, 40, 255} : Rgba{30, 60, 90, 255};
+       }},
+      // RGB565, twiddled with mipmaps and an 8-byte 1 x 1 level: a diagonal rainbow.
+      {"rainbow_mip_rgb565", 1, 18, 32, 32,
+       [](int x, int y) {
+         const double h = (x + y) / 62.0 * 6.283;
+         return Rgba{Clamp(128 + 127 * std::sin(h)), Clamp(128 + 127 * std::sin(h + 2.09)),
+                     Clamp(128 + 127 * std::sin(h + 4.19)), 0};
+       }},
+      // ARGB4444, VQ: a brick wall with softened mortar, the kind of picture VQ was made for.
+      {"bricks_vq_argb4444", 2, 3, 128, 128,
+       [](int x, int y) {
+         const int row = y / 16, shift = row % 2 == 0 ? 0 : 16;
+         const bool mortar = y % 16 < 2 || (x + shift) % 32 < 2;
+         const double grain = 20 * std::sin(x * 0.7) * std::cos(y * 0.9);
+         return mortar ? Rgba{200, 200, 190, 255}
+                       : Rgba{Clamp(160 + grain + 10 * (row % 3)), Clamp(70 + grain / 2), 50, 255};
+       }},
+      // RGB565, VQ with mipmaps: a radial sunburst.
+      {"sunburst_vqmip_rgb565", 1, 4, 64, 64,
+       [](int x, int y) {
+         const double a = std::atan2(y - 31.5, x - 31.5);
+         const bool ray = std::sin(a * 12) > 0;
+         return ray ? Rgba{255, 210, 60, 0} : Rgba{200, 80, 30, 0};
+       }},
+      // ARGB1555, small VQ (16 entries): a cross on a see-through background.
+      {"cross_smallvq_argb1555", 0, 16, 16, 16,
+       [](int x, int y) {
+         const bool cross = (x >= 6 && x < 10) || (y >= 6 && y < 10);
+         return cross ? Rgba{220, 30, 30, 255} : Rgba{0, 0, 0, 0};
+       }},
+      // ARGB4444, small VQ with mipmaps (64 entries): a fading spot of light.
+      {"spot_smallvqmip_argb4444", 2, 17, 32, 32,
+       [](int x, int y) {
+         const double fade = std::fmax(0.0, 1.0 - std::hypot(x - 15.5, y - 15.5) / 16.0);
+         return Rgba{255, Clamp(200 + 55 * fade), Clamp(120 * fade), Clamp(255 * fade)};
+       }},
+      // RGB565, rectangular twiddled: a wide ramp made of two twiddled squares.
+      {"ramp_recttwiddled_rgb565", 1, 13, 64, 32,
+       [](int x, int y) { return Rgba{Clamp(x * 4), Clamp(y * 8), Clamp(255 - x * 4), 0}; }},
   };
 }
 

@@ -9,6 +9,7 @@
 #include "archive/ParseFuncts.h"
 #include "platform/Messages.h"
 #include "tests/cli/CliHarness.h"
+#include "texture/DataFormats.h"
 #include "texture/cPVR.h"
 
 namespace {
@@ -44,6 +45,15 @@ std::vector<ModelTexture> EveryFormat() {
           Texture("argb4444", 2, 9, 16, 2, 3), Texture("tw1555", 0, 1, 8, 8, 4),
           Texture("tw565", 1, 1, 4, 4, 5),     Texture("tw4444", 2, 1, 16, 16, 6),
           Texture("odd3x2", 2, 9, 3, 2, 7),    Texture("odd5x3", 0, 9, 5, 3, 8)};
+}
+
+// A texture of a mipmapped, VQ or rectangular twiddled format: texels for the whole layout
+// and two more, which stand for the bytes real files carry after the main level.
+ModelTexture LaidOut(std::string name, uint8_t pixelFormat, uint8_t dataFormat, int16_t side,
+                     uint32_t seed, int16_t height = 0) {
+  ModelTexture t = Texture(std::move(name), pixelFormat, dataFormat, side, height ? height : side, seed);
+  t.texels = Texels(DataFormats::LayoutOf(dataFormat, t.width, t.height).End() / 2 + 2, seed);
+  return t;
 }
 
 std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
@@ -153,6 +163,8 @@ TEST(CliRefusals, RefusedInputsExitOneWithAMessage) {
   WriteFile(dir / "exists.bmp", Bytes{'k', 'e', 'e', 'p'});
   const Bytes noCodec = BuildArchive({Texture("vq", 2, 3, 4, 4, 2)});
   WriteFile(dir / "vq.pvm", noCodec);
+  const Bytes unknownFormat = BuildArchive({Texture("other", 2, 5, 4, 4, 3)});
+  WriteFile(dir / "other.pvm", unknownFormat);
   WriteFile(dir / "4x4.bmp", PlainBmp(4, 4, std::vector<Rgba>(16, Rgba{9, 9, 9, 9})));
 
   struct Case {
@@ -172,6 +184,7 @@ TEST(CliRefusals, RefusedInputsExitOneWithAMessage) {
       {{"import", a, "0", dir / "exists.bmp", dir / "missing.bmp"}, "This file does not exist."},
       {{"import", a, "0", dir / "8bit.bmp"}, "Lazy coder alert: Only 24 bit bitmaps are supported..."},
       {{"import", dir / "vq.pvm", "0", dir / "4x4.bmp"}, "does not encode (pixel format 2, data format 3, 4x4, 32 data bytes)"},
+      {{"import", dir / "other.pvm", "0", dir / "4x4.bmp"}, "does not encode (pixel format 2, data format 5, 4x4, 32 data bytes)"},
       {{"import-all", a, dir / "no-such-folder"}, "is not a folder"},
       {{"import-all", a, dir.path().string()}, "No texture files"},
   };
@@ -183,6 +196,7 @@ TEST(CliRefusals, RefusedInputsExitOneWithAMessage) {
   }
   EXPECT_EQ(ReadFile(a), archive);
   EXPECT_EQ(ReadFile(dir / "vq.pvm"), noCodec);
+  EXPECT_EQ(ReadFile(dir / "other.pvm"), unknownFormat);
   EXPECT_EQ(Text(ReadFile(dir / "exists.bmp")), "keep");
   EXPECT_FALSE(fs::exists(dir / "x.bmp"));
   EXPECT_FALSE(fs::exists(dir / "a.BAK"));
@@ -258,7 +272,16 @@ TEST(CliRoundTrip, ExportAllThenImportAllKeepsTheArchive) {
   oddChunk.reserved = 0x1234;
   oddChunk.padByte = 0x5A;  // data bytes past the texels are kept
   textures.push_back(oddChunk);
-  textures.push_back(Texture("vq", 2, 3, 8, 8, 19));  // no codec: carried as it is
+  textures.push_back(Texture("other", 2, 5, 8, 8, 19));  // no codec: carried as it is
+  // Smaller levels, codebooks and indices (random, so some small-VQ indices are past the
+  // codebook) stay as the file made them when the picture comes back unedited.
+  for (const uint8_t format : {2, 18, 3, 4, 16, 17})
+    for (const uint8_t pixelFormat : {0, 1, 2})
+      textures.push_back(LaidOut("f" + std::to_string(format) + "p" + std::to_string(pixelFormat),
+                                 pixelFormat, format, format == 4 || format == 17 ? 32 : 16,
+                                 uint32_t(20 + 3 * format + pixelFormat)));
+  textures.push_back(LaidOut("wide13", 2, 13, 16, 30, 4));
+  textures.push_back(LaidOut("tall13", 0, 13, 2, 31, 8));
   const size_t firstOddName = EveryFormat().size();
 
   const std::string archive = dir / "a.pvm";
@@ -272,7 +295,7 @@ TEST(CliRoundTrip, ExportAllThenImportAllKeepsTheArchive) {
   for (const auto& entry : fs::directory_iterator(out)) files.insert(entry.path().filename().string());
   std::set<std::string> expected;
   for (size_t row = 0; row < textures.size(); ++row) {
-    const bool kept = row < firstOddName || textures[row].name == "oddchunk" || textures[row].name == "vq";
+    const bool kept = row < firstOddName || row >= firstOddName + 8;
     const std::string base = kept ? textures[row].name : "@" + std::to_string(row);
     expected.insert(base + ".bmp");
     expected.insert(base + "_mask.bmp");
@@ -290,7 +313,7 @@ TEST(CliRoundTrip, ExportAllThenImportAllKeepsTheArchive) {
   ASSERT_EQ(imported.status, 0) << imported.err;
   // All but the texture without a codec, which is named on standard error.
   EXPECT_EQ(imported.out, "Imported " + std::to_string(textures.size() - 1) + " textures into " + archive + "\n");
-  EXPECT_NE(imported.err.find("vq.bmp was not imported"), std::string::npos) << imported.err;
+  EXPECT_NE(imported.err.find("other.bmp was not imported"), std::string::npos) << imported.err;
   EXPECT_EQ(ReadFile(archive), Normalised(textures));
   EXPECT_EQ(ReadFile(dir / "a.BAK"), original);
 }

@@ -157,8 +157,11 @@ TEST(TextureDecoding, FormatsWithoutADecoderGiveBlackSurfacesOfTheTexturesSize) 
     int pixelFormat, dataFormat, w, h;
   };
   const Case cases[] = {
-      {0, 2, 8, 8},   // another data format
-      {1, 13, 4, 2},
+      {0, 5, 8, 8},   // a data format without a layout
+      {1, 14, 4, 2},
+      {1, 13, 6, 4},  // rectangular twiddled, sides not powers of two
+      {2, 3, 4, 4},   // VQ below 8 x 8
+      {0, 2, 8, 4},   // mipmaps but not square
       {3, 9, 4, 4},   // no pixel-format row
       {255, 1, 4, 4},
       {0, 1, 8, 4},   // twiddled but not square

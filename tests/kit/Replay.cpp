@@ -292,10 +292,9 @@ Outcome RunCodec(std::span<const uint8_t> bytes) {
         encoded.height != stored.height || encoded.pmat != stored.pmat ||
         encoded.emat != stored.emat || encoded.data.size() != stored.data.size())
       return outcome.fault = "encoding changed the chunk's header or data length", outcome;
-    const bool twiddledSquare = emat == 1 && width == height && (width & (width - 1)) == 0;
-    const bool understood = pmat <= 2 && (emat == 9 || twiddledSquare) &&
-                            data.size() >= size_t(width) * size_t(height) * 2;
-    if (understood && encoded != stored)
+    // An unedited picture leaves the bytes of every layout the codec encodes as they were:
+    // plain texels encode back exactly, and other layouts are not rewritten.
+    if (PvrChunkLayout::Encodes(texture.ChunkRecord()) && encoded != stored)
       return outcome.fault = "decode then encode changed the texels", outcome;
 
     // Fresh surfaces, then pixels at coordinates on and off the surface: everything off it
