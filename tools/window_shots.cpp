@@ -82,11 +82,14 @@ int main(int argc, char* argv[]) {
   window.show();
   window.resize(900, 620);
   window.OpenArguments({"quarnel", QString::fromStdString(sample)});
-  window.List1->setCurrentRow(2);
+  // A mipmapped VQ texture, so the details show levels and codebook entries.
+  window.List1->setCurrentRow(9);
   window.List1_DblClick();
   window.ZoomIn();
   bool ok = Shoot(window, out + "window.png");
 
+  window.List1->setCurrentRow(2);
+  window.List1_DblClick();
   window.lblV_Click(2);
   ok = Shoot(window, out + "alpha.png") && ok;
 
