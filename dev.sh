@@ -14,7 +14,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-          xvfb xauth python3 libpng-dev colobot-common-textures)
+          xvfb xauth python3 libpng-dev zlib1g-dev colobot-common-textures)
 
 install_missing() {
   local missing=()
@@ -35,7 +35,7 @@ build() {  # build DIR [cmake options...]
   cmake --build "$dir" -j "$(nproc)"
 }
 
-FUZZ_TARGETS=(fuzz_archive fuzz_bmp fuzz_codec)
+FUZZ_TARGETS=(fuzz_archive fuzz_bmp fuzz_codec fuzz_png)
 
 build_fuzz() {
   CC=clang CXX=clang++ build build-fuzz -DQUARNEL_FUZZ=ON -DQUARNEL_BUILD_APP=OFF \

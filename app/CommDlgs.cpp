@@ -39,10 +39,11 @@ QString QtNameFilter(const FileFilter& filter) {
 }  // namespace
 
 std::string ShowFileDialog(QWidget* owner, int16_t mode, const std::string& title,
-                           const std::string& initialFileName, const FileFilter& filter,
+                           const std::string& initialFileName,
+                           const std::vector<FileFilter>& filters,
                            const std::string& initialDir, const std::string& defaultExt) {
   if (const auto& hook = platform::InstalledSeam<FileDialogHook>()) {
-    return hook(FileDialogRequest{owner, mode, title, initialFileName, filter, initialDir,
+    return hook(FileDialogRequest{owner, mode, title, initialFileName, filters, initialDir,
                                   defaultExt});
   }
 
@@ -54,8 +55,24 @@ std::string ShowFileDialog(QWidget* owner, int16_t mode, const std::string& titl
   const bool opening = mode == 1;
   dialog.setAcceptMode(opening ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
   dialog.setFileMode(opening ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-  if (!filter.patterns.empty()) dialog.setNameFilter(QtNameFilter(filter));
-  dialog.setDefaultSuffix(QString::fromStdString(defaultExt));
+  QStringList names, suffixes;  // "*.bmp;*.dib" gives the suffix "bmp"
+  for (const FileFilter& filter : filters) {
+    if (filter.patterns.empty()) continue;
+    names << QtNameFilter(filter);
+    suffixes << QString::fromStdString(filter.patterns).section(';', 0, 0).section('.', 1).trimmed();
+  }
+  if (!names.isEmpty()) dialog.setNameFilters(names);
+  const QString firstSuffix = QString::fromStdString(defaultExt);
+  dialog.setDefaultSuffix(firstSuffix);
+  // A name typed without an extension takes the one of the file type chosen, so that
+  // choosing "BMP Files" and typing "grass" saves grass.bmp.
+  // With the details hidden the dialog names the type by its description alone.
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& chosen) {
+    qsizetype index = 0;
+    for (qsizetype i = 0; i < names.size(); ++i)
+      if (names[i] == chosen || names[i].startsWith(chosen + " (")) index = i;
+    dialog.setDefaultSuffix(index == 0 ? firstSuffix : suffixes[index]);
+  });
   if (!initialFileName.empty()) dialog.selectFile(QString::fromStdString(initialFileName));
 
   if (dialog.exec() != QDialog::Accepted) return {};

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -22,17 +23,20 @@ struct FileDialogRequest {
   int16_t mode = 1;             // 1 open, 2 choose a folder, anything else save
   std::string title;
   std::string initialFileName;
-  FileFilter filter;
+  std::vector<FileFilter> filters;  // in the order offered; the first is chosen at first
   std::string initialDir;
   std::string defaultExt;       // without the dot
 };
 
 // Shows a modal file dialog and returns the full path chosen, or "" when the user cancels.
 // The open dialog (mode 1) accepts existing files only; the save dialog asks before it
-// returns a file that exists. The filter's patterns match names regardless of case, so
-// "*.pvm" offers OBJ_TEX.PVM too. A name typed without an extension gets defaultExt.
+// returns a file that exists. The filters' patterns match names regardless of case, so
+// "*.pvm" offers OBJ_TEX.PVM too. A name typed without an extension gets defaultExt while
+// the first filter is chosen, and the extension of the chosen filter's first pattern once
+// the user picks another.
 std::string ShowFileDialog(QWidget* owner, int16_t mode, const std::string& title,
-                           const std::string& initialFileName, const FileFilter& filter,
+                           const std::string& initialFileName,
+                           const std::vector<FileFilter>& filters,
                            const std::string& initialDir, const std::string& defaultExt);
 
 // Shows a modal dialog that chooses an existing folder; "" when the user cancels. Scripted

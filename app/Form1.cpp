@@ -34,6 +34,7 @@
 #include "platform/Seam.h"
 #include "texture/TexelCodec.h"
 #include "texture/TextureDetails.h"
+#include "texture/PngFile.h"
 #include "texture/cPVR.h"
 
 namespace {
@@ -43,6 +44,8 @@ constexpr int kClientHeight = 427;
 
 const CommDlgs::FileFilter kPvmFilter{"PVM Files", "*.pvm"};
 const CommDlgs::FileFilter kBmpFilter{"BMP Files", "*.bmp"};
+// Pictures are exported and imported as PNG or BMP; the chosen file's extension decides.
+const std::vector<CommDlgs::FileFilter> kPictureFilters{{"PNG Files", "*.png"}, kBmpFilter};
 
 // The desktop's viewer for the page. A missing page, or a desktop that cannot show it,
 // stays silent: the program has nothing useful to add.
@@ -435,7 +438,7 @@ void Form1::SetTextureSelected(int16_t value) { TextureSelected = value; }
 // ---- Archive commands -----------------------------------------------------------------
 
 void Form1::mnuOpen_Click() {
-  const std::string path = CommDlgs::ShowFileDialog(this, 1, "Open Texture File", "", kPvmFilter,
+  const std::string path = CommDlgs::ShowFileDialog(this, 1, "Open Texture File", "", {kPvmFilter},
                                                     ArchiveFolder, "pvm");
   if (path.empty()) return;
   OpenArchiveFile(path);
@@ -540,11 +543,14 @@ void Form1::mnuExport_Click() {
   }
   const std::string path =
       CommDlgs::ShowFileDialog(this, 0, mode == 0 ? "Export Image" : "Export Mask", "",
-                               kBmpFilter, ArchiveFolder, "bmp");
+                               kPictureFilters, ArchiveFolder, "png");
   if (path.empty()) return;
   // The dialog is modal, but the row is read afresh all the same.
   texture = ParseFuncts::TextureOfRow(ListIndex());
-  if (texture != nullptr) texture->SaveBitmap(mode, path);
+  if (texture == nullptr) return;
+  // A PNG holds the image and its alpha together, whichever view is current.
+  if (PngFile::NamesPng(path)) texture->SavePng(path);
+  else texture->SaveBitmap(mode, path);
 }
 
 void Form1::mnuImport_Click() {
@@ -553,11 +559,14 @@ void Form1::mnuImport_Click() {
     ShowSelectionWarning();
     return;
   }
-  const std::string image =
-      CommDlgs::ShowFileDialog(this, 1, "Import Image", "", kBmpFilter, ArchiveFolder, "bmp");
+  const std::string image = CommDlgs::ShowFileDialog(this, 1, "Import Image", "",
+                                                     kPictureFilters, ArchiveFolder, "png");
   if (image.empty()) return;
-  const std::string mask = CommDlgs::ShowFileDialog(
-      this, 1, "Import Mask (Optional! Cancel to skip)", "", kBmpFilter, ArchiveFolder, "bmp");
+  // A PNG brings its own alpha, so only a BMP is asked for a mask.
+  const bool png = PngFile::NamesPng(image);
+  const std::string mask =
+      png ? std::string() : CommDlgs::ShowFileDialog(this, 1, "Import Mask (Optional! Cancel to skip)", "",
+                                                     {kBmpFilter}, ArchiveFolder, "bmp");
   ImportIntoSelected(image, mask);
 }
 
@@ -566,7 +575,9 @@ bool Form1::ImportIntoSelected(const std::string& image, const std::string& mask
   if (texture == nullptr) return false;
   // A refused file has already been reported; encoding whatever the surfaces still hold
   // would overwrite the texture with a picture the user did not choose.
-  if (!texture->LoadBitMap(image, mask)) return false;
+  const bool loaded = PngFile::NamesPng(image) ? texture->LoadPng(image)
+                                               : texture->LoadBitMap(image, mask);
+  if (!loaded) return false;
   const std::vector<uint8_t> before = texture->ChunkRecord().Data;
   texture->BMP2PVR();
   if (texture->ChunkRecord().Data != before) setWindowModified(true);
@@ -636,7 +647,7 @@ void Form1::mnuExportAll_Click() {
   if (folder.empty()) return;
   const std::vector<std::string> names = ListedNames();
   size_t existing = 0;
-  for (const std::string& path : BatchFiles::ExportPaths(names, folder))
+  for (const std::string& path : BatchFiles::ExportPaths(names, folder, BatchFiles::FileFormat::Bmp))
     existing += platform::FileExists(path) ? 1 : 0;
   if (existing > 0) {
     const platform::Answer answer = platform::ShowMessage(
@@ -648,7 +659,7 @@ void Form1::mnuExportAll_Click() {
   std::vector<std::string> lines;
   BatchProgressDialog progress(this, QStringLiteral("Exporting textures..."), names.size());
   const BatchFiles::Result result = BatchFiles::ExportAll(
-      names, folder, true, [&lines](const std::string& line) { lines.push_back(line); },
+      names, folder, BatchFiles::FileFormat::Bmp, true, [&lines](const std::string& line) { lines.push_back(line); },
       progress.Step());
   using BatchFiles::Outcome;
   std::string summary;
@@ -675,7 +686,7 @@ void Form1::mnuImportAll_Click() {
   {
     BatchProgressDialog progress(this, QStringLiteral("Importing textures..."), names.size());
     result = BatchFiles::ImportAll(
-        names, folder, ArchivePath, [&lines](const std::string& line) { lines.push_back(line); },
+        names, folder, BatchFiles::FileFormat::Bmp, ArchivePath, [&lines](const std::string& line) { lines.push_back(line); },
         progress.Step());
   }
   using BatchFiles::Outcome;
@@ -710,7 +721,8 @@ std::pair<DroppedKind, std::string> DroppedFile(const QMimeData* data) {
   const QString path = url.toLocalFile();
   const QString suffix = QFileInfo(path).suffix().toLower();
   if (suffix == QLatin1String("pvm")) return {DroppedKind::Archive, path.toStdString()};
-  if (suffix == QLatin1String("bmp")) return {DroppedKind::Image, path.toStdString()};
+  if (suffix == QLatin1String("bmp") || suffix == QLatin1String("png"))
+    return {DroppedKind::Image, path.toStdString()};
   return {};
 }
 

@@ -9,6 +9,7 @@
 #include "archive/ParseFuncts.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
+#include "texture/PngFile.h"
 #include "texture/cPVR.h"
 
 namespace fs = std::filesystem;
@@ -110,7 +111,7 @@ bool Decode(cPVR& texture, size_t row, const Say& say) {
 bool WriteSurface(cPVR& texture, int16_t mode, const std::string& path, bool replace,
                   const Say& say) {
   const CountingHook messages(replace);
-  if (texture.SaveBitmap(mode, path)) return true;
+  if (PngFile::NamesPng(path) ? texture.SavePng(path) : texture.SaveBitmap(mode, path)) return true;
   messages.SayUnlessTold(say, "Cannot write " + path + ".");
   return false;
 }
@@ -126,7 +127,7 @@ bool RefuseWithoutCodec(const cPVR& texture, size_t row, const std::string& pref
 bool ImportInto(cPVR& texture, size_t row, const std::string& image, const std::string& mask,
                 const Say& say) {
   const CountingHook messages;
-  if (!texture.LoadBitMap(image, mask)) {
+  if (PngFile::NamesPng(image) ? !texture.LoadPng(image) : !texture.LoadBitMap(image, mask)) {
     messages.SayUnlessTold(say, "Cannot load " + image + ".");
     return false;
   }
@@ -136,9 +137,13 @@ bool ImportInto(cPVR& texture, size_t row, const std::string& image, const std::
 }
 
 std::vector<std::string> ExportPaths(const std::vector<std::string>& listedNames,
-                                     const std::string& folder) {
+                                     const std::string& folder, FileFormat format) {
   std::vector<std::string> paths;
   for (const std::string& base : ExportBaseNames(listedNames)) {
+    if (format == FileFormat::Png) {
+      paths.push_back(PathIn(folder, PngFileName(base)));
+      continue;
+    }
     paths.push_back(PathIn(folder, ImageFileName(base)));
     paths.push_back(PathIn(folder, MaskFileName(base)));
   }
@@ -146,14 +151,15 @@ std::vector<std::string> ExportPaths(const std::vector<std::string>& listedNames
 }
 
 Result ExportAll(const std::vector<std::string>& listedNames, const std::string& folder,
-                 bool replace, const Say& say, const Progress& progress) {
+                 FileFormat format, bool replace, const Say& say, const Progress& progress) {
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (!fs::is_directory(folder)) {
     say("Cannot create the folder " + folder + (ec ? ": " + ec.message() : "") + ".");
     return {Outcome::kRefused, 0};
   }
-  const std::vector<std::string> paths = ExportPaths(listedNames, folder);
+  const std::vector<std::string> paths = ExportPaths(listedNames, folder, format);
+  const size_t filesPerRow = format == FileFormat::Png ? 1 : 2;
 
   Result result;
   for (size_t row = 0; row < listedNames.size(); ++row) {
@@ -168,9 +174,9 @@ Result ExportAll(const std::vector<std::string>& listedNames, const std::string&
       result.outcome = Outcome::kSomeSkipped;
       continue;
     }
-    if (!WriteSurface(*texture, 0, paths[2 * row], replace, say) ||
-        !WriteSurface(*texture, 1, paths[2 * row + 1], replace, say)) {
-      return {Outcome::kRefused, result.count};
+    for (size_t mode = 0; mode < filesPerRow; ++mode) {
+      if (!WriteSurface(*texture, int16_t(mode), paths[filesPerRow * row + mode], replace, say))
+        return {Outcome::kRefused, result.count};
     }
     ++result.count;
   }
@@ -178,24 +184,29 @@ Result ExportAll(const std::vector<std::string>& listedNames, const std::string&
 }
 
 Result ImportAll(const std::vector<std::string>& listedNames, const std::string& folder,
-                 const std::string& archive, const Say& say, const Progress& progress) {
+                 FileFormat format, const std::string& archive, const Say& say,
+                 const Progress& progress) {
   if (!fs::is_directory(folder)) {
     say(folder + " is not a folder.");
     return {Outcome::kRefused, 0};
   }
   const std::vector<std::string> bases = ExportBaseNames(listedNames);
+  const bool png = format == FileFormat::Png;
+  const std::string extension = png ? ".png" : ".bmp";
   std::set<std::string> claimed;  // file names in the folder that lead to a row
   std::set<std::string> maskNames;
-  for (const std::string& base : bases) maskNames.insert(MaskFileName(base));
+  if (!png) {
+    for (const std::string& base : bases) maskNames.insert(MaskFileName(base));
+  }
 
   ChunkSnapshots snapshots;
   Result result;
   for (size_t row = 0; row < bases.size(); ++row) {
-    const std::string imageFile = ImageFileName(bases[row]);
+    const std::string imageFile = png ? PngFileName(bases[row]) : ImageFileName(bases[row]);
     const std::string maskFile = MaskFileName(bases[row]);
     if (!platform::FileExists(PathIn(folder, imageFile))) continue;
     claimed.insert(imageFile);
-    const bool withMask = platform::FileExists(PathIn(folder, maskFile));
+    const bool withMask = !png && platform::FileExists(PathIn(folder, maskFile));
     if (withMask) claimed.insert(maskFile);
 
     if (progress && !progress(row, bases.size())) {
@@ -224,7 +235,7 @@ Result ImportAll(const std::vector<std::string>& listedNames, const std::string&
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (!name.ends_with(".bmp") || claimed.count(name) != 0 ||
+    if (!name.ends_with(extension) || claimed.count(name) != 0 ||
         !platform::FileExists(it->path().string())) {
       continue;
     }

@@ -18,6 +18,9 @@ class cPVR;
 
 namespace BatchFiles {
 
+// The files export-all writes and import-all reads: NAME.bmp with NAME_mask.bmp, or NAME.png.
+enum class FileFormat { Bmp, Png };
+
 using Say = std::function<void(const std::string& line)>;
 // Called before each texture with how many are done and how many there are in all; false
 // stops the batch before that texture.
@@ -41,7 +44,8 @@ struct Result {
 // when its surfaces cannot be built, so no file is written from missing pixels.
 bool Decode(cPVR& texture, size_t row, const Say& say);
 
-// Writes one surface as a BMP, as the editor's Export does. replace answers the question
+// Writes one surface as a BMP, as the editor's Export does, or to a path naming a PNG the
+// image and its alpha together. replace answers the question
 // before an existing file is replaced with Yes; without it the question goes on to the
 // message hook.
 bool WriteSurface(cPVR& texture, int16_t mode, const std::string& path, bool replace,
@@ -52,29 +56,31 @@ bool WriteSurface(cPVR& texture, int16_t mode, const std::string& path, bool rep
 bool RefuseWithoutCodec(const cPVR& texture, size_t row, const std::string& prefix,
                         const Say& say);
 
-// The editor's Import on one texture: loads the files (mask may be ""), notes a picture of
+// The editor's Import on one texture: loads the files (a PNG alone; a BMP with its mask,
+// which may be ""), notes a picture of
 // another size, and encodes into the chunk. False (and said) when a file was refused.
 bool ImportInto(cPVR& texture, size_t row, const std::string& image, const std::string& mask,
                 const Say& say);
 
 // ---- Every listed texture -----------------------------------------------------------------
 
-// The full paths export-all would write into folder, two per row (image, mask), in row order.
+// The full paths export-all would write into folder, in row order: two per row (image,
+// mask) for BMP files, one for PNG files.
 std::vector<std::string> ExportPaths(const std::vector<std::string>& listedNames,
-                                     const std::string& folder);
+                                     const std::string& folder, FileFormat format);
 
 // Writes the image and mask of every listed row into folder, made when missing. A texture
 // that cannot be decoded is skipped (kSomeSkipped); a file that cannot be written stops the
 // batch (kRefused). Existing files are replaced only with replace.
 Result ExportAll(const std::vector<std::string>& listedNames, const std::string& folder,
-                 bool replace, const Say& say, const Progress& progress);
+                 FileFormat format, bool replace, const Say& say, const Progress& progress);
 
-// Loads every NAME.bmp in folder (with NAME_mask.bmp when present) into the row it was
-// exported from and encodes it; the archive (named for messages) is not written. Files
+// Loads every NAME.bmp in folder (with NAME_mask.bmp when present), or every NAME.png,
+// into the row it was exported from and encodes it; the archive (named for messages) is not written. Files
 // that look like exports but lead to no row are noted. kRefused when a file is refused or
 // none was found, kCancelled when Progress stopped it: in both cases every chunk holds
 // what it held before.
 Result ImportAll(const std::vector<std::string>& listedNames, const std::string& folder,
-                 const std::string& archive, const Say& say, const Progress& progress);
+                 FileFormat format, const std::string& archive, const Say& say, const Progress& progress);
 
 }  // namespace BatchFiles

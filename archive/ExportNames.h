@@ -18,11 +18,12 @@
 
 namespace BatchFiles {
 
-// The base name (without ".bmp" or "_mask.bmp") of every row, for the names listed in
+// The base name (without ".bmp", "_mask.bmp" or ".png") of every row, for the names listed in
 // row order.
 std::vector<std::string> ExportBaseNames(const std::vector<std::string>& listedNames);
 
 inline std::string ImageFileName(const std::string& base) { return base + ".bmp"; }
 inline std::string MaskFileName(const std::string& base) { return base + "_mask.bmp"; }
+inline std::string PngFileName(const std::string& base) { return base + ".png"; }
 
 }  // namespace BatchFiles

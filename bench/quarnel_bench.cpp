@@ -6,7 +6,8 @@
 //   - OpenArchive and SaveArchive of a 500-texture archive of 256² textures (about 64 MB)
 //     and of a single 1024² texture, against one sequential read and write of the file,
 //     and the peak memory while the large archive is open;
-//   - SaveBitmap and LoadBitMap of a 1024² bitmap.
+//   - SaveBitmap and LoadBitMap of a 1024² bitmap, SavePng and LoadPng of a 1024² PNG;
+//   - export-all of the 500-texture archive as BMP image and mask and as PNG.
 // Scratch files live in a folder under $TMPDIR (or /tmp) that is removed at exit.
 // Without --benchmark_repetitions the run repeats each benchmark 5 times and reports
 // medians, which is what the budget table is built from; every benchmark is warmed up for
@@ -18,6 +19,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -47,6 +49,8 @@ constexpr double kFrameSeconds = 1.0 / 60;
 constexpr double kCodecBudget = 10;    // × memcpy of the output bytes
 constexpr double kArchiveBudget = 3;   // × one sequential read / write of the file
 constexpr double kPeakMemoryBudget = 1.5;  // × the archive's size
+constexpr double kPngExportBudget = 2;   // × the same export as BMP image and mask
+constexpr double kPngImportBudget = 3;   // × the same picture loaded from a BMP
 
 bench::BudgetReporter* g_reporter = nullptr;
 
@@ -450,6 +454,96 @@ void RegisterArchives() {
                                        "whole process, peak resident size"});
 }
 
+// ---- PNG files -----------------------------------------------------------------------
+
+std::string PngFile1024() {
+  static const std::string path = [] {
+    const std::string p = bench::ScratchPath("bitmap1024.png");
+    auto texture = bench::MakeTexture(0, 9, kBigSide, 5);  // the pixels of BitmapFile()
+    texture->PVR2BMP();
+    texture->SavePng(p);
+    return p;
+  }();
+  return path;
+}
+
+void SavePng(State& state) {
+  auto texture = bench::MakeTexture(0, 9, kBigSide, 6);
+  texture->PVR2BMP();
+  const std::string path = bench::ScratchPath("saved1024.png");
+  for (auto _ : state) {
+    if (!texture->SavePng(path)) {
+      state.SkipWithError("SavePng failed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * kBigSide * kBigSide);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bench::FileSize(path)));
+}
+
+void LoadPng(State& state) {
+  const std::string path = PngFile1024();
+  cPVR texture;
+  for (auto _ : state) {
+    if (!texture.LoadPng(path)) {
+      state.SkipWithError("LoadPng failed");
+      break;
+    }
+    benchmark::DoNotOptimize(texture.SurfaceBits(0).data());
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * kBigSide * kBigSide);
+}
+
+// What quarnel-cli's export-all does with the large archive: every texture decoded and
+// written, as NAME.bmp and NAME_mask.bmp or as NAME.png. The files of one pass replace
+// those of the one before (the overwrite question is answered Yes); output_bytes is what
+// one pass writes.
+void ExportAll(State& state, bool png) {
+  if (!ParseFuncts::OpenArchive(LargeArchive())) {
+    state.SkipWithError("OpenArchive failed");
+    return;
+  }
+  const std::string folder = bench::ScratchPath(png ? "export-all-png" : "export-all-bmp");
+  std::filesystem::create_directories(folder);
+  const auto& textures = ParseFuncts::Textures;
+  for (auto _ : state) {
+    for (size_t k = 1; k < textures.size(); ++k) {
+      cPVR& texture = *textures[k];
+      const std::string base = folder + "/" + std::to_string(k);
+      const bool written = texture.PVR2BMP() &&
+                           (png ? texture.SavePng(base + ".png")
+                                : texture.SaveBitmap(0, base + ".bmp") &&
+                                      texture.SaveBitmap(1, base + "_mask.bmp"));
+      if (!written) {
+        state.SkipWithError("a texture was not exported");
+        break;
+      }
+    }
+  }
+  ParseFuncts::CloseArchive();
+  uint64_t bytes = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) bytes += entry.file_size();
+  state.counters["output_bytes"] = double(bytes);
+}
+
+void RegisterPng() {
+  benchmark::RegisterBenchmark("SavePng/1024", SavePng)->UseRealTime()->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("LoadPng/1024", LoadPng)->UseRealTime()->Unit(benchmark::kMillisecond);
+  g_reporter->Add(bench::Comparison{"SavePng/1024", "SaveBitmap/1024", 0, 0, ""});
+  g_reporter->Add(bench::Comparison{"LoadPng/1024", "LoadBitMap/1024", kPngImportBudget, 0,
+                                    "BMP import"});
+  // A whole pass takes seconds, most of it waiting for the disk: one pass a repetition.
+  for (const bool png : {false, true}) {
+    benchmark::RegisterBenchmark(png ? "ExportAll/png/500x256" : "ExportAll/bmp/500x256",
+                                 ExportAll, png)
+        ->Iterations(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+  }
+  g_reporter->Add(bench::Comparison{"ExportAll/png/500x256", "ExportAll/bmp/500x256",
+                                    kPngExportBudget, 0, "BMP export-all"});
+}
+
 bool HasFlag(int argc, char** argv, const char* prefix) {
   for (int i = 1; i < argc; ++i)
     if (std::strncmp(argv[i], prefix, std::strlen(prefix)) == 0) return true;
@@ -489,6 +583,7 @@ int main(int argc, char** argv) {
   RegisterDrawing();
   RegisterBitmaps();
   RegisterArchives();
+  RegisterPng();
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   bench::RemoveScratch();

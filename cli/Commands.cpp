@@ -14,6 +14,7 @@
 #include "platform/Files.h"
 #include "platform/Messages.h"
 #include "texture/TextureDetails.h"
+#include "texture/PngFile.h"
 #include "texture/cPVR.h"
 
 namespace fs = std::filesystem;
@@ -214,15 +215,17 @@ int ExportCommand(const std::string& archive, uint64_t row, const std::string& i
   return kSuccess;
 }
 
-int ExportAllCommand(const std::string& archive, const std::string& folder, bool force) {
+int ExportAllCommand(const std::string& archive, const std::string& folder, bool force,
+                     FileFormat format) {
   Session session(force);
   if (!session.Open(archive)) return kRefused;
   if (!force) {
     bool anyExists = false;
-    for (const std::string& path : ExportPaths(session.Rows(), folder)) anyExists |= RefuseExisting(path);
+    for (const std::string& path : ExportPaths(session.Rows(), folder, format))
+      anyExists |= RefuseExisting(path);
     if (anyExists) return kRefused;
   }
-  const Result result = ExportAll(session.Rows(), folder, force, Say, nullptr);
+  const Result result = ExportAll(session.Rows(), folder, format, force, Say, nullptr);
   if (result.outcome == Outcome::kRefused) return kRefused;
   std::printf("Exported %s to %s\n", Plural(result.count, "texture").c_str(), folder.c_str());
   return result.outcome == Outcome::kDone ? kSuccess : kRefused;
@@ -239,10 +242,11 @@ int ImportCommand(const std::string& archive, uint64_t row, const std::string& i
   return Save(session, archive, backup) ? kSuccess : kRefused;
 }
 
-int ImportAllCommand(const std::string& archive, const std::string& folder, bool backup) {
+int ImportAllCommand(const std::string& archive, const std::string& folder, bool backup,
+                     FileFormat format) {
   Session session(false);
   if (!session.Open(archive)) return kRefused;
-  const Result result = ImportAll(session.Rows(), folder, archive, Say, nullptr);
+  const Result result = ImportAll(session.Rows(), folder, format, archive, Say, nullptr);
   if (result.outcome != Outcome::kDone) return kRefused;
   if (!Save(session, archive, backup)) return kRefused;
   std::printf("Imported %s into %s\n", Plural(result.count, "texture").c_str(), archive.c_str());

@@ -2,6 +2,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "texture/PngFile.h"
 
 namespace {
 
@@ -33,22 +35,27 @@ Commands:
       MIP_LEVELS is 1 without mipmaps and 0 for a texture Quarnel does not
       decode; CODEBOOK_ENTRIES is 0 unless the texture is VQ.
   export ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--force]
+  export ARCHIVE ROW IMAGE.png [--force]
       Decodes the texture of ROW and writes its image, and its alpha mask
       (alpha in the red channel), as 24-bit BMP files, as the editor's
-      Export does.
-  export-all ARCHIVE DIR [--force]
+      Export does; or, for a name ending in .png (any letter case), both
+      as one 8-bit RGBA PNG whose alpha channel is the texture's alpha.
+  export-all ARCHIVE DIR [--force] [--format png|bmp]
       Writes every listed texture into DIR (made when missing) as NAME.bmp
-      and NAME_mask.bmp; see "File names".
+      and NAME_mask.bmp, or with --format png as NAME.png; see "File names".
   import ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--backup]
+  import ARCHIVE ROW IMAGE.png [--backup]
       Replaces the texture of ROW from a 24-bit BMP, and from a mask BMP
       whose red channel is the alpha (without one every texel keeps its
-      alpha). The texture keeps its size, pixel format and data format:
-      mip levels are averaged anew, a VQ codebook is built anew
-      (deterministically), and a picture the texture already shows leaves
-      it as it is. The archive is then written back in place.
-  import-all ARCHIVE DIR [--backup]
-      Imports every NAME.bmp in DIR (with NAME_mask.bmp when present) into
-      the entry it was exported from, then writes the archive once.
+      alpha); or from a PNG of any kind, whose alpha, when it has any, is
+      the texture's alpha. The texture keeps its size, pixel format and
+      data format: mip levels are averaged anew, a VQ codebook is built
+      anew (deterministically), and a picture the texture already shows
+      leaves it as it is. The archive is then written back in place.
+  import-all ARCHIVE DIR [--backup] [--format png|bmp]
+      Imports every NAME.bmp in DIR (with NAME_mask.bmp when present), or
+      with --format png every NAME.png, into the entry it was exported
+      from, then writes the archive once.
 
 Options:
   --force    replace output files that exist (export, export-all); without
@@ -57,6 +64,8 @@ Options:
              file exists there already (import, import-all); the backup is
              the archive's path without its last three characters, followed
              by "BAK": textures.pvm -> textures.BAK
+  --format png|bmp
+             the files export-all writes and import-all reads (default bmp)
   --help     show this text
   --         ends the options: later arguments starting with '-' are paths
 
@@ -66,7 +75,8 @@ File names (export-all, import-all):
   does not end with "_mask" (in any letter case); is not a device name (CON,
   PRN, AUX, NUL, COM1-COM9, LPT1-LPT9); and no other entry has the same name,
   letter case ignored. Any other entry is written as @ROW.bmp and
-  @ROW_mask.bmp (for example @7.bmp), which import-all maps back to row ROW.
+  @ROW_mask.bmp (for example @7.bmp), or @ROW.png, which import-all maps back
+  to row ROW.
 
 Names in list and info show control characters as \xHH.
 Messages go to standard error. Exit status: 0 success; 1 an input was
@@ -96,16 +106,19 @@ struct Command {
   size_t maxArguments;
   bool takesForce;
   bool takesBackup;
+  bool takesFormat;
   std::string_view synopsis;
 };
 
 constexpr Command kCommands[] = {
-    {"list", 1, 1, false, false, "list ARCHIVE"},
-    {"info", 1, 1, false, false, "info ARCHIVE"},
-    {"export", 3, 4, true, false, "export ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--force]"},
-    {"export-all", 2, 2, true, false, "export-all ARCHIVE DIR [--force]"},
-    {"import", 3, 4, false, true, "import ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--backup]"},
-    {"import-all", 2, 2, false, true, "import-all ARCHIVE DIR [--backup]"},
+    {"list", 1, 1, false, false, false, "list ARCHIVE"},
+    {"info", 1, 1, false, false, false, "info ARCHIVE"},
+    {"export", 3, 4, true, false, false,
+     "export ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--force], or IMAGE.png without a mask"},
+    {"export-all", 2, 2, true, false, true, "export-all ARCHIVE DIR [--force] [--format png|bmp]"},
+    {"import", 3, 4, false, true, false,
+     "import ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--backup], or IMAGE.png without a mask"},
+    {"import-all", 2, 2, false, true, true, "import-all ARCHIVE DIR [--backup] [--format png|bmp]"},
 };
 
 }  // namespace
@@ -114,6 +127,7 @@ int main(int argc, char* argv[]) {
   std::vector<std::string> positional;
   bool force = false;
   bool backup = false;
+  std::string format;  // as given; empty when not
   bool optionsEnded = false;
   std::vector<std::string> unknownOptions;
   for (int i = 1; i < argc; ++i) {
@@ -129,6 +143,12 @@ int main(int argc, char* argv[]) {
       force = true;
     } else if (arg == "--backup") {
       backup = true;
+    } else if (arg == "--format" || arg.starts_with("--format=")) {
+      if (arg == "--format" && i + 1 == argc) return UsageError("--format needs png or bmp");
+      format = arg == "--format" ? argv[++i] : arg.substr(std::strlen("--format="));
+      if (format != "png" && format != "bmp") {
+        return UsageError("--format must be png or bmp, not " + format);
+      }
     } else {
       unknownOptions.emplace_back(arg);
     }
@@ -149,18 +169,28 @@ int main(int argc, char* argv[]) {
   }
   if (force && !command->takesForce) return UsageError(name + " does not take --force");
   if (backup && !command->takesBackup) return UsageError(name + " does not take --backup");
+  if (!format.empty() && !command->takesFormat) {
+    const bool byName = name == "export" || name == "import";
+    return UsageError(name + " does not take --format" +
+                      (byName ? "; the file name's extension decides" : ""));
+  }
+  const cli::FileFormat files = format == "png" ? cli::FileFormat::Png : cli::FileFormat::Bmp;
 
   const std::string& archive = positional[1];
   if (name == "list") return cli::ListCommand(archive);
   if (name == "info") return cli::InfoCommand(archive);
-  if (name == "export-all") return cli::ExportAllCommand(archive, positional[2], force);
-  if (name == "import-all") return cli::ImportAllCommand(archive, positional[2], backup);
+  if (name == "export-all") return cli::ExportAllCommand(archive, positional[2], force, files);
+  if (name == "import-all") return cli::ImportAllCommand(archive, positional[2], backup, files);
 
   uint64_t row = 0;
   if (!ParseRow(positional[2], row)) return UsageError("ROW must be a number, not " + positional[2]);
   const std::string& image = positional[3];
   const std::string mask = count == 4 ? positional[4] : "";
   if (image.empty()) return UsageError("IMAGE must name a file");
+  if (!mask.empty() && PngFile::NamesPng(image)) {
+    return UsageError("a PNG carries its own alpha: give no MASK with " + image);
+  }
+  if (PngFile::NamesPng(mask)) return UsageError("MASK is a BMP file, not " + mask);
   if (name == "export" && !mask.empty()) {
     std::error_code imageError, maskError;
     const auto imagePath = std::filesystem::weakly_canonical(image, imageError);

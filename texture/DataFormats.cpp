@@ -8,11 +8,12 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
-// The mip pass uses byte shuffles, built for SSSE3 or AVX2 alone and run only after the
+// The mip pass uses byte shuffles, built for SSSE3, AVX2 or AVX-512 VBMI alone and run only after the
 // processor has said it has them; elsewhere a plain loop gives the same bytes.
 #define QUARNEL_DATA_FORMATS_VECTOR 1
 #define QUARNEL_DATA_FORMATS_SSSE3 __attribute__((target("ssse3")))
 #define QUARNEL_DATA_FORMATS_AVX2 __attribute__((target("avx2")))
+#define QUARNEL_DATA_FORMATS_VBMI __attribute__((target("avx2,avx512bw,avx512vl,avx512vbmi")))
 #endif
 
 #include "texture/TexelCodec.h"
@@ -412,11 +413,94 @@ QUARNEL_DATA_FORMATS_SSSE3 void HalveAlphaRowVector(const uint8_t* a, const uint
   HalveAlphaRowPlain(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
 }
 
+// AVX-512 VBMI: sixteen output pixels a step, as above, but one permute over 128 bytes puts
+// 32 summand pairs side by side, so each row needs two permutes instead of nine shuffles.
+struct HalvePermutes {
+  // pair[p][2i + s]: the s-th summand of output byte 32p + i within the 96 bytes of a step;
+  // lanes past the 48 output bytes take byte 0, and their sums are thrown away.
+  alignas(64) uint8_t pair[2][64];
+  // alphaPair[2i + s]: the same for the alpha of output pixel i (lanes past 16 pixels: 0).
+  alignas(64) uint8_t alphaPair[64];
+  // alphaOut[lane]: the byte of the 16-bit alpha sums that fills output byte lane.
+  alignas(64) uint8_t alphaOut[64];
+};
+
+constexpr HalvePermutes MakeHalvePermutes() {
+  HalvePermutes h{};
+  for (int p = 0; p < 2; ++p)
+    for (int lane = 0; lane < 64; ++lane) {
+      const int o = 32 * p + lane / 2;
+      h.pair[p][lane] = o < 48 ? uint8_t(2 * o - o % 3 + 3 * (lane % 2)) : 0;
+    }
+  for (int lane = 0; lane < 64; ++lane) {
+    h.alphaPair[lane] = lane < 32 ? uint8_t(6 * (lane / 2) + 2 + 3 * (lane % 2)) : 0;
+    h.alphaOut[lane] = uint8_t(2 * (lane / 3));  // taken only where lane % 3 == 2
+  }
+  return h;
+}
+
+constexpr HalvePermutes kHalvePermutes = MakeHalvePermutes();
+
+// The 96 bytes of a row from p, in two registers; the second holds 32 of them, so nothing
+// past the step is read.
+struct Row96 {
+  __m512i low, high;
+};
+
+QUARNEL_DATA_FORMATS_VBMI inline Row96 LoadRow96(const uint8_t* p) {
+  return {_mm512_loadu_si512(p), _mm512_maskz_loadu_epi8(0xFFFFFFFFull, p + 64)};
+}
+
+// (a + b + c + d + 2) >> 2 in 16-bit lanes, for the summand pairs `perm` picks from both rows.
+QUARNEL_DATA_FORMATS_VBMI inline __m512i Average4(const Row96& a, const Row96& b,
+                                                 const uint8_t* perm) {
+  const __m512i idx = _mm512_load_si512(perm), ones = _mm512_set1_epi8(1);
+  const __m512i sa = _mm512_maddubs_epi16(_mm512_permutex2var_epi8(a.low, idx, a.high), ones);
+  const __m512i sb = _mm512_maddubs_epi16(_mm512_permutex2var_epi8(b.low, idx, b.high), ones);
+  return _mm512_srli_epi16(_mm512_add_epi16(_mm512_add_epi16(sa, sb), _mm512_set1_epi16(2)), 2);
+}
+
+QUARNEL_DATA_FORMATS_VBMI void HalveRowVbmi(const uint8_t* a, const uint8_t* b, size_t n,
+                                            uint8_t* out) {
+  size_t x = 0;
+  for (; x + 16 <= n; x += 16) {
+    const Row96 ra = LoadRow96(a + 6 * x), rb = LoadRow96(b + 6 * x);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 3 * x),
+                        _mm512_maskz_cvtepi16_epi8(~__mmask32(0), Average4(ra, rb, kHalvePermutes.pair[0])));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x + 32),
+                     _mm256_castsi256_si128(
+                         _mm512_maskz_cvtepi16_epi8(~__mmask32(0),
+                                                    Average4(ra, rb, kHalvePermutes.pair[1]))));
+  }
+  HalveRowAvx2(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
+}
+
+QUARNEL_DATA_FORMATS_VBMI void HalveAlphaRowVbmi(const uint8_t* a, const uint8_t* b, size_t n,
+                                                 uint8_t* out) {
+  // Output bytes 3i + 2 of the 48 take alpha i; blue and green are zeroed.
+  constexpr __mmask64 kAlphaBytes = 0x924924924924ull;
+  size_t x = 0;
+  for (; x + 16 <= n; x += 16) {
+    const __m512i sums =
+        Average4(LoadRow96(a + 6 * x), LoadRow96(b + 6 * x), kHalvePermutes.alphaPair);
+    const __m512i spread =
+        _mm512_maskz_permutexvar_epi8(kAlphaBytes, _mm512_load_si512(kHalvePermutes.alphaOut), sums);
+    _mm512_mask_storeu_epi8(out + 3 * x, (__mmask64(1) << 48) - 1, spread);
+  }
+  HalveAlphaRowVector(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
+}
+
 using HalveRowFn = void (*)(const uint8_t*, const uint8_t*, size_t, uint8_t*);
+
+bool HasVbmi() {
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
+}
 
 HalveRowFn WidestHalveRow() {
   static const HalveRowFn fn = [] {
     __builtin_cpu_init();
+    if (HasVbmi()) return &HalveRowVbmi;
     if (__builtin_cpu_supports("avx2")) return &HalveRowAvx2;
     return __builtin_cpu_supports("ssse3") ? &HalveRowVector : &HalveRowPlain;
   }();
@@ -426,6 +510,7 @@ HalveRowFn WidestHalveRow() {
 HalveRowFn WidestHalveAlphaRow() {
   static const HalveRowFn fn = [] {
     __builtin_cpu_init();
+    if (HasVbmi()) return &HalveAlphaRowVbmi;
     return __builtin_cpu_supports("ssse3") ? &HalveAlphaRowVector : &HalveAlphaRowPlain;
   }();
   return fn;
@@ -433,8 +518,23 @@ HalveRowFn WidestHalveAlphaRow() {
 
 #endif  // QUARNEL_DATA_FORMATS_VECTOR
 
-// Halves a side x side picture into `to` (side / 2 square): every image byte, the mask's alpha.
-void HalveInto(const ConstSurfaces& from, size_t side, const Surfaces& to) {
+// Asks for the `bytes` bytes of a row at `offset` in both surfaces, into the second-level cache.
+void Prefetch(const ConstSurfaces& s, size_t offset, size_t bytes) {
+  for (size_t at = 0; at < bytes; at += 64) {
+    __builtin_prefetch(s.image + offset + at, 0, 2);
+    if (s.mask != nullptr) __builtin_prefetch(s.mask + offset + at, 0, 2);
+  }
+  __builtin_prefetch(s.image + offset + bytes - 1, 0, 2);
+  if (s.mask != nullptr) __builtin_prefetch(s.mask + offset + bytes - 1, 0, 2);
+}
+
+// Halves a side x side picture into `to` (side / 2 square): every image byte, the mask's alpha,
+// or, without `alpha`, the image alone (the mask of `to` is left as it is). While it works,
+// it asks the caches for the side x side block at `next` (null for none) a row pair at a
+// time, so that the next tile's rows arrive while this one is averaged rather than when
+// its encoding first touches them.
+void HalveInto(const ConstSurfaces& from, size_t side, const Surfaces& to, bool alpha = true,
+               const ConstSurfaces* next = nullptr) {
 #ifdef QUARNEL_DATA_FORMATS_VECTOR
   const auto halveRow = WidestHalveRow(), halveAlphaRow = WidestHalveAlphaRow();
 #else
@@ -444,9 +544,11 @@ void HalveInto(const ConstSurfaces& from, size_t side, const Surfaces& to) {
   // bottom-up.
   for (size_t y = 0; y < side / 2; ++y) {
     const size_t row = 2 * y * from.stride;
+    if (next != nullptr) Prefetch(*next, row, 3 * side), Prefetch(*next, row + next->stride, 3 * side);
     halveRow(from.image + row, from.image + row + from.stride, side / 2, to.image + y * to.stride);
-    halveAlphaRow(from.mask + row, from.mask + row + from.stride, side / 2,
-                  to.mask + y * to.stride);
+    if (alpha)
+      halveAlphaRow(from.mask + row, from.mask + row + from.stride, side / 2,
+                    to.mask + y * to.stride);
   }
 }
 
@@ -506,23 +608,40 @@ void EncodeTwiddledChain(const Layout& layout, int pixelFormat, const ConstSurfa
   }
   const Level rest = NewLevel(side / 8);
   const Level half = NewLevel(kTile / 2), quarter = NewLevel(kTile / 4);
-  ForEachTile(side, [&](size_t first, size_t x, size_t y, size_t tile) {
-    const size_t corner = BlockCorner(x, y, tile, side, picture.stride);
-    const ConstSurfaces from{picture.image + corner, picture.mask + corner, picture.stride};
-    TexelCodec::EncodeTwiddled(pixelFormat, from.image, from.mask, from.stride, tile,
+  // A format without alpha bits encodes the same whatever the alpha, so the smaller levels'
+  // alpha is not worked out and reads as 0: the mask of the main level is never read.
+  const bool alpha = TexelCodec::kPixelFormats[size_t(pixelFormat)].AMask != 0;
+  if (!alpha)
+    for (const Level* l : {&rest, &half, &quarter}) std::memset(l->mask.get(), 0, 3 * l->side * l->side);
+  const ConstSurfaces main{picture.image, alpha ? picture.mask : nullptr, picture.stride};
+  const auto tileAt = [&](size_t k) {
+    const size_t corner =
+        BlockCorner(kTile * Compact(uint32_t(k >> 1)), kTile * Compact(uint32_t(k)), kTile, side,
+                    picture.stride);
+    return ConstSurfaces{main.image + corner, alpha ? main.mask + corner : nullptr, main.stride};
+  };
+  uint8_t* const halfData = data.data() + LevelRange(layout, level - 1).offset;
+  uint8_t* const quarterData = data.data() + LevelRange(layout, level - 2).offset;
+  const size_t tiles = (side / kTile) * (side / kTile);
+  for (size_t k = 0; k < tiles; ++k) {
+    const size_t first = k * kTile * kTile;
+    const size_t x = kTile * Compact(uint32_t(k >> 1)), y = kTile * Compact(uint32_t(k));
+    const ConstSurfaces from = tileAt(k);
+    const ConstSurfaces next = tileAt(k + 1 < tiles ? k + 1 : k);
+    TexelCodec::EncodeTwiddled(pixelFormat, from.image, from.mask, from.stride, kTile,
                                levelData + 2 * first);
-    HalveInto(from, tile, {half.image.get(), half.mask.get(), 3 * half.side});
-    TexelCodec::EncodeTwiddled(
-        pixelFormat, half.image.get(), half.mask.get(), 3 * half.side, half.side,
-        data.data() + LevelRange(layout, level - 1).offset + 2 * (first / 4));
-    HalveInto(half.View(), half.side, {quarter.image.get(), quarter.mask.get(), 3 * quarter.side});
-    TexelCodec::EncodeTwiddled(
-        pixelFormat, quarter.image.get(), quarter.mask.get(), 3 * quarter.side, quarter.side,
-        data.data() + LevelRange(layout, level - 2).offset + 2 * (first / 16));
-    const size_t at = BlockCorner(x / 8, y / 8, tile / 8, rest.side, 3 * rest.side);
+    HalveInto(from, kTile, {half.image.get(), half.mask.get(), 3 * half.side}, alpha,
+              k + 1 < tiles ? &next : nullptr);
+    TexelCodec::EncodeTwiddled(pixelFormat, half.image.get(), half.mask.get(), 3 * half.side,
+                               half.side, halfData + 2 * (first / 4));
+    HalveInto(half.View(), half.side, {quarter.image.get(), quarter.mask.get(), 3 * quarter.side},
+              alpha);
+    TexelCodec::EncodeTwiddled(pixelFormat, quarter.image.get(), quarter.mask.get(),
+                               3 * quarter.side, quarter.side, quarterData + 2 * (first / 16));
+    const size_t at = BlockCorner(x / 8, y / 8, kTile / 8, rest.side, 3 * rest.side);
     HalveInto(quarter.View(), quarter.side,
-              {rest.image.get() + at, rest.mask.get() + at, 3 * rest.side});
-  });
+              {rest.image.get() + at, rest.mask.get() + at, 3 * rest.side}, alpha);
+  }
   EncodeTwiddledChain(layout, pixelFormat, rest.View(), rest.side, level - 3, data);
 }
 

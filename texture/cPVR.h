@@ -132,6 +132,22 @@ class cPVR {
   // The last image (0) and mask (1) paths loaded or saved.
   const std::string& BitmapPath(int16_t Mode) const;
 
+  // ---- PNG files -----------------------------------------------------------------------
+
+  // Loads a PNG of any kind libpng expands to 8-bit RGBA (palette, grey, 16-bit,
+  // interlaced) into the image surface and, when the file has alpha (an alpha channel or a
+  // tRNS chunk), that alpha into the mask surface, as an image and mask BMP pair of the
+  // same pixels would load. Without alpha the mask is what an import without a mask file
+  // builds, so encoding keeps each texel's alpha. Problems are shown to the user; a refused
+  // file leaves both surfaces exactly as they were. The BMP paths are left alone.
+  bool LoadPng(const std::string& FromFile);
+
+  // Writes the image surface's colours with the mask's alpha (its red bytes, as the mask
+  // BMP holds them; 0 where the mask has no pixel) as one 8-bit RGBA PNG, asking before it
+  // replaces a file; the file is replaced whole or not at all. True when it was written; an
+  // image surface never built, an empty path or the answer No write nothing and give false.
+  bool SavePng(const std::string& ToFile);
+
  private:
   // One surface: its header values, its row padding and its bytes. Once built, Info
   // describes Bits: Bits holds at least biHeight rows of Stride() bytes.

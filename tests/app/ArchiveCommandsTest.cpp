@@ -22,7 +22,7 @@ TEST_F(OpenCommand, AsksForAPvmFileAndListsItsEntries) {
   EXPECT_EQ(r.mode, 1);
   EXPECT_EQ(r.title, "Open Texture File");
   EXPECT_EQ(r.initialFileName, "");
-  EXPECT_EQ(r.filter, (CommDlgs::FileFilter{"PVM Files", "*.pvm"}));
+  EXPECT_EQ(r.filters, (std::vector<CommDlgs::FileFilter>{{"PVM Files", "*.pvm"}}));
   EXPECT_EQ(r.initialDir, startFolder);
   EXPECT_EQ(r.defaultExt, "pvm");
 

@@ -1,4 +1,5 @@
 // The file dialogs over Qt's own dialogs, driven while they are open, and the path helpers.
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -84,7 +85,7 @@ TEST_F(RealFileDialogs, OpenOffersMatchingFilesWhateverTheirCase) {
     TypeAndAccept(d, dir.File("OBJ_TEX.PVM"));
   });
   const std::string chosen = CommDlgs::ShowFileDialog(&owner, 1, "Open Texture File", "",
-                                                      CommDlgs::FileFilter{"PVM Files", "*.pvm"}, dir.Folder(), "pvm");
+                                                      {CommDlgs::FileFilter{"PVM Files", "*.pvm"}}, dir.Folder(), "pvm");
   EXPECT_EQ(listed, (std::set<std::string>{"OBJ_TEX.PVM", "Mixed.PvM", "lower.pvm"}));
   EXPECT_EQ(chosen, dir.File("OBJ_TEX.PVM"));
 }
@@ -100,22 +101,27 @@ TEST_F(RealFileDialogs, OpenRefusesAFileThatDoesNotExist) {
     EXPECT_TRUE(d->isVisible());
     d->reject();
   });
-  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Import Image", "", CommDlgs::FileFilter{"BMP Files", "*.bmp"},
+  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Import Image", "", {CommDlgs::FileFilter{"BMP Files", "*.bmp"}},
                                      dir.Folder(), "bmp"),
             "");
   EXPECT_TRUE(warned);
 }
 
-TEST_F(RealFileDialogs, SaveAddsTheDefaultExtensionAndAsksBeforeReplacing) {
-  WhenModal<QFileDialog>([&](QFileDialog* d) {
-    EXPECT_EQ(d->windowTitle(), "Export Image");
-    EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);
-    EXPECT_FALSE(d->testOption(QFileDialog::DontConfirmOverwrite));
-    TypeAndAccept(d, "picture");
-  });
-  const CommDlgs::FileFilter filter{"BMP Files", "*.bmp"};
-  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 0, "Export Image", "", filter, dir.Folder(), "bmp"),
-            dir.File("picture.bmp"));
+TEST_F(RealFileDialogs, SaveAddsTheChosenTypesExtensionAndAsksBeforeReplacing) {
+  const std::vector<CommDlgs::FileFilter> filters{{"PNG Files", "*.png"}, {"BMP Files", "*.bmp"}};
+  for (const int type : {0, 1}) {
+    WhenModal<QFileDialog>([&](QFileDialog* d) {
+      EXPECT_EQ(d->windowTitle(), "Export Image");
+      EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);
+      EXPECT_FALSE(d->testOption(QFileDialog::DontConfirmOverwrite));
+      ASSERT_EQ(d->nameFilters().size(), 2);
+      if (type == 1) QTest::keyClick(d->findChild<QComboBox*>("fileTypeCombo"), Qt::Key_Down);
+      TypeAndAccept(d, "picture");
+    });
+    EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 0, "Export Image", "", filters, dir.Folder(), "png"),
+              dir.File(type == 0 ? "picture.png" : "picture.bmp"));
+  }
+  const std::vector<CommDlgs::FileFilter> filter{{"BMP Files", "*.bmp"}};
 
   WriteBytes(dir.File("old.bmp"), {1});
   for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
@@ -136,7 +142,7 @@ TEST_F(RealFileDialogs, SaveAddsTheDefaultExtensionAndAsksBeforeReplacing) {
 
 TEST_F(RealFileDialogs, CancelGivesAnEmptyPath) {
   WhenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
-  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Open Texture File", "", CommDlgs::FileFilter{"PVM Files", "*.pvm"},
+  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Open Texture File", "", {CommDlgs::FileFilter{"PVM Files", "*.pvm"}},
                                      dir.Folder(), "pvm"),
             "");
 }
@@ -151,7 +157,7 @@ TEST_F(RealFileDialogs, LongPathsComeBackWhole) {
   WhenModal<QFileDialog>([&](QFileDialog* d) {
     TypeAndAccept(d, file);
   });
-  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Open Texture File", "", CommDlgs::FileFilter{"PVM Files", "*.pvm"},
+  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Open Texture File", "", {CommDlgs::FileFilter{"PVM Files", "*.pvm"}},
                                      deep.string(), "pvm"),
             file);
 }

@@ -6,11 +6,13 @@
 
 #include "AppTestSupport.h"
 #include "platform/Files.h"
+#include "texture/PngFile.h"
 
 namespace apptest {
 namespace {
 
 const CommDlgs::FileFilter kBmpFilter{"BMP Files", "*.bmp"};
+const std::vector<CommDlgs::FileFilter> kPictureFilters{{"PNG Files", "*.png"}, kBmpFilter};
 
 class ImportExport : public EditorTest {
  protected:
@@ -65,9 +67,9 @@ TEST_F(ImportExport, ExportWritesTheCurrentView) {
   EXPECT_EQ(r.owner, form.get());
   EXPECT_EQ(r.mode, 0);
   EXPECT_EQ(r.title, "Export Image");
-  EXPECT_EQ(r.filter, kBmpFilter);
+  EXPECT_EQ(r.filters, kPictureFilters);
   EXPECT_EQ(r.initialDir, form->ArchiveFolder);
-  EXPECT_EQ(r.defaultExt, "bmp");
+  EXPECT_EQ(r.defaultExt, "png");
 
   form->lblV_Click(1);
   dialogs.answers = {mask};
@@ -136,11 +138,11 @@ TEST_F(ImportExport, ImportWithAMaskEncodesAndRedraws) {
   EXPECT_EQ(dialogs.requests[0].mode, 1);
   EXPECT_EQ(dialogs.requests[1].title, "Import Mask (Optional! Cancel to skip)");
   EXPECT_EQ(dialogs.requests[1].mode, 1);
-  for (const auto& r : dialogs.requests) {
-    EXPECT_EQ(r.filter, kBmpFilter);
-    EXPECT_EQ(r.defaultExt, "bmp");
-    EXPECT_EQ(r.initialDir, form->ArchiveFolder);
-  }
+  EXPECT_EQ(dialogs.requests[0].filters, kPictureFilters);
+  EXPECT_EQ(dialogs.requests[0].defaultExt, "png");
+  EXPECT_EQ(dialogs.requests[1].filters, std::vector{kBmpFilter});
+  EXPECT_EQ(dialogs.requests[1].defaultExt, "bmp");
+  for (const auto& r : dialogs.requests) EXPECT_EQ(r.initialDir, form->ArchiveFolder);
 
   const std::vector<uint8_t> data = DataOfRow(0);
   EXPECT_EQ(TexelAt(data, 0), 0x801F);       // blue, opaque
@@ -164,6 +166,26 @@ TEST_F(ImportExport, ImportWithoutAMaskKeepsEachTexelsAlpha) {
   const std::vector<uint8_t> data = DataOfRow(0);
   // Red everywhere; the left half stays opaque, the right half transparent.
   for (size_t n = 0; n < 32; ++n) ASSERT_EQ(TexelAt(data, n), n % 8 < 4 ? 0xFC00 : 0x7C00) << n;
+}
+
+TEST_F(ImportExport, APngExportHoldsImageAndAlphaAndItsImportAsksForNoMask) {
+  OpenTwo();
+  ShowRow(0);
+  form->lblV_Click(1);  // the mask view: a PNG holds both all the same
+  dialogs.answers = {dir.File("halves.PNG")};
+  form->mnuExport_Click();
+  PngFile::Picture out;
+  ASSERT_EQ(PngFile::Read(ReadBytes(dir.File("halves.PNG")), 1 << 20, out), PngFile::Fault::None);
+  EXPECT_EQ(std::vector<uint8_t>(out.Rgba.begin() + 12, out.Rgba.begin() + 20),
+            (std::vector<uint8_t>{248, 0, 0, 255, 0, 248, 0, 0}));
+
+  // Into the 4 x 4 ARGB4444 row: its top-left part, opaque red, the PNG's alpha taken.
+  ShowRow(1);
+  dialogs.requests.clear();
+  dialogs.answers = {dir.File("halves.PNG")};
+  form->mnuImport_Click();
+  EXPECT_EQ(dialogs.requests.size(), 1u);
+  for (size_t n = 0; n < 16; ++n) ASSERT_EQ(TexelAt(DataOfRow(1), n), 0xFF00) << n;
 }
 
 TEST_F(ImportExport, ImportCancelledChangesNothing) {

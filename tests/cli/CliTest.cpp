@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <set>
 
 #include "archive/ParseFuncts.h"
 #include "platform/Messages.h"
 #include "tests/cli/CliHarness.h"
 #include "texture/DataFormats.h"
+#include "texture/PngFile.h"
 #include "texture/cPVR.h"
 
 namespace {
@@ -86,6 +88,10 @@ TEST(CliUsage, UsageErrorsExitTwoAndTouchNothing) {
       {"import", a, "0", dir / "x.bmp", "--force"},
       {"list", a, "--verbose"},
       {"import-all", a},
+      {"export", a, "0", dir / "x.png", dir / "m.bmp"},
+      {"import", a, "0", dir / "x.bmp", dir / "m.png"},
+      {"export-all", a, dir / "o", "--format", "gif"},
+      {"list", a, "--format", "png"},
   };
   for (const auto& args : cases) {
     const Outcome run = RunCli(dir, args);
@@ -316,6 +322,59 @@ TEST(CliRoundTrip, ExportAllThenImportAllKeepsTheArchive) {
   EXPECT_NE(imported.err.find("other.bmp was not imported"), std::string::npos) << imported.err;
   EXPECT_EQ(ReadFile(archive), Normalised(textures));
   EXPECT_EQ(ReadFile(dir / "a.BAK"), original);
+}
+
+TEST(CliRoundTrip, PngFilesHoldTheBmpPairsPixelsAndImportAsTheyDo) {
+  ScratchFolder dir;
+  const std::string archive = dir / "a.pvm";
+#ifdef QUARNEL_SAMPLE_TOOL
+  ASSERT_EQ(std::system((std::string(QUARNEL_SAMPLE_TOOL) + " '" + archive + "'").c_str()), 0);
+#else
+  WriteFile(archive, BuildArchive(EveryFormat()));
+#endif
+  const Bytes original = ReadFile(archive);
+  ASSERT_EQ(RunCli(dir, {"export-all", archive, dir / "bmp"}).status, 0);
+  ASSERT_EQ(RunCli(dir, {"export-all", archive, dir / "png", "--format", "png"}).status, 0);
+  size_t compared = 0;
+  for (const auto& entry : fs::directory_iterator(dir / "png")) {
+    const std::string base = (dir / "bmp/") + entry.path().stem().string();
+    const Bytes image = ReadFile(base + ".bmp"), mask = ReadFile(base + "_mask.bmp");
+    PngFile::Picture png;
+    ASSERT_EQ(PngFile::Read(ReadFile(entry.path()), uint64_t{1} << 28, png), PngFile::Fault::None);
+    const uint32_t w = png.Width, h = png.Height, stride = Stride(int(w));
+    ASSERT_GE(image.size(), 54 + size_t(h) * stride);
+    ASSERT_EQ(mask.size(), image.size());
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x) {
+        const size_t at = 54 + size_t(h - 1 - y) * stride + 3 * x;
+        const uint8_t* p = &png.Rgba[(size_t(y) * w + x) * 4];
+        ASSERT_EQ(Bytes(p, p + 4), (Bytes{image[at + 2], image[at + 1], image[at], mask[at + 2]}))
+            << base << " at " << x << "," << y;
+      }
+    ++compared;
+  }
+  EXPECT_GE(compared, 6u);
+
+  // Imports of either kind give the same archive, here the one exported.
+  fs::copy_file(archive, dir / "b.pvm");
+  ASSERT_EQ(RunCli(dir, {"import-all", archive, dir / "bmp"}).status, 0);
+  ASSERT_EQ(RunCli(dir, {"import-all", dir / "b.pvm", dir / "png", "--format=png"}).status, 0);
+  EXPECT_EQ(ReadFile(dir / "b.pvm"), ReadFile(archive));
+  EXPECT_EQ(ReadFile(archive), original);
+
+  // One texture by name, the extension in any letter case.
+  ASSERT_EQ(RunCli(dir, {"export", archive, "1", dir / "one.PNG"}).status, 0);
+  ASSERT_EQ(RunCli(dir, {"import", archive, "1", dir / "one.PNG"}).status, 0);
+  EXPECT_EQ(ReadFile(archive), original);
+
+  // A malformed PNG is refused with the reason, and the archive is not written.
+  Bytes cut = ReadFile(dir / "one.PNG");
+  cut.resize(cut.size() - 20);
+  WriteFile(dir / "bad.png", cut);
+  const Outcome bad = RunCli(dir, {"import", archive, "1", dir / "bad.png"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find(PngFile::Explain(PngFile::Fault::Truncated)), std::string::npos) << bad.err;
+  EXPECT_EQ(ReadFile(archive), original);
 }
 
 TEST(CliImport, EncodesTheBitmapsIntoTheTextureAndSavesInPlace) {
