@@ -81,6 +81,16 @@ std::string ShowFileDialog(QWidget* owner, int16_t mode, const std::string& titl
   return chosen.first().toStdString();
 }
 
+std::string ShowFolderDialog(QWidget* owner, const std::string& title,
+                             const std::string& initialDir) {
+  if (const auto& hook = platform::InstalledSeam<FileDialogHook>())
+    return hook(FileDialogRequest{owner, 2, title, "", {}, initialDir, ""});
+  return QFileDialog::getExistingDirectory(owner, QString::fromStdString(title),
+                                           QString::fromStdString(initialDir),
+                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog)
+      .toStdString();
+}
+
 FileDialogHook SetFileDialogHook(FileDialogHook hook) {
   return platform::ReplaceSeam(std::move(hook));
 }

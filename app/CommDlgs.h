@@ -20,7 +20,7 @@ struct FileFilter {
 // Everything a caller asks of a file dialog, as ShowFileDialog received it.
 struct FileDialogRequest {
   QWidget* owner = nullptr;
-  int16_t mode = 1;             // 1 open, anything else save
+  int16_t mode = 1;             // 1 open, 2 choose a folder, anything else save
   std::string title;
   std::string initialFileName;
   std::vector<FileFilter> filters;  // in the order offered; the first is chosen at first
@@ -38,6 +38,11 @@ std::string ShowFileDialog(QWidget* owner, int16_t mode, const std::string& titl
                            const std::string& initialFileName,
                            const std::vector<FileFilter>& filters,
                            const std::string& initialDir, const std::string& defaultExt);
+
+// Shows a modal dialog that chooses an existing folder; "" when the user cancels. Scripted
+// dialogs see it as a request of mode 2.
+std::string ShowFolderDialog(QWidget* owner, const std::string& title,
+                             const std::string& initialDir);
 
 // Replaces the real dialogs: every later ShowFileDialog hands its request to the hook and
 // returns the hook's answer. An empty function restores the real dialogs. Returns the hook

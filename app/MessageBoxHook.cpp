@@ -34,12 +34,18 @@ platform::Answer ShowMessageBox(const platform::Message& message) {
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
       box.setDefaultButton(QMessageBox::Yes);
       break;
+    case platform::Buttons::SaveDiscardCancel:
+      box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+      box.setDefaultButton(QMessageBox::Save);
+      break;
   }
   switch (box.exec()) {
     case QMessageBox::Yes: return platform::Answer::Yes;
     case QMessageBox::No: return platform::Answer::No;
     case QMessageBox::Cancel: return platform::Answer::Cancel;
     case QMessageBox::Ok: return platform::Answer::Ok;
+    case QMessageBox::Save: return platform::Answer::Save;
+    case QMessageBox::Discard: return platform::Answer::Discard;
     default: break;
   }
   return platform::SafeAnswer(message.buttons);  // closed without a button

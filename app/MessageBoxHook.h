@@ -6,7 +6,7 @@
 namespace app {
 
 // Installs a message hook that shows each message in a modal QMessageBox over the active
-// window, with its title, buttons, icon and Yes as the default button. Returns the hook
+// window, with its title, buttons, icon and Yes (or Save) as the default button. Returns the hook
 // installed before.
 platform::MessageHook InstallMessageBoxHook();
 

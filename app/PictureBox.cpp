@@ -4,7 +4,9 @@
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPaintEvent>
 #include <algorithm>
+#include <cmath>
 
 #include "texture/cPVR.h"
 
@@ -64,17 +66,42 @@ void PictureBox::Clear() {
 void PictureBox::SetPictureSize(int height, int width) {
   height = std::max(height, 0);
   width = std::max(width, 0);
-  if (height == image_.height() && width == image_.width()) {
-    setFixedSize(width, height);
-    return;
+  if (height != image_.height() || width != image_.width()) {
+    QImage resized = BlankImage(width, height);
+    if (!resized.isNull()) {
+      QPainter painter(&resized);
+      painter.drawImage(0, 0, image_);
+    }
+    image_ = std::move(resized);
   }
-  QImage resized = BlankImage(width, height);
-  if (!resized.isNull()) {
-    QPainter painter(&resized);
-    painter.drawImage(0, 0, image_);
-  }
-  image_ = std::move(resized);
-  setFixedSize(width, height);
+  FitToImage();
+}
+
+void PictureBox::SetImage(const QImage& image) {
+  if (image.size() != image_.size()) return;
+  image_ = image;
+  update();
+}
+
+void PictureBox::SetScale(double scale) {
+  if (!(scale > 0)) return;
+  scale_ = scale;
+  FitToImage();
+  update();
+}
+
+void PictureBox::SetCheckerboard(bool on) {
+  checkerboard_ = on;
+  update();
+}
+
+void PictureBox::FitToImage() {
+  // A scaled-down image keeps at least one screen pixel per side, so it stays clickable.
+  auto side = [this](int pixels) {
+    if (pixels == 0) return 0;
+    return std::max(1, int(std::lround(pixels * scale_)));
+  };
+  setFixedSize(side(image_.width()), side(image_.height()));
 }
 
 PixelTarget PictureBox::Target() {
@@ -83,9 +110,30 @@ PixelTarget PictureBox::Target() {
   return {image_.bits(), image_.width(), image_.height(), int(image_.bytesPerLine())};
 }
 
-void PictureBox::paintEvent(QPaintEvent*) {
+void PictureBox::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
-  painter.drawImage(0, 0, image_);
+  const QRect exposed = event->rect();
+  if (checkerboard_) {
+    constexpr int kCell = 8;
+    for (int y = exposed.top() / kCell * kCell; y <= exposed.bottom(); y += kCell)
+      for (int x = exposed.left() / kCell * kCell; x <= exposed.right(); x += kCell)
+        painter.fillRect(x, y, kCell, kCell, ((x + y) / kCell) % 2 ? kLightGrey : Qt::white);
+  }
+  if (scale_ == 1.0) {
+    painter.drawImage(exposed.topLeft(), image_, exposed);
+    return;
+  }
+  // Rounding can leave a fraction of a pixel at the far edges of a scaled-down image.
+  if (scale_ < 1.0 && !checkerboard_) painter.fillRect(exposed, palette().color(QPalette::Window));
+  // Only the image pixels under the exposed area are scaled: at 8x a 1024 x 1024 texture
+  // would otherwise mean 64 million screen pixels for every repaint of a small view.
+  const int left = std::max(0, int(std::floor(exposed.left() / scale_)));
+  const int top = std::max(0, int(std::floor(exposed.top() / scale_)));
+  const int right = std::min(image_.width(), int(std::ceil((exposed.right() + 1) / scale_)));
+  const int bottom = std::min(image_.height(), int(std::ceil((exposed.bottom() + 1) / scale_)));
+  if (right <= left || bottom <= top) return;
+  const QRectF target(left * scale_, top * scale_, (right - left) * scale_, (bottom - top) * scale_);
+  painter.drawImage(target, image_, QRect(left, top, right - left, bottom - top));
 }
 
 void PictureBox::mouseReleaseEvent(QMouseEvent* event) {

@@ -1,4 +1,5 @@
-// A picture box: a borderless widget that shows a persistent image of exactly its own size.
+// A picture box: a borderless widget that shows a persistent image, at its own size or
+// zoomed with square pixels and no smoothing; the box is always the zoomed image's size.
 // Drawing goes into the image's pixels (Target) and appears on screen at the next refresh;
 // covering and uncovering the box never loses it.
 #pragma once
@@ -33,6 +34,18 @@ class PictureBox : public QWidget {
   // The persistent image, for readers that only look.
   const QImage& Image() const { return image_; }
 
+  // Replaces the persistent image with one of the same size, for pictures made apart (the
+  // alpha view's composite). An image with alpha shows what lies behind it.
+  void SetImage(const QImage& image);
+
+  // Screen pixels per image pixel: a whole number from 1 up, or below 1 to fit a large
+  // image into a view. The box takes the zoomed size; the image is unchanged.
+  void SetScale(double scale);
+  double Scale() const { return scale_; }
+
+  // Whether a grey and white checkerboard, fixed to the screen, lies behind the image.
+  void SetCheckerboard(bool on);
+
  signals:
   // A mouse button was released over the box: 1 left, 2 right, 4 middle.
   void MouseUp(int button);
@@ -43,6 +56,10 @@ class PictureBox : public QWidget {
 
  private:
   QImage BlankImage(int width, int height) const;
+  // Sizes the box to the image at the current scale.
+  void FitToImage();
 
   QImage image_;
+  double scale_ = 1.0;
+  bool checkerboard_ = false;
 };

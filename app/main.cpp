@@ -9,5 +9,7 @@ int main(int argc, char* argv[]) {
   app::InstallMessageBoxHook();
   Form1 window;
   window.show();
+  // quarnel ARCHIVE opens straight into the list.
+  window.OpenArguments(QApplication::arguments());
   return app.exec();
 }

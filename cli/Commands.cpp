@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "archive/ParseFuncts.h"
-#include "cli/ExportNames.h"
+#include "archive/BatchFiles.h"
+#include "archive/ExportNames.h"
 #include "platform/EditorWindow.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
@@ -17,6 +18,7 @@
 #include "texture/cPVR.h"
 
 namespace fs = std::filesystem;
+using namespace BatchFiles;
 
 namespace cli {
 namespace {
@@ -113,75 +115,10 @@ std::string SizeText(int64_t width, int64_t height) {
   return std::to_string(width) + "x" + std::to_string(height);
 }
 
-std::string FormatsText(const PVRChunk& chunk) {
-  return "pixel format " + std::to_string(chunk.pFormat) + ", data format " +
-         std::to_string(chunk.eFormat) + ", " + SizeText(chunk.Width, chunk.Height) + ", " +
-         std::to_string(chunk.Data.size()) + " data bytes";
-}
-
-// Decodes a texture into its surfaces as the editor's selection does; refuses (with a
-// message) one whose surfaces cannot be built, so no file is written from missing pixels.
-bool Decode(cPVR& texture, uint64_t row) {
-  const PVRChunk& chunk = texture.ChunkRecord();
-  if (texture.PVR2BMP() && texture.HasSurface(0) && texture.HasSurface(1)) {
-    if (!PvrChunkLayout::Encodes(chunk)) {
-      Say("Note: the texture in row " + std::to_string(row) + " is stored in a format Quarnel " +
-          "does not decode (" + FormatsText(chunk) + "); what it cannot decode is black.");
-    }
-    return true;
-  }
-  Say("The texture in row " + std::to_string(row) + " cannot be decoded: it is " +
-      SizeText(chunk.Width, chunk.Height) + " texels with " + std::to_string(chunk.Data.size()) +
-      " data bytes.");
-  return false;
-}
-
 // The refusal for an output that exists when --force was not given.
 bool RefuseExisting(const std::string& path) {
   if (!platform::FileExists(path)) return false;
   Say(path + " already exists. Use --force to replace it.");
-  return true;
-}
-
-// Writes one surface as the editor's Export does, or to a PNG path the image and its
-// alpha together. The overwrite question is answered by the session (Yes only with --force).
-bool WriteSurface(Session& session, cPVR& texture, int16_t mode, const std::string& path) {
-  const int before = session.MessagesShown();
-  if (PngFile::NamesPng(path) ? texture.SavePng(path) : texture.SaveBitmap(mode, path)) return true;
-  session.SayUnlessTold(before, "Cannot write " + path + ".");
-  return false;
-}
-
-// Notes an image of another size than the texture: the texture keeps its own size.
-void NoteImportedSize(const cPVR& texture, uint64_t row, const std::string& image) {
-  const PVRChunk& chunk = texture.ChunkRecord();
-  if (texture.Width() != chunk.Width || texture.Height() != chunk.Height) {
-    Say("Note: " + image + " is " + SizeText(texture.Width(), texture.Height()) +
-        " pixels but the texture in row " + std::to_string(row) + " is " +
-        SizeText(chunk.Width, chunk.Height) + "; the texture keeps its size.");
-  }
-}
-
-// The refusal for a texture the codec would leave as it is: importing into it would change
-// nothing, and saying it worked would be wrong.
-bool RefuseWithoutCodec(const cPVR& texture, uint64_t row, const std::string& prefix) {
-  if (PvrChunkLayout::Encodes(texture.ChunkRecord())) return false;
-  Say(prefix + "the texture in row " + std::to_string(row) + " is stored in a format Quarnel " +
-      "does not encode (" + FormatsText(texture.ChunkRecord()) + ") and was left as it is.");
-  return true;
-}
-
-// The editor's Import on one texture: load the files (a PNG alone, a BMP with its mask
-// when there is one), then encode into the chunk.
-bool ImportInto(Session& session, cPVR& texture, uint64_t row, const std::string& image,
-                const std::string& mask) {
-  const int before = session.MessagesShown();
-  if (PngFile::NamesPng(image) ? !texture.LoadPng(image) : !texture.LoadBitMap(image, mask)) {
-    session.SayUnlessTold(before, "Cannot load " + image + ".");
-    return false;
-  }
-  NoteImportedSize(texture, row, image);
-  texture.BMP2PVR();
   return true;
 }
 
@@ -272,9 +209,9 @@ int ExportCommand(const std::string& archive, uint64_t row, const std::string& i
     const bool maskExists = !mask.empty() && RefuseExisting(mask);
     if (imageExists || maskExists) return kRefused;
   }
-  if (!Decode(*texture, row)) return kRefused;
-  if (!WriteSurface(session, *texture, 0, image)) return kRefused;
-  if (!mask.empty() && !WriteSurface(session, *texture, 1, mask)) return kRefused;
+  if (!Decode(*texture, row, Say)) return kRefused;
+  if (!WriteSurface(*texture, 0, image, force, Say)) return kRefused;
+  if (!mask.empty() && !WriteSurface(*texture, 1, mask, force, Say)) return kRefused;
   return kSuccess;
 }
 
@@ -282,47 +219,16 @@ int ExportAllCommand(const std::string& archive, const std::string& folder, bool
                      FileFormat format) {
   Session session(force);
   if (!session.Open(archive)) return kRefused;
-  const std::vector<std::string> bases = ExportBaseNames(session.Rows());
-
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (!fs::is_directory(folder)) {
-    Say("Cannot create the folder " + folder + (ec ? ": " + ec.message() : "") + ".");
-    return kRefused;
-  }
-  auto pathOf = [&](const std::string& file) { return (fs::path(folder) / file).string(); };
-  const bool png = format == FileFormat::Png;
-  // The files of one texture: its PNG, or its image and mask BMPs.
-  auto filesOf = [&](const std::string& base) {
-    return png ? std::vector{pathOf(PngFileName(base))}
-               : std::vector{pathOf(ImageFileName(base)), pathOf(MaskFileName(base))};
-  };
-
   if (!force) {
     bool anyExists = false;
-    for (const std::string& base : bases)
-      for (const std::string& file : filesOf(base)) anyExists |= RefuseExisting(file);
+    for (const std::string& path : ExportPaths(session.Rows(), folder, format))
+      anyExists |= RefuseExisting(path);
     if (anyExists) return kRefused;
   }
-
-  size_t exported = 0;
-  bool allDecoded = true;
-  for (size_t row = 0; row < bases.size(); ++row) {
-    cPVR* texture = session.TextureOfRow(row, archive);
-    if (texture == nullptr) return kRefused;
-    // A texture that cannot be decoded is skipped; the others are still worth having.
-    if (!Decode(*texture, row)) {
-      allDecoded = false;
-      continue;
-    }
-    const std::vector<std::string> files = filesOf(bases[row]);
-    for (size_t mode = 0; mode < files.size(); ++mode) {
-      if (!WriteSurface(session, *texture, int16_t(mode), files[mode])) return kRefused;
-    }
-    ++exported;
-  }
-  std::printf("Exported %s to %s\n", Plural(exported, "texture").c_str(), folder.c_str());
-  return allDecoded ? kSuccess : kRefused;
+  const Result result = ExportAll(session.Rows(), folder, format, force, Say, nullptr);
+  if (result.outcome == Outcome::kRefused) return kRefused;
+  std::printf("Exported %s to %s\n", Plural(result.count, "texture").c_str(), folder.c_str());
+  return result.outcome == Outcome::kDone ? kSuccess : kRefused;
 }
 
 int ImportCommand(const std::string& archive, uint64_t row, const std::string& image,
@@ -331,8 +237,8 @@ int ImportCommand(const std::string& archive, uint64_t row, const std::string& i
   if (!session.Open(archive)) return kRefused;
   cPVR* texture = session.TextureOfRow(row, archive);
   if (texture == nullptr) return kRefused;
-  if (RefuseWithoutCodec(*texture, row, "Nothing was imported: ")) return kRefused;
-  if (!ImportInto(session, *texture, row, image, mask)) return kRefused;
+  if (RefuseWithoutCodec(*texture, row, "Nothing was imported: ", Say)) return kRefused;
+  if (!ImportInto(*texture, row, image, mask, Say)) return kRefused;
   return Save(session, archive, backup) ? kSuccess : kRefused;
 }
 
@@ -340,60 +246,10 @@ int ImportAllCommand(const std::string& archive, const std::string& folder, bool
                      FileFormat format) {
   Session session(false);
   if (!session.Open(archive)) return kRefused;
-  const std::vector<std::string> bases = ExportBaseNames(session.Rows());
-  if (!fs::is_directory(folder)) {
-    Say(folder + " is not a folder.");
-    return kRefused;
-  }
-  auto pathOf = [&](const std::string& file) { return (fs::path(folder) / file).string(); };
-
-  const bool png = format == FileFormat::Png;
-  const std::string extension = png ? ".png" : ".bmp";
-  std::set<std::string> claimed;  // file names in the folder that lead to a row
-  std::set<std::string> maskNames;
-  if (!png) {
-    for (const std::string& base : bases) maskNames.insert(MaskFileName(base));
-  }
-  size_t imported = 0;
-  for (size_t row = 0; row < bases.size(); ++row) {
-    const std::string imageFile = png ? PngFileName(bases[row]) : ImageFileName(bases[row]);
-    const std::string maskFile = MaskFileName(bases[row]);
-    if (!platform::FileExists(pathOf(imageFile))) continue;
-    claimed.insert(imageFile);
-    const bool withMask = !png && platform::FileExists(pathOf(maskFile));
-    if (withMask) claimed.insert(maskFile);
-
-    cPVR* texture = session.TextureOfRow(row, archive);
-    if (texture == nullptr) return kRefused;
-    if (RefuseWithoutCodec(*texture, row, "Note: " + imageFile + " was not imported: ")) continue;
-    if (!ImportInto(session, *texture, row, pathOf(imageFile), withMask ? pathOf(maskFile) : "")) {
-      Say("Nothing was imported; " + archive + " was not written.");
-      return kRefused;
-    }
-    ++imported;
-  }
-
-  // Files that look like ours but lead nowhere are most likely renamed by hand: say so
-  // rather than drop them silently.
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (!name.ends_with(extension) || claimed.count(name) != 0 ||
-        !platform::FileExists(it->path().string())) {
-      continue;
-    }
-    const bool lonelyMask = maskNames.count(name) != 0;
-    Say("Note: " + name + (lonelyMask ? " has no image file beside it" : " matches no entry") +
-        " and was not imported.");
-  }
-
-  if (imported == 0) {
-    Say("No texture files of " + archive + " were found in " + folder +
-        "; the archive was not written.");
-    return kRefused;
-  }
+  const Result result = ImportAll(session.Rows(), folder, format, archive, Say, nullptr);
+  if (result.outcome != Outcome::kDone) return kRefused;
   if (!Save(session, archive, backup)) return kRefused;
-  std::printf("Imported %s into %s\n", Plural(imported, "texture").c_str(), archive.c_str());
+  std::printf("Imported %s into %s\n", Plural(result.count, "texture").c_str(), archive.c_str());
   return kSuccess;
 }
 

@@ -6,12 +6,13 @@
 #include <cstdint>
 #include <string>
 
+#include "archive/BatchFiles.h"
+
 namespace cli {
 
 enum ExitStatus : int { kSuccess = 0, kRefused = 1, kUsageError = 2 };
 
-// The files export-all writes and import-all reads: NAME.bmp with NAME_mask.bmp, or NAME.png.
-enum class FileFormat { Bmp, Png };
+using BatchFiles::FileFormat;
 
 // Rows count from 0 as in the editor's list. A row number too large for uint64_t is passed
 // as UINT64_MAX and refused like any row past the list.

@@ -21,6 +21,7 @@ Answer SafeAnswer(Buttons buttons) {
     case Buttons::Ok: return Answer::Ok;
     case Buttons::YesNo: return Answer::No;
     case Buttons::YesNoCancel: return Answer::Cancel;
+    case Buttons::SaveDiscardCancel: return Answer::Cancel;
   }
   return Answer::Ok;
 }

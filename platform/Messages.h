@@ -11,9 +11,10 @@ namespace platform {
 // The application title, shown by boxes that name no title of their own.
 inline constexpr const char* kAppTitle = "Quarnel";
 
-enum class Buttons { Ok, YesNo, YesNoCancel };
+// SaveDiscardCancel asks about unsaved work; it is answered Save, Discard or Cancel.
+enum class Buttons { Ok, YesNo, YesNoCancel, SaveDiscardCancel };
 enum class Icon { None, Critical, Question, Exclamation };
-enum class Answer { Ok, Yes, No, Cancel };
+enum class Answer { Ok, Yes, No, Cancel, Save, Discard };
 
 struct Message {
   std::string text;   // line breaks are "\n"

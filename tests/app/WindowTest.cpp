@@ -18,18 +18,21 @@ TEST_F(WindowLayout, ControlsSitWhereTheyBelong) {
   EXPECT_EQ(form->windowTitle(), "Quarnel");
   EXPECT_EQ(form->List1->geometry(), QRect(8, 32, 137, 264));
   EXPECT_EQ(form->Label1->geometry(), QRect(8, 16, 113, 17));
-  EXPECT_EQ(form->Picture1[0]->geometry(), QRect(152, 40, 449, 150));
+  auto inClient = [this](QWidget* w) {
+    return QRect(w->mapTo(form->centralWidget(), QPoint(0, 0)), w->size());
+  };
+  EXPECT_EQ(inClient(form->Picture1[0]), QRect(152, 40, 449, 150));
   EXPECT_EQ(form->Label2->geometry(), QRect(152, 16, 33, 17));
   EXPECT_EQ(form->lblV[0]->geometry(), QRect(192, 16, 65, 17));
   EXPECT_EQ(form->lblV[1]->geometry(), QRect(264, 16, 65, 17));
-  EXPECT_EQ(form->Picture1[1]->geometry(), QRect(152, 40, 449, 150));
+  EXPECT_EQ(inClient(form->Picture1[1]), QRect(152, 40, 449, 150));
+  EXPECT_EQ(form->lblV[2]->geometry(), QRect(336, 16, 65, 17));
   EXPECT_EQ(form->List1->toolTip(), "WAV data sets embedded in te DAT file");
   EXPECT_EQ(form->Label1->text(), "No File Loaded");
   EXPECT_EQ(form->Label2->text(), "View:");
   EXPECT_EQ(form->lblV[0]->text(), "Image");
   EXPECT_EQ(form->lblV[1]->text(), "Mask");
-  // Nothing in the window follows its size, so it keeps its size.
-  EXPECT_EQ(form->minimumSize(), form->maximumSize());
+  EXPECT_EQ(form->lblV[2]->text(), "Alpha");
 }
 
 TEST_F(WindowLayout, TabMovesFromTheListToTheViewsInOrder) {
@@ -46,14 +49,15 @@ TEST_F(WindowLayout, TabMovesFromTheListToTheViewsInOrder) {
 
 TEST_F(WindowLayout, MenuBarHoldsFileAndHelpButNeverHide) {
   const QList<QAction*> bar = form->menuBar()->actions();
-  ASSERT_EQ(bar.size(), 2);
+  ASSERT_EQ(bar.size(), 3);
   EXPECT_EQ(bar[0]->text(), "&File");
-  EXPECT_EQ(bar[1], form->mnuHelp);
+  EXPECT_EQ(bar[1]->menu(), form->mnuView);
+  EXPECT_EQ(bar[2], form->mnuHelp);
   EXPECT_EQ(form->mnuHelp->text(), "&Help");
   EXPECT_EQ(form->mnuHelp->menu(), nullptr);
 
   const QList<QAction*> file = form->mnuFile->actions();
-  ASSERT_EQ(file.size(), 5);
+  ASSERT_EQ(file.size(), 8);
   EXPECT_EQ(file[0]->text(), "&Open");
   EXPECT_EQ(file[0]->shortcut(), QKeySequence("Ctrl+O"));
   EXPECT_EQ(file[1]->text(), "&Release");
@@ -61,7 +65,10 @@ TEST_F(WindowLayout, MenuBarHoldsFileAndHelpButNeverHide) {
   EXPECT_EQ(file[2]->text(), "&Save");
   EXPECT_EQ(file[2]->shortcut(), QKeySequence("Ctrl+S"));
   EXPECT_TRUE(file[3]->isSeparator());
-  EXPECT_EQ(file[4]->text(), "E&xit");
+  EXPECT_EQ(file[4], form->mnuExportAll);
+  EXPECT_EQ(file[5], form->mnuImportAll);
+  EXPECT_TRUE(file[6]->isSeparator());
+  EXPECT_EQ(file[7]->text(), "E&xit");
 
   EXPECT_EQ(form->mnuHide->title(), "Hide!");
   const QList<QAction*> hide = form->mnuHide->actions();
@@ -197,7 +204,7 @@ TEST_F(ShowingTextures, GrabbedWindowShowsTheDecodedTextureInBothViews) {
   const cPVR* texture = TextureOfRow(0);
   ASSERT_EQ(texture->Width(), side);
 
-  const QPoint origin = form->Picture1[0]->pos();
+  const QPoint origin = form->Picture1[0]->mapTo(form->centralWidget(), QPoint(0, 0));
   QImage shot = form->centralWidget()->grab().toImage();
   for (int y = 0; y < side; ++y)
     for (int x = 0; x < side; ++x) {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace cli {
+namespace BatchFiles {
 
 // The base name (without ".bmp", "_mask.bmp" or ".png") of every row, for the names listed in
 // row order.
@@ -26,4 +26,4 @@ inline std::string ImageFileName(const std::string& base) { return base + ".bmp"
 inline std::string MaskFileName(const std::string& base) { return base + "_mask.bmp"; }
 inline std::string PngFileName(const std::string& base) { return base + ".png"; }
 
-}  // namespace cli
+}  // namespace BatchFiles

@@ -1,11 +1,11 @@
-#include "cli/ExportNames.h"
+#include "archive/ExportNames.h"
 
 #include <algorithm>
 #include <array>
 #include <map>
 #include <string_view>
 
-namespace cli {
+namespace BatchFiles {
 namespace {
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
@@ -56,4 +56,4 @@ std::vector<std::string> ExportBaseNames(const std::vector<std::string>& listedN
   return bases;
 }
 
-}  // namespace cli
+}  // namespace BatchFiles

@@ -1,0 +1,117 @@
+// Takes the help page's screenshots from the real window on a real X screen (run it under
+// Xvfb): the enlarged window with the sample archive, a 1024 x 1024 texture scrolled, an
+// 8 x 8 texture at 8x, the alpha view over its checkerboard. Each shot shows the details
+// in the status bar.
+//
+//   xvfb-run -a -s "-screen 0 1280x800x24" window_shots SAMPLE.pvm OUTPUT_FOLDER
+#include <QApplication>
+#include <QEventLoop>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <cstdio>
+#include <string>
+
+#include "app/Form1.h"
+#include "app/MessageBoxHook.h"
+#include "kit/PvmBuilder.h"
+#include "kit/Files.h"
+
+namespace {
+
+// Lets the window settle on the screen (paints, resizes) before a shot.
+void Settle() {
+  QEventLoop loop;
+  QTimer::singleShot(300, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+bool Shoot(Form1& window, const std::string& file) {
+  Settle();
+  const QRect frame = window.frameGeometry();
+  const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
+      0, frame.x(), frame.y(), frame.width(), frame.height());
+  if (shot.save(QString::fromStdString(file))) return true;
+  std::fprintf(stderr, "Cannot write %s\n", file.c_str());
+  return false;
+}
+
+std::vector<uint8_t> TexelsOf(int width, int height, uint16_t (*texel)(int x, int y)) {
+  std::vector<uint8_t> data;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const uint16_t v = texel(x, y);
+      data.push_back(uint8_t(v));
+      data.push_back(uint8_t(v >> 8));
+    }
+  return data;
+}
+
+// Two textures for the zoom shots: a 1024 x 1024 RGB565 colour field with a grid, and an
+// 8 x 8 ARGB4444 sprite whose corners are see-through.
+std::vector<uint8_t> ZoomArchive() {
+  auto field = [](int x, int y) -> uint16_t {
+    if (x % 64 == 0 || y % 64 == 0) return 0xFFFF;
+    return uint16_t((x / 32) << 11 | (y / 16) << 5 | ((x + y) / 64));
+  };
+  auto sprite = [](int x, int y) -> uint16_t {
+    const int dx = 2 * x - 7, dy = 2 * y - 7;
+    const int d = dx * dx + dy * dy;
+    const uint16_t alpha = d > 50 ? 0 : d > 30 ? 8 : 15;
+    return uint16_t(alpha << 12 | (15 - x) << 8 | (2 * y) << 4 | 8);
+  };
+  return archive_builder::BuildArchive({{"field", 1, 9, 1024, 1024, TexelsOf(1024, 1024, field)},
+                                        {"sprite", 2, 9, 8, 8, TexelsOf(8, 8, sprite)}});
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  if (argc != 3) {
+    std::fprintf(stderr, "Usage: window_shots SAMPLE.pvm OUTPUT_FOLDER\n");
+    return 2;
+  }
+  const std::string sample = argv[1];
+  const std::string out = std::string(argv[2]) + "/";
+  app::InstallMessageBoxHook();
+
+  Form1 window;
+  window.move(0, 0);
+  window.show();
+  window.resize(900, 620);
+  window.OpenArguments({"quarnel", QString::fromStdString(sample)});
+  // A mipmapped VQ texture, so the details show levels and codebook entries.
+  window.List1->setCurrentRow(9);
+  window.List1_DblClick();
+  window.ZoomIn();
+  bool ok = Shoot(window, out + "window.png");
+
+  window.List1->setCurrentRow(2);
+  window.List1_DblClick();
+  window.lblV_Click(2);
+  ok = Shoot(window, out + "alpha.png") && ok;
+
+  const std::string zoomArchive = out + "zoom-shots.pvm";
+  if (!testkit::WriteBytes(zoomArchive, ZoomArchive())) {
+    std::fprintf(stderr, "Cannot write %s\n", zoomArchive.c_str());
+    return 1;
+  }
+  window.lblV_Click(0);
+  window.OpenArchiveFile(zoomArchive);
+  window.List1->setCurrentRow(0);
+  window.List1_DblClick();
+  window.ZoomActualSize();
+  Settle();
+  window.Views->horizontalScrollBar()->setValue(300);
+  window.Views->verticalScrollBar()->setValue(260);
+  ok = Shoot(window, out + "scrolled.png") && ok;
+
+  window.List1->setCurrentRow(1);
+  window.List1_DblClick();
+  for (int i = 0; i < 8; ++i) window.ZoomIn();
+  ok = Shoot(window, out + "zoom8.png") && ok;
+  std::remove(zoomArchive.c_str());
+  return ok ? 0 : 1;
+}
