@@ -163,7 +163,9 @@ void Form1::BuildMenus() {
   mnuSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
   mnuSepBatch = mnuFile->addSeparator();
   mnuExportAll = mnuFile->addAction(QStringLiteral("Export &all..."));
+  mnuExportAllPng = mnuFile->addAction(QStringLiteral("Export all as &PNG..."));
   mnuImportAll = mnuFile->addAction(QStringLiteral("Import a&ll..."));
+  mnuImportAllPng = mnuFile->addAction(QStringLiteral("Import all from P&NG..."));
   mnuSep01 = mnuFile->addSeparator();
   mnuExit = mnuFile->addAction(QStringLiteral("E&xit"));
 
@@ -193,6 +195,8 @@ void Form1::BuildMenus() {
   connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
   connect(mnuExportAll, &QAction::triggered, this, [this] { mnuExportAll_Click(); });
   connect(mnuImportAll, &QAction::triggered, this, [this] { mnuImportAll_Click(); });
+  connect(mnuExportAllPng, &QAction::triggered, this, [this] { mnuExportAllPng_Click(); });
+  connect(mnuImportAllPng, &QAction::triggered, this, [this] { mnuImportAllPng_Click(); });
   connect(mnuZoomIn, &QAction::triggered, this, [this] { ZoomIn(); });
   connect(mnuZoomOut, &QAction::triggered, this, [this] { ZoomOut(); });
   connect(mnuZoomActual, &QAction::triggered, this, [this] { ZoomActualSize(); });
@@ -642,12 +646,18 @@ std::string Plural(size_t count, const char* word) {
 
 }  // namespace
 
-void Form1::mnuExportAll_Click() {
+void Form1::mnuExportAll_Click() { ExportAll(false); }
+void Form1::mnuExportAllPng_Click() { ExportAll(true); }
+void Form1::mnuImportAll_Click() { ImportAll(false); }
+void Form1::mnuImportAllPng_Click() { ImportAll(true); }
+
+void Form1::ExportAll(bool png) {
+  const BatchFiles::FileFormat format = png ? BatchFiles::FileFormat::Png : BatchFiles::FileFormat::Bmp;
   const std::string folder = ChooseBatchFolder("Export All Textures");
   if (folder.empty()) return;
   const std::vector<std::string> names = ListedNames();
   size_t existing = 0;
-  for (const std::string& path : BatchFiles::ExportPaths(names, folder, BatchFiles::FileFormat::Bmp))
+  for (const std::string& path : BatchFiles::ExportPaths(names, folder, format))
     existing += platform::FileExists(path) ? 1 : 0;
   if (existing > 0) {
     const platform::Answer answer = platform::ShowMessage(
@@ -659,7 +669,7 @@ void Form1::mnuExportAll_Click() {
   std::vector<std::string> lines;
   BatchProgressDialog progress(this, QStringLiteral("Exporting textures..."), names.size());
   const BatchFiles::Result result = BatchFiles::ExportAll(
-      names, folder, BatchFiles::FileFormat::Bmp, true, [&lines](const std::string& line) { lines.push_back(line); },
+      names, folder, format, true, [&lines](const std::string& line) { lines.push_back(line); },
       progress.Step());
   using BatchFiles::Outcome;
   std::string summary;
@@ -670,7 +680,8 @@ void Form1::mnuExportAll_Click() {
   ReportBatch(summary, lines, result.outcome != Outcome::kDone);
 }
 
-void Form1::mnuImportAll_Click() {
+void Form1::ImportAll(bool png) {
+  const BatchFiles::FileFormat format = png ? BatchFiles::FileFormat::Png : BatchFiles::FileFormat::Bmp;
   const std::string folder = ChooseBatchFolder("Import All Textures");
   if (folder.empty()) return;
   const std::string archive = CommDlgs::GetFileNamePart(ArchivePath);
@@ -686,7 +697,7 @@ void Form1::mnuImportAll_Click() {
   {
     BatchProgressDialog progress(this, QStringLiteral("Importing textures..."), names.size());
     result = BatchFiles::ImportAll(
-        names, folder, BatchFiles::FileFormat::Bmp, ArchivePath, [&lines](const std::string& line) { lines.push_back(line); },
+        names, folder, format, ArchivePath, [&lines](const std::string& line) { lines.push_back(line); },
         progress.Step());
   }
   using BatchFiles::Outcome;

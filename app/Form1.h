@@ -53,8 +53,10 @@ class Form1 : public QMainWindow, public platform::EditorWindow {
   void mnuHelp_Click();
   void mnuImport_Click();
   void mnuExport_Click();
-  void mnuExportAll_Click();
+  void mnuExportAll_Click();     // BMP image and mask files, as quarnel-cli's default
+  void mnuExportAllPng_Click();  // one PNG per texture, as quarnel-cli's --format png
   void mnuImportAll_Click();
+  void mnuImportAllPng_Click();
 
   // The Open command's steps after its dialog, for a path chosen another way (the command
   // line, a drop): asks about unsaved changes first, then releases and reads the archive.
@@ -121,7 +123,9 @@ class Form1 : public QMainWindow, public platform::EditorWindow {
   QAction* mnuSave = nullptr;
   QAction* mnuSepBatch = nullptr;
   QAction* mnuExportAll = nullptr;
+  QAction* mnuExportAllPng = nullptr;
   QAction* mnuImportAll = nullptr;
+  QAction* mnuImportAllPng = nullptr;
   QAction* mnuSep01 = nullptr;
   QAction* mnuExit = nullptr;
   QMenu* mnuView = nullptr;
@@ -163,6 +167,9 @@ class Form1 : public QMainWindow, public platform::EditorWindow {
   void UpdateDetails();
   // The batch commands' shared steps: a loaded archive, a folder; "" when either is missing.
   std::string ChooseBatchFolder(const std::string& title);
+  // The batch commands in either file type (true: PNG).
+  void ExportAll(bool png);
+  void ImportAll(bool png);
   std::vector<std::string> ListedNames() const;
   // Shows what a batch had to say, after its summary line.
   void ReportBatch(const std::string& summary, const std::vector<std::string>& lines, bool fault);

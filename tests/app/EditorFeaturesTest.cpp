@@ -230,6 +230,18 @@ TEST_F(EditorFeatures, ExportAllAsksBeforeReplacingAndWritesWhatTheCliWrites) {
   EXPECT_EQ(messages.shown[1].text, "Exported 2 textures to " + folder);
   for (const char* file : {"one.bmp", "one_mask.bmp", "@1.bmp", "@1_mask.bmp"})
     EXPECT_GT(ReadBytes(folder + "/" + file).size(), 54u) << file;
+
+  // As PNG: one file per texture, which Import all from PNG takes back unchanged.
+  const std::string pngFolder = dir.File("png");
+  dialogs.answers = {pngFolder};
+  form->mnuExportAllPng_Click();
+  EXPECT_EQ(messages.shown.back().text, "Exported 2 textures to " + pngFolder);
+  const std::vector<uint8_t> before = ReadBytes(dir.File("a.pvm"));
+  messages.answers = {Answer::Yes, Answer::No};  // import, no backup
+  dialogs.answers = {pngFolder};
+  form->mnuImportAllPng_Click();
+  EXPECT_EQ(messages.shown.back().text, "Imported 2 textures into " + dir.File("a.pvm"));
+  EXPECT_EQ(ReadBytes(dir.File("a.pvm")), before);
 }
 
 TEST_F(EditorFeatures, ImportAllSavesOnceAndACancelledOneSavesNothing) {

@@ -57,7 +57,7 @@ TEST_F(WindowLayout, MenuBarHoldsFileAndHelpButNeverHide) {
   EXPECT_EQ(form->mnuHelp->menu(), nullptr);
 
   const QList<QAction*> file = form->mnuFile->actions();
-  ASSERT_EQ(file.size(), 8);
+  ASSERT_EQ(file.size(), 10);
   EXPECT_EQ(file[0]->text(), "&Open");
   EXPECT_EQ(file[0]->shortcut(), QKeySequence("Ctrl+O"));
   EXPECT_EQ(file[1]->text(), "&Release");
@@ -66,9 +66,11 @@ TEST_F(WindowLayout, MenuBarHoldsFileAndHelpButNeverHide) {
   EXPECT_EQ(file[2]->shortcut(), QKeySequence("Ctrl+S"));
   EXPECT_TRUE(file[3]->isSeparator());
   EXPECT_EQ(file[4], form->mnuExportAll);
-  EXPECT_EQ(file[5], form->mnuImportAll);
-  EXPECT_TRUE(file[6]->isSeparator());
-  EXPECT_EQ(file[7]->text(), "E&xit");
+  EXPECT_EQ(file[5], form->mnuExportAllPng);
+  EXPECT_EQ(file[6], form->mnuImportAll);
+  EXPECT_EQ(file[7], form->mnuImportAllPng);
+  EXPECT_TRUE(file[8]->isSeparator());
+  EXPECT_EQ(file[9]->text(), "E&xit");
 
   EXPECT_EQ(form->mnuHide->title(), "Hide!");
   const QList<QAction*> hide = form->mnuHide->actions();
