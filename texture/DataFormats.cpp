@@ -17,6 +17,7 @@
 #endif
 
 #include "texture/TexelCodec.h"
+#include "texture/TexelCodecKernels.h"
 #include "texture/VectorQuantiser.h"
 
 namespace DataFormats {
@@ -50,23 +51,9 @@ size_t EntriesFor(const std::array<EntriesUpTo, N>& table, size_t side) {
 
 // ---- Twiddle order ---------------------------------------------------------------------------
 
-// Moves bit i of v (i < 16) to bit 2i.
-constexpr uint32_t Spread(uint32_t v) {
-  v &= 0xFFFF;
-  v = (v | (v << 8)) & 0x00FF00FF;
-  v = (v | (v << 4)) & 0x0F0F0F0F;
-  v = (v | (v << 2)) & 0x33333333;
-  return (v | (v << 1)) & 0x55555555;
-}
-
-// Moves bit 2i of v to bit i: the inverse of Spread.
-constexpr uint32_t Compact(uint32_t v) {
-  v &= 0x55555555;
-  v = (v | (v >> 1)) & 0x33333333;
-  v = (v | (v >> 2)) & 0x0F0F0F0F;
-  v = (v | (v >> 4)) & 0x00FF00FF;
-  return (v | (v >> 8)) & 0x0000FFFF;
-}
+// Bit interleaving as the codec's twiddled passes use it: the one rule of twiddle order.
+using TexelCodec::detail::Compact;
+using TexelCodec::detail::Spread;
 
 // The rows of a square twiddled texture reach far apart in the data, so the squares are
 // converted a tile at a time: an aligned tile holds one run of consecutive twiddle indexes,
