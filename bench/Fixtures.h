@@ -38,4 +38,11 @@ bool WriteFile(const std::string& path, const uint8_t* bytes, size_t size, bool 
 
 uint64_t FileSize(const std::string& path);
 
+// The name a memcpy baseline of `bytes` is registered under.
+std::string MemcpyName(size_t bytes);
+
+// Registers a memcpy of `bytes` as a benchmark (once per size) and returns its name: the
+// baseline operations are held against.
+std::string MemcpyBaseline(size_t bytes);
+
 }  // namespace bench

@@ -21,6 +21,8 @@
 
 namespace {
 
+using bench::MemcpyBaseline;
+
 using benchmark::State;
 
 constexpr double kDecodeBudget = 3;      // × memcpy of the surface bytes written
@@ -62,29 +64,6 @@ std::vector<uint8_t> RandomData(const DataFormats::Layout& l, uint32_t seed) {
   return data;
 }
 
-// A copy of `bytes` between two buffers half a page apart modulo 4096 (see quarnel_bench).
-std::string MemcpyBaseline(size_t bytes) {
-  const std::string name = "memcpy/" + std::to_string(bytes) + "B";
-  static std::vector<size_t> registered;
-  for (size_t b : registered)
-    if (b == bytes) return name;
-  registered.push_back(bytes);
-  benchmark::RegisterBenchmark(name.c_str(), [bytes](State& state) {
-    const size_t gap = (bytes + 4095) / 4096 * 4096 + 2048;
-    std::vector<uint8_t> memory(gap + bytes + 64);
-    uint8_t* from = memory.data() + (64 - reinterpret_cast<uintptr_t>(memory.data()) % 64);
-    uint8_t* to = from + gap;
-    const std::vector<uint8_t> content = bench::RandomBytes(bytes, 7);
-    std::memcpy(from, content.data(), bytes);
-    for (auto _ : state) {
-      std::memcpy(to, from, bytes);
-      benchmark::DoNotOptimize(to);
-      benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
-  })->UseRealTime();
-  return name;
-}
 
 // Every run writes every pixel, so the surfaces need not be made black again in between.
 void Decode(State& state, int pf, Shape s) {

@@ -34,6 +34,8 @@
 
 namespace {
 
+using bench::MemcpyBaseline;
+
 using benchmark::State;
 
 struct Format {
@@ -60,33 +62,6 @@ std::string Name(const std::string& op, const Format& p, const Format& d, int si
 
 // ---- Baselines -----------------------------------------------------------------------
 
-std::string MemcpyName(size_t bytes) { return "memcpy/" + std::to_string(bytes) + "B"; }
-
-// Registers a memcpy of `bytes` (once per size) and returns its name. Source and target
-// lie in one allocation, 64-byte aligned and half a page apart modulo 4096: when the two
-// addresses agree in their low 12 bits the processor takes the stores for stores to the
-// loads' addresses and a copy can run at half speed, which would flatter every ratio.
-std::string MemcpyBaseline(size_t bytes) {
-  static std::set<size_t> registered;
-  const std::string name = MemcpyName(bytes);
-  if (registered.insert(bytes).second) {
-    benchmark::RegisterBenchmark(name.c_str(), [bytes](State& state) {
-      const size_t gap = (bytes + 4095) / 4096 * 4096 + 2048;
-      std::vector<uint8_t> memory(gap + bytes + 64);
-      uint8_t* from = memory.data() + (64 - reinterpret_cast<uintptr_t>(memory.data()) % 64);
-      uint8_t* to = from + gap;
-      const std::vector<uint8_t> content = bench::RandomBytes(bytes, 7);
-      std::memcpy(from, content.data(), bytes);
-      for (auto _ : state) {
-        std::memcpy(to, from, bytes);
-        benchmark::DoNotOptimize(to);
-        benchmark::ClobberMemory();
-      }
-      state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
-    })->UseRealTime();
-  }
-  return name;
-}
 
 // Reads the file into memory allocated for it, the least any loader has to do (the pages
 // of a fresh allocation are faulted in by the read); the buffer is released outside the

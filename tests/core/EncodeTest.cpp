@@ -7,20 +7,10 @@
 #include "texture/cPVR.h"
 
 using model::Rgba;
+using testing_support::Paint;
 using testing_support::Texture;
 
 namespace {
-
-// Paints a picture into surfaces built at its size (image colours, mask alpha).
-void Paint(cPVR& t, const model::Picture& p) {
-  t.MakeNew(p.h, p.w, 0);
-  t.MakeNew(p.h, p.w, 1);
-  for (int y = 0; y < p.h; ++y)
-    for (int x = 0; x < p.w; ++x) {
-      const Rgba& c = p.at(x, y);
-      t.SetPixel(x, y, c.r, c.g, c.b, c.a);
-    }
-}
 
 uint16_t EncodeOne(int format, Rgba c) {
   auto t = Texture(format, 9, 1, 1, {0, 0});

@@ -12,16 +12,10 @@
 #include "texture/cPVR.h"
 
 using model::Rgba;
+using testing_support::Paint;
 using testing_support::Texture;
 
 namespace {
-
-void Paint(cPVR& t, const model::Picture& p) {
-  t.MakeNew(p.h, p.w, 0);
-  t.MakeNew(p.h, p.w, 1);
-  for (int y = 0; y < p.h; ++y)
-    for (int x = 0; x < p.w; ++x) t.SetPixel(x, y, p.at(x, y).r, p.at(x, y).g, p.at(x, y).b, p.at(x, y).a);
-}
 
 // Data of a mipmapped twiddled texture (2 or 18) holding the picture: each level the 2 x 2
 // average of the one above, (a + b + c + d + 2) >> 2 per channel, the 1 x 1 texel in every

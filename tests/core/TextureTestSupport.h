@@ -41,6 +41,17 @@ inline std::unique_ptr<cPVR> Texture(int pixelFormat, int dataFormat, int w, int
   return t;
 }
 
+// Paints a picture into surfaces built at its size (image colours, mask alpha).
+inline void Paint(cPVR& t, const model::Picture& p) {
+  t.MakeNew(p.h, p.w, 0);
+  t.MakeNew(p.h, p.w, 1);
+  for (int y = 0; y < p.h; ++y)
+    for (int x = 0; x < p.w; ++x) {
+      const model::Rgba& c = p.at(x, y);
+      t.SetPixel(x, y, c.r, c.g, c.b, c.a);
+    }
+}
+
 // Everything a surface consists of, to check that a refused operation changed nothing.
 struct SurfaceState {
   explicit SurfaceState(const cPVR& t, int16_t mode)
