@@ -38,6 +38,11 @@ bool WriteFile(const std::string& path, const uint8_t* bytes, size_t size, bool 
 
 uint64_t FileSize(const std::string& path);
 
+// Google Benchmark's set-up with this project's defaults unless the command line sets
+// them: medians of 5 repetitions, aggregates only, a short warm-up so the first benchmarks
+// do not meet a cold processor. False when an argument is not understood.
+bool InitializeBenchmarks(int argc, char** argv);
+
 // The name a memcpy baseline of `bytes` is registered under.
 std::string MemcpyName(size_t bytes);
 

@@ -137,29 +137,10 @@ void Register() {
   }
 }
 
-bool HasFlag(int argc, char** argv, const char* prefix) {
-  for (int i = 1; i < argc; ++i)
-    if (std::strncmp(argv[i], prefix, std::strlen(prefix)) == 0) return true;
-  return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  std::string repetitions = "--benchmark_repetitions=5";
-  std::string aggregatesOnly = "--benchmark_report_aggregates_only=true";
-  std::string warmUp = "--benchmark_min_warmup_time=0.2";
-  if (!HasFlag(argc, argv, "--benchmark_min_warmup_time")) args.push_back(warmUp.data());
-  if (!HasFlag(argc, argv, "--benchmark_repetitions")) {
-    args.push_back(repetitions.data());
-    if (!HasFlag(argc, argv, "--benchmark_report_aggregates_only") &&
-        !HasFlag(argc, argv, "--benchmark_display_aggregates_only"))
-      args.push_back(aggregatesOnly.data());
-  }
-  int count = int(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  if (!bench::InitializeBenchmarks(argc, argv)) return 1;
 
   bench::BudgetReporter reporter;
   g_reporter = &reporter;

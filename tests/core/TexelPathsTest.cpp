@@ -11,6 +11,7 @@
 #include "texture/TexelCodec.h"
 #include "texture/cPVR.h"
 
+using testing_support::Paint;
 using testing_support::Texture;
 
 namespace {
@@ -34,16 +35,6 @@ struct Shape {
 };
 const Shape kShapes[] = {{9, 15, 3}, {9, 16, 2}, {9, 17, 4}, {9, 47, 5}, {9, 64, 9}, {9, 81, 2},
                          {1, 2, 2},  {1, 8, 8},  {1, 16, 16}, {1, 32, 32}, {1, 128, 128}};
-
-void Paint(cPVR& t, const model::Picture& p) {
-  t.MakeNew(p.h, p.w, 0);
-  t.MakeNew(p.h, p.w, 1);
-  for (int y = 0; y < p.h; ++y)
-    for (int x = 0; x < p.w; ++x) {
-      const model::Rgba& c = p.at(x, y);
-      t.SetPixel(x, y, c.r, c.g, c.b, c.a);
-    }
-}
 
 TEST(TexelPaths, DecodeGivesTheModelsSurfaces) {
   OnEveryPath([] {
