@@ -44,11 +44,17 @@ constexpr int64_t kWholeChunkOverrun = 8;
 platform::EditorWindow* gWindow = nullptr;
 
 // What the writer needs to know about the loaded archive: which file it came from, and where
-// each chunk was read, with what length and header bytes (index k - 1 for slot k).
+// each chunk was read, with what length and header bytes, and the index chunk read right
+// before it, if any (index k - 1 for slot k). The index chunk is held rather than copied
+// from the old file when saving, so it survives a save whatever became of that file.
 struct ChunkPlace {
   int64_t offset;
   int32_t length;
   std::array<uint8_t, PvrChunkLayout::kHeaderSize> headerAsRead;
+  std::vector<uint8_t> indexChunk;
+
+  // Where the entry begins: its index chunk, or else its PVR chunk.
+  int64_t Start() const { return offset - int64_t(indexChunk.size()); }
 };
 bool gLoaded = false;
 std::string gLoadedPath;
@@ -114,9 +120,11 @@ void ListStandaloneFile(const std::string& path) {
 
 // ---- Reading ---------------------------------------------------------------------------
 
-// A chunk header as read (its Data empty, its bytes in raw) and where it was found.
+// A chunk header as read (its Data empty, its bytes in raw) and where it was found; in an
+// archive, indexAt is where the index chunk before it begins (offset when there is none).
 struct ParsedChunk {
   int64_t offset;
+  int64_t indexAt;
   PVRChunk header;
   std::array<uint8_t, kHeaderSize> raw;
 };
@@ -128,6 +136,7 @@ struct ParsedChunk {
 std::string ReadChunkHeader(const platform::FileReader& file, int64_t o, bool last, const std::string& which,
                             ParsedChunk& chunk, std::string& readError) {
   chunk.offset = o;
+  chunk.indexAt = o;
   if (!file.ReadAt(uint64_t(o), chunk.raw, readError)) return {};
   PvrChunkLayout::ReadHeader(chunk.raw, chunk.header);
   const int32_t L = chunk.header.Length;
@@ -139,6 +148,31 @@ std::string ReadChunkHeader(const platform::FileReader& file, int64_t o, bool la
     return which + " is " + std::to_string(int64_t(L) + 8) + " bytes long and runs " + std::to_string(overrun) +
            " bytes past the end of the file.";
   }
+  return {};
+}
+
+// Follows the index chunk at `at` (its first 8 bytes in indexChunk) to the PVR chunk it is
+// said to come before, and sets chunkAt to where that begins. Returns an empty string when
+// the file holds a whole chunk header there with the magic "PVRT", else a sentence
+// beginning with `which`, the index chunk as the user should read it. A read failure sets
+// readError and returns an empty string.
+std::string FollowIndexChunk(const platform::FileReader& file, int64_t at, Bytes indexChunk,
+                             const std::string& which, int64_t& chunkAt, std::string& readError) {
+  const int64_t size = int64_t(file.Size());
+  int64_t length = 0;
+  if (!PvrFileLayout::IndexedChunkOffset(indexChunk, length)) return which + " is cut short by the end of the file.";
+  const int64_t o = at + length;
+  if (o + int64_t(kHeaderSize) > size) {
+    return which + " is " + std::to_string(length) + " bytes long, so the file (" + std::to_string(size) +
+           " bytes) has no room for the PVRT chunk after it.";
+  }
+  std::array<uint8_t, 4> magic{};
+  if (!file.ReadAt(uint64_t(o), magic, readError)) return {};
+  if (!PvrFileLayout::IsChunkMagic(magic)) {
+    return which + " is " + std::to_string(length) + " bytes long, but no PVRT chunk follows it at offset " +
+           std::to_string(o) + ".";
+  }
+  chunkAt = o;
   return {};
 }
 
@@ -175,13 +209,25 @@ std::string CheckLayout(const platform::FileReader& file, Bytes start, int64_t& 
   ParsedChunk chunk;
   int64_t o = headerSize;
   for (int k = 1; k <= N; ++k) {
-    const std::string which = "Texture " + std::to_string(k) + " (at offset " + std::to_string(o) + ")";
     if (o + int64_t(kHeaderSize) > size) {
       return "The header says it has " + std::to_string(N) + " entries, but the file ends before texture " +
              std::to_string(k) + ".";
     }
+    // A texture's chunk may come after an index chunk; the texture is then the PVR chunk,
+    // and the next one is found from it.
+    const int64_t indexAt = o;
+    std::array<uint8_t, PvrFileLayout::kIndexChunkFixedSize> index{};
+    if (!file.ReadAt(uint64_t(o), index, readError)) return {};
+    if (PvrFileLayout::IsIndexChunkMagic(index)) {
+      const std::string indexWhich = "Texture " + std::to_string(k) + "'s " + PvrFileLayout::FirstMagic(index) +
+                                     " chunk (at offset " + std::to_string(o) + ")";
+      const std::string why = FollowIndexChunk(file, indexAt, index, indexWhich, o, readError);
+      if (!why.empty() || !readError.empty()) return why;
+    }
+    const std::string which = "Texture " + std::to_string(k) + " (at offset " + std::to_string(o) + ")";
     const std::string why = ReadChunkHeader(file, o, k == N, which, chunk, readError);
     if (!why.empty() || !readError.empty()) return why;
+    chunk.indexAt = indexAt;
     found.push_back(chunk);
     if (k == N) break;
     const int32_t L = chunk.header.Length;
@@ -208,18 +254,11 @@ std::string CheckPvrLayout(const platform::FileReader& file, Bytes start, int64_
   const int64_t size = int64_t(file.Size());
   int64_t o = 0;
   if (PvrFileLayout::Recognise(start) == PvrFileLayout::Start::IndexChunk) {
+    // Its index chunk stays in ArchiveHeader, the bytes before the PVR chunk.
     const std::string index = PvrFileLayout::FirstMagic(start);
-    if (!PvrFileLayout::IndexedChunkOffset(start, o)) return "The file ends inside its " + index + " chunk.";
-    if (o + int64_t(kHeaderSize) > size) {
-      return "The " + index + " chunk is " + std::to_string(o) + " bytes long, so the file (" + std::to_string(size) +
-             " bytes) has no room for the PVRT chunk after it.";
-    }
-    std::array<uint8_t, 4> magic{};
-    if (!file.ReadAt(uint64_t(o), magic, readError)) return {};
-    if (!PvrFileLayout::IsChunkMagic(magic)) {
-      return "The " + index + " chunk is " + std::to_string(o) + " bytes long, but no PVRT chunk follows it at offset " +
-             std::to_string(o) + ".";
-    }
+    if (start.size() < PvrFileLayout::kIndexChunkFixedSize) return "The file ends inside its " + index + " chunk.";
+    const std::string why = FollowIndexChunk(file, 0, start, "The " + index + " chunk", o, readError);
+    if (!why.empty() || !readError.empty()) return why;
   } else if (size < int64_t(kHeaderSize)) {
     return "The file ends inside the header of its PVRT chunk.";
   }
@@ -330,12 +369,13 @@ bool OpenArchive(const std::string& path) {
   bool read = file.ReadAt(0, header, error);
   for (size_t k = 0; read && k < chunks.size(); ++k) {
     const ParsedChunk& c = chunks[k];
-    read = ReadChunkData(file, c, data, error);
+    std::vector<uint8_t> index(size_t(c.offset - c.indexAt));
+    read = file.ReadAt(uint64_t(c.indexAt), index, error) && ReadChunkData(file, c, data, error);
     if (!read) break;
     textures[k + 1] = std::make_unique<cPVR>();
     const PVRChunk& h = c.header;
     textures[k + 1]->LoadPVR(data, h.Height, h.Width, h.pFormat, h.eFormat, h.Length);
-    places.push_back({c.offset, h.Length, c.raw});
+    places.push_back({c.offset, h.Length, c.raw, std::move(index)});
   }
   if (!read) {
     ForgetIfLoadedFrom(path);
@@ -401,21 +441,23 @@ bool SaveArchive(const std::string& path) {
     }
   }
 
-  // The new file, front to back. Each chunk goes where it was read; where one whose length
-  // counts the whole chunk runs into the next, the next one's header wins, as it would if
-  // every chunk were written in turn over the old file.
+  // The new file, front to back. Each chunk goes where it was read, after its index chunk as
+  // read; where one whose length counts the whole chunk runs into the next entry, the next
+  // entry's first bytes win, as they would if every entry were written in turn over the old
+  // file.
   const platform::ByteSource source = [&](const platform::ByteSink& sink, std::string& sourceError) {
     std::vector<uint8_t> header, buffer;
     if (!sink(ArchiveHeader)) return false;
     uint64_t written = ArchiveHeader.size();
     for (size_t k = 1; k < Textures.size(); ++k) {
       const ChunkPlace& place = gPlaces[k - 1];
-      const int64_t next = k < gPlaces.size() ? gPlaces[k].offset : INT64_MAX;
-      if (uint64_t(place.offset) < written || next - place.offset < int64_t(kHeaderSize)) {
+      const int64_t next = k < gPlaces.size() ? gPlaces[k].Start() : INT64_MAX;
+      if (uint64_t(place.Start()) < written || next - place.offset < int64_t(kHeaderSize)) {
         sourceError = sizeChanged(k);  // the reader never accepts such a layout
         return false;
       }
-      if (!CopyOldBytes(old, written, uint64_t(place.offset), buffer, sink, sourceError)) return false;
+      if (!CopyOldBytes(old, written, uint64_t(place.Start()), buffer, sink, sourceError)) return false;
+      if (!sink(place.indexChunk)) return false;
       PVRChunk chunk;
       Textures[k]->SavePVR(chunk.Data, chunk.Height, chunk.Width, chunk.pFormat, chunk.eFormat,
                            chunk.Length);

@@ -39,7 +39,9 @@ void AttachWindow(platform::EditorWindow* window);
 //
 // Refused: files that cannot be read ("Whoops"), a file that starts with none of those
 // magics ("Hey!"), and any header or chunk that does not lie within the file ("Hey!", with
-// the path and the fault); in a .pvr file, also a GBIX chunk not followed by "PVRT".
+// the path and the fault); also a GBIX or GCIX chunk whose length does not lead to a
+// "PVRT" chunk within the file, whether it starts a .pvr file or comes before a texture's
+// chunk in an archive (there the texture is that PVRT chunk, and the next is found from it).
 // Each chunk must end where the next one begins, counting its length either after the
 // length field or over the whole chunk, or before a gap of up to 6 bytes; the last chunk
 // may run up to 8 bytes past the end of the file (read as zeros) for the whole-chunk count.
@@ -50,9 +52,9 @@ bool OpenArchive(const std::string& path);
 void CloseArchive();
 
 // Writes the loaded archive back over the file at path, in place: the header and every
-// chunk at the offsets they were read from, every other byte as it was. A .pvr file keeps
-// its chunk header as read too, so only its texel bytes can change. The file is
-// replaced whole or not at all. Writes nothing, silently, when no archive is loaded or path
+// chunk at the offsets they were read from, every index chunk as it was read (even when the
+// file has gone since), every other byte as it was. A .pvr file keeps its chunk header as
+// read too, so only its texel bytes can change. The file is replaced whole or not at all. Writes nothing, silently, when no archive is loaded or path
 // is not the file it was read from. On failure (the file cannot be read or written, or a
 // texture's data no longer fits its chunk) the user is told and the file keeps its old
 // bytes. Returns whether the file was written.

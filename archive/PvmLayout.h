@@ -9,7 +9,8 @@
 //   12      per entry, NameStep bytes apart: index (u16), name (28 bytes, NUL-padded
 //                 Windows-1252), then bytes the editor carries unchanged
 //   H + 8         N PVR chunks (texture/PvrChunk.h), each found from the one before it by
-//                 NextChunkOffset
+//                 NextChunkOffset; where a "GBIX" or "GCIX" chunk is found instead, the PVR
+//                 chunk is the one that index chunk leads to (PvrFileLayout.h)
 #pragma once
 
 #include <cstddef>

@@ -20,18 +20,20 @@ bool Matches(std::span<const uint8_t> bytes, const std::array<char, 4>& magic) {
 
 Start Recognise(std::span<const uint8_t> first) {
   if (IsChunkMagic(first)) return Start::Chunk;
-  for (const auto& magic : kIndexMagics) {
-    if (Matches(first, magic)) return Start::IndexChunk;
-  }
-  return Start::NotPvr;
+  return IsIndexChunkMagic(first) ? Start::IndexChunk : Start::NotPvr;
+}
+
+bool IsIndexChunkMagic(std::span<const uint8_t> four) {
+  return std::any_of(kIndexMagics.begin(), kIndexMagics.end(),
+                     [&](const std::array<char, 4>& magic) { return Matches(four, magic); });
 }
 
 std::string FirstMagic(std::span<const uint8_t> first) {
   return first.size() < 4 ? std::string() : std::string(first.begin(), first.begin() + 4);
 }
 
-bool IndexedChunkOffset(std::span<const uint8_t> first, int64_t& offset) {
-  platform::LittleEndianReader in(first, 4);
+bool IndexedChunkOffset(std::span<const uint8_t> indexChunk, int64_t& offset) {
+  platform::LittleEndianReader in(indexChunk, 4);
   uint32_t G = 0;
   if (!in.Read(G)) return false;
   offset = int64_t(kIndexChunkFixedSize) + int64_t(G);

@@ -1,5 +1,7 @@
 // The byte layout of a standalone .pvr file: one texture's PVR chunk, optionally after a
-// chunk that holds the texture's global index.
+// chunk that holds the texture's global index. Inside a PVM archive (PvmLayout.h) any
+// texture's chunk may have the same index chunk before it, at the offsets below counted from
+// where the index chunk starts.
 //
 //   offset  size  field
 //   0       4     "GBIX" or "GCIX" (the index chunk; absent when the file starts "PVRT")
@@ -30,9 +32,12 @@ Start Recognise(std::span<const uint8_t> first);
 // The magic of the file's first chunk as text ("GBIX"), for messages; needs 4 bytes.
 std::string FirstMagic(std::span<const uint8_t> first);
 
-// Where the PVR chunk of a file starting with an index chunk is said to begin: 8 + G, read
-// from the first 8 bytes. False when there are fewer.
-bool IndexedChunkOffset(std::span<const uint8_t> first, int64_t& offset);
+// Whether the 4 bytes hold "GBIX" or "GCIX".
+bool IsIndexChunkMagic(std::span<const uint8_t> four);
+
+// Where the PVR chunk after an index chunk is said to begin, counted from the index chunk's
+// first byte: 8 + G, read from the index chunk's first 8 bytes. False when there are fewer.
+bool IndexedChunkOffset(std::span<const uint8_t> indexChunk, int64_t& offset);
 
 // Whether the 4 bytes hold "PVRT".
 bool IsChunkMagic(std::span<const uint8_t> four);
