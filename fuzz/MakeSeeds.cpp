@@ -79,6 +79,13 @@ void ArchiveSeeds(const fs::path& dir) {
   for (const PvrChunk& c : {Chunk(0, 9, 4, 2, 13), Chunk(2, 9, 2, 4, 14)}) described = Join({described, c.Build()});
   Put(dir, "two-entries-described-table", described);
 
+  // Index chunks before some textures' chunks, and after a whole-chunk length.
+  Put(dir, "index-chunks", BuildArchive({{"gbix", 1, 9, 4, 4, Pattern(32, 15), 100},
+                                         {"none", 2, 1, 4, 4, Pattern(32, 16)},
+                                         {"gbix2", 0, 9, 8, 2, Pattern(32, 17), 0xFFFFFFFF}}));
+  Put(dir, "index-chunk-after-whole-chunk-length",
+      Join({Archive({"p", "q"}, {whole}), IndexChunk(8, "GCIX", 42), whole.Build()}));
+
   // Standalone .pvr files, with and without the index chunk.
   Put(dir, "pvr-with-gbix", Join({IndexChunk(), Chunk(2, 1, 8, 8, 11).Build()}));
   Put(dir, "pvr-alone", Chunk(1, 9, 4, 4, 12).Build());
@@ -241,8 +248,17 @@ void ArchiveRegressions(const fs::path& dir) {
     PvrChunk whole = Chunk(1, 9, 4, 4, 10);
     whole.length = int32_t(16 + whole.data.size());
     PvrChunk foreign = whole;
-    foreign.magic = "GBIX";
+    foreign.magic = "ABCD";
     Put(dir, "accepted-whole-chunk-lengths-foreign-magic", Archive({"p", "q"}, {whole, foreign}));
+    // "GBIX" there is an index chunk whose length leads past the end of the file.
+    foreign.magic = "GBIX";
+    Put(dir, "refused-whole-chunk-lengths-gbix-as-chunk-magic", Archive({"p", "q"}, {whole, foreign}));
+  }
+
+  // Index chunks before an archive's second texture whose length lies.
+  const Bytes indexed = BuildArchive({{"a", 1, 9, 4, 4, Pattern(32, 1), 5}, {"b", 1, 9, 4, 4, Pattern(32, 2), 6}});
+  for (int32_t G : {-8, 0, 56}) {
+    Put(dir, "refused-index-length-" + std::to_string(G), Changed(indexed, [G](Bytes& b) { SetI32At(b, 148, G); }));
   }
 }
 

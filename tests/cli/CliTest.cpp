@@ -286,7 +286,7 @@ TEST(CliRoundTrip, ExportAllThenImportAllKeepsTheArchive) {
   textures.push_back(Texture(".hidden", 2, 9, 4, 4, 16));
   textures.push_back(Texture("\xE9t\xE9", 2, 9, 4, 4, 17));
   ModelTexture oddChunk = Texture("oddchunk", 0, 9, 3, 2, 18);
-  oddChunk.magic = {'G', 'B', 'I', 'X'};
+  oddChunk.magic = {'A', 'B', 'C', 'D'};
   oddChunk.reserved = 0x1234;
   oddChunk.padByte = 0x5A;  // data bytes past the texels are kept
   textures.push_back(oddChunk);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "archive/ParseFuncts.h"
 #include "kit/Files.h"
@@ -166,6 +167,29 @@ TEST_F(ArchiveReader, PvrFileIsOneEntryAndSavesOnlyItsTexels) {
     ASSERT_TRUE(ParseFuncts::SaveArchive(path));
     EXPECT_EQ(testkit::ReadBytes(path), Join({index, Bytes(chunk.begin(), chunk.begin() + 16), Pattern(32, 9), end}));
   }
+}
+
+// The texture is the PVRT chunk after its index chunk; saves keep the index chunks as read,
+// also into a file that has gone since it was opened.
+TEST_F(ArchiveReader, TexturesAfterIndexChunksAreReadAndSavedWithThem) {
+  std::vector<Entry> entries = {{"grass", 1, 9, 4, 4, Pattern(32, 1), 7},
+                                {"plain", 2, 9, 4, 2, Pattern(16, 2)},
+                                {"rock", 0, 1, 4, 4, Pattern(32, 3), 0xFFFFFFF8}};
+  const Bytes pvm = BuildArchive(entries);
+  const std::string path = folder.Write("indexed.pvm", pvm);
+  ASSERT_TRUE(ParseFuncts::OpenArchive(path));
+  EXPECT_EQ(window.rows, (std::vector<std::string>{"grass", "plain", "rock"}));
+  for (size_t k = 1; k <= entries.size(); ++k) {
+    EXPECT_EQ(Chunk(k).Data, entries[k - 1].data);
+    EXPECT_TRUE(ParseFuncts::Textures[k]->PVR2BMP());
+  }
+  ASSERT_TRUE(ParseFuncts::SaveArchive(path));
+  EXPECT_EQ(testkit::ReadBytes(path), pvm);
+  ParseFuncts::Textures[3]->SetPVRData(40, 0, 1, 4, 4, Pattern(32, 9));
+  std::filesystem::remove(path);
+  ASSERT_TRUE(ParseFuncts::SaveArchive(path));
+  entries[2].data = Pattern(32, 9);
+  EXPECT_EQ(testkit::ReadBytes(path), BuildArchive(entries));
 }
 
 TEST_F(ArchiveReader, EmptyArchiveHasOnlySlotZero) {
@@ -372,6 +396,19 @@ std::vector<Malformed> MalformedArchives() {
                          PvrChunk{.data = Pattern(16, 2)}.Build()}),
                    "Texture 1 (at offset 87) does not end on a 16-byte boundary, so the next texture would be read "
                    "from inside it."});
+  // Index chunks at 80 and 144 (then PVRT chunks at 96 and 160) whose length lies.
+  const auto indexed = [](int32_t G, char c) {
+    Bytes b = BuildArchive({{"a", 1, 9, 4, 4, Pattern(32, 1), 5}, {"b", 1, 9, 4, 4, Pattern(32, 2), 6}});
+    SetI32At(b, 148, G);
+    b[145] = uint8_t(c);
+    return b;
+  };
+  const std::string second = "Texture 2's GBIX chunk (at offset 144) is ";
+  const std::string noRoom = " bytes long, so the file (208 bytes) has no room for the PVRT chunk after it.";
+  cases.push_back({"negative index length", indexed(-8, 'B'), second + "4294967296" + noRoom});
+  cases.push_back({"index length past the end", indexed(56, 'B'), second + "64" + noRoom});
+  cases.push_back({"GCIX not followed by PVRT", indexed(0, 'C'),
+                   "Texture 2's GCIX chunk (at offset 144) is 8 bytes long, but no PVRT chunk follows it at offset 152."});
   // .pvr files whose index chunk or chunk length lies.
   const Bytes chunk = PvrChunk{.data = Pattern(32, 1)}.Build();
   cases.push_back({"GBIX length past the end", Join({IndexChunk(0xFFFFFFF0), chunk}),

@@ -66,11 +66,11 @@ Bytes PvrChunk::Build() const {
   return out;
 }
 
-Bytes IndexChunk(uint32_t length, const std::string& magic) {
+Bytes IndexChunk(uint32_t length, const std::string& magic, uint32_t globalIndex) {
   Bytes out(magic.begin(), magic.end());
   platform::LittleEndianWriter w(out);
-  w.U32(length);  // G
-  w.U32(0);       // global index
+  w.U32(length);       // G
+  w.U32(globalIndex);  // global index
   w.U32(0);       // padding
   return out;
 }
@@ -88,6 +88,10 @@ Bytes BuildArchive(const std::vector<Entry>& entries) {
                         .indexes = true, .zeroFiller = true}.Build();
   for (size_t k = 0; k < n; ++k) {
     const Entry& e = entries[k];
+    if (e.globalIndex) {
+      const Bytes index = IndexChunk(8, "GBIX", *e.globalIndex);
+      out.insert(out.end(), index.begin(), index.end());
+    }
     const size_t o = out.size();
     const Bytes chunk = PvrChunk{.pFormat = e.pFormat, .eFormat = e.eFormat,
                                  .width = int16_t(e.width), .height = int16_t(e.height),

@@ -71,9 +71,9 @@ struct PvrChunk {
   Bytes Build() const;
 };
 
-// The chunk a standalone .pvr file may start with: magic, G, then 8 zero bytes (the index
-// and its padding) whatever G says.
-Bytes IndexChunk(uint32_t length = 8, const std::string& magic = "GBIX");
+// The chunk a standalone .pvr file may start with, and an archive's texture chunk may come
+// after: magic, G, then the global index and 4 zero bytes of padding whatever G says.
+Bytes IndexChunk(uint32_t length = 8, const std::string& magic = "GBIX", uint32_t globalIndex = 0);
 
 // A whole entry of a well-formed archive.
 struct Entry {
@@ -83,6 +83,8 @@ struct Entry {
   uint16_t width = 0;
   uint16_t height = 0;
   std::vector<uint8_t> data;  // texel n at bytes 2n (low) and 2n + 1 (high)
+  // When set, a 16-byte GBIX chunk holding it comes before the entry's chunk.
+  std::optional<uint32_t> globalIndex = std::nullopt;
 };
 
 // An archive as the game's tools lay one out: attribute word 0, entries of index and name
