@@ -169,11 +169,9 @@ TEST_F(ArchiveReader, PvrFileIsOneEntryAndSavesOnlyItsTexels) {
   }
 }
 
-// The texture is the PVRT chunk after its index chunk; saves keep the index chunks as read,
-// also into a file that has gone since it was opened.
+// Saves keep the index chunks as read, also into a file that has gone since it was opened.
 TEST_F(ArchiveReader, TexturesAfterIndexChunksAreReadAndSavedWithThem) {
-  std::vector<Entry> entries = {{"grass", 1, 9, 4, 4, Pattern(32, 1), 7},
-                                {"plain", 2, 9, 4, 2, Pattern(16, 2)},
+  std::vector<Entry> entries = {{"grass", 1, 9, 4, 4, Pattern(32, 1), 7}, {"plain", 2, 9, 4, 2, Pattern(16, 2)},
                                 {"rock", 0, 1, 4, 4, Pattern(32, 3), 0xFFFFFFF8}};
   const Bytes pvm = BuildArchive(entries);
   const std::string path = folder.Write("indexed.pvm", pvm);
@@ -397,18 +395,15 @@ std::vector<Malformed> MalformedArchives() {
                    "Texture 1 (at offset 87) does not end on a 16-byte boundary, so the next texture would be read "
                    "from inside it."});
   // Index chunks at 80 and 144 (then PVRT chunks at 96 and 160) whose length lies.
-  const auto indexed = [](int32_t G, char c) {
-    Bytes b = BuildArchive({{"a", 1, 9, 4, 4, Pattern(32, 1), 5}, {"b", 1, 9, 4, 4, Pattern(32, 2), 6}});
-    SetI32At(b, 148, G);
-    b[145] = uint8_t(c);
-    return b;
-  };
   const std::string second = "Texture 2's GBIX chunk (at offset 144) is ";
   const std::string noRoom = " bytes long, so the file (208 bytes) has no room for the PVRT chunk after it.";
-  cases.push_back({"negative index length", indexed(-8, 'B'), second + "4294967296" + noRoom});
-  cases.push_back({"index length past the end", indexed(56, 'B'), second + "64" + noRoom});
-  cases.push_back({"GCIX not followed by PVRT", indexed(0, 'C'),
-                   "Texture 2's GCIX chunk (at offset 144) is 8 bytes long, but no PVRT chunk follows it at offset 152."});
+  for (const auto& [G, reason] : std::vector<std::pair<int32_t, std::string>>{
+           {-8, second + "4294967296" + noRoom}, {56, second + "64" + noRoom},
+           {0, second + "8 bytes long, but no PVRT chunk follows it at offset 152."}}) {
+    Bytes b = BuildArchive({{"a", 1, 9, 4, 4, Pattern(32, 1), 5}, {"b", 1, 9, 4, 4, Pattern(32, 2), 6}});
+    SetI32At(b, 148, G);
+    cases.push_back({"index length leading nowhere", b, reason});
+  }
   // .pvr files whose index chunk or chunk length lies.
   const Bytes chunk = PvrChunk{.data = Pattern(32, 1)}.Build();
   cases.push_back({"GBIX length past the end", Join({IndexChunk(0xFFFFFFF0), chunk}),
