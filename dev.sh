@@ -7,6 +7,8 @@
 #   ./dev.sh fuzz [seconds]   run each fuzz target for longer (default 300 s each), one after
 #                    the other, keeping what they learn in build-fuzz/corpus/
 #   ./dev.sh bench   build and run the benchmarks
+#   ./dev.sh package build the Debian package quarnel_VERSION_ARCH.deb (Release) in
+#                    build-package/, to install with apt install ./build-package/quarnel_*.deb
 # Debian packages that are missing are installed (as root, or through sudo); what is
 # installed already is skipped.
 set -euo pipefail
@@ -14,9 +16,12 @@ cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-          xvfb xauth python3 libpng-dev zlib1g-dev)
+          xvfb xauth python3 libpng-dev zlib1g-dev
+          desktop-file-utils shared-mime-info libglib2.0-bin)
 # The VQ benchmark quantises pictures made from these packaged game textures.
 BENCH_PACKAGES=(colobot-common-textures)
+# CPack finds the package's library dependencies with dpkg-shlibdeps, and its binaries with file.
+PACKAGE_PACKAGES=(dpkg-dev file)
 
 install_missing() {
   local missing=()
@@ -107,8 +112,20 @@ case "$cmd" in
     build-bench/bench/quarnel_formats_bench "${@:2}" || status=$?
     exit "$status"
     ;;
+  package)
+    PACKAGES+=("${PACKAGE_PACKAGES[@]}")
+    install_missing
+    # Configured for /usr, where the package installs, so the editor's fallback to its
+    # configured data folder names the same place.
+    build build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+      -DQUARNEL_BUILD_TESTS=OFF -DQUARNEL_BUILD_BENCH=OFF
+    rm -f build-package/quarnel_*.deb
+    (cd build-package && cpack -G DEB)
+    deb=$(ls build-package/quarnel_*.deb)
+    echo "Built $deb; install it (as root) with: apt install ./$deb"
+    ;;
   *)
-    echo "usage: $0 run|test|bench|fuzz [seconds]" >&2
+    echo "usage: $0 run|test|bench|fuzz [seconds]|package" >&2
     exit 2
     ;;
 esac

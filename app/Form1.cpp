@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "app/CommDlgs.h"
+#include "app/DataFolder.h"
 #include "app/PictureBox.h"
 #include "archive/BatchFiles.h"
 #include "archive/ParseFuncts.h"
@@ -67,6 +68,7 @@ void EntryListBox::focusInEvent(QFocusEvent* event) {
 Form1::Form1(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(QString::fromUtf8(platform::kAppTitle));
   ProgramFolder = QCoreApplication::applicationDirPath().toStdString();
+  DataFolder = app::FindDataFolder(ProgramFolder);
   BuildControls();
   BuildMenus();
   ParseFuncts::AttachWindow(this);
@@ -214,7 +216,8 @@ void Form1::Form_Load() {
   SetLabelBackground(lblV[0], Qt::white);
   SetLabelBackground(lblV[1], palette().color(QPalette::Window));
   SetLabelBackground(lblV[2], palette().color(QPalette::Window));
-  ArchiveFolder = ProgramFolder;
+  // The first Open starts where the sample lies, so a newcomer finds something to open.
+  ArchiveFolder = DataFolder;
 }
 
 void Form1::Form_Unload() { ParseFuncts::CloseArchive(); }
@@ -511,7 +514,7 @@ bool Form1::SaveWithBackupQuestion() {
 void Form1::mnuExit_Click() { close(); }
 
 void Form1::mnuHelp_Click() {
-  const std::string page = ProgramFolder + "/docs.html";
+  const std::string page = DataFolder + "/docs.html";
   if (const auto& opener = platform::InstalledSeam<HelpOpener>())
     opener(page);
   else

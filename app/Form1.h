@@ -107,6 +107,7 @@ class Form1 : public QMainWindow, public platform::EditorWindow {
   std::string ArchiveFolder;  // where every file dialog starts
   int16_t TextureSelected = 0;  // -1 once a texture was shown since the last Open/Release
   std::string ProgramFolder;  // the folder the program runs from
+  std::string DataFolder;     // the folder of docs.html and sample.pvm (see FindDataFolder)
 
   // ---- Controls -------------------------------------------------------------------------
   EntryListBox* List1 = nullptr;

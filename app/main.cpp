@@ -6,6 +6,8 @@
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quarnel"));
+  // Lets the desktop match the window with the menu entry, and so show its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("quarnel"));
   app::InstallMessageBoxHook();
   Form1 window;
   window.show();

@@ -261,16 +261,17 @@ TEST_F(SaveCommand, AFailedWriteIsReportedAndTheFileKeepsItsBytes) {
 
 using HelpCommand = EditorTest;
 
-TEST_F(HelpCommand, OpensDocsHtmlBesideTheProgram) {
+TEST_F(HelpCommand, OpensDocsHtmlInTheDataFolder) {
+  form->DataFolder = dir.Folder() + "share";
   form->mnuHelp->trigger();
   ASSERT_EQ(helpOpened.size(), 1u);
-  EXPECT_EQ(helpOpened[0], form->ProgramFolder + "/docs.html");
+  EXPECT_EQ(helpOpened[0], dir.Folder() + "share/docs.html");
   EXPECT_TRUE(messages.shown.empty());
 }
 
 TEST_F(HelpCommand, AMissingPageStaysSilent) {
   Form1::SetHelpOpener({});  // the desktop's viewer
-  form->ProgramFolder = dir.Folder() + "nowhere";
+  form->DataFolder = dir.Folder() + "nowhere";
   form->mnuHelp_Click();
   EXPECT_TRUE(messages.shown.empty());
 }

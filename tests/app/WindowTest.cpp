@@ -89,7 +89,7 @@ TEST_F(WindowLayout, StartsEmptyWithTheImageViewInFront) {
   EXPECT_EQ(form->lblV[1]->palette().color(form->lblV[1]->backgroundRole()),
             form->palette().color(QPalette::Window));
   EXPECT_EQ(WidgetAt(300, 100), form->Picture1[0]);
-  EXPECT_EQ(form->ArchiveFolder, form->ProgramFolder);
+  EXPECT_EQ(form->ArchiveFolder, form->DataFolder);
   EXPECT_EQ(form->ProgramFolder, QCoreApplication::applicationDirPath().toStdString());
 }
 
