@@ -6,14 +6,8 @@
 #include <memory>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-// The mip pass uses byte shuffles, built for SSSE3, AVX2 or AVX-512 VBMI alone and run only after the
-// processor has said it has them; elsewhere a plain loop gives the same bytes.
-#define QUARNEL_DATA_FORMATS_VECTOR 1
-#define QUARNEL_DATA_FORMATS_SSSE3 __attribute__((target("ssse3")))
-#define QUARNEL_DATA_FORMATS_AVX2 __attribute__((target("avx2")))
-#define QUARNEL_DATA_FORMATS_VBMI __attribute__((target("avx2,avx512bw,avx512vl,avx512vbmi")))
+#ifdef __SSE2__
+#include <emmintrin.h>
 #endif
 
 #include "texture/TexelCodec.h"
@@ -230,341 +224,20 @@ void DecodeVq(const Layout& layout, int pixelFormat, std::span<const uint8_t> da
 }
 
 // ---- Mip levels ------------------------------------------------------------------------------
+//
+// The levels below the main one pass from one to the next as channel planes in twiddled
+// order (TexelCodec.h), where a level's texels, and the 2 x 2 squares the next one averages,
+// are runs of consecutive bytes.
 
-// One level of a mip chain as a pair of surfaces of its own, rows packed.
-struct Level {
-  size_t side = 0;
-  std::unique_ptr<uint8_t[]> image, mask;
-  ConstSurfaces View() const { return {image.get(), mask.get(), 3 * side}; }
-};
-
-// Halves a pair of surface rows a (lower) and b into n pixels: each byte of pixel x is
-// (a + b + c + d + 2) >> 2 of that byte of pixels 2x and 2x + 1 of both rows.
-void HalveRowPlain(const uint8_t* a, const uint8_t* b, size_t n, uint8_t* out) {
-  for (size_t i = 0; i < 3 * n; ++i) {
-    const size_t j = 2 * i - i % 3;  // byte c of pixel x sits at 6x + c
-    out[i] = uint8_t((a[j] + a[j + 3] + b[j] + b[j + 3] + 2) >> 2);
-  }
+// The planes of every level below a side x side main level, largest first: four planes of
+// s^2 bytes for each side s from side / 2 down to 1. Every byte is written before it is read.
+std::unique_ptr<uint8_t[]> PlanesBelow(size_t side) {
+  return std::make_unique_for_overwrite<uint8_t[]>(4 * (side * side - 1) / 3 + 4);
 }
 
-// The same for a mask, whose alpha alone (the red bytes) is wanted: blue and green become 0.
-void HalveAlphaRowPlain(const uint8_t* a, const uint8_t* b, size_t n, uint8_t* out) {
-  for (size_t x = 0; x < n; ++x) {
-    out[3 * x] = out[3 * x + 1] = 0;
-    out[3 * x + 2] = uint8_t((a[6 * x + 2] + a[6 * x + 5] + b[6 * x + 2] + b[6 * x + 5] + 2) >> 2);
-  }
-}
-
-#ifdef QUARNEL_DATA_FORMATS_VECTOR
-
-// Eight pixels a step: 48 bytes of each row give 24 output bytes. Byte shuffles bring the
-// two bytes each output byte sums (j and j + 3 of a row) side by side, a multiply-add by 1
-// sums each pair into a 16-bit lane, and the two rows are added there.
-struct HalveShuffles {
-  // pair[q][r][2i + s]: where the s-th summand of output byte 8q + i lies in input register
-  // r; -128 (zero) where it lies in another register.
-  alignas(16) int8_t pair[3][3][16];
-  // alphaPair[r][2i + s]: the same for the alpha of output pixel i of a mask, from the 48
-  // bytes of its eight pixel pairs.
-  alignas(16) int8_t alphaPair[3][16];
-  // alphaOut[o][lane]: which alpha fills byte lane of output register o (zeros elsewhere).
-  alignas(16) int8_t alphaOut[3][16];
-};
-
-constexpr HalveShuffles MakeHalveShuffles() {
-  HalveShuffles h{};
-  for (int q = 0; q < 3; ++q)
-    for (int r = 0; r < 3; ++r)
-      for (int lane = 0; lane < 16; ++lane) {
-        const int o = 8 * q + lane / 2;
-        const int j = 2 * o - o % 3 + 3 * (lane % 2);
-        h.pair[q][r][lane] = j / 16 == r ? int8_t(j % 16) : int8_t(-128);
-      }
-  for (int r = 0; r < 3; ++r)
-    for (int lane = 0; lane < 16; ++lane) {
-      const int j = 6 * (lane / 2) + 2 + 3 * (lane % 2);
-      h.alphaPair[r][lane] = j / 16 == r ? int8_t(j % 16) : int8_t(-128);
-      const int out = 16 * r + lane;
-      h.alphaOut[r][lane] = out % 3 == 2 ? int8_t(out / 3) : int8_t(-128);
-    }
-  return h;
-}
-
-constexpr HalveShuffles kHalveShuffles = MakeHalveShuffles();
-
-// The 16-bit sums of output bytes 8q .. 8q + 7 over one row's three registers.
-QUARNEL_DATA_FORMATS_SSSE3 inline __m128i PairSums(const __m128i* row, int q) {
-  const auto mask = [&](int r) {
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(kHalveShuffles.pair[q][r]));
-  };
-  __m128i pairs = _mm_shuffle_epi8(row[1], mask(1));  // every q draws on the middle one
-  if (q < 2) pairs = _mm_or_si128(pairs, _mm_shuffle_epi8(row[0], mask(0)));
-  if (q > 0) pairs = _mm_or_si128(pairs, _mm_shuffle_epi8(row[2], mask(2)));
-  return _mm_maddubs_epi16(pairs, _mm_set1_epi8(1));
-}
-
-QUARNEL_DATA_FORMATS_SSSE3 void HalveRowVector(const uint8_t* a, const uint8_t* b, size_t n,
-                                               uint8_t* out) {
-  size_t x = 0;
-  for (; x + 8 <= n; x += 8) {
-    __m128i ra[3], rb[3];
-    for (int r = 0; r < 3; ++r) {
-      ra[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 6 * x + 16 * r));
-      rb[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 6 * x + 16 * r));
-    }
-    __m128i avg[3];
-    for (int q = 0; q < 3; ++q)
-      avg[q] = _mm_srli_epi16(
-          _mm_add_epi16(_mm_add_epi16(PairSums(ra, q), PairSums(rb, q)), _mm_set1_epi16(2)), 2);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm_packus_epi16(avg[0], avg[1]));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 16),
-                     _mm_packus_epi16(avg[2], avg[2]));
-  }
-  HalveRowPlain(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
-}
-
-// The same on both halves of AVX2 registers: the low half takes pixels x .. x + 7, the high
-// half x + 8 .. x + 15 (byte shuffles do not cross the halves, so the masks serve both).
-QUARNEL_DATA_FORMATS_AVX2 inline __m256i PairMask2(int q, int r) {
-  return _mm256_broadcastsi128_si256(
-      _mm_load_si128(reinterpret_cast<const __m128i*>(kHalveShuffles.pair[q][r])));
-}
-
-QUARNEL_DATA_FORMATS_AVX2 inline __m256i PairSums2(const __m256i* row, int q) {
-  __m256i pairs = _mm256_shuffle_epi8(row[1], PairMask2(q, 1));
-  if (q < 2) pairs = _mm256_or_si256(pairs, _mm256_shuffle_epi8(row[0], PairMask2(q, 0)));
-  if (q > 0) pairs = _mm256_or_si256(pairs, _mm256_shuffle_epi8(row[2], PairMask2(q, 2)));
-  return _mm256_maddubs_epi16(pairs, _mm256_set1_epi8(1));
-}
-
-// 16 bytes at p in the low half, 16 bytes at p + 48 in the high half.
-QUARNEL_DATA_FORMATS_AVX2 inline __m256i LoadHalves(const uint8_t* p) {
-  return _mm256_inserti128_si256(
-      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), 1);
-}
-
-QUARNEL_DATA_FORMATS_AVX2 void HalveRowAvx2(const uint8_t* a, const uint8_t* b, size_t n,
-                                            uint8_t* out) {
-  size_t x = 0;
-  for (; x + 16 <= n; x += 16) {
-    __m256i ra[3], rb[3];
-    for (int r = 0; r < 3; ++r)
-      ra[r] = LoadHalves(a + 6 * x + 16 * r), rb[r] = LoadHalves(b + 6 * x + 16 * r);
-    __m256i avg[3];
-    for (int q = 0; q < 3; ++q)
-      avg[q] =
-          _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(PairSums2(ra, q), PairSums2(rb, q)),
-                                             _mm256_set1_epi16(2)),
-                            2);
-    const __m256i first = _mm256_packus_epi16(avg[0], avg[1]);
-    const __m256i last = _mm256_packus_epi16(avg[2], avg[2]);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm256_castsi256_si128(first));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 16), _mm256_castsi256_si128(last));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x + 24),
-                     _mm256_extracti128_si256(first, 1));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 40),
-                     _mm256_extracti128_si256(last, 1));
-  }
-  HalveRowVector(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
-}
-
-// The 16-bit sums of the alpha pairs of eight output pixels, from three registers of a row.
-QUARNEL_DATA_FORMATS_SSSE3 inline __m128i AlphaPairSums(const uint8_t* p) {
-  __m128i pairs = _mm_setzero_si128();
-  for (int r = 0; r < 3; ++r)
-    pairs = _mm_or_si128(
-        pairs, _mm_shuffle_epi8(
-                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * r)),
-                   _mm_load_si128(reinterpret_cast<const __m128i*>(kHalveShuffles.alphaPair[r]))));
-  return _mm_maddubs_epi16(pairs, _mm_set1_epi8(1));
-}
-
-// Sixteen mask pixels a step: 96 bytes of each row give 16 alphas, spread over 48 bytes.
-QUARNEL_DATA_FORMATS_SSSE3 void HalveAlphaRowVector(const uint8_t* a, const uint8_t* b, size_t n,
-                                                    uint8_t* out) {
-  size_t x = 0;
-  for (; x + 16 <= n; x += 16) {
-    __m128i avg[2];
-    for (int h = 0; h < 2; ++h)
-      avg[h] = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(AlphaPairSums(a + 6 * x + 48 * h),
-                                                          AlphaPairSums(b + 6 * x + 48 * h)),
-                                            _mm_set1_epi16(2)),
-                              2);
-    const __m128i alphas = _mm_packus_epi16(avg[0], avg[1]);
-    for (int o = 0; o < 3; ++o)
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x + 16 * o),
-                       _mm_shuffle_epi8(alphas, _mm_load_si128(reinterpret_cast<const __m128i*>(
-                                                    kHalveShuffles.alphaOut[o]))));
-  }
-  HalveAlphaRowPlain(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
-}
-
-// AVX-512 VBMI: sixteen output pixels a step, as above, but one permute over 128 bytes puts
-// 32 summand pairs side by side, so each row needs two permutes instead of nine shuffles.
-struct HalvePermutes {
-  // pair[p][2i + s]: the s-th summand of output byte 32p + i within the 96 bytes of a step;
-  // lanes past the 48 output bytes take byte 0, and their sums are thrown away.
-  alignas(64) uint8_t pair[2][64];
-  // alphaPair[2i + s]: the same for the alpha of output pixel i (lanes past 16 pixels: 0).
-  alignas(64) uint8_t alphaPair[64];
-  // alphaOut[lane]: the byte of the 16-bit alpha sums that fills output byte lane.
-  alignas(64) uint8_t alphaOut[64];
-};
-
-constexpr HalvePermutes MakeHalvePermutes() {
-  HalvePermutes h{};
-  for (int p = 0; p < 2; ++p)
-    for (int lane = 0; lane < 64; ++lane) {
-      const int o = 32 * p + lane / 2;
-      h.pair[p][lane] = o < 48 ? uint8_t(2 * o - o % 3 + 3 * (lane % 2)) : 0;
-    }
-  for (int lane = 0; lane < 64; ++lane) {
-    h.alphaPair[lane] = lane < 32 ? uint8_t(6 * (lane / 2) + 2 + 3 * (lane % 2)) : 0;
-    h.alphaOut[lane] = uint8_t(2 * (lane / 3));  // taken only where lane % 3 == 2
-  }
-  return h;
-}
-
-constexpr HalvePermutes kHalvePermutes = MakeHalvePermutes();
-
-// The 96 bytes of a row from p, in two registers; the second holds 32 of them, so nothing
-// past the step is read.
-struct Row96 {
-  __m512i low, high;
-};
-
-QUARNEL_DATA_FORMATS_VBMI inline Row96 LoadRow96(const uint8_t* p) {
-  return {_mm512_loadu_si512(p), _mm512_maskz_loadu_epi8(0xFFFFFFFFull, p + 64)};
-}
-
-// (a + b + c + d + 2) >> 2 in 16-bit lanes, for the summand pairs `perm` picks from both rows.
-QUARNEL_DATA_FORMATS_VBMI inline __m512i Average4(const Row96& a, const Row96& b,
-                                                 const uint8_t* perm) {
-  const __m512i idx = _mm512_load_si512(perm), ones = _mm512_set1_epi8(1);
-  const __m512i sa = _mm512_maddubs_epi16(_mm512_permutex2var_epi8(a.low, idx, a.high), ones);
-  const __m512i sb = _mm512_maddubs_epi16(_mm512_permutex2var_epi8(b.low, idx, b.high), ones);
-  return _mm512_srli_epi16(_mm512_add_epi16(_mm512_add_epi16(sa, sb), _mm512_set1_epi16(2)), 2);
-}
-
-QUARNEL_DATA_FORMATS_VBMI void HalveRowVbmi(const uint8_t* a, const uint8_t* b, size_t n,
-                                            uint8_t* out) {
-  size_t x = 0;
-  for (; x + 16 <= n; x += 16) {
-    const Row96 ra = LoadRow96(a + 6 * x), rb = LoadRow96(b + 6 * x);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 3 * x),
-                        _mm512_maskz_cvtepi16_epi8(~__mmask32(0), Average4(ra, rb, kHalvePermutes.pair[0])));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x + 32),
-                     _mm256_castsi256_si128(
-                         _mm512_maskz_cvtepi16_epi8(~__mmask32(0),
-                                                    Average4(ra, rb, kHalvePermutes.pair[1]))));
-  }
-  HalveRowAvx2(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
-}
-
-QUARNEL_DATA_FORMATS_VBMI void HalveAlphaRowVbmi(const uint8_t* a, const uint8_t* b, size_t n,
-                                                 uint8_t* out) {
-  // Output bytes 3i + 2 of the 48 take alpha i; blue and green are zeroed.
-  constexpr __mmask64 kAlphaBytes = 0x924924924924ull;
-  size_t x = 0;
-  for (; x + 16 <= n; x += 16) {
-    const __m512i sums =
-        Average4(LoadRow96(a + 6 * x), LoadRow96(b + 6 * x), kHalvePermutes.alphaPair);
-    const __m512i spread =
-        _mm512_maskz_permutexvar_epi8(kAlphaBytes, _mm512_load_si512(kHalvePermutes.alphaOut), sums);
-    _mm512_mask_storeu_epi8(out + 3 * x, (__mmask64(1) << 48) - 1, spread);
-  }
-  HalveAlphaRowVector(a + 6 * x, b + 6 * x, n - x, out + 3 * x);
-}
-
-using HalveRowFn = void (*)(const uint8_t*, const uint8_t*, size_t, uint8_t*);
-
-bool HasVbmi() {
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512bw") &&
-         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
-}
-
-HalveRowFn WidestHalveRow() {
-  static const HalveRowFn fn = [] {
-    __builtin_cpu_init();
-    if (HasVbmi()) return &HalveRowVbmi;
-    if (__builtin_cpu_supports("avx2")) return &HalveRowAvx2;
-    return __builtin_cpu_supports("ssse3") ? &HalveRowVector : &HalveRowPlain;
-  }();
-  return fn;
-}
-
-HalveRowFn WidestHalveAlphaRow() {
-  static const HalveRowFn fn = [] {
-    __builtin_cpu_init();
-    if (HasVbmi()) return &HalveAlphaRowVbmi;
-    return __builtin_cpu_supports("ssse3") ? &HalveAlphaRowVector : &HalveAlphaRowPlain;
-  }();
-  return fn;
-}
-
-#endif  // QUARNEL_DATA_FORMATS_VECTOR
-
-// Asks for the `bytes` bytes of a row at `offset` in both surfaces, into the second-level cache.
-void Prefetch(const ConstSurfaces& s, size_t offset, size_t bytes) {
-  for (size_t at = 0; at < bytes; at += 64) {
-    __builtin_prefetch(s.image + offset + at, 0, 2);
-    if (s.mask != nullptr) __builtin_prefetch(s.mask + offset + at, 0, 2);
-  }
-  __builtin_prefetch(s.image + offset + bytes - 1, 0, 2);
-  if (s.mask != nullptr) __builtin_prefetch(s.mask + offset + bytes - 1, 0, 2);
-}
-
-// Halves a side x side picture into `to` (side / 2 square): every image byte, the mask's alpha,
-// or, without `alpha`, the image alone (the mask of `to` is left as it is). While it works,
-// it asks the caches for the side x side block at `next` (null for none) a row pair at a
-// time, so that the next tile's rows arrive while this one is averaged rather than when
-// its encoding first touches them.
-void HalveInto(const ConstSurfaces& from, size_t side, const Surfaces& to, bool alpha = true,
-               const ConstSurfaces* next = nullptr) {
-#ifdef QUARNEL_DATA_FORMATS_VECTOR
-  const auto halveRow = WidestHalveRow(), halveAlphaRow = WidestHalveAlphaRow();
-#else
-  const auto halveRow = &HalveRowPlain, halveAlphaRow = &HalveAlphaRowPlain;
-#endif
-  // Memory rows 2y and 2y + 1 of the source make memory row y of the result: both are
-  // bottom-up.
-  for (size_t y = 0; y < side / 2; ++y) {
-    const size_t row = 2 * y * from.stride;
-    if (next != nullptr) Prefetch(*next, row, 3 * side), Prefetch(*next, row + next->stride, 3 * side);
-    halveRow(from.image + row, from.image + row + from.stride, side / 2, to.image + y * to.stride);
-    if (alpha)
-      halveAlphaRow(from.mask + row, from.mask + row + from.stride, side / 2,
-                    to.mask + y * to.stride);
-  }
-}
-
-Level NewLevel(size_t side) {
-  Level level;
-  level.side = side;
-  level.image = std::make_unique_for_overwrite<uint8_t[]>(3 * side * side);
-  level.mask = std::make_unique_for_overwrite<uint8_t[]>(3 * side * side);
-  return level;
-}
-
-Level Halve(const ConstSurfaces& from, size_t side) {
-  Level to = NewLevel(side / 2);
-  HalveInto(from, side, {to.image.get(), to.mask.get(), 3 * to.side});
-  return to;
-}
-
-// The levels below the main one, largest first, down to 1 x 1; none for a 1 x 1 picture.
-std::vector<Level> SmallerLevels(const ConstSurfaces& picture, size_t side) {
-  std::vector<Level> levels;
-  if (side < 2) return levels;
-  levels.push_back(Halve(picture, side));
-  while (levels.back().side >= 2) levels.push_back(Halve(levels.back().View(), levels.back().side));
-  return levels;
-}
-
-// The bottom-left pixel: the only one of a 1 x 1 level.
-TexelCodec::Rgba FirstPixel(const ConstSurfaces& s) {
-  return {s.image[2], s.image[1], s.image[0], s.mask[2]};
+// The only pixel of a 1 x 1 level held as planes; alpha 0 when the planes carry none.
+TexelCodec::Rgba OnlyPixel(const uint8_t* planes, bool alpha) {
+  return {planes[2], planes[1], planes[0], alpha ? planes[3] : uint8_t(0)};
 }
 
 void PutTexel(uint8_t* at, uint16_t texel) {
@@ -572,64 +245,43 @@ void PutTexel(uint8_t* at, uint16_t texel) {
   at[1] = uint8_t(texel >> 8);
 }
 
-// Encodes a side x side picture as level `level` of a mipmapped twiddled texture, and every
-// level below it. Large pictures go a tile at a time: each tile is encoded, then halved twice
-// while it is still in the caches, each half encoded where it belongs (an aligned block of a
-// twiddled level is a run of consecutive texels), and halved once more into a picture of
-// side / 8, whose levels follow the same way. Halves under 16 x 16 are left to that picture,
-// where they are converted a whole level at a time rather than texel by texel per tile.
+// Encodes a side x side picture and every level below it into a mipmapped twiddled texture.
+// The main level goes a tile at a time, as an unmipmapped one does, and each tile is halved
+// from the registers its encoding loaded: the half of an aligned tile is an aligned block
+// of the next level, a run of consecutive twiddle indexes. Each smaller level is then
+// encoded and halved in one pass over its planes.
 void EncodeTwiddledChain(const Layout& layout, int pixelFormat, const ConstSurfaces& picture,
-                         size_t side, size_t level, std::span<uint8_t> data) {
-  if (side == 1) {
-    // The 1 x 1 texel in every slot of its space, so that whichever slot a reader takes, it
-    // finds the texel.
-    const uint16_t texel = TexelCodec::EncodeTexel(pixelFormat, FirstPixel(picture));
-    for (size_t at = 0; at + 2 <= layout.oneByOneBytes; at += 2) PutTexel(data.data() + at, texel);
-    return;
-  }
-  uint8_t* const levelData = data.data() + LevelRange(layout, level).offset;
-  if (side < kTile) {
-    EncodeSquare(pixelFormat, picture, side, {}, side, levelData);
-    const Level half = Halve(picture, side);
-    return EncodeTwiddledChain(layout, pixelFormat, half.View(), half.side, level - 1, data);
-  }
-  const Level rest = NewLevel(side / 8);
-  const Level half = NewLevel(kTile / 2), quarter = NewLevel(kTile / 4);
-  // A format without alpha bits encodes the same whatever the alpha, so the smaller levels'
-  // alpha is not worked out and reads as 0: the mask of the main level is never read.
+                         std::span<uint8_t> data) {
+  const size_t side = layout.width;
+  // A format without alpha bits encodes the same whatever the alpha, so no level's alpha is
+  // worked out: the mask of the main level is never read.
   const bool alpha = TexelCodec::kPixelFormats[size_t(pixelFormat)].AMask != 0;
-  if (!alpha)
-    for (const Level* l : {&rest, &half, &quarter}) std::memset(l->mask.get(), 0, 3 * l->side * l->side);
-  const ConstSurfaces main{picture.image, alpha ? picture.mask : nullptr, picture.stride};
-  const auto tileAt = [&](size_t k) {
-    const size_t corner =
-        BlockCorner(kTile * Compact(uint32_t(k >> 1)), kTile * Compact(uint32_t(k)), kTile, side,
-                    picture.stride);
-    return ConstSurfaces{main.image + corner, alpha ? main.mask + corner : nullptr, main.stride};
-  };
-  uint8_t* const halfData = data.data() + LevelRange(layout, level - 1).offset;
-  uint8_t* const quarterData = data.data() + LevelRange(layout, level - 2).offset;
-  const size_t tiles = (side / kTile) * (side / kTile);
-  for (size_t k = 0; k < tiles; ++k) {
-    const size_t first = k * kTile * kTile;
-    const size_t x = kTile * Compact(uint32_t(k >> 1)), y = kTile * Compact(uint32_t(k));
-    const ConstSurfaces from = tileAt(k);
-    const ConstSurfaces next = tileAt(k + 1 < tiles ? k + 1 : k);
-    TexelCodec::EncodeTwiddled(pixelFormat, from.image, from.mask, from.stride, kTile,
-                               levelData + 2 * first);
-    HalveInto(from, kTile, {half.image.get(), half.mask.get(), 3 * half.side}, alpha,
-              k + 1 < tiles ? &next : nullptr);
-    TexelCodec::EncodeTwiddled(pixelFormat, half.image.get(), half.mask.get(), 3 * half.side,
-                               half.side, halfData + 2 * (first / 4));
-    HalveInto(half.View(), half.side, {quarter.image.get(), quarter.mask.get(), 3 * quarter.side},
-              alpha);
-    TexelCodec::EncodeTwiddled(pixelFormat, quarter.image.get(), quarter.mask.get(),
-                               3 * quarter.side, quarter.side, quarterData + 2 * (first / 16));
-    const size_t at = BlockCorner(x / 8, y / 8, kTile / 8, rest.side, 3 * rest.side);
-    HalveInto(quarter.View(), quarter.side,
-              {rest.image.get() + at, rest.mask.get() + at, 3 * rest.side}, alpha);
+  const uint8_t* const mask = alpha ? picture.mask : nullptr;
+  uint8_t* const main = data.data() + layout.main.offset;
+  const std::unique_ptr<uint8_t[]> planes = PlanesBelow(side);
+  if (side == 1) {
+    const uint8_t only[4] = {picture.image[0], picture.image[1], picture.image[2], alpha ? picture.mask[2] : uint8_t(0)};
+    std::memcpy(planes.get(), only, 4);
+  } else {
+    const size_t plane = side / 2 * (side / 2);
+    ForEachTile(side, [&](size_t first, size_t x, size_t y, size_t tile) {
+      const size_t o = BlockCorner(x, y, tile, side, picture.stride);
+      TexelCodec::EncodeTwiddledHalving(pixelFormat, picture.image + o, mask ? mask + o : nullptr,
+                                        picture.stride, tile, main + 2 * first,
+                                        planes.get() + first / 4, plane);
+    });
   }
-  EncodeTwiddledChain(layout, pixelFormat, rest.View(), rest.side, level - 3, data);
+  uint8_t* level = planes.get();  // the planes of the level being made
+  for (size_t s = side / 2; s >= 2; s /= 2) {
+    uint8_t* const next = level + 4 * s * s;
+    TexelCodec::EncodePlanes(pixelFormat, level, s * s, alpha, data.data() + LevelRange(layout, Log2(s)).offset,
+                             next);
+    level = next;
+  }
+  // The 1 x 1 texel in every slot of its space, so that whichever slot a reader takes, it
+  // finds the texel.
+  const uint16_t texel = TexelCodec::EncodeTexel(pixelFormat, OnlyPixel(level, alpha));
+  for (size_t at = 0; at + 2 <= layout.oneByOneBytes; at += 2) PutTexel(data.data() + at, texel);
 }
 
 // The 2 x 2 blocks of a square level in twiddled block order, appended to `blocks`.
@@ -653,19 +305,45 @@ void GatherBlocks(const ConstSurfaces& level, size_t side,
   }
 }
 
+// The 2 x 2 blocks of a level held as planes of `pixels` pixels, in twiddled block order. In
+// that order a block's pixels are consecutive and come top-left, bottom-left, top-right,
+// bottom-right: the codebook's own order.
+void GatherBlocks(const uint8_t* planes, size_t pixels, std::vector<VectorQuantiser::Block>& blocks) {
+  for (size_t k = 0; k < pixels; k += 4) {
+    VectorQuantiser::Block block;
+    for (size_t p = 0; p < 4; ++p) {
+      const size_t i = k + p;
+      block[4 * p] = planes[2 * pixels + i], block[4 * p + 1] = planes[pixels + i];
+      block[4 * p + 2] = planes[i], block[4 * p + 3] = planes[3 * pixels + i];
+    }
+    blocks.push_back(block);
+  }
+}
+
 void EncodeVq(const Layout& layout, int pixelFormat, const ConstSurfaces& picture,
               std::span<uint8_t> data) {
   const size_t side = layout.width;
-  const bool mipmapped = layout.kind == Kind::MipmappedVq;
-  const std::vector<Level> levels = mipmapped ? SmallerLevels(picture, side) : std::vector<Level>{};
+  // The smaller levels of a mipmapped texture, largest first, alpha always: the quantiser
+  // counts it whatever the pixel format.
+  std::unique_ptr<uint8_t[]> planes;
+  if (layout.kind == Kind::MipmappedVq) {
+    planes = PlanesBelow(side);
+    TexelCodec::HalveSurfaces(picture.image, picture.mask, picture.stride, side, planes.get());
+    uint8_t* level = planes.get();
+    for (size_t s = side / 2; s >= 2; s /= 2) {
+      TexelCodec::HalvePlanes(level, s * s, level + 4 * s * s);
+      level += 4 * s * s;
+    }
+  }
 
   // One codebook for every level of 2 x 2 and up; the main level's blocks, three quarters of
   // them all, weigh the most.
   std::vector<VectorQuantiser::Block> blocks;
   blocks.reserve(side * side / 4 * 4 / 3 + 1);
   GatherBlocks(picture, side, blocks);
-  for (const Level& level : levels)
-    if (level.side >= 2) GatherBlocks(level.View(), level.side, blocks);
+  const uint8_t* level = planes.get();
+  for (size_t s = side / 2; planes != nullptr && s >= 2; level += 4 * s * s, s /= 2)
+    GatherBlocks(level, s * s, blocks);
   const VectorQuantiser::Result result =
       VectorQuantiser::Quantise(blocks, pixelFormat, layout.codebookEntries);
 
@@ -674,25 +352,19 @@ void EncodeVq(const Layout& layout, int pixelFormat, const ConstSurfaces& pictur
     PutTexel(data.data() + 2 * t,
              t < result.codebook.texels.size() ? result.codebook.texels[t] : 0);
 
-  // Indices level by level, in the order the blocks were gathered.
+  // Indices level by level, in the order the blocks were gathered; the 1 x 1 level last.
   const uint8_t* index = result.indices.data();
-  const size_t mainBlocks = side * side / 4;
-  std::memcpy(data.data() + layout.main.offset, index, mainBlocks);
-  index += mainBlocks;
-  for (const Level& level : levels) {
-    const ByteRange range = LevelRange(layout, Log2(level.side));
-    if (level.side == 1) {
-      const TexelCodec::Rgba p = FirstPixel(level.View());
-      VectorQuantiser::Block filled;
-      for (size_t i = 0; i < 4; ++i)
-        filled[4 * i] = p.r, filled[4 * i + 1] = p.g, filled[4 * i + 2] = p.b,
-                   filled[4 * i + 3] = p.a;
-      data[range.offset] = VectorQuantiser::NearestEntry(result.codebook, pixelFormat, filled);
-      break;
-    }
+  for (size_t s = side; s >= 2; s = planes != nullptr ? s / 2 : 1) {
+    const ByteRange range = LevelRange(layout, Log2(s));
     std::memcpy(data.data() + range.offset, index, range.bytes);
     index += range.bytes;
   }
+  if (planes == nullptr) return;
+  const TexelCodec::Rgba p = OnlyPixel(level, true);
+  VectorQuantiser::Block filled;
+  for (size_t i = 0; i < 4; ++i)
+    filled[4 * i] = p.r, filled[4 * i + 1] = p.g, filled[4 * i + 2] = p.b, filled[4 * i + 3] = p.a;
+  data[LevelRange(layout, 0).offset] = VectorQuantiser::NearestEntry(result.codebook, pixelFormat, filled);
 }
 
 }  // namespace
@@ -819,7 +491,7 @@ bool Encode(const Layout& layout, int pixelFormat, const ConstSurfaces& picture,
       break;
     }
     case Kind::MipmappedTwiddled:
-      EncodeTwiddledChain(layout, pixelFormat, picture, layout.width, layout.levels - 1, data);
+      EncodeTwiddledChain(layout, pixelFormat, picture, data);
       break;
     case Kind::Vq:
     case Kind::MipmappedVq:

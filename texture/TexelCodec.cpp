@@ -81,6 +81,29 @@ void EncodeTwiddled(int pixelFormat, const uint8_t* image, const uint8_t* mask, 
   Chosen().encodeTwiddled[pixelFormat][mask != nullptr](image, mask, stride, side, texels);
 }
 
+void EncodeTwiddledHalving(int pixelFormat, const uint8_t* image, const uint8_t* mask,
+                           size_t stride, size_t side, uint8_t* texels, uint8_t* half,
+                           size_t plane) {
+  if (!Known(pixelFormat) || side < 2) return;
+  Chosen().encodeTwiddledHalving[pixelFormat][mask != nullptr](image, mask, stride, side, texels,
+                                                               half, plane);
+}
+
+void EncodePlanes(int pixelFormat, const uint8_t* planes, size_t pixels, bool alpha,
+                  uint8_t* texels, uint8_t* half) {
+  if (!Known(pixelFormat)) return;
+  Chosen().encodePlanes[pixelFormat][alpha](planes, pixels, texels, half);
+}
+
+void HalveSurfaces(const uint8_t* image, const uint8_t* mask, size_t stride, size_t side,
+                   uint8_t* half) {
+  detail::HalveSurfaces(image, mask, stride, side, half, side / 2 * (side / 2));
+}
+
+void HalvePlanes(const uint8_t* planes, size_t pixels, uint8_t* half) {
+  detail::HalvePlanes(planes, pixels, 4, half);
+}
+
 Path LimitPath(Path widest) { return std::exchange(PathLimit(), widest); }
 
 Path WidestPathAvailable() { return detail::WidestVectorPath(); }

@@ -78,6 +78,37 @@ void DecodeTwiddled(int pixelFormat, const uint8_t* texels, size_t count, uint8_
 void EncodeTwiddled(int pixelFormat, const uint8_t* image, const uint8_t* mask, size_t stride,
                     size_t side, uint8_t* texels);
 
+// ---- Mip levels ----------------------------------------------------------------------------
+//
+// Each smaller level of a mipmapped texture is the level above it halved: every channel of a
+// pixel, alpha included, is (a + b + c + d + 2) >> 2 of the 2 x 2 pixels it covers, worked
+// out from 8-bit values, never from texels. The halved levels are held as channel planes in
+// twiddled order: a picture of n pixels is n bytes of blue, then n of green, n of red and n
+// of alpha, byte k of each the pixel with twiddle index k. In that order a level's texels
+// are its planes read straight through, and the 2 x 2 pixels under a pixel of the next level
+// are four consecutive bytes, so each level is encoded and halved in one pass over it.
+// Alpha planes are written and read only when the pixel format has alpha bits and the
+// picture has a mask (`alpha`); otherwise the texels' alpha is 0 and the planes' bytes are
+// left as they are.
+
+// EncodeTwiddled, and the same side x side pixels halved into the planes at `half`, whose
+// planes are `plane` bytes apart: pixels 0 .. (side / 2)^2 - 1 of each. side >= 2.
+void EncodeTwiddledHalving(int pixelFormat, const uint8_t* image, const uint8_t* mask,
+                           size_t stride, size_t side, uint8_t* texels, uint8_t* half,
+                           size_t plane);
+
+// Encodes a twiddled square held as planes of `pixels` pixels into as many texels in
+// twiddled order and, unless `half` is null, halves it into planes of pixels / 4 there.
+void EncodePlanes(int pixelFormat, const uint8_t* planes, size_t pixels, bool alpha,
+                  uint8_t* texels, uint8_t* half);
+
+// The halving alone, for levels that are not encoded texel by texel: side x side surface
+// pixels into planes (side / 2)^2 bytes apart, or a picture held as planes into planes of a
+// quarter of its pixels.
+void HalveSurfaces(const uint8_t* image, const uint8_t* mask, size_t stride, size_t side,
+                   uint8_t* half);
+void HalvePlanes(const uint8_t* planes, size_t pixels, uint8_t* half);
+
 // The ways through the conversions, narrowest first.
 enum class Path { Plain, Ssse3, Avx2, Avx512Vbmi };
 

@@ -98,6 +98,45 @@ void DecodeTwiddledRange(const uint8_t* texels, size_t first, size_t last, uint8
   }
 }
 
+// ---- Halving -------------------------------------------------------------------------------
+//
+// A mip level is the level above it halved: each channel of a pixel, alpha included, is the
+// rounded mean of the 2 x 2 pixels it covers. Halved pictures are kept as channel planes in
+// twiddled order (see TexelCodec.h), where the four pixels a pixel of the next level covers
+// are four consecutive bytes.
+
+constexpr uint8_t Mean4(unsigned a, unsigned b, unsigned c, unsigned d) {
+  return uint8_t((a + b + c + d + 2) >> 2);
+}
+
+// The side x side surface pixels halved into the planes at `half`, `plane` bytes apart, as
+// pixels 0 .. (side / 2)^2 - 1 of each; alpha only when mask is not null.
+inline void HalveSurfaces(const uint8_t* image, const uint8_t* mask, size_t stride, size_t side,
+                          uint8_t* half, size_t plane) {
+  for (size_t k = 0; k < side / 2 * (side / 2); ++k) {
+    const size_t top = (side - 1 - 2 * Compact(uint32_t(k))) * stride + 6 * Compact(uint32_t(k >> 1));
+    const size_t below = top - stride;
+    for (size_t c = 0; c < 3; ++c)
+      half[c * plane + k] = Mean4(image[top + c], image[top + 3 + c], image[below + c], image[below + 3 + c]);
+    if (mask != nullptr)
+      half[3 * plane + k] = Mean4(mask[top + 2], mask[top + 5], mask[below + 2], mask[below + 5]);
+  }
+}
+
+// The first `planes` planes of a picture of `pixels` pixels halved into planes of pixels / 4.
+inline void HalvePlanes(const uint8_t* from, size_t pixels, size_t planes, uint8_t* half) {
+  const size_t quarter = pixels / 4;
+  for (size_t c = 0; c < planes; ++c)
+    for (size_t k = 0; k < quarter; ++k) {
+      const uint8_t* p = from + c * pixels + 4 * k;
+      half[c * quarter + k] = Mean4(p[0], p[1], p[2], p[3]);
+    }
+}
+
+// Whether halving works out alpha: only a format with alpha bits, given a mask, uses it.
+template <int Code, bool Alpha>
+constexpr bool kHalvesAlpha = Alpha && Format<Code>::f.AMask != 0;
+
 // A path's conversions for one pixel-format code, as static functions with the signatures
 // of the Kernels table below. The plain loops, one texel at a time, take any size.
 template <int Code>
@@ -129,6 +168,23 @@ struct Plain {
       EncodeOne<Code>(image + o, mask != nullptr ? mask + o : nullptr, texels + 2 * k);
     }
   }
+
+  template <bool Alpha>
+  static void EncodeTwiddledHalving(const uint8_t* image, const uint8_t* mask, size_t stride,
+                                    size_t side, uint8_t* texels, uint8_t* half, size_t plane) {
+    EncodeTwiddled<Alpha>(image, mask, stride, side, texels);
+    HalveSurfaces(image, kHalvesAlpha<Code, Alpha> ? mask : nullptr, stride, side, half, plane);
+  }
+
+  template <bool Alpha>
+  static void EncodePlanes(const uint8_t* planes, size_t pixels, uint8_t* texels, uint8_t* half) {
+    for (size_t k = 0; k < pixels; ++k) {
+      const uint8_t image[3] = {planes[k], planes[pixels + k], planes[2 * pixels + k]};
+      const uint8_t mask[3] = {0, 0, Alpha ? planes[3 * pixels + k] : uint8_t(0)};
+      EncodeOne<Code>(image, mask, texels + 2 * k);
+    }
+    if (half != nullptr) HalvePlanes(planes, pixels, kHalvesAlpha<Code, Alpha> ? 4 : 3, half);
+  }
 };
 
 // ---- Paths ---------------------------------------------------------------------------------
@@ -148,7 +204,14 @@ struct Kernels {
   std::array<DecodeRowFn, kPixelFormats.size()> decodeRow;
   std::array<std::array<EncodeRowFn, 2>, kPixelFormats.size()> encodeRow;
   std::array<DecodeTwiddledFn, kPixelFormats.size()> decodeTwiddled;
+  using EncodeTwiddledHalvingFn = void (*)(const uint8_t* image, const uint8_t* mask,
+                                           size_t stride, size_t side, uint8_t* texels,
+                                           uint8_t* half, size_t plane);
+  using EncodePlanesFn = void (*)(const uint8_t* planes, size_t pixels, uint8_t* texels,
+                                  uint8_t* half);
   std::array<std::array<EncodeTwiddledFn, 2>, kPixelFormats.size()> encodeTwiddled;
+  std::array<std::array<EncodeTwiddledHalvingFn, 2>, kPixelFormats.size()> encodeTwiddledHalving;
+  std::array<std::array<EncodePlanesFn, 2>, kPixelFormats.size()> encodePlanes;
 };
 
 // The table of a path whose conversions for code C are Steps<C> (as Plain<C> above).
@@ -161,6 +224,9 @@ constexpr Kernels KernelsOf() {
         {&Steps<C>::DecodeTwiddled...},
         {{{&Steps<C>::template EncodeTwiddled<false>,
            &Steps<C>::template EncodeTwiddled<true>}...}},
+        {{{&Steps<C>::template EncodeTwiddledHalving<false>,
+           &Steps<C>::template EncodeTwiddledHalving<true>}...}},
+        {{{&Steps<C>::template EncodePlanes<false>, &Steps<C>::template EncodePlanes<true>}...}},
     };
   }(std::make_integer_sequence<int, int(kPixelFormats.size())>{});
 }

@@ -249,6 +249,20 @@ struct Ssse3 {
         StoreTile(r, texels + 2 * TwiddleIndex(tx + 8, ty));
       }
   }
+
+  // The halving itself takes the plain loops on this path.
+  template <bool Alpha>
+  QUARNEL_SSSE3 static void EncodeTwiddledHalving(const uint8_t* image, const uint8_t* mask,
+                                                  size_t stride, size_t side, uint8_t* texels,
+                                                  uint8_t* half, size_t plane) {
+    EncodeTwiddled<Alpha>(image, mask, stride, side, texels);
+    HalveSurfaces(image, kHalvesAlpha<Code, Alpha> ? mask : nullptr, stride, side, half, plane);
+  }
+
+  template <bool Alpha>
+  static void EncodePlanes(const uint8_t* planes, size_t pixels, uint8_t* texels, uint8_t* half) {
+    Plain<Code>::template EncodePlanes<Alpha>(planes, pixels, texels, half);
+  }
 };
 
 // ---- AVX2 and AVX-512 VBMI: encoding 32 pixels a step --------------------------------------
@@ -331,6 +345,24 @@ QUARNEL_AVX2 inline void StoreTile2(const __m256i rows[4], uint8_t* p) {
     Store2(p + 16 * (4 * x2 + 2), _mm256_permute2x128_si256(x1Low, x1High, 0x31));
   }
 }
+
+// Halving 16 x 8 pixels gives an 8 x 4 block of the next level, held as four rows of eight;
+// in twiddled order each of its 4 x 4 halves reads, from bit 0 up, y0 x0 y1 x1 of the
+// row-major 4 x 4 square (byte 4 y + x). Twice over, for both halves of a register.
+struct TwiddleSquare {
+  alignas(32) int8_t lane[32];
+};
+
+constexpr TwiddleSquare MakeTwiddleSquare() {
+  TwiddleSquare t{};
+  for (int m = 0; m < 32; ++m) {
+    const int k = m % 16;
+    t.lane[m] = int8_t(4 * ((k & 1) | (k >> 1 & 2)) + ((k >> 1 & 1) | (k >> 2 & 2)));
+  }
+  return t;
+}
+
+constexpr TwiddleSquare kTwiddleSquare = MakeTwiddleSquare();
 
 // A function's instruction set cannot follow a template argument, so the shared body
 // (TexelCodecWide.inc) is compiled once for each: each namespace below names its target

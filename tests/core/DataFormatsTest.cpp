@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "TextureTestSupport.h"
 #include "texture/DataFormats.h"
 #include "texture/TexelCodec.h"
 
@@ -217,8 +218,10 @@ std::vector<Picture> ExpectedLevels(Picture p) {
   return chain;
 }
 
-// Every texel and level byte for byte; every byte outside them (here a tail of 5) kept.
+// Every texel and level byte for byte, on every path; every byte outside them (here a tail
+// of 5) kept.
 TEST(DataFormats, EncodesTexelsAndMipLevelsByTheRuleKeepingOtherBytes) {
+  testing_support::OnEveryPath([] {
   for (const Case& c : kCases) {
     if (Vq(c.format)) continue;
     for (int pf = 0; pf < 3; ++pf) {
@@ -245,6 +248,7 @@ TEST(DataFormats, EncodesTexelsAndMipLevelsByTheRuleKeepingOtherBytes) {
       EXPECT_TRUE(DataFormats::DecodesTo(layout, pf, data, in.In()));
     }
   }
+  });
 }
 
 TEST(DataFormats, VqEncodesEveryLevelWithOneCodebook) {

@@ -11,24 +11,11 @@
 #include "texture/TexelCodec.h"
 #include "texture/cPVR.h"
 
+using testing_support::OnEveryPath;
 using testing_support::Paint;
 using testing_support::Texture;
 
 namespace {
-
-// Runs a check on every path this processor offers, widest first.
-template <typename Check>
-void OnEveryPath(Check check) {
-  using TexelCodec::Path;
-  const char* names[] = {"plain loops", "SSSE3", "AVX2", "AVX-512 VBMI"};
-  for (Path path : {Path::Avx512Vbmi, Path::Avx2, Path::Ssse3, Path::Plain}) {
-    if (path > TexelCodec::WidestPathAvailable()) continue;
-    SCOPED_TRACE(names[int(path)]);
-    const Path previous = TexelCodec::LimitPath(path);
-    check();
-    TexelCodec::LimitPath(previous);
-  }
-}
 
 struct Shape {
   int order, w, h;

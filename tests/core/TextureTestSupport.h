@@ -10,6 +10,7 @@
 
 #include "TextureModel.h"
 #include "kit/BmpBuilder.h"
+#include "texture/TexelCodec.h"
 #include "texture/cPVR.h"
 
 namespace testing_support {
@@ -65,5 +66,19 @@ struct SurfaceState {
   std::vector<uint8_t> bits;
   int16_t padding;
 };
+
+// Runs a check on every path this processor offers, widest first.
+template <typename Check>
+inline void OnEveryPath(Check check) {
+  using TexelCodec::Path;
+  const char* names[] = {"plain loops", "SSSE3", "AVX2", "AVX-512 VBMI"};
+  for (Path path : {Path::Avx512Vbmi, Path::Avx2, Path::Ssse3, Path::Plain}) {
+    if (path > TexelCodec::WidestPathAvailable()) continue;
+    SCOPED_TRACE(names[int(path)]);
+    const Path previous = TexelCodec::LimitPath(path);
+    check();
+    TexelCodec::LimitPath(previous);
+  }
+}
 
 }  // namespace testing_support
