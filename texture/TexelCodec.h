@@ -110,7 +110,7 @@ void HalveSurfaces(const uint8_t* image, const uint8_t* mask, size_t stride, siz
 void HalvePlanes(const uint8_t* planes, size_t pixels, uint8_t* half);
 
 // The ways through the conversions, narrowest first.
-enum class Path { Plain, Ssse3, Avx2, Avx512Vbmi };
+enum class Path { Plain, Ssse3, Avx2, Avx512Vbmi };  // the last with VNNI as well
 
 // For tests: the widest path the calls may take (the default is the widest); a path the
 // processor lacks is never taken. Returns the setting it replaces.

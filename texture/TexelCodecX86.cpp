@@ -1,5 +1,6 @@
 // The x86 vector paths of the codec: SSSE3 for decoding and encoding, AVX2 and AVX-512 VBMI
-// for encoding 32 pixels a step. Each is built for its own instruction set alone and taken
+// (with VNNI, which every processor with VBMI but the first has) for encoding 32 pixels a
+// step. Each is built for its own instruction set alone and taken
 // only after the processor has said it has it, so the rest of the program keeps the
 // baseline instruction set. Every path gives the plain loops' bytes.
 #include "texture/TexelCodecKernels.h"
@@ -12,7 +13,7 @@
 
 #define QUARNEL_SSSE3 __attribute__((target("ssse3")))
 #define QUARNEL_AVX2 __attribute__((target("avx2")))
-#define QUARNEL_VBMI __attribute__((target("avx2,avx512bw,avx512vl,avx512vbmi")))
+#define QUARNEL_VBMI __attribute__((target("avx2,avx512bw,avx512vl,avx512vbmi,avx512vnni")))
 
 namespace TexelCodec::detail {
 namespace {
@@ -346,6 +347,39 @@ QUARNEL_AVX2 inline void StoreTile2(const __m256i rows[4], uint8_t* p) {
   }
 }
 
+// Sums of horizontal pixel pairs, 16 bits each.
+QUARNEL_AVX2 inline __m256i PairSums(__m256i v) {
+  return _mm256_maddubs_epi16(v, _mm256_set1_epi8(1));
+}
+
+// (sum + 2) >> 2 of sums of four pixels, as the rounded high half of sum * 2^13 / 2^15.
+QUARNEL_AVX2 inline __m256i Means(__m256i sums) {
+  return _mm256_mulhrs_epi16(sums, _mm256_set1_epi16(1 << 13));
+}
+
+// A function's instruction set cannot follow a template argument, so the shared body
+// (TexelCodecWide.inc) is compiled once for each: each namespace below names its target
+// QUARNEL_WIDE and gives the body its pieces: LoadPixels32 and Channel32 to gather, and
+// StoreHalfBlock and StoreQuarterMeans to halve.
+
+namespace avx2 {
+
+// Sixteen pixels at low in the low halves, sixteen at high in the high halves.
+struct Pixels32 {
+  __m256i v[3];
+};
+
+QUARNEL_AVX2 inline Pixels32 LoadPixels32(const uint8_t* low, const uint8_t* high) {
+  return {{Load2(low, high), Load2(low + 16, high + 16), Load2(low + 32, high + 32)}};
+}
+
+// Channel c of the 32 pixels: three shuffles, one per register, merged.
+QUARNEL_AVX2 inline __m256i Channel32(const Pixels32& p, int c) {
+  return _mm256_or_si256(_mm256_or_si256(Shuffle2(p.v[0], kShuffles.gather[c][0]),
+                                         Shuffle2(p.v[1], kShuffles.gather[c][1])),
+                         Shuffle2(p.v[2], kShuffles.gather[c][2]));
+}
+
 // Halving 16 x 8 pixels gives an 8 x 4 block of the next level, held as four rows of eight;
 // in twiddled order each of its 4 x 4 halves reads, from bit 0 up, y0 x0 y1 x1 of the
 // row-major 4 x 4 square (byte 4 y + x). Twice over, for both halves of a register.
@@ -364,26 +398,30 @@ constexpr TwiddleSquare MakeTwiddleSquare() {
 
 constexpr TwiddleSquare kTwiddleSquare = MakeTwiddleSquare();
 
-// A function's instruction set cannot follow a template argument, so the shared body
-// (TexelCodecWide.inc) is compiled once for each: each namespace below names its target
-// QUARNEL_WIDE and gives the body its two pieces, LoadPixels32 and Channel32.
-
-namespace avx2 {
-
-// Sixteen pixels at low in the low halves, sixteen at high in the high halves.
-struct Pixels32 {
-  __m256i v[3];
-};
-
-QUARNEL_AVX2 inline Pixels32 LoadPixels32(const uint8_t* low, const uint8_t* high) {
-  return {{Load2(low, high), Load2(low + 16, high + 16), Load2(low + 32, high + 32)}};
+// Means of the two sums registers are eight pixels of half rows 0 and 2 (rows01) and 1 and 3
+// (rows23); packed to bytes, the two 4 x 4 squares are gathered into the halves of one
+// register and each is put in twiddled order.
+QUARNEL_AVX2 inline void StoreHalfBlock(__m256i rows01, __m256i rows23, uint8_t* at) {
+  // Half rows 0 and 1 in the low half, 2 and 3 in the high, eight pixels each.
+  const __m256i rows = _mm256_packus_epi16(Means(rows01), Means(rows23));
+  // Columns 0-3 of the four rows to the low half, columns 4-7 to the high.
+  const __m256i squares = _mm256_permutevar8x32_epi32(rows, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+  const __m256i twiddled = _mm256_shuffle_epi8(
+      squares, _mm256_load_si256(reinterpret_cast<const __m256i*>(kTwiddleSquare.lane)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm256_castsi256_si128(twiddled));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 32), _mm256_extracti128_si256(twiddled, 1));
 }
 
-// Channel c of the 32 pixels: three shuffles, one per register, merged.
-QUARNEL_AVX2 inline __m256i Channel32(const Pixels32& p, int c) {
-  return _mm256_or_si256(_mm256_or_si256(Shuffle2(p.v[0], kShuffles.gather[c][0]),
-                                         Shuffle2(p.v[1], kShuffles.gather[c][1])),
-                         Shuffle2(p.v[2], kShuffles.gather[c][2]));
+// Pair sums of four pairs give the squares' sums by a horizontal add of neighbouring sums.
+QUARNEL_AVX2 inline void StoreQuarterMeans(__m256i v0, __m256i v1, __m256i v2, __m256i v3,
+                                           uint8_t* to) {
+  const __m256i sums[4] = {PairSums(v0), PairSums(v1), PairSums(v2), PairSums(v3)};
+  // hadd sums neighbouring pairs within each half: squares 0-3 and 8-11 in the low half of
+  // the first, 4-7 and 12-15 in its high half; the second likewise for 16-31.
+  const __m256i packed = _mm256_packus_epi16(Means(_mm256_hadd_epi16(sums[0], sums[1])),
+                                             Means(_mm256_hadd_epi16(sums[2], sums[3])));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
+                      _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
 }
 
 #define QUARNEL_WIDE QUARNEL_AVX2
@@ -439,6 +477,51 @@ QUARNEL_VBMI inline __m256i Channel32(const Pixels32& p, int c) {
       _mm256_load_si256(reinterpret_cast<const __m256i*>(kPermutes.high[c])), p.v[2]);
 }
 
+// A two-register byte permute also packs: it takes the low byte of each 16-bit mean and puts
+// it in twiddled order in one step. And a four-byte dot product (VNNI) sums a 2 x 2 square
+// at once, as 64 sum + 128 in 32 bits, whose second byte is (sum + 2) >> 2.
+struct HalvingPermutes {
+  alignas(32) int8_t halfBlock[32];  // from Means(rows01) (0-31) and Means(rows23) (32-63)
+  alignas(32) int8_t quarter[32];    // second bytes of two registers' eight sums, twice
+};
+
+constexpr HalvingPermutes MakeHalvingPermutes() {
+  HalvingPermutes h{};
+  for (int m = 0; m < 32; ++m) {
+    const int k = m % 16;
+    const int x = 4 * (m / 16) + ((k >> 1 & 1) | (k >> 2 & 2)), y = (k & 1) | (k >> 1 & 2);
+    // Half rows 0 and 2 are the low and high halves of the first register, 1 and 3 of the
+    // second.
+    h.halfBlock[m] = int8_t(32 * (y & 1) + 16 * (y >> 1) + 2 * x);
+    h.quarter[m] = int8_t(32 * (k / 8) + 4 * (k % 8) + 1);
+  }
+  return h;
+}
+
+constexpr HalvingPermutes kHalvingPermutes = MakeHalvingPermutes();
+
+QUARNEL_VBMI inline void StoreHalfBlock(__m256i rows01, __m256i rows23, uint8_t* at) {
+  const __m256i twiddled = _mm256_permutex2var_epi8(
+      Means(rows01), _mm256_load_si256(reinterpret_cast<const __m256i*>(kHalvingPermutes.halfBlock)),
+      Means(rows23));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm256_castsi256_si128(twiddled));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 32), _mm256_extracti128_si256(twiddled, 1));
+}
+
+QUARNEL_VBMI inline __m256i SquareSums(__m256i v) {
+  return _mm256_dpbusd_epi32(_mm256_set1_epi32(128), v, _mm256_set1_epi8(64));
+}
+
+QUARNEL_VBMI inline void StoreQuarterMeans(__m256i v0, __m256i v1, __m256i v2, __m256i v3,
+                                           uint8_t* to) {
+  const __m256i sums[4] = {SquareSums(v0), SquareSums(v1), SquareSums(v2), SquareSums(v3)};
+  const __m256i index = _mm256_load_si256(reinterpret_cast<const __m256i*>(kHalvingPermutes.quarter));
+  // Squares 0-15 from the first two registers, 16-31 from the other two.
+  const __m256i means = _mm256_mask_blend_epi8(0xFFFF0000u, _mm256_permutex2var_epi8(sums[0], index, sums[1]),
+                                               _mm256_permutex2var_epi8(sums[2], index, sums[3]));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), means);
+}
+
 #define QUARNEL_WIDE QUARNEL_VBMI
 #include "texture/TexelCodecWide.inc"
 #undef QUARNEL_WIDE
@@ -454,8 +537,8 @@ constexpr Kernels kAvx512Vbmi = KernelsOf<vbmi::Wide>();
 Path WidestVectorPath() {
   static const Path widest = [] {
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vl") &&
-        __builtin_cpu_supports("avx512bw"))
+    if (__builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vnni") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
       return Path::Avx512Vbmi;
     if (__builtin_cpu_supports("avx2")) return Path::Avx2;
     return __builtin_cpu_supports("ssse3") ? Path::Ssse3 : Path::Plain;
