@@ -483,6 +483,7 @@ QUARNEL_VBMI inline __m256i Channel32(const Pixels32& p, int c) {
 struct HalvingPermutes {
   alignas(32) int8_t halfBlock[32];  // from Means(rows01) (0-31) and Means(rows23) (32-63)
   alignas(32) int8_t quarter[32];    // second bytes of two registers' eight sums, twice
+  alignas(64) int8_t pairHalfBlock[64];  // halfBlock for two channels held as BlockSums<4>
 };
 
 constexpr HalvingPermutes MakeHalvingPermutes() {
@@ -494,6 +495,10 @@ constexpr HalvingPermutes MakeHalvingPermutes() {
     // second.
     h.halfBlock[m] = int8_t(32 * (y & 1) + 16 * (y >> 1) + 2 * x);
     h.quarter[m] = int8_t(32 * (k / 8) + 4 * (k % 8) + 1);
+    // The second channel's words are the upper half of each register, its bytes the upper
+    // half of the output.
+    h.pairHalfBlock[m] = int8_t(64 * (y & 1) + 16 * (y >> 1) + 2 * x);
+    h.pairHalfBlock[m + 32] = int8_t(64 * (y & 1) + 32 + 16 * (y >> 1) + 2 * x);
   }
   return h;
 }
@@ -521,6 +526,48 @@ QUARNEL_VBMI inline void StoreQuarterMeans(__m256i v0, __m256i v1, __m256i v2, _
                                                _mm256_permutex2var_epi8(sums[2], index, sums[3]));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), means);
 }
+
+// With all four channels the block loop runs short of registers, so their sums go two to a
+// 512-bit register, blue with green and red with alpha: half the registers and half the
+// instructions for the same work.
+template <size_t Planes>
+struct BlockSums;
+
+template <>
+struct BlockSums<4> {
+  __m512i v[2][2];  // [rows 0 + 1 and 4 + 5, rows 2 + 3 and 6 + 7][channel pair]
+
+  // The zero-masking forms of insert and extract, as GCC 12's plain ones start from an
+  // undefined register they then warn about.
+  QUARNEL_VBMI static __m512i Pair(__m256i low, __m256i high) {
+    return _mm512_maskz_inserti64x4(0xFF, _mm512_castsi256_si512(low), high, 1);
+  }
+
+  QUARNEL_VBMI void Add(size_t y, const __m256i (&channels)[4]) {
+#pragma GCC unroll 2
+    for (size_t p = 0; p < 2; ++p) {
+      const __m512i pair = Pair(channels[2 * p], channels[2 * p + 1]);
+      const __m512i sums = _mm512_maddubs_epi16(pair, _mm512_set1_epi8(1));
+      v[y / 2][p] = y % 2 == 0 ? sums : _mm512_add_epi16(v[y / 2][p], sums);
+    }
+  }
+
+  QUARNEL_VBMI void Store(uint8_t* at, size_t plane) const {
+    const __m512i index = _mm512_load_si512(kHalvingPermutes.pairHalfBlock);
+    const __m512i rounding = _mm512_set1_epi16(1 << 13);  // as Means
+#pragma GCC unroll 2
+    for (size_t p = 0; p < 2; ++p) {
+      const __m512i twiddled = _mm512_permutex2var_epi8(_mm512_mulhrs_epi16(v[0][p], rounding), index,
+                                                        _mm512_mulhrs_epi16(v[1][p], rounding));
+      uint8_t* const first = at + 2 * p * plane;
+      uint8_t* const second = first + plane;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(first), _mm512_maskz_extracti32x4_epi32(0xF, twiddled, 0));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(first + 32), _mm512_maskz_extracti32x4_epi32(0xF, twiddled, 1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(second), _mm512_maskz_extracti32x4_epi32(0xF, twiddled, 2));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(second + 32), _mm512_maskz_extracti32x4_epi32(0xF, twiddled, 3));
+    }
+  }
+};
 
 #define QUARNEL_WIDE QUARNEL_VBMI
 #include "texture/TexelCodecWide.inc"
