@@ -109,9 +109,10 @@ void BudgetReporter::Finalize() {
     const bool ok = r <= b.maxRatio;
     ++checked_;
     if (!ok) ++missed_;
-    out << "\n" << b.operation << ": " << b.numerator << " " << Format("%.1f", num->second / 1e6)
-        << " MB / " << b.denominator << " " << Format("%.1f", den->second / 1e6)
-        << " MB = " << Format("%.2f", r) << " (budget ≤ " << Format("%g", b.maxRatio) << ", "
+    out << "\n" << b.operation << ": " << b.numerator << " "
+        << Format("%.1f", num->second / b.scale) << " " << b.unit << " / " << b.denominator
+        << " " << Format("%.1f", den->second / b.scale) << " " << b.unit << " = "
+        << Format("%.2f", r) << " (budget ≤ " << Format("%g", b.maxRatio) << ", "
         << b.note << "): " << (ok ? "met" : "**MISSED**") << "\n";
   }
 

@@ -20,12 +20,15 @@ struct Comparison {
   std::string note;       // what the budget stands for, shown in the table
 };
 
-// A budget on a ratio of two counters of one benchmark (peak memory over file size).
+// A budget on a ratio of two counters of one benchmark (peak memory over file size), shown
+// in `unit`, of which one is `scale` of the counters' own.
 struct CounterBudget {
   std::string operation;
   std::string numerator, denominator;
   double maxRatio = 0;
   std::string note;
+  std::string unit = "MB";
+  double scale = 1e6;
 };
 
 // One codec operation at several sides, for the growth table.
