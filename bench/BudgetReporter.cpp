@@ -40,7 +40,11 @@ void BudgetReporter::ReportRuns(const std::vector<Run>& runs) {
     const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
     if (run.run_type == Run::RT_Aggregate && !median) continue;
     if (m.fromMedian && !median) continue;
-    m.seconds = SecondsPerIteration(run);
+    const auto own = run.counters.find("seconds");
+    const auto baseline = run.counters.find("baseline_seconds");
+    const bool alternating = own != run.counters.end() && baseline != run.counters.end();
+    m.seconds = alternating ? own->second.value : SecondsPerIteration(run);
+    m.alternatingBaseline = alternating ? baseline->second.value : 0;
     m.fromMedian = median;
     m.counters.clear();
     for (const auto& [name, counter] : run.counters) m.counters[name] = counter.value;
@@ -64,17 +68,20 @@ void BudgetReporter::Finalize() {
   for (const Comparison& c : comparisons_) {
     const Measured* op = Find(c.operation);
     if (op == nullptr) continue;  // filtered out of this run
-    const Measured* base = c.baseline.empty() ? nullptr : Find(c.baseline);
+    const Measured* found = c.baseline.empty() ? nullptr : Find(c.baseline);
+    const double baseSeconds = op->alternatingBaseline > 0 ? op->alternatingBaseline
+                               : found != nullptr          ? found->seconds
+                                                           : 0;
     const auto counter = [&](const char* name, const char* unit) {
       const auto it = op->counters.find(name);
       return it == op->counters.end() ? std::string("–") : FormatRate(it->second, unit);
     };
     std::string ratio = "–", baseTime = "–", budget = "–", met = "–";
     bool ok = true, judged = false;
-    if (base != nullptr && base->seconds > 0) {
-      const double r = op->seconds / base->seconds;
+    if (baseSeconds > 0) {
+      const double r = op->seconds / baseSeconds;
       ratio = Format("%.2f", r);
-      baseTime = FormatTime(base->seconds);
+      baseTime = FormatTime(baseSeconds);
       if (c.maxRatio > 0) {
         budget = "≤ " + Format("%g", c.maxRatio) + " ×";
         ok = r <= c.maxRatio;
@@ -109,10 +116,9 @@ void BudgetReporter::Finalize() {
     const bool ok = r <= b.maxRatio;
     ++checked_;
     if (!ok) ++missed_;
-    out << "\n" << b.operation << ": " << b.numerator << " "
-        << Format("%.1f", num->second / b.scale) << " " << b.unit << " / " << b.denominator
-        << " " << Format("%.1f", den->second / b.scale) << " " << b.unit << " = "
-        << Format("%.2f", r) << " (budget ≤ " << Format("%g", b.maxRatio) << ", "
+    out << "\n" << b.operation << ": " << b.numerator << " " << Format("%.1f", num->second / 1e6)
+        << " MB / " << b.denominator << " " << Format("%.1f", den->second / 1e6)
+        << " MB = " << Format("%.2f", r) << " (budget ≤ " << Format("%g", b.maxRatio) << ", "
         << b.note << "): " << (ok ? "met" : "**MISSED**") << "\n";
   }
 

@@ -14,21 +14,20 @@ namespace bench {
 // One row of the results table.
 struct Comparison {
   std::string operation;  // benchmark name
-  std::string baseline;   // benchmark name of the baseline; empty for none
+  // Benchmark name of the baseline; empty for none. An operation that times its baseline
+  // itself (bench::Alternate) is held against that, and this only names it.
+  std::string baseline;
   double maxRatio = 0;    // budget on time / baseline time; 0 for none
   double maxSeconds = 0;  // budget on the operation's own time; 0 for none
   std::string note;       // what the budget stands for, shown in the table
 };
 
-// A budget on a ratio of two counters of one benchmark (peak memory over file size), shown
-// in `unit`, of which one is `scale` of the counters' own.
+// A budget on a ratio of two counters of one benchmark (peak memory over file size).
 struct CounterBudget {
   std::string operation;
   std::string numerator, denominator;
   double maxRatio = 0;
   std::string note;
-  std::string unit = "MB";
-  double scale = 1e6;
 };
 
 // One codec operation at several sides, for the growth table.
@@ -53,6 +52,9 @@ class BudgetReporter : public benchmark::ConsoleReporter {
  private:
   struct Measured {
     double seconds = 0;  // median real time per iteration when repetitions ran
+    // For a benchmark that times its baseline call by call beside itself (bench::Alternate):
+    // the baseline's time; `seconds` is then the operation's own.
+    double alternatingBaseline = 0;
     bool fromMedian = false;
     std::map<std::string, double> counters;
   };

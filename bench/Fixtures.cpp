@@ -124,24 +124,28 @@ uint64_t FileSize(const std::string& path) {
 
 std::string MemcpyName(size_t bytes) { return "memcpy/" + std::to_string(bytes) + "B"; }
 
-// Registers a memcpy of `bytes` (once per size) and returns its name. Source and target
-// lie in one allocation, 64-byte aligned and half a page apart modulo 4096: when the two
-// addresses agree in their low 12 bits the processor takes the stores for stores to the
-// loads' addresses and a copy can run at half speed, which would flatter every ratio.
+Memcpy::Memcpy(size_t bytes) : bytes_(bytes) {
+  const size_t gap = (bytes + 4095) / 4096 * 4096 + 2048;
+  memory_.resize(gap + bytes + 64);
+  from_ = memory_.data() + (64 - reinterpret_cast<uintptr_t>(memory_.data()) % 64);
+  to_ = from_ + gap;
+  const std::vector<uint8_t> content = RandomBytes(bytes, 7);
+  std::memcpy(from_, content.data(), bytes);
+}
+
+void Memcpy::operator()() {
+  std::memcpy(to_, from_, bytes_);
+  benchmark::DoNotOptimize(to_);
+}
+
 std::string MemcpyBaseline(size_t bytes) {
   static std::set<size_t> registered;
   const std::string name = MemcpyName(bytes);
   if (registered.insert(bytes).second) {
     benchmark::RegisterBenchmark(name.c_str(), [bytes](benchmark::State& state) {
-      const size_t gap = (bytes + 4095) / 4096 * 4096 + 2048;
-      std::vector<uint8_t> memory(gap + bytes + 64);
-      uint8_t* from = memory.data() + (64 - reinterpret_cast<uintptr_t>(memory.data()) % 64);
-      uint8_t* to = from + gap;
-      const std::vector<uint8_t> content = RandomBytes(bytes, 7);
-      std::memcpy(from, content.data(), bytes);
+      Memcpy copy(bytes);
       for (auto _ : state) {
-        std::memcpy(to, from, bytes);
-        benchmark::DoNotOptimize(to);
+        copy();
         benchmark::ClobberMemory();
       }
       state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));

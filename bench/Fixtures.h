@@ -2,6 +2,10 @@
 // into a scratch folder that is removed when the program ends.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -49,5 +53,48 @@ std::string MemcpyName(size_t bytes);
 // Registers a memcpy of `bytes` as a benchmark (once per size) and returns its name: the
 // baseline operations are held against.
 std::string MemcpyBaseline(size_t bytes);
+
+// The copy that baseline times, as a call: `bytes` of random content from one buffer to
+// another, 64-byte aligned and half a page apart modulo 4096 (when the two addresses agree
+// in their low 12 bits the processor takes the stores for stores to the loads' addresses
+// and a copy can run at half speed, which would flatter every ratio).
+class Memcpy {
+ public:
+  explicit Memcpy(size_t bytes);
+  void operator()();
+
+ private:
+  size_t bytes_;
+  std::vector<uint8_t> memory_;
+  uint8_t *from_, *to_;
+};
+
+// Runs `baseline` and `operation` in turn, call by call, each timed on its own, and sets the
+// counters "baseline_seconds" and "seconds" to the median time of each. Both thus meet the
+// machine in the same state, which on a shared machine two runs a few seconds apart do not:
+// there they differ by a fifth and more.
+template <typename Baseline, typename Operation>
+void Alternate(benchmark::State& state, Baseline&& baseline, Operation&& operation) {
+  using Clock = std::chrono::steady_clock;
+  std::vector<double> baselineTimes, times;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    baseline();
+    benchmark::ClobberMemory();
+    const auto between = Clock::now();
+    operation();
+    benchmark::ClobberMemory();
+    const auto end = Clock::now();
+    baselineTimes.push_back(std::chrono::duration<double>(between - start).count());
+    times.push_back(std::chrono::duration<double>(end - between).count());
+  }
+  const auto median = [](std::vector<double>& v) {
+    if (v.empty()) return 0.0;
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+  };
+  state.counters["baseline_seconds"] = median(baselineTimes);
+  state.counters["seconds"] = median(times);
+}
 
 }  // namespace bench

@@ -3,9 +3,8 @@
 //     (format 13 as four squares of 512), against a memcpy of the surface bytes it writes;
 //   - encoding mipmapped twiddled textures (2, 18) at 1024 x 1024, main level and every
 //     smaller level, against encoding the main level alone (format 1 of the same size): the
-//     smaller levels may add at most half. The two encodes alternate call by call, each
-//     timed on its own, so that both meet the machine in the same state; on a shared
-//     machine, runs of the one and the other a few seconds apart differ by a fifth;
+//     smaller levels may add at most half.
+//   These two alternate with their baselines call by call (bench::Alternate);
 //   - encoding VQ textures (3) at 256 x 256 and 1024 x 1024 against the import times asked
 //     for, and with mipmaps (4) at 256 x 256 against the same without. The pictures are
 //     random texels, harder for the quantiser than natural pictures.
@@ -13,8 +12,6 @@
 // medians, each after a warm-up of 0.2 s.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -24,8 +21,6 @@
 #include "texture/DataFormats.h"
 
 namespace {
-
-using bench::MemcpyBaseline;
 
 using benchmark::State;
 
@@ -70,16 +65,17 @@ std::vector<uint8_t> RandomData(const DataFormats::Layout& l, uint32_t seed) {
 
 
 // Every run writes every pixel, so the surfaces need not be made black again in between.
+// Each decode alternates with a memcpy of the bytes it writes (bench::Alternate).
 void Decode(State& state, int pf, Shape s) {
   const auto layout = DataFormats::LayoutOf(s.format, s.width, s.height);
   const std::vector<uint8_t> data = RandomData(layout, 1);
   Surfaces out(layout);
-  for (auto _ : state) {
+  bench::Memcpy copy(out.Bytes());
+  bench::Alternate(state, copy, [&] {
     DataFormats::DecodeMainLevel(layout, pf, data, out.Out());
     benchmark::DoNotOptimize(out.image.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(out.Bytes()));
+  });
+  state.counters["bytes_per_second"] = double(out.Bytes()) / state.counters["seconds"].value;
 }
 
 // Encodes a picture decoded from random data, as an import of an exported texture would.
@@ -100,13 +96,8 @@ void Encode(State& state, int pf, Shape s) {
   state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(s.width * s.height));
 }
 
-double Median(std::vector<double> v) {
-  std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-  return v[v.size() / 2];
-}
-
-// The main level alone (format 1) and the mipmapped texture encoded in turn from the same
-// picture; the counters are the median time of each.
+// The main level alone (format 1) and the mipmapped texture, encoded in turn from the same
+// picture (bench::Alternate).
 void MipRegeneration(State& state, int pf, int format) {
   const auto mainLayout = DataFormats::LayoutOf(1, 1024, 1024);
   const auto layout = DataFormats::LayoutOf(format, 1024, 1024);
@@ -114,53 +105,33 @@ void MipRegeneration(State& state, int pf, int format) {
   const auto rectangle = DataFormats::LayoutOf(9, 1024, 1024);
   Surfaces picture(layout);
   DataFormats::DecodeMainLevel(rectangle, pf, RandomData(rectangle, 3), picture.Out());
-  using Clock = std::chrono::steady_clock;
-  std::vector<double> mainTimes, times;
-  for (auto _ : state) {
-    const auto start = Clock::now();
-    DataFormats::Encode(mainLayout, pf, picture.In(), mainData);
-    benchmark::ClobberMemory();
-    const auto between = Clock::now();
-    DataFormats::Encode(layout, pf, picture.In(), data);
-    benchmark::ClobberMemory();
-    const auto end = Clock::now();
-    mainTimes.push_back(std::chrono::duration<double>(between - start).count());
-    times.push_back(std::chrono::duration<double>(end - between).count());
-  }
-  state.counters["main_level_seconds"] = Median(mainTimes);
-  state.counters["mipmapped_seconds"] = Median(times);
+  const auto encode = [&](const DataFormats::Layout& l, std::vector<uint8_t>& into) {
+    if (!DataFormats::Encode(l, pf, picture.In(), into)) state.SkipWithError("Encode refused the texture");
+    benchmark::DoNotOptimize(into.data());
+  };
+  bench::Alternate(state, [&] { encode(mainLayout, mainData); }, [&] { encode(layout, data); });
+  state.counters["items_per_second"] = 1024.0 * 1024.0 / state.counters["seconds"].value;
 }
 
 void Register() {
   for (int pf = 0; pf < 3; ++pf) {
     for (const Shape& s : kDecodeShapes) {
       const std::string name = Name("Decode", pf, s);
-      const std::string base =
-          MemcpyBaseline(Surfaces(DataFormats::LayoutOf(s.format, s.width, s.height)).Bytes());
+      const size_t bytes = Surfaces(DataFormats::LayoutOf(s.format, s.width, s.height)).Bytes();
       benchmark::RegisterBenchmark(name.c_str(), Decode, pf, s)
           ->UseRealTime()
           ->Unit(benchmark::kMicrosecond);
-      g_reporter->Add(bench::Comparison{name, base, kDecodeBudget, 0, "memcpy"});
+      g_reporter->Add(bench::Comparison{name, bench::MemcpyName(bytes) + ", call by call",
+                                        kDecodeBudget, 0, "memcpy"});
     }
-    const Shape mainAlone{1, 1024, 1024};
-    const std::string main = Name("Encode", pf, mainAlone);
-    benchmark::RegisterBenchmark(main.c_str(), Encode, pf, mainAlone)
-        ->UseRealTime()
-        ->Unit(benchmark::kMicrosecond);
+    const std::string main = Name("Encode", pf, {1, 1024, 1024});
     for (int format : {2, 18}) {
-      const Shape s{format, 1024, 1024};
-      const std::string name = Name("Encode", pf, s);
-      benchmark::RegisterBenchmark(name.c_str(), Encode, pf, s)
+      const std::string name = Name("Encode", pf, {format, 1024, 1024});
+      benchmark::RegisterBenchmark(name.c_str(), MipRegeneration, pf, format)
           ->UseRealTime()
           ->Unit(benchmark::kMicrosecond);
-      g_reporter->Add(bench::Comparison{name, main, 0, 0, "main level alone"});
-      const std::string pair = Name("MipRegeneration", pf, s);
-      benchmark::RegisterBenchmark(pair.c_str(), MipRegeneration, pf, format)
-          ->UseRealTime()
-          ->Unit(benchmark::kMicrosecond);
-      g_reporter->Add(bench::CounterBudget{pair, "mipmapped_seconds", "main_level_seconds",
-                                           kMipBudget, "main level alone, calls alternating",
-                                           "µs", 1e-6});
+      g_reporter->Add(
+          bench::Comparison{name, main + ", call by call", kMipBudget, 0, "main level alone"});
     }
     // VQ imports: the whole Encode, quantiser included, against the import times asked for.
     const Shape vq{3, 256, 256}, vqMipmapped{4, 256, 256}, vqLarge{3, 1024, 1024};
