@@ -347,6 +347,13 @@ QUARNEL_AVX2 inline void StoreTile2(const __m256i rows[4], uint8_t* p) {
   }
 }
 
+// A function's instruction set cannot follow a template argument, so the shared body
+// (TexelCodecWide.inc) is compiled once for each: each namespace below names its target
+// QUARNEL_WIDE and gives the body its pieces (LoadPixels32 and Channel32 to gather,
+// StoreQuarterMeans to halve), then walks twiddled textures in its own Steps.
+
+namespace avx2 {
+
 // Sums of horizontal pixel pairs, 16 bits each.
 QUARNEL_AVX2 inline __m256i PairSums(__m256i v) {
   return _mm256_maddubs_epi16(v, _mm256_set1_epi8(1));
@@ -356,13 +363,6 @@ QUARNEL_AVX2 inline __m256i PairSums(__m256i v) {
 QUARNEL_AVX2 inline __m256i Means(__m256i sums) {
   return _mm256_mulhrs_epi16(sums, _mm256_set1_epi16(1 << 13));
 }
-
-// A function's instruction set cannot follow a template argument, so the shared body
-// (TexelCodecWide.inc) is compiled once for each: each namespace below names its target
-// QUARNEL_WIDE and gives the body its pieces: LoadPixels32 and Channel32 to gather, and
-// StoreHalfBlock and StoreQuarterMeans to halve.
-
-namespace avx2 {
 
 // Sixteen pixels at low in the low halves, sixteen at high in the high halves.
 struct Pixels32 {
@@ -428,34 +428,89 @@ QUARNEL_AVX2 inline void StoreQuarterMeans(__m256i v0, __m256i v1, __m256i v2, _
 #include "texture/TexelCodecWide.inc"
 #undef QUARNEL_WIDE
 
+// The pair sums of a 16 x 8 block's rows, channel by channel, and the block's halves stored
+// from them into planes `plane` bytes apart.
+template <size_t Planes>
+struct BlockSums {
+  __m256i v[2][Planes];  // [rows 0 + 1 and 4 + 5, rows 2 + 3 and 6 + 7][channel]
+
+  // Adds row y of the block (and y + 4) to the sums.
+  QUARNEL_AVX2 void Add(size_t y, const __m256i (&channels)[4]) {
+#pragma GCC unroll 4
+    for (size_t p = 0; p < Planes; ++p) {
+      const __m256i sums = PairSums(channels[p]);
+      v[y / 2][p] = y % 2 == 0 ? sums : _mm256_add_epi16(v[y / 2][p], sums);
+    }
+  }
+
+  QUARNEL_AVX2 void Store(uint8_t* at, size_t plane) const {
+#pragma GCC unroll 4
+    for (size_t p = 0; p < Planes; ++p) StoreHalfBlock(v[0][p], v[1][p], at + p * plane);
+  }
+};
+
+template <int Code>
+struct Steps : Wide<Code> {
+  // Blocks of 16 x 8 pixels as SSSE3 takes them, rows y and y + 4 a step.
+  template <bool Alpha>
+  QUARNEL_AVX2 static void EncodeTwiddled(const uint8_t* image, const uint8_t* mask,
+                                          size_t stride, size_t side, uint8_t* texels) {
+    if (side < 16) {
+      return Plain<Code>::template EncodeTwiddled<Alpha>(image, mask, stride, side, texels);
+    }
+    for (size_t ty = 0; ty < side; ty += 8)
+      for (size_t tx = 0; tx < side; tx += 16) {
+        __m256i l[4], r[4];
+        for (size_t y = 0; y < 4; ++y) {
+          const size_t o = (side - 1 - (ty + y)) * stride + 3 * tx;
+          const size_t o4 = o - 4 * stride;  // row y + 4
+          Encode32<Code, Alpha>(image + o, image + o4, Alpha ? mask + o : nullptr,
+                                Alpha ? mask + o4 : nullptr, l[y], r[y]);
+        }
+        StoreTile2(l, texels + 2 * TwiddleIndex(tx, ty));
+        StoreTile2(r, texels + 2 * TwiddleIndex(tx + 8, ty));
+      }
+  }
+
+  // EncodeTwiddled, halving each block from the channel registers its encoding gathered.
+  template <bool Alpha>
+  QUARNEL_AVX2 static void EncodeTwiddledHalving(const uint8_t* image, const uint8_t* mask,
+                                                 size_t stride, size_t side, uint8_t* texels,
+                                                 uint8_t* half, size_t plane) {
+    if (side < 16) {
+      return Plain<Code>::template EncodeTwiddledHalving<Alpha>(image, mask, stride, side, texels,
+                                                                half, plane);
+    }
+    constexpr size_t planes = kHalvesAlpha<Code, Alpha> ? 4 : 3;
+    for (size_t ty = 0; ty < side; ty += 8)
+      for (size_t tx = 0; tx < side; tx += 16) {
+        __m256i l[4], r[4];
+        BlockSums<planes> sums;
+#pragma GCC unroll 4
+        for (size_t y = 0; y < 4; ++y) {
+          const size_t o = (side - 1 - (ty + y)) * stride + 3 * tx;
+          const size_t o4 = o - 4 * stride;  // row y + 4
+          const Channels c = Channels32<Code, Alpha>(image + o, image + o4, Alpha ? mask + o : nullptr,
+                                                     Alpha ? mask + o4 : nullptr);
+          Combine32<Code, Alpha>(c.v[0], c.v[1], c.v[2], c.v[3], l[y], r[y]);
+          sums.Add(y, c.v);
+        }
+        const size_t left = TwiddleIndex(tx, ty);
+        StoreTile2(l, texels + 2 * left);
+        StoreTile2(r, texels + 2 * TwiddleIndex(tx + 8, ty));
+        // Halving an even column and row drops the lowest bit of each from the index.
+        sums.Store(half + left / 4, plane);
+      }
+  }
+
+};
+
 }  // namespace avx2
 
 // With VBMI a byte permute reads across both halves of a register and from two registers
 // at once, so the 96 bytes of 32 pixels give up one channel in two permutes instead of
-// three shuffles and two merges.
+// three shuffles and two merges, and in any order of the pixels.
 namespace vbmi {
-
-struct Permutes {
-  // For channel c, lane i reads byte 3i + c of the 96: from the first two registers
-  // through low[c] where that is below 64, else from the third through high[c].
-  alignas(32) int8_t low[3][32];
-  alignas(32) int8_t high[3][32];
-  uint32_t fromThird[3];  // lanes that take the third register
-};
-
-constexpr Permutes MakePermutes() {
-  Permutes p{};
-  for (int c = 0; c < 3; ++c)
-    for (int lane = 0; lane < 32; ++lane) {
-      const int byte = 3 * lane + c;
-      p.low[c][lane] = int8_t(byte < 64 ? byte : 0);
-      p.high[c][lane] = int8_t(byte < 64 ? 0 : byte - 64);
-      if (byte >= 64) p.fromThird[c] |= uint32_t{1} << lane;
-    }
-  return p;
-}
-
-constexpr Permutes kPermutes = MakePermutes();
 
 // The 48 bytes at low and the 48 at high as one run of 96 bytes in three registers.
 struct Pixels32 {
@@ -467,55 +522,76 @@ QUARNEL_VBMI inline Pixels32 LoadPixels32(const uint8_t* low, const uint8_t* hig
            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(high + 16))}};
 }
 
-// Channel c of the 32 pixels, in pixel order; the body's unpacks and stores then treat
-// lanes 0-15 and 16-31 as the two halves AVX2 fills.
-QUARNEL_VBMI inline __m256i Channel32(const Pixels32& p, int c) {
-  const __m256i low = _mm256_permutex2var_epi8(
-      p.v[0], _mm256_load_si256(reinterpret_cast<const __m256i*>(kPermutes.low[c])), p.v[1]);
-  return _mm256_mask_permutexvar_epi8(
-      low, kPermutes.fromThird[c],
-      _mm256_load_si256(reinterpret_cast<const __m256i*>(kPermutes.high[c])), p.v[2]);
+// Which byte of the 96 each lane takes, channel by channel: from the first two registers
+// through low[c] where that is below 64, else from the third through high[c].
+struct Gather {
+  alignas(32) int8_t low[3][32];
+  alignas(32) int8_t high[3][32];
+  uint32_t fromThird[3];  // lanes that take the third register
+};
+
+// The gather whose lane takes pixel `pixel(lane)` of the 32 (16 and up at high).
+template <class PixelOfLane>
+constexpr Gather MakeGather(PixelOfLane pixel) {
+  Gather g{};
+  for (int c = 0; c < 3; ++c)
+    for (int lane = 0; lane < 32; ++lane) {
+      const int byte = 3 * pixel(lane) + c;
+      g.low[c][lane] = int8_t(byte < 64 ? byte : 0);
+      g.high[c][lane] = int8_t(byte < 64 ? 0 : byte - 64);
+      if (byte >= 64) g.fromThird[c] |= uint32_t{1} << lane;
+    }
+  return g;
 }
 
-// A two-register byte permute also packs: it takes the low byte of each 16-bit mean and puts
-// it in twiddled order in one step. And a four-byte dot product (VNNI) sums a 2 x 2 square
-// at once, as 64 sum + 128 in 32 bits, whose second byte is (sum + 2) >> 2.
+// Pixel order, for rows: the shared body's unpacks and stores then treat lanes 0-15 and
+// 16-31 as the two halves AVX2 fills.
+constexpr Gather kPixelOrder = MakeGather([](int lane) { return lane; });
+
+// Square order, for a twiddled block's rows y (at low) and y + 1 (at high): lane bits
+// y0 x0 x1 x2 x3, so that each four consecutive lanes are a 2 x 2 square.
+constexpr Gather kSquareOrder =
+    MakeGather([](int lane) { return 16 * (lane & 1) + ((lane >> 1 & 1) | (lane >> 1 & 14)); });
+
+QUARNEL_VBMI inline __m256i Channel(const Pixels32& p, const Gather& g, int c) {
+  const __m256i low = _mm256_permutex2var_epi8(
+      p.v[0], _mm256_load_si256(reinterpret_cast<const __m256i*>(g.low[c])), p.v[1]);
+  return _mm256_mask_permutexvar_epi8(
+      low, g.fromThird[c], _mm256_load_si256(reinterpret_cast<const __m256i*>(g.high[c])), p.v[2]);
+}
+
+QUARNEL_VBMI inline __m256i Channel32(const Pixels32& p, int c) { return Channel(p, kPixelOrder, c); }
+
+// A four-byte dot product (VNNI) sums a 2 x 2 square at once, as 64 sum + 128 in 32 bits,
+// whose second byte is (sum + 2) >> 2; a two-register byte permute then gathers those
+// bytes in the order the next level wants.
+QUARNEL_VBMI inline __m256i SquareSums(__m256i v) {
+  return _mm256_dpbusd_epi32(_mm256_set1_epi32(128), v, _mm256_set1_epi8(64));
+}
+
 struct HalvingPermutes {
-  alignas(32) int8_t halfBlock[32];  // from Means(rows01) (0-31) and Means(rows23) (32-63)
-  alignas(32) int8_t quarter[32];    // second bytes of two registers' eight sums, twice
-  alignas(64) int8_t pairHalfBlock[64];  // halfBlock for two channels held as BlockSums<4>
+  // The means of two registers of square sums (0-31, 32-63) for the next level: of
+  // consecutive squares, twice over (StoreQuarterMeans), and of a twiddled block's rows
+  // y1 = 0 and y1 = 1 to their twiddled places in the next level's 8 x 4 block: its left
+  // 4 x 4 square in bytes 0-15, its right one in 16-31 (y2 picks the pair of registers).
+  alignas(32) int8_t quarter[32];
+  alignas(32) int8_t block[32];
 };
 
 constexpr HalvingPermutes MakeHalvingPermutes() {
   HalvingPermutes h{};
   for (int m = 0; m < 32; ++m) {
     const int k = m % 16;
-    const int x = 4 * (m / 16) + ((k >> 1 & 1) | (k >> 2 & 2)), y = (k & 1) | (k >> 1 & 2);
-    // Half rows 0 and 2 are the low and high halves of the first register, 1 and 3 of the
-    // second.
-    h.halfBlock[m] = int8_t(32 * (y & 1) + 16 * (y >> 1) + 2 * x);
     h.quarter[m] = int8_t(32 * (k / 8) + 4 * (k % 8) + 1);
-    // The second channel's words are the upper half of each register, its bytes the upper
-    // half of the output.
-    h.pairHalfBlock[m] = int8_t(64 * (y & 1) + 16 * (y >> 1) + 2 * x);
-    h.pairHalfBlock[m + 32] = int8_t(64 * (y & 1) + 32 + 16 * (y >> 1) + 2 * x);
+    // Byte m: from bit 0 up y1 x1 y2 x2 of the 4 x 4 square, then x3; a register's square
+    // sums are x1 x2 x3.
+    const int y1 = m & 1, x1 = m >> 1 & 1, x2 = m >> 3 & 1, x3 = m >> 4;
+    h.block[m] = int8_t(32 * y1 + 4 * (x1 | x2 << 1 | x3 << 2) + 1);
   }
   return h;
 }
 
 constexpr HalvingPermutes kHalvingPermutes = MakeHalvingPermutes();
-
-QUARNEL_VBMI inline void StoreHalfBlock(__m256i rows01, __m256i rows23, uint8_t* at) {
-  const __m256i twiddled = _mm256_permutex2var_epi8(
-      Means(rows01), _mm256_load_si256(reinterpret_cast<const __m256i*>(kHalvingPermutes.halfBlock)),
-      Means(rows23));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm256_castsi256_si128(twiddled));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 32), _mm256_extracti128_si256(twiddled, 1));
-}
-
-QUARNEL_VBMI inline __m256i SquareSums(__m256i v) {
-  return _mm256_dpbusd_epi32(_mm256_set1_epi32(128), v, _mm256_set1_epi8(64));
-}
 
 QUARNEL_VBMI inline void StoreQuarterMeans(__m256i v0, __m256i v1, __m256i v2, __m256i v3,
                                            uint8_t* to) {
@@ -527,57 +603,105 @@ QUARNEL_VBMI inline void StoreQuarterMeans(__m256i v0, __m256i v1, __m256i v2, _
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), means);
 }
 
-// With all four channels the block loop runs short of registers, so their sums go two to a
-// 512-bit register, blue with green and red with alpha: half the registers and half the
-// instructions for the same work.
-template <size_t Planes>
-struct BlockSums;
-
-template <>
-struct BlockSums<4> {
-  __m512i v[2][2];  // [rows 0 + 1 and 4 + 5, rows 2 + 3 and 6 + 7][channel pair]
-
-  // The zero-masking forms of insert and extract, as GCC 12's plain ones start from an
-  // undefined register they then warn about.
-  QUARNEL_VBMI static __m512i Pair(__m256i low, __m256i high) {
-    return _mm512_maskz_inserti64x4(0xFF, _mm512_castsi256_si512(low), high, 1);
-  }
-
-  QUARNEL_VBMI void Add(size_t y, const __m256i (&channels)[4]) {
-#pragma GCC unroll 2
-    for (size_t p = 0; p < 2; ++p) {
-      const __m512i pair = Pair(channels[2 * p], channels[2 * p + 1]);
-      const __m512i sums = _mm512_maddubs_epi16(pair, _mm512_set1_epi8(1));
-      v[y / 2][p] = y % 2 == 0 ? sums : _mm512_add_epi16(v[y / 2][p], sums);
-    }
-  }
-
-  QUARNEL_VBMI void Store(uint8_t* at, size_t plane) const {
-    const __m512i index = _mm512_load_si512(kHalvingPermutes.pairHalfBlock);
-    const __m512i rounding = _mm512_set1_epi16(1 << 13);  // as Means
-#pragma GCC unroll 2
-    for (size_t p = 0; p < 2; ++p) {
-      const __m512i twiddled = _mm512_permutex2var_epi8(_mm512_mulhrs_epi16(v[0][p], rounding), index,
-                                                        _mm512_mulhrs_epi16(v[1][p], rounding));
-      uint8_t* const first = at + 2 * p * plane;
-      uint8_t* const second = first + plane;
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(first), _mm512_maskz_extracti32x4_epi32(0xF, twiddled, 0));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(first + 32), _mm512_maskz_extracti32x4_epi32(0xF, twiddled, 1));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(second), _mm512_maskz_extracti32x4_epi32(0xF, twiddled, 2));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(second + 32), _mm512_maskz_extracti32x4_epi32(0xF, twiddled, 3));
-    }
-  }
-};
-
 #define QUARNEL_WIDE QUARNEL_VBMI
 #include "texture/TexelCodecWide.inc"
 #undef QUARNEL_WIDE
 
+// The texels of a block's rows y1 = 0 (t[0]) and y1 = 1 (t[1]) of one y2, in square order
+// (Combine32's t0 holds x2 = 0, t1 x2 = 1, each half one x3): 8 bytes are a 2 x 2 square,
+// and interleaving them by y1 gives data order, the left tile's 16 texels at `left` and
+// the right tile's at `right` for each x2.
+QUARNEL_VBMI inline void StoreSquareRows(const __m256i (&t)[2][2], uint8_t* left, uint8_t* right) {
+  for (int x2 = 0; x2 < 2; ++x2) {
+    const __m256i x1Low = _mm256_unpacklo_epi64(t[0][x2], t[1][x2]);
+    const __m256i x1High = _mm256_unpackhi_epi64(t[0][x2], t[1][x2]);
+    Store2(left + 64 * x2, _mm256_permute2x128_si256(x1Low, x1High, 0x20));
+    Store2(right + 64 * x2, _mm256_permute2x128_si256(x1Low, x1High, 0x31));
+  }
+}
+
+// A twiddled block of 16 x 8 pixels goes rows y and y + 1 a step, gathered in square order:
+// its texels leave in 2 x 2 squares, and with Halve each square is halved by one dot
+// product straight from the channel registers.
+template <int Code>
+struct Steps : Wide<Code> {
+  template <bool Alpha, bool Halve>
+  QUARNEL_VBMI static void Blocks(const uint8_t* image, const uint8_t* mask, size_t stride,
+                                  size_t side, uint8_t* texels, uint8_t* half, size_t plane) {
+    constexpr size_t planes = kHalvesAlpha<Code, Alpha> ? 4 : 3;
+    const __m256i means = _mm256_load_si256(reinterpret_cast<const __m256i*>(kHalvingPermutes.block));
+    // The mask's rows are addressed from the image's, and each row from the block's top one:
+    // with a pointer for each of sixteen rows the loop ran short of general registers.
+    const ptrdiff_t toMask = Alpha ? mask - image : 0;
+    const ptrdiff_t down = -ptrdiff_t(stride);
+    for (size_t ty = 0; ty < side; ty += 8) {
+      const uint8_t* top = image + (side - 1 - ty) * stride;
+      // Twiddle indexes hold y in the even bits and x in the odd ones: 16 more in x is 1
+      // more at bit 9, carried across the even bits.
+      constexpr size_t kEven = 0x155555;
+      const size_t rowBits = Spread(uint32_t(ty));
+      for (size_t tx = 0, columnBits = 0; tx < side;
+           tx += 16, top += 48, columnBits = ((columnBits | kEven) + 512) & ~kEven) {
+        const size_t left = rowBits | columnBits, right = left + 128;
+        __m256i halves[2][4];  // [y2][channel]
+#pragma GCC unroll 2
+        for (size_t y2 = 0; y2 < 2; ++y2) {
+          __m256i t[2][2], sums[2][4];
+#pragma GCC unroll 2
+          for (size_t y1 = 0; y1 < 2; ++y1) {
+            const uint8_t* const row = top + ptrdiff_t(4 * y2 + 2 * y1) * down;
+            const Pixels32 px = LoadPixels32(row, row + down);
+            __m256i c[4] = {Channel(px, kSquareOrder, 0), Channel(px, kSquareOrder, 1),
+                            Channel(px, kSquareOrder, 2), _mm256_setzero_si256()};
+            if constexpr (kHalvesAlpha<Code, Alpha>)
+              c[3] = Channel(LoadPixels32(row + toMask, row + down + toMask), kSquareOrder, 2);
+            Combine32<Code, Alpha>(c[0], c[1], c[2], c[3], t[y1][0], t[y1][1]);
+            if constexpr (Halve)
+              for (size_t p = 0; p < planes; ++p) sums[y1][p] = SquareSums(c[p]);
+          }
+          StoreSquareRows(t, texels + 2 * (left + 16 * y2), texels + 2 * (right + 16 * y2));
+          if constexpr (Halve)
+            for (size_t p = 0; p < planes; ++p)
+              halves[y2][p] = _mm256_permutex2var_epi8(sums[0][p], means, sums[1][p]);
+        }
+        if constexpr (Halve) {
+          // Halving an even column and row drops the lowest bit of each from the index.
+          uint8_t* const at = half + left / 4;
+          for (size_t p = 0; p < planes; ++p) {
+            const __m256i block = _mm256_mask_blend_epi8(0xF0F0F0F0u, halves[0][p], halves[1][p]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(at + p * plane), _mm256_castsi256_si128(block));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(at + p * plane + 32),
+                             _mm256_extracti128_si256(block, 1));
+          }
+        }
+      }
+    }
+  }
+
+  template <bool Alpha>
+  QUARNEL_VBMI static void EncodeTwiddled(const uint8_t* image, const uint8_t* mask,
+                                          size_t stride, size_t side, uint8_t* texels) {
+    if (side < 16) return Plain<Code>::template EncodeTwiddled<Alpha>(image, mask, stride, side, texels);
+    Blocks<Alpha, false>(image, mask, stride, side, texels, nullptr, 0);
+  }
+
+  template <bool Alpha>
+  QUARNEL_VBMI static void EncodeTwiddledHalving(const uint8_t* image, const uint8_t* mask,
+                                                 size_t stride, size_t side, uint8_t* texels,
+                                                 uint8_t* half, size_t plane) {
+    if (side < 16) {
+      return Plain<Code>::template EncodeTwiddledHalving<Alpha>(image, mask, stride, side, texels,
+                                                                half, plane);
+    }
+    Blocks<Alpha, true>(image, mask, stride, side, texels, half, plane);
+  }
+};
+
 }  // namespace vbmi
 
 constexpr Kernels kSsse3 = KernelsOf<Ssse3>();
-constexpr Kernels kAvx2 = KernelsOf<avx2::Wide>();
-constexpr Kernels kAvx512Vbmi = KernelsOf<vbmi::Wide>();
+constexpr Kernels kAvx2 = KernelsOf<avx2::Steps>();
+constexpr Kernels kAvx512Vbmi = KernelsOf<vbmi::Steps>();
 
 }  // namespace
 
