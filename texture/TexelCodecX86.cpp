@@ -398,12 +398,10 @@ constexpr TwiddleSquare MakeTwiddleSquare() {
 
 constexpr TwiddleSquare kTwiddleSquare = MakeTwiddleSquare();
 
-// Means of the two sums registers are eight pixels of half rows 0 and 2 (rows01) and 1 and 3
-// (rows23); packed to bytes, the two 4 x 4 squares are gathered into the halves of one
-// register and each is put in twiddled order.
-QUARNEL_AVX2 inline void StoreHalfBlock(__m256i rows01, __m256i rows23, uint8_t* at) {
-  // Half rows 0 and 1 in the low half, 2 and 3 in the high, eight pixels each.
-  const __m256i rows = _mm256_packus_epi16(Means(rows01), Means(rows23));
+// Four rows of eight means of a channel, half rows 0 and 1 in the low half, 2 and 3 in the
+// high: the two 4 x 4 squares are gathered into the halves of one register and each is put
+// in twiddled order.
+QUARNEL_AVX2 inline void StoreHalfRows(__m256i rows, uint8_t* at) {
   // Columns 0-3 of the four rows to the low half, columns 4-7 to the high.
   const __m256i squares = _mm256_permutevar8x32_epi32(rows, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
   const __m256i twiddled = _mm256_shuffle_epi8(
@@ -429,23 +427,45 @@ QUARNEL_AVX2 inline void StoreQuarterMeans(__m256i v0, __m256i v1, __m256i v2, _
 #undef QUARNEL_WIDE
 
 // The pair sums of a 16 x 8 block's rows, channel by channel, and the block's halves stored
-// from them into planes `plane` bytes apart.
+// from them into planes `plane` bytes apart. AVX2 has sixteen registers and the block's
+// texels hold eight of them until they are stored, so with four channels the means of rows
+// 0 + 1 (and 4 + 5) are packed two channels a register as soon as they are complete.
 template <size_t Planes>
 struct BlockSums {
-  __m256i v[2][Planes];  // [rows 0 + 1 and 4 + 5, rows 2 + 3 and 6 + 7][channel]
+  static constexpr bool kPackEarly = Planes == 4;
+  // Pair sums [rows 0 + 1 and 4 + 5, rows 2 + 3 and 6 + 7][channel]; with kPackEarly only
+  // those of the rows being added up.
+  __m256i v[kPackEarly ? 1 : 2][Planes];
+  __m256i first[2];  // with kPackEarly: means of rows 0 + 1 and 4 + 5, channels 2i and 2i + 1
 
   // Adds row y of the block (and y + 4) to the sums.
   QUARNEL_AVX2 void Add(size_t y, const __m256i (&channels)[4]) {
+    __m256i(&sums)[Planes] = v[kPackEarly ? 0 : y / 2];
 #pragma GCC unroll 4
     for (size_t p = 0; p < Planes; ++p) {
-      const __m256i sums = PairSums(channels[p]);
-      v[y / 2][p] = y % 2 == 0 ? sums : _mm256_add_epi16(v[y / 2][p], sums);
+      const __m256i pairs = PairSums(channels[p]);
+      sums[p] = y % 2 == 0 ? pairs : _mm256_add_epi16(sums[p], pairs);
     }
+    if constexpr (kPackEarly)
+      if (y == 1)
+        for (size_t i = 0; i < 2; ++i)
+          first[i] = _mm256_packus_epi16(Means(sums[2 * i]), Means(sums[2 * i + 1]));
   }
 
   QUARNEL_AVX2 void Store(uint8_t* at, size_t plane) const {
+    if constexpr (kPackEarly) {
+      for (size_t i = 0; i < 2; ++i) {
+        const __m256i second = _mm256_packus_epi16(Means(v[0][2 * i]), Means(v[0][2 * i + 1]));
+        // Each half holds eight means of a channel, then eight of the next; the 64-bit
+        // halves bring rows 0 + 1 and 2 + 3 of one channel together.
+        StoreHalfRows(_mm256_unpacklo_epi64(first[i], second), at + 2 * i * plane);
+        StoreHalfRows(_mm256_unpackhi_epi64(first[i], second), at + (2 * i + 1) * plane);
+      }
+    } else {
 #pragma GCC unroll 4
-    for (size_t p = 0; p < Planes; ++p) StoreHalfBlock(v[0][p], v[1][p], at + p * plane);
+      for (size_t p = 0; p < Planes; ++p)
+        StoreHalfRows(_mm256_packus_epi16(Means(v[0][p]), Means(v[1][p])), at + p * plane);
+    }
   }
 };
 
