@@ -181,6 +181,24 @@ std::atomic<bool> g_allowVectorUnit{true};
 // Below this many points a second thread costs more than it saves.
 constexpr size_t kPointsPerThread = 4096;
 
+size_t Cores() { return std::max<size_t>(1, std::thread::hardware_concurrency()); }
+
+// Runs part(0) .. part(parts - 1): part 0 on this thread, each other on a thread of its own.
+// The parts must write apart, so the result does not depend on how they were run.
+template <typename Part>
+void InParallel(size_t parts, const Part& part) {
+  std::vector<std::thread> helpers;
+  for (size_t t = 1; t < parts; ++t) {
+    try {
+      helpers.emplace_back(part, t);
+    } catch (const std::system_error&) {
+      part(t);  // no thread to be had: this one does the part itself
+    }
+  }
+  part(0);
+  for (std::thread& h : helpers) h.join();
+}
+
 // Every point's nearest centroid and its squared distance. The points are split between
 // threads, each writing only its own range, so the result is the same for any count.
 template <int D>
@@ -192,22 +210,11 @@ void FindNearest(const std::vector<uint8_t>& points, const Centroids& centroids,
 #ifdef QUARNEL_VQ_AVX2
   if (g_allowVectorUnit && HasAvx2()) run = &NearestAvx2<D>;
 #endif
-  const size_t hardware = std::max<size_t>(1, std::thread::hardware_concurrency());
-  const size_t threads = std::min(hardware, std::max<size_t>(1, n / kPointsPerThread));
-  const auto part = [&](size_t t) {
+  const size_t threads = std::min(Cores(), std::max<size_t>(1, n / kPointsPerThread));
+  InParallel(threads, [&](size_t t) {
     run(points.data(), n * t / threads, n * (t + 1) / threads, centroids.rows.data(),
         centroids.padded, out.index.data(), out.distance.data());
-  };
-  std::vector<std::thread> helpers;
-  for (size_t t = 1; t < threads; ++t) {
-    try {
-      helpers.emplace_back(part, t);
-    } catch (const std::system_error&) {
-      part(t);  // no thread to be had: this one does the part itself
-    }
-  }
-  part(0);
-  for (std::thread& h : helpers) h.join();
+  });
 }
 
 // ---- Clusters --------------------------------------------------------------------------
@@ -277,6 +284,13 @@ struct Moments {
     weight += w;
     for (int d = 0; d < D; ++d) sum[d] += w * x[d], squares += w * x[d] * x[d];
   }
+  // The moments of the points these hold and `part` does not.
+  Moments Without(const Moments& part) const {
+    Moments rest = *this;
+    rest.weight -= part.weight, rest.squares -= part.squares;
+    for (int d = 0; d < D; ++d) rest.sum[d] -= part.sum[d];
+    return rest;
+  }
   // Summed squared distance of the points from their mean.
   double Error() const {
     if (weight == 0) return 0;
@@ -327,16 +341,18 @@ void PrincipalAxis(const Points& p, const uint32_t* first, const uint32_t* last,
   }
 }
 
+template <int D>
 struct Cut {
   size_t at = 0;  // the first half's size
-  double firstError = 0, secondError = 0;
+  Moments<D> first, second;
 };
 
-// Cuts two or more points in two across their principal axis, where the two halves' errors
-// sum least: reorders the ids so that the first `at` of them are one half.
+// Cuts two or more points, whose moments are `all`, in two across their principal axis,
+// where the two halves' errors sum least: reorders the ids so that the first `at` of them
+// are one half.
 template <int D>
-Cut CutAcrossAxis(const Points& p, uint32_t* first, uint32_t* last,
-                  std::vector<std::pair<double, uint32_t>>& keyed) {
+Cut<D> CutAcrossAxis(const Points& p, uint32_t* first, uint32_t* last, const Moments<D>& all,
+                     std::vector<std::pair<double, uint32_t>>& keyed) {
   double axis[D];
   PrincipalAxis<D>(p, first, last, axis);
   keyed.clear();
@@ -352,9 +368,8 @@ Cut CutAcrossAxis(const Points& p, uint32_t* first, uint32_t* last,
   // The halves' errors sum least where |S1|^2 / W1 + |S2|^2 / W2 is largest (S the sums of
   // a half's points, W its weight), since the squares of the points do not change.
   const size_t n = size_t(last - first);
-  const Moments<D> all = MomentsOf<D>(p, first, last);
   int64_t leftWeight = 0, leftSum[D] = {};
-  Cut cut;
+  Cut<D> cut;
   double best = -1;
   for (size_t k = 0; k + 1 < n; ++k) {
     const uint8_t* x = &p.values[size_t(first[k]) * D];
@@ -369,8 +384,8 @@ Cut CutAcrossAxis(const Points& p, uint32_t* first, uint32_t* last,
     const double kept = left / double(leftWeight) + right / double(all.weight - leftWeight);
     if (kept > best) best = kept, cut.at = k + 1;
   }
-  cut.firstError = MomentsOf<D>(p, first, first + cut.at).Error();
-  cut.secondError = MomentsOf<D>(p, first + cut.at, last).Error();
+  cut.first = MomentsOf<D>(p, first, first + cut.at);
+  cut.second = all.Without(cut.first);
   return cut;
 }
 
@@ -381,22 +396,23 @@ template <int D>
 std::vector<uint8_t> Divide(const Points& p, size_t clusters) {
   struct Range {
     size_t begin, end;
-    double error;
-    Cut cut;
+    Moments<D> moments;
+    Cut<D> cut;
     double gain = 0;
   };
   std::vector<uint32_t> order(p.Count());
   std::iota(order.begin(), order.end(), 0u);
-  std::vector<std::pair<double, uint32_t>> keyed;
-  const auto propose = [&](Range& r) {
+  std::vector<std::pair<double, uint32_t>> keyed[2];  // scratch, one per half being cut
+  const auto propose = [&](Range& r, std::vector<std::pair<double, uint32_t>>& scratch) {
     r.gain = 0;
-    if (r.end - r.begin < 2 || !(r.error > 0)) return;
-    r.cut = CutAcrossAxis<D>(p, order.data() + r.begin, order.data() + r.end, keyed);
-    r.gain = r.error - r.cut.firstError - r.cut.secondError;
+    const double error = r.moments.Error();
+    if (r.end - r.begin < 2 || !(error > 0)) return;
+    r.cut = CutAcrossAxis<D>(p, order.data() + r.begin, order.data() + r.end, r.moments, scratch);
+    r.gain = error - r.cut.first.Error() - r.cut.second.Error();
   };
   std::vector<Range> ranges{
-      {0, order.size(), MomentsOf<D>(p, order.data(), order.data() + order.size()).Error(), {}}};
-  propose(ranges[0]);
+      {0, order.size(), MomentsOf<D>(p, order.data(), order.data() + order.size()), {}}};
+  propose(ranges[0], keyed[0]);
   while (ranges.size() < clusters) {
     size_t best = 0;
     for (size_t r = 1; r < ranges.size(); ++r)
@@ -404,10 +420,15 @@ std::vector<uint8_t> Divide(const Points& p, size_t clusters) {
     if (!(ranges[best].gain > 0)) break;
     const Range parent = ranges[best];
     const size_t middle = parent.begin + parent.cut.at;
-    ranges[best] = {parent.begin, middle, parent.cut.firstError, {}};
-    ranges.push_back({middle, parent.end, parent.cut.secondError, {}});
-    propose(ranges[best]);
-    propose(ranges.back());
+    ranges[best] = {parent.begin, middle, parent.cut.first, {}};
+    ranges.push_back({middle, parent.end, parent.cut.second, {}});
+    // The halves are cut apart, each in its own ids: on two cores at once when both are big.
+    Range* const halves[2] = {&ranges[best], &ranges.back()};
+    const bool big = std::min(middle - parent.begin, parent.end - middle) >= kPointsPerThread;
+    const size_t parts = big ? std::min<size_t>(2, Cores()) : 1;
+    InParallel(parts, [&](size_t t) {
+      for (size_t h = t; h < 2; h += parts) propose(*halves[h], keyed[h]);
+    });
   }
   std::vector<uint8_t> cluster(order.size());
   for (size_t r = 0; r < ranges.size(); ++r)
@@ -425,19 +446,30 @@ void ShiftEntries(const Points& p, size_t entries, std::vector<uint8_t>& index) 
   std::vector<std::vector<uint32_t>> members(entries);
   for (size_t i = 0; i < index.size(); ++i) members[index[i]].push_back(uint32_t(i));
   std::vector<Moments<D>> moments(entries);
-  std::vector<double> error(entries), mean(entries * D);
+  // The means dimension after dimension, in rows of `padded`, so that a point's distances to
+  // sixteen means at a time are worked out side by side, each summed over the dimensions in
+  // order.
+  constexpr size_t kSideBySide = 16;
+  const size_t padded = (entries + kSideBySide - 1) / kSideBySide * kSideBySide;
+  std::vector<double> error(entries), mean(D * padded, 0.0), distances(padded);
   const auto update = [&](size_t c) {
     moments[c] = MomentsOf<D>(p, members[c].data(), members[c].data() + members[c].size());
     error[c] = moments[c].Error();
     for (size_t d = 0; d < D; ++d)
-      mean[c * D + d] =
+      mean[d * padded + c] =
           moments[c].weight == 0 ? 0 : double(moments[c].sum[d]) / double(moments[c].weight);
   };
   for (size_t c = 0; c < entries; ++c) update(c);
-  const auto distance = [&](const uint8_t* x, size_t c) {
-    double sum = 0;
-    for (size_t d = 0; d < D; ++d) sum += (x[d] - mean[c * D + d]) * (x[d] - mean[c * D + d]);
-    return sum;
+  const auto distancesFrom = [&](const uint8_t* x) {
+    for (size_t first = 0; first < padded; first += kSideBySide) {
+      double sum[kSideBySide] = {};
+      for (size_t d = 0; d < D; ++d) {
+        const double v = x[d];
+        const double* m = &mean[d * padded + first];
+        for (size_t k = 0; k < kSideBySide; ++k) sum[k] += (v - m[k]) * (v - m[k]);
+      }
+      std::copy(sum, sum + kSideBySide, &distances[first]);
+    }
   };
 
   std::vector<bool> tried(entries, false);
@@ -456,22 +488,22 @@ void ShiftEntries(const Points& p, size_t entries, std::vector<uint8_t>& index) 
     double loss = 0;
     to.clear();
     for (uint32_t i : members[low]) {
-      const uint8_t* x = &p.values[size_t(i) * D];
+      distancesFrom(&p.values[size_t(i) * D]);
       size_t nearest = entries;
       double best = 0;
       for (size_t c = 0; c < entries; ++c) {
         if (c == low || c == high || members[c].empty()) continue;
-        const double dc = distance(x, c);
-        if (nearest == entries || dc < best) best = dc, nearest = c;
+        if (nearest == entries || distances[c] < best) best = distances[c], nearest = c;
       }
       if (nearest == entries) break;
       to.push_back(uint8_t(nearest));
-      loss += (best - distance(x, low)) * p.weight[i];
+      loss += (best - distances[low]) * p.weight[i];
     }
     if (to.size() != members[low].size()) continue;
     std::vector<uint32_t>& split = members[high];
-    const Cut cut = CutAcrossAxis<D>(p, split.data(), split.data() + split.size(), keyed);
-    if (!(error[high] - cut.firstError - cut.secondError > loss)) continue;
+    const Cut<D> cut =
+        CutAcrossAxis<D>(p, split.data(), split.data() + split.size(), moments[high], keyed);
+    if (!(error[high] - cut.first.Error() - cut.second.Error() > loss)) continue;
 
     std::vector<size_t> changed{low, high};
     for (size_t k = 0; k < to.size(); ++k) {
