@@ -307,15 +307,36 @@ Moments<D> MomentsOf(const Points& p, const uint32_t* first, const uint32_t* las
   return m;
 }
 
+// Points being cut, laid out one after another: D values each, and each one's weight and
+// id. Cutting reads them many times over, so they move with their ids rather than being
+// looked up by them all over the picture.
+template <int D>
+struct Run {
+  uint8_t* values;
+  uint32_t* weight;
+  uint32_t* id;
+  size_t n;
+
+  const uint8_t* Values(size_t k) const { return values + k * D; }
+  Run Part(size_t begin, size_t end) const {
+    return {values + begin * D, weight + begin, id + begin, end - begin};
+  }
+  Moments<D> MomentsOf() const {
+    Moments<D> m;
+    for (size_t k = 0; k < n; ++k) m.Add(Values(k), weight[k]);
+    return m;
+  }
+};
+
 // The principal axis of the points, by power iteration on their covariance. Of many points
 // every few thousandth is enough to find it.
 template <int D>
-void PrincipalAxis(const Points& p, const uint32_t* first, const uint32_t* last, double axis[D]) {
+void PrincipalAxis(const Run<D>& run, double axis[D]) {
   int64_t w = 0, s[D] = {}, m[D][D] = {};
-  const size_t stride = std::max<size_t>(1, size_t(last - first) / kAxisSample);
-  for (const uint32_t* k = first; k < last; k += stride) {
-    const uint8_t* x = &p.values[size_t(*k) * D];
-    const int64_t wk = p.weight[*k];
+  const size_t stride = std::max<size_t>(1, run.n / kAxisSample);
+  for (size_t k = 0; k < run.n; k += stride) {
+    const uint8_t* x = run.Values(k);
+    const int64_t wk = run.weight[k];
     w += wk;
     for (int i = 0; i < D; ++i) {
       s[i] += wk * x[i];
@@ -347,33 +368,51 @@ struct Cut {
   Moments<D> first, second;
 };
 
-// Cuts two or more points, whose moments are `all`, in two across their principal axis,
-// where the two halves' errors sum least: reorders the ids so that the first `at` of them
-// are one half.
+// What a cut works in, kept from one cut to the next.
+struct CutScratch {
+  struct Keyed {
+    double t;  // along the axis
+    uint32_t id, at;
+    bool operator<(const Keyed& o) const { return t != o.t ? t < o.t : id < o.id; }
+  };
+  std::vector<Keyed> keyed;
+  std::vector<uint8_t> values;
+  std::vector<uint32_t> weight;
+};
+
+// Cuts a run of two or more points, whose moments are `all`, in two across their principal
+// axis, where the two halves' errors sum least: reorders the run so that its first `at`
+// points are one half.
 template <int D>
-Cut<D> CutAcrossAxis(const Points& p, uint32_t* first, uint32_t* last, const Moments<D>& all,
-                     std::vector<std::pair<double, uint32_t>>& keyed) {
+Cut<D> CutAcrossAxis(const Run<D>& run, const Moments<D>& all, CutScratch& scratch) {
   double axis[D];
-  PrincipalAxis<D>(p, first, last, axis);
-  keyed.clear();
-  for (const uint32_t* k = first; k != last; ++k) {
-    const uint8_t* x = &p.values[size_t(*k) * D];
+  PrincipalAxis<D>(run, axis);
+  const size_t n = run.n;
+  scratch.keyed.resize(n);
+  for (size_t k = 0; k < n; ++k) {
+    const uint8_t* x = run.Values(k);
     double t = 0;
     for (int d = 0; d < D; ++d) t += axis[d] * x[d];
-    keyed.emplace_back(t, *k);
+    scratch.keyed[k] = {t, run.id[k], uint32_t(k)};
   }
-  std::sort(keyed.begin(), keyed.end());
-  for (size_t k = 0; k < keyed.size(); ++k) first[k] = keyed[k].second;
+  std::sort(scratch.keyed.begin(), scratch.keyed.end());
+  scratch.values.assign(run.values, run.values + n * D);
+  scratch.weight.assign(run.weight, run.weight + n);
+  for (size_t k = 0; k < n; ++k) {
+    const CutScratch::Keyed& from = scratch.keyed[k];
+    std::memcpy(run.values + k * D, &scratch.values[size_t(from.at) * D], D);
+    run.weight[k] = scratch.weight[from.at];
+    run.id[k] = from.id;
+  }
 
   // The halves' errors sum least where |S1|^2 / W1 + |S2|^2 / W2 is largest (S the sums of
   // a half's points, W its weight), since the squares of the points do not change.
-  const size_t n = size_t(last - first);
   int64_t leftWeight = 0, leftSum[D] = {};
   Cut<D> cut;
   double best = -1;
   for (size_t k = 0; k + 1 < n; ++k) {
-    const uint8_t* x = &p.values[size_t(first[k]) * D];
-    const int64_t w = p.weight[first[k]];
+    const uint8_t* x = run.Values(k);
+    const int64_t w = run.weight[k];
     leftWeight += w;
     double left = 0, right = 0;
     for (int d = 0; d < D; ++d) {
@@ -384,7 +423,7 @@ Cut<D> CutAcrossAxis(const Points& p, uint32_t* first, uint32_t* last, const Mom
     const double kept = left / double(leftWeight) + right / double(all.weight - leftWeight);
     if (kept > best) best = kept, cut.at = k + 1;
   }
-  cut.first = MomentsOf<D>(p, first, first + cut.at);
+  cut.first = run.Part(0, cut.at).MomentsOf();
   cut.second = all.Without(cut.first);
   return cut;
 }
@@ -402,17 +441,19 @@ std::vector<uint8_t> Divide(const Points& p, size_t clusters) {
   };
   std::vector<uint32_t> order(p.Count());
   std::iota(order.begin(), order.end(), 0u);
-  std::vector<std::pair<double, uint32_t>> keyed[2];  // scratch, one per half being cut
-  const auto propose = [&](Range& r, std::vector<std::pair<double, uint32_t>>& scratch) {
+  std::vector<uint8_t> values = p.values;
+  std::vector<uint32_t> weight = p.weight;
+  const Run<D> all{values.data(), weight.data(), order.data(), order.size()};
+  CutScratch scratch[2];  // one per half being cut
+  const auto propose = [&](Range& r, CutScratch& s) {
     r.gain = 0;
     const double error = r.moments.Error();
     if (r.end - r.begin < 2 || !(error > 0)) return;
-    r.cut = CutAcrossAxis<D>(p, order.data() + r.begin, order.data() + r.end, r.moments, scratch);
+    r.cut = CutAcrossAxis<D>(all.Part(r.begin, r.end), r.moments, s);
     r.gain = error - r.cut.first.Error() - r.cut.second.Error();
   };
-  std::vector<Range> ranges{
-      {0, order.size(), MomentsOf<D>(p, order.data(), order.data() + order.size()), {}}};
-  propose(ranges[0], keyed[0]);
+  std::vector<Range> ranges{{0, order.size(), all.MomentsOf(), {}}};
+  propose(ranges[0], scratch[0]);
   while (ranges.size() < clusters) {
     size_t best = 0;
     for (size_t r = 1; r < ranges.size(); ++r)
@@ -427,7 +468,7 @@ std::vector<uint8_t> Divide(const Points& p, size_t clusters) {
     const bool big = std::min(middle - parent.begin, parent.end - middle) >= kPointsPerThread;
     const size_t parts = big ? std::min<size_t>(2, Cores()) : 1;
     InParallel(parts, [&](size_t t) {
-      for (size_t h = t; h < 2; h += parts) propose(*halves[h], keyed[h]);
+      for (size_t h = t; h < 2; h += parts) propose(*halves[h], scratch[h]);
     });
   }
   std::vector<uint8_t> cluster(order.size());
@@ -473,8 +514,9 @@ void ShiftEntries(const Points& p, size_t entries, std::vector<uint8_t>& index) 
   };
 
   std::vector<bool> tried(entries, false);
-  std::vector<std::pair<double, uint32_t>> keyed;
-  std::vector<uint8_t> to;
+  CutScratch scratch;
+  std::vector<uint8_t> to, splitValues;
+  std::vector<uint32_t> splitWeight;
   for (size_t attempt = 0; attempt < kShiftAttempts; ++attempt) {
     size_t high = entries, low = entries;
     for (size_t c = 0; c < entries; ++c)
@@ -501,8 +543,14 @@ void ShiftEntries(const Points& p, size_t entries, std::vector<uint8_t>& index) 
     }
     if (to.size() != members[low].size()) continue;
     std::vector<uint32_t>& split = members[high];
-    const Cut<D> cut =
-        CutAcrossAxis<D>(p, split.data(), split.data() + split.size(), moments[high], keyed);
+    splitValues.resize(split.size() * D);
+    splitWeight.resize(split.size());
+    for (size_t k = 0; k < split.size(); ++k) {
+      std::memcpy(&splitValues[k * D], &p.values[size_t(split[k]) * D], D);
+      splitWeight[k] = p.weight[split[k]];
+    }
+    const Cut<D> cut = CutAcrossAxis<D>(
+        {splitValues.data(), splitWeight.data(), split.data(), split.size()}, moments[high], scratch);
     if (!(error[high] - cut.first.Error() - cut.second.Error() > loss)) continue;
 
     std::vector<size_t> changed{low, high};
