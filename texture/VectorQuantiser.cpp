@@ -178,8 +178,10 @@ bool HasAvx2() {
 
 std::atomic<bool> g_allowVectorUnit{true};
 
-// Below this many points a second thread costs more than it saves.
+// Below this many points a second thread costs more than it saves; a point weighs more
+// when an entry may move, since it is measured against every mean.
 constexpr size_t kPointsPerThread = 4096;
+constexpr size_t kShiftPointsPerThread = 256;
 
 size_t Cores() { return std::max<size_t>(1, std::thread::hardware_concurrency()); }
 
@@ -492,7 +494,7 @@ void ShiftEntries(const Points& p, size_t entries, std::vector<uint8_t>& index) 
   // order.
   constexpr size_t kSideBySide = 16;
   const size_t padded = (entries + kSideBySide - 1) / kSideBySide * kSideBySide;
-  std::vector<double> error(entries), mean(D * padded, 0.0), distances(padded);
+  std::vector<double> error(entries), mean(D * padded, 0.0);
   const auto update = [&](size_t c) {
     moments[c] = MomentsOf<D>(p, members[c].data(), members[c].data() + members[c].size());
     error[c] = moments[c].Error();
@@ -501,7 +503,8 @@ void ShiftEntries(const Points& p, size_t entries, std::vector<uint8_t>& index) 
           moments[c].weight == 0 ? 0 : double(moments[c].sum[d]) / double(moments[c].weight);
   };
   for (size_t c = 0; c < entries; ++c) update(c);
-  const auto distancesFrom = [&](const uint8_t* x) {
+  const auto distancesFrom = [&](const uint8_t* x, std::vector<double>& distances) {
+    distances.resize(padded);
     for (size_t first = 0; first < padded; first += kSideBySide) {
       double sum[kSideBySide] = {};
       for (size_t d = 0; d < D; ++d) {
@@ -515,7 +518,8 @@ void ShiftEntries(const Points& p, size_t entries, std::vector<uint8_t>& index) 
 
   std::vector<bool> tried(entries, false);
   CutScratch scratch;
-  std::vector<uint8_t> to, splitValues;
+  std::vector<uint8_t> to, open(entries), splitValues;
+  std::vector<double> costs, distances[2];
   std::vector<uint32_t> splitWeight;
   for (size_t attempt = 0; attempt < kShiftAttempts; ++attempt) {
     size_t high = entries, low = entries;
@@ -527,21 +531,28 @@ void ShiftEntries(const Points& p, size_t entries, std::vector<uint8_t>& index) 
     if (low == entries) break;
     tried[low] = true;
 
-    double loss = 0;
-    to.clear();
-    for (uint32_t i : members[low]) {
-      distancesFrom(&p.values[size_t(i) * D]);
-      size_t nearest = entries;
-      double best = 0;
-      for (size_t c = 0; c < entries; ++c) {
-        if (c == low || c == high || members[c].empty()) continue;
-        if (nearest == entries || distances[c] < best) best = distances[c], nearest = c;
+    // Where each point of the cluster given up would go and what that costs, on two cores
+    // for a big cluster; the costs are added up in order.
+    const std::vector<uint32_t>& leaving = members[low];
+    for (size_t c = 0; c < entries; ++c) open[c] = c != low && c != high && !members[c].empty();
+    if (!leaving.empty() && std::find(open.begin(), open.end(), 1) == open.end()) continue;
+    to.resize(leaving.size());
+    costs.resize(leaving.size());
+    const size_t parts = leaving.size() >= kShiftPointsPerThread ? std::min<size_t>(2, Cores()) : 1;
+    InParallel(parts, [&](size_t t) {
+      for (size_t k = leaving.size() * t / parts; k < leaving.size() * (t + 1) / parts; ++k) {
+        distancesFrom(&p.values[size_t(leaving[k]) * D], distances[t]);
+        const std::vector<double>& distance = distances[t];
+        size_t nearest = entries;
+        double best = 0;
+        for (size_t c = 0; c < entries; ++c)
+          if (open[c] && (nearest == entries || distance[c] < best)) best = distance[c], nearest = c;
+        to[k] = uint8_t(nearest);
+        costs[k] = (best - distance[low]) * p.weight[leaving[k]];
       }
-      if (nearest == entries) break;
-      to.push_back(uint8_t(nearest));
-      loss += (best - distances[low]) * p.weight[i];
-    }
-    if (to.size() != members[low].size()) continue;
+    });
+    double loss = 0;
+    for (double cost : costs) loss += cost;
     std::vector<uint32_t>& split = members[high];
     splitValues.resize(split.size() * D);
     splitWeight.resize(split.size());
