@@ -445,16 +445,16 @@ std::vector<uint8_t> Divide(const Points& p, size_t clusters) {
   std::iota(order.begin(), order.end(), 0u);
   std::vector<uint8_t> values = p.values;
   std::vector<uint32_t> weight = p.weight;
-  const Run<D> all{values.data(), weight.data(), order.data(), order.size()};
+  const Run<D> run{values.data(), weight.data(), order.data(), order.size()};
   CutScratch scratch[2];  // one per half being cut
   const auto propose = [&](Range& r, CutScratch& s) {
     r.gain = 0;
     const double error = r.moments.Error();
     if (r.end - r.begin < 2 || !(error > 0)) return;
-    r.cut = CutAcrossAxis<D>(all.Part(r.begin, r.end), r.moments, s);
+    r.cut = CutAcrossAxis<D>(run.Part(r.begin, r.end), r.moments, s);
     r.gain = error - r.cut.first.Error() - r.cut.second.Error();
   };
-  std::vector<Range> ranges{{0, order.size(), all.MomentsOf(), {}}};
+  std::vector<Range> ranges{{0, order.size(), run.MomentsOf(), {}}};
   propose(ranges[0], scratch[0]);
   while (ranges.size() < clusters) {
     size_t best = 0;
@@ -465,7 +465,7 @@ std::vector<uint8_t> Divide(const Points& p, size_t clusters) {
     const size_t middle = parent.begin + parent.cut.at;
     ranges[best] = {parent.begin, middle, parent.cut.first, {}};
     ranges.push_back({middle, parent.end, parent.cut.second, {}});
-    // The halves are cut apart, each in its own ids: on two cores at once when both are big.
+    // Each half is cut in its own part of the run: on two cores at once when both are big.
     Range* const halves[2] = {&ranges[best], &ranges.back()};
     const bool big = std::min(middle - parent.begin, parent.end - middle) >= kPointsPerThread;
     const size_t parts = big ? std::min<size_t>(2, Cores()) : 1;
