@@ -44,7 +44,7 @@ uint16_t EncodeTexel(int pixelFormat, Rgba pixel) {
   if (!Known(pixelFormat)) return 0;
   const uint8_t image[3] = {pixel.b, pixel.g, pixel.r}, mask[3] = {0, 0, pixel.a};
   uint8_t texel[2] = {};
-  kPlain.encodeRow[pixelFormat][true](image, mask, 1, texel);
+  kPlain.encodeRows[pixelFormat][true](image, mask, 0, 1, 1, texel, 0);
   return uint16_t(texel[0] | texel[1] << 8);
 }
 
@@ -61,11 +61,8 @@ void EncodeRows(int pixelFormat, const uint8_t* imageRow, const uint8_t* maskRow
                 ptrdiff_t pitch, size_t columns, size_t rows, uint8_t* texels,
                 size_t texelRowBytes) {
   if (!Known(pixelFormat)) return;
-  const bool alpha = maskRow != nullptr;
-  const auto encodeRow = Chosen().encodeRow[pixelFormat][alpha];
-  for (size_t i = 0; i < rows; ++i)
-    encodeRow(imageRow + pitch * ptrdiff_t(i), alpha ? maskRow + pitch * ptrdiff_t(i) : nullptr,
-              columns, texels + texelRowBytes * i);
+  Chosen().encodeRows[pixelFormat][maskRow != nullptr](imageRow, maskRow, pitch, columns, rows,
+                                                       texels, texelRowBytes);
 }
 
 void DecodeTwiddled(int pixelFormat, const uint8_t* texels, size_t count, uint8_t* image,

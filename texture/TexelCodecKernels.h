@@ -155,6 +155,17 @@ struct Plain {
     }
   }
 
+  // Rows `pitch` bytes apart in the surfaces and `texelRowBytes` apart in the texels. Every
+  // path loops over the rows inside its own instruction set: a call for each row of a small
+  // texture costs more than its row.
+  template <bool Alpha>
+  static void EncodeRows(const uint8_t* image, const uint8_t* mask, ptrdiff_t pitch, size_t count,
+                         size_t rows, uint8_t* texels, size_t texelRowBytes) {
+    for (size_t i = 0; i < rows; ++i)
+      EncodeRow<Alpha>(image + pitch * ptrdiff_t(i), mask ? mask + pitch * ptrdiff_t(i) : nullptr,
+                       count, texels + texelRowBytes * i);
+  }
+
   static void DecodeTwiddled(const uint8_t* texels, size_t count, uint8_t* image,
                              uint8_t* mask, size_t stride, size_t side) {
     DecodeTwiddledRange<Code>(texels, 0, count, image, mask, stride, side);
@@ -195,14 +206,14 @@ struct Plain {
 struct Kernels {
   using DecodeRowFn = void (*)(const uint8_t* texels, size_t count, uint8_t* image,
                                uint8_t* mask);
-  using EncodeRowFn = void (*)(const uint8_t* image, const uint8_t* mask, size_t count,
-                               uint8_t* texels);
+  using EncodeRowsFn = void (*)(const uint8_t* image, const uint8_t* mask, ptrdiff_t pitch,
+                                size_t count, size_t rows, uint8_t* texels, size_t texelRowBytes);
   using DecodeTwiddledFn = void (*)(const uint8_t* texels, size_t count, uint8_t* image,
                                     uint8_t* mask, size_t stride, size_t side);
   using EncodeTwiddledFn = void (*)(const uint8_t* image, const uint8_t* mask, size_t stride,
                                     size_t side, uint8_t* texels);
   std::array<DecodeRowFn, kPixelFormats.size()> decodeRow;
-  std::array<std::array<EncodeRowFn, 2>, kPixelFormats.size()> encodeRow;
+  std::array<std::array<EncodeRowsFn, 2>, kPixelFormats.size()> encodeRows;
   std::array<DecodeTwiddledFn, kPixelFormats.size()> decodeTwiddled;
   using EncodeTwiddledHalvingFn = void (*)(const uint8_t* image, const uint8_t* mask,
                                            size_t stride, size_t side, uint8_t* texels,
@@ -220,7 +231,7 @@ constexpr Kernels KernelsOf() {
   return []<int... C>(std::integer_sequence<int, C...>) {
     return Kernels{
         {&Steps<C>::DecodeRow...},
-        {{{&Steps<C>::template EncodeRow<false>, &Steps<C>::template EncodeRow<true>}...}},
+        {{{&Steps<C>::template EncodeRows<false>, &Steps<C>::template EncodeRows<true>}...}},
         {&Steps<C>::DecodeTwiddled...},
         {{{&Steps<C>::template EncodeTwiddled<false>,
            &Steps<C>::template EncodeTwiddled<true>}...}},

@@ -210,6 +210,15 @@ struct Ssse3 {
                                            count - j, texels + 2 * j);
   }
 
+  template <bool Alpha>
+  QUARNEL_SSSE3 static void EncodeRows(const uint8_t* image, const uint8_t* mask, ptrdiff_t pitch,
+                                       size_t count, size_t rows, uint8_t* texels,
+                                       size_t texelRowBytes) {
+    for (size_t i = 0; i < rows; ++i)
+      EncodeRow<Alpha>(image + pitch * ptrdiff_t(i), Alpha ? mask + pitch * ptrdiff_t(i) : nullptr,
+                       count, texels + texelRowBytes * i);
+  }
+
   QUARNEL_SSSE3 static void DecodeTwiddled(const uint8_t* texels, size_t count, uint8_t* image,
                                            uint8_t* mask, size_t stride, size_t side) {
     if (side < 16) return Plain<Code>::DecodeTwiddled(texels, count, image, mask, stride, side);
