@@ -532,6 +532,15 @@ void Form1::ShowSelectionWarning() {
                          platform::Buttons::Ok, platform::Icon::Exclamation});
 }
 
+bool Form1::RefuseImportWithoutCodec() {
+  const std::string why = BatchFiles::WhyNotEncoded(*ParseFuncts::TextureOfRow(ListIndex()));
+  if (why.empty()) return false;
+  platform::ShowMessage({"The texture \"" + List1->item(ListIndex())->text().toStdString() +
+                             "\" " + why + ", so nothing can be imported into it.",
+                         "", platform::Buttons::Ok, platform::Icon::Exclamation});
+  return true;
+}
+
 void Form1::mnuExport_Click() {
   cPVR* texture = TextureSelected != 0 ? ParseFuncts::TextureOfRow(ListIndex()) : nullptr;
   if (texture == nullptr) {
@@ -566,6 +575,7 @@ void Form1::mnuImport_Click() {
     ShowSelectionWarning();
     return;
   }
+  if (RefuseImportWithoutCodec()) return;
   const std::string image = CommDlgs::ShowFileDialog(this, 1, "Import Image", "",
                                                      kPictureFilters, ArchiveFolder, "png");
   if (image.empty()) return;
@@ -766,6 +776,7 @@ void Form1::ImportDroppedImage(const std::string& path) {
     ShowSelectionWarning();
     return;
   }
+  if (RefuseImportWithoutCodec()) return;
   const std::string entry = List1->item(ListIndex())->text().toStdString();
   const platform::Answer answer = platform::ShowMessage(
       {"Import " + CommDlgs::GetFileNamePart(path) + " into the texture \"" + entry + "\"?", "",

@@ -179,4 +179,7 @@ class Form1 : public QMainWindow, public platform::EditorWindow {
   int zoom_ = 1;
   void SetLabelBackground(QLabel* label, const QColor& colour);
   void ShowSelectionWarning();
+  // Says so and returns true when the selected texture is one the codec cannot encode, so
+  // that no file is asked for in vain.
+  bool RefuseImportWithoutCodec();
 };

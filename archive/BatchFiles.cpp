@@ -53,8 +53,17 @@ std::string SizeText(int64_t width, int64_t height) {
 
 std::string FormatsText(const PVRChunk& chunk) {
   return "pixel format " + std::to_string(chunk.pFormat) + ", data format " +
-         std::to_string(chunk.eFormat) + ", " + SizeText(chunk.Width, chunk.Height) + ", " +
-         std::to_string(chunk.Data.size()) + " data bytes";
+         std::to_string(chunk.eFormat) + ", " + SizeText(chunk.Width, chunk.Height);
+}
+
+std::string FormatsAndLengthText(const PVRChunk& chunk) {
+  return FormatsText(chunk) + ", " + std::to_string(chunk.Data.size()) + " data bytes";
+}
+
+// A chunk of a format the codec knows whose data ends before its layout does.
+std::string ShortDataText(const PVRChunk& chunk) {
+  return "holds " + std::to_string(chunk.Data.size()) + " data bytes where its format (" +
+         FormatsText(chunk) + ") needs " + std::to_string(PvrChunkLayout::DataBytesNeeded(chunk));
 }
 
 // Notes an image of another size than the texture: the texture keeps its own size.
@@ -96,9 +105,12 @@ class ChunkSnapshots {
 bool Decode(cPVR& texture, size_t row, const Say& say) {
   const PVRChunk& chunk = texture.ChunkRecord();
   if (texture.PVR2BMP() && texture.HasSurface(0) && texture.HasSurface(1)) {
-    if (!PvrChunkLayout::Encodes(chunk)) {
-      say("Note: the texture in row " + std::to_string(row) + " is stored in a format Quarnel " +
-          "does not decode (" + FormatsText(chunk) + "); what it cannot decode is black.");
+    const std::string note = "Note: the texture in row " + std::to_string(row) + " ";
+    if (!PvrChunkLayout::Decodes(chunk)) {
+      say(note + "is stored in a format Quarnel does not decode (" + FormatsAndLengthText(chunk) +
+          "); what it cannot decode is black.");
+    } else if (!PvrChunkLayout::Encodes(chunk)) {
+      say(note + ShortDataText(chunk) + "; what it lacks is black.");
     }
     return true;
   }
@@ -116,11 +128,18 @@ bool WriteSurface(cPVR& texture, int16_t mode, const std::string& path, bool rep
   return false;
 }
 
+std::string WhyNotEncoded(const cPVR& texture) {
+  const PVRChunk& chunk = texture.ChunkRecord();
+  if (PvrChunkLayout::Encodes(chunk)) return {};
+  if (PvrChunkLayout::Decodes(chunk)) return ShortDataText(chunk);
+  return "is stored in a format Quarnel does not encode (" + FormatsAndLengthText(chunk) + ")";
+}
+
 bool RefuseWithoutCodec(const cPVR& texture, size_t row, const std::string& prefix,
                         const Say& say) {
-  if (PvrChunkLayout::Encodes(texture.ChunkRecord())) return false;
-  say(prefix + "the texture in row " + std::to_string(row) + " is stored in a format Quarnel " +
-      "does not encode (" + FormatsText(texture.ChunkRecord()) + ") and was left as it is.");
+  const std::string why = WhyNotEncoded(texture);
+  if (why.empty()) return false;
+  say(prefix + "the texture in row " + std::to_string(row) + " " + why + " and was left as it is.");
   return true;
 }
 

@@ -51,6 +51,11 @@ bool Decode(cPVR& texture, size_t row, const Say& say);
 bool WriteSurface(cPVR& texture, int16_t mode, const std::string& path, bool replace,
                   const Say& say);
 
+// Why the codec cannot encode the texture, as the rest of a sentence whose subject is the
+// texture ("is stored in a format Quarnel does not encode (...)", or "holds N data bytes
+// where its format (...) needs M"); empty when it can.
+std::string WhyNotEncoded(const cPVR& texture);
+
 // True (and said, after prefix) when the codec cannot encode the texture: importing into
 // it would change nothing, and saying it worked would be wrong.
 bool RefuseWithoutCodec(const cPVR& texture, size_t row, const std::string& prefix,

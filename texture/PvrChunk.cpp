@@ -37,10 +37,12 @@ bool Decodes(const PVRChunk& chunk) {
          DataFormats::LayoutOf(chunk.eFormat, chunk.Width, chunk.Height).Handled();
 }
 
+size_t DataBytesNeeded(const PVRChunk& chunk) {
+  return Decodes(chunk) ? DataFormats::LayoutOf(chunk.eFormat, chunk.Width, chunk.Height).End() : 0;
+}
+
 bool Encodes(const PVRChunk& chunk) {
-  if (chunk.pFormat >= PvrFormat::kPixelFormatCount) return false;
-  const DataFormats::Layout layout = DataFormats::LayoutOf(chunk.eFormat, chunk.Width, chunk.Height);
-  return layout.Handled() && chunk.Data.size() >= layout.End();
+  return Decodes(chunk) && chunk.Data.size() >= DataBytesNeeded(chunk);
 }
 
 }  // namespace PvrChunkLayout

@@ -69,8 +69,12 @@ void WriteHeader(const PVRChunk& chunk, std::vector<uint8_t>& out);
 // whose layout holds the chunk's size (DataFormats::LayoutOf). Other chunks decode black.
 bool Decodes(const PVRChunk& chunk);
 
+// The data bytes the whole layout of a chunk the codec decodes takes (every level, codebook
+// and index); 0 for other chunks.
+size_t DataBytesNeeded(const PVRChunk& chunk);
+
 // Whether the codec encodes into the chunk: it decodes it and the data holds the whole
-// layout (every level, codebook and index). Other chunks are left as they are.
+// layout. Other chunks are left as they are.
 bool Encodes(const PVRChunk& chunk);
 
 }  // namespace PvrChunkLayout

@@ -183,6 +183,8 @@ TEST(CliRefusals, RefusedInputsExitOneWithAMessage) {
   WriteFile(dir / "vq.pvm", noCodec);
   const Bytes unknownFormat = BuildArchive({Texture("other", 2, 5, 4, 4, 3)});
   WriteFile(dir / "other.pvm", unknownFormat);
+  // Mipmapped 4 x 4 needs 44 bytes: 4 for the 1 x 1 level, 8 for 2 x 2, 32 for the main one.
+  WriteFile(dir / "mip.pvm", BuildArchive({Texture("mip", 1, 2, 4, 4, 4)}));
   WriteFile(dir / "4x4.bmp", PlainBmp(4, 4, std::vector<Rgba>(16, Rgba{9, 9, 9, 9})));
 
   struct Case {
@@ -203,6 +205,8 @@ TEST(CliRefusals, RefusedInputsExitOneWithAMessage) {
       {{"import", a, "0", dir / "8bit.bmp"}, "Lazy coder alert: Only 24 bit bitmaps are supported..."},
       {{"import", dir / "vq.pvm", "0", dir / "4x4.bmp"}, "does not encode (pixel format 2, data format 3, 4x4, 32 data bytes)"},
       {{"import", dir / "other.pvm", "0", dir / "4x4.bmp"}, "does not encode (pixel format 2, data format 5, 4x4, 32 data bytes)"},
+      {{"import", dir / "mip.pvm", "0", dir / "4x4.bmp"},
+       "holds 32 data bytes where its format (pixel format 1, data format 2, 4x4) needs 44 and was left as it is."},
       {{"import-all", a, dir / "no-such-folder"}, "is not a folder"},
       {{"import-all", a, dir.path().string()}, "No texture files"},
   };
