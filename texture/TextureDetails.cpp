@@ -71,6 +71,9 @@ std::string Text(const PVRChunk& chunk) {
   if (!details.decoded) return text + ", not decoded";
   if (details.mipLevels > 1) text += ", " + Count(details.mipLevels, "mip level", "mip levels");
   if (details.codebookEntries > 0) text += ", " + Count(details.codebookEntries, "codebook entry", "codebook entries");
+  // What short data lacks shows black; say why, so it is not taken for the picture.
+  if (const size_t needed = PvrChunkLayout::DataBytesNeeded(chunk); chunk.Data.size() < needed)
+    text += ", data ends early (" + std::to_string(chunk.Data.size()) + " of " + std::to_string(needed) + " bytes)";
   return text;
 }
 

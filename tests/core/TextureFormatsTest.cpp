@@ -115,9 +115,10 @@ TEST(TextureFormats, VqImportWithoutAMaskKeepsEachTexelsAlpha) {
 TEST(TextureFormats, DetailsNameWhatTheLayoutHolds) {
   PVRChunk c;
   c.pFormat = 2, c.eFormat = 4, c.Width = c.Height = 128;
+  c.Data.resize(DataFormats::LayoutOf(4, 128, 128).End());
   EXPECT_EQ(TextureDetails::Text(c), "128x128, ARGB4444, VQ+mipmaps, 8 mip levels, 256 codebook entries");
   c.pFormat = 1, c.eFormat = 13, c.Height = 32;
-  EXPECT_EQ(TextureDetails::Text(c), "128x32, RGB565, rectangular twiddled");
+  EXPECT_EQ(TextureDetails::Text(c), "128x32, RGB565, rectangular twiddled, data ends early (7510 of 8192 bytes)");
   c.eFormat = 3;  // VQ is square
   EXPECT_EQ(TextureDetails::Text(c), "128x32, RGB565, VQ, not decoded");
 }
