@@ -5,154 +5,119 @@
 #include <system_error>
 #include <utility>
 
+#include "archive/Archive.h"
 #include "archive/ExportNames.h"
-#include "archive/ParseFuncts.h"
 #include "platform/Files.h"
-#include "platform/Messages.h"
-#include "texture/PngFile.h"
-#include "texture/cPVR.h"
+#include "texture/Texture.h"
 
 namespace fs = std::filesystem;
 
 namespace BatchFiles {
 namespace {
 
-// While it lives, counts the messages the core shows and passes them on to the hook that
-// was installed before; with answerYes a Yes/No question is answered Yes without being
-// passed on.
-class CountingHook {
- public:
-  explicit CountingHook(bool answerYes = false) {
-    previous_ = platform::SetMessageHook([this, answerYes](const platform::Message& message) {
-      ++shown_;
-      if (answerYes && message.buttons == platform::Buttons::YesNo) return platform::Answer::Yes;
-      // ShowMessage restores the default when no hook was installed before.
-      platform::MessageHook outer = platform::SetMessageHook(previous_);
-      const platform::Answer answer = platform::ShowMessage(message);
-      platform::SetMessageHook(std::move(outer));
-      return answer;
-    });
-  }
-  ~CountingHook() { platform::SetMessageHook(std::move(previous_)); }
-  CountingHook(const CountingHook&) = delete;
-  CountingHook& operator=(const CountingHook&) = delete;
-
-  // Says text only when nothing was shown, so a failure is explained once and never twice.
-  void SayUnlessTold(const Say& say, const std::string& text) const {
-    if (shown_ == 0) say(text);
-  }
-
- private:
-  platform::MessageHook previous_;
-  int shown_ = 0;
-};
-
 std::string SizeText(int64_t width, int64_t height) {
   return std::to_string(width) + "x" + std::to_string(height);
 }
 
-std::string FormatsText(const PVRChunk& chunk) {
-  return "pixel format " + std::to_string(chunk.pFormat) + ", data format " +
-         std::to_string(chunk.eFormat) + ", " + SizeText(chunk.Width, chunk.Height);
+std::string FormatsText(const Texture& t) {
+  return "pixel format " + std::to_string(t.pixelFormat) + ", data format " + std::to_string(t.dataFormat) +
+         ", " + SizeText(t.width, t.height);
 }
 
-std::string FormatsAndLengthText(const PVRChunk& chunk) {
-  return FormatsText(chunk) + ", " + std::to_string(chunk.Data.size()) + " data bytes";
+std::string FormatsAndLengthText(const Texture& t) {
+  return FormatsText(t) + ", " + std::to_string(t.data.size()) + " data bytes";
 }
 
-// A chunk of a format the codec knows whose data ends before its layout does.
-std::string ShortDataText(const PVRChunk& chunk) {
-  return "holds " + std::to_string(chunk.Data.size()) + " data bytes where its format (" +
-         FormatsText(chunk) + ") needs " + std::to_string(PvrChunkLayout::DataBytesNeeded(chunk));
-}
-
-// Notes an image of another size than the texture: the texture keeps its own size.
-void NoteImportedSize(const cPVR& texture, size_t row, const std::string& image, const Say& say) {
-  const PVRChunk& chunk = texture.ChunkRecord();
-  if (texture.Width() != chunk.Width || texture.Height() != chunk.Height) {
-    say("Note: " + image + " is " + SizeText(texture.Width(), texture.Height()) +
-        " pixels but the texture in row " + std::to_string(row) + " is " +
-        SizeText(chunk.Width, chunk.Height) + "; the texture keeps its size.");
-  }
+// A texture of a format the codec knows whose data ends before its layout does.
+std::string ShortDataText(const Texture& t) {
+  return "holds " + std::to_string(t.data.size()) + " data bytes where its format (" + FormatsText(t) +
+         ") needs " + std::to_string(t.DataBytesNeeded());
 }
 
 std::string PathIn(const std::string& folder, const std::string& file) {
   return (fs::path(folder) / file).string();
 }
 
-// The chunk data of the textures an import-all changed, put back when it does not finish.
-class ChunkSnapshots {
+// The textures an import-all changed, put back as they were when it does not finish.
+class TextureSnapshots {
  public:
-  void Keep(cPVR& texture) { kept_.emplace_back(&texture, texture.ChunkRecord().Data); }
+  void Keep(Texture& texture) { kept_.emplace_back(&texture, texture); }
 
   void Restore() {
-    for (auto& [texture, data] : kept_) {
-      const PVRChunk& chunk = texture->ChunkRecord();
-      texture->SetPVRData(chunk.Length, chunk.pFormat, chunk.eFormat, chunk.Width, chunk.Height,
-                          data);
-      // The surfaces hold the files just loaded; an export must not write them.
-      texture->PVR2BMP();
-    }
+    for (auto& [texture, before] : kept_) *texture = std::move(before);
     kept_.clear();
   }
 
  private:
-  std::vector<std::pair<cPVR*, std::vector<uint8_t>>> kept_;
+  std::vector<std::pair<Texture*, Texture>> kept_;
 };
 
 }  // namespace
 
-bool Decode(cPVR& texture, size_t row, const Say& say) {
-  const PVRChunk& chunk = texture.ChunkRecord();
-  if (texture.PVR2BMP() && texture.HasSurface(0) && texture.HasSurface(1)) {
+std::optional<Image> Decode(const Texture& texture, size_t row, const Voice& voice) {
+  std::optional<Image> decoded = texture.Decode();
+  if (decoded) {
     const std::string note = "Note: the texture in row " + std::to_string(row) + " ";
-    if (!PvrChunkLayout::Decodes(chunk)) {
-      say(note + "is stored in a format Quarnel does not decode (" + FormatsAndLengthText(chunk) +
-          "); what it cannot decode is black.");
-    } else if (!PvrChunkLayout::Encodes(chunk)) {
-      say(note + ShortDataText(chunk) + "; what it lacks is black.");
+    if (!texture.Decodes()) {
+      voice.say(note + "is stored in a format Quarnel does not decode (" + FormatsAndLengthText(texture) +
+                "); what it cannot decode is black.");
+    } else if (!texture.Encodes()) {
+      voice.say(note + ShortDataText(texture) + "; what it lacks is black.");
     }
-    return true;
+    return decoded;
   }
-  say("The texture in row " + std::to_string(row) + " cannot be decoded: it is " +
-      SizeText(chunk.Width, chunk.Height) + " texels with " + std::to_string(chunk.Data.size()) +
-      " data bytes.");
-  return false;
+  voice.say("The texture in row " + std::to_string(row) + " cannot be decoded: it is " +
+            SizeText(texture.width, texture.height) + " texels with " + std::to_string(texture.data.size()) +
+            " data bytes.");
+  return std::nullopt;
 }
 
-bool WriteSurface(cPVR& texture, int16_t mode, const std::string& path, bool replace,
-                  const Say& say) {
-  const CountingHook messages(replace);
-  if (PngFile::NamesPng(path) ? texture.SavePng(path) : texture.SaveBitmap(mode, path)) return true;
-  messages.SayUnlessTold(say, "Cannot write " + path + ".");
-  return false;
+bool WriteExport(const Texture& texture, const Image& decoded, bool mask, const std::string& path,
+                 const Voice& voice) {
+  using PictureFiles::Export;
+  const Export kind = PictureFiles::NamesPng(path) ? Export::Png : mask ? Export::BmpMask : Export::BmpImage;
+  const Failure failure = PictureFiles::Write(path, decoded, kind, texture.HasAlphaBits(),
+                                              texture.bitmapResolution[mask ? 1 : 0]);
+  if (failure) voice.show(*failure);
+  return !failure;
 }
 
-std::string WhyNotEncoded(const cPVR& texture) {
-  const PVRChunk& chunk = texture.ChunkRecord();
-  if (PvrChunkLayout::Encodes(chunk)) return {};
-  if (PvrChunkLayout::Decodes(chunk)) return ShortDataText(chunk);
-  return "is stored in a format Quarnel does not encode (" + FormatsAndLengthText(chunk) + ")";
+std::string WhyNotEncoded(const Texture& texture) {
+  if (texture.Encodes()) return {};
+  if (texture.Decodes()) return ShortDataText(texture);
+  return "is stored in a format Quarnel does not encode (" + FormatsAndLengthText(texture) + ")";
 }
 
-bool RefuseWithoutCodec(const cPVR& texture, size_t row, const std::string& prefix,
-                        const Say& say) {
+bool RefuseWithoutCodec(const Texture& texture, size_t row, const std::string& prefix, const Voice& voice) {
   const std::string why = WhyNotEncoded(texture);
   if (why.empty()) return false;
-  say(prefix + "the texture in row " + std::to_string(row) + " " + why + " and was left as it is.");
+  voice.say(prefix + "the texture in row " + std::to_string(row) + " " + why + " and was left as it is.");
   return true;
 }
 
-bool ImportInto(cPVR& texture, size_t row, const std::string& image, const std::string& mask,
-                const Say& say) {
-  const CountingHook messages;
-  if (PngFile::NamesPng(image) ? !texture.LoadPng(image) : !texture.LoadBitMap(image, mask)) {
-    messages.SayUnlessTold(say, "Cannot load " + image + ".");
-    return false;
+std::optional<bool> ImportInto(Texture& texture, size_t row, const std::string& image, const std::string& mask,
+                               const Voice& voice) {
+  Expected<PictureFiles::Picture> picture = PictureFiles::Read(image, mask);
+  if (!picture) {
+    voice.show(picture.error());
+    return std::nullopt;
   }
-  NoteImportedSize(texture, row, image, say);
-  texture.BMP2PVR();
-  return true;
+  const Image& pixels = picture->image;
+  if (pixels.width != texture.width || pixels.height != texture.height) {
+    voice.say("Note: " + image + " is " + SizeText(pixels.width, pixels.height) + " pixels but the texture in row " +
+              std::to_string(row) + " is " + SizeText(texture.width, texture.height) +
+              "; the texture keeps its size.");
+  }
+  if (picture->imageResolution) texture.bitmapResolution[0] = *picture->imageResolution;
+  if (picture->maskResolution) texture.bitmapResolution[1] = *picture->maskResolution;
+  const std::optional<Image> fitted = texture.Fit(pixels, picture->hasAlpha);
+  return fitted && texture.Encode(*fitted);
+}
+
+std::vector<std::string> ListedNames(const Archive& archive) {
+  std::vector<std::string> names;
+  for (size_t row = 0; row < archive.ListedCount(); ++row) names.push_back(archive.Entries()[row].name);
+  return names;
 }
 
 std::vector<std::string> ExportPaths(const std::vector<std::string>& listedNames,
@@ -169,32 +134,30 @@ std::vector<std::string> ExportPaths(const std::vector<std::string>& listedNames
   return paths;
 }
 
-Result ExportAll(const std::vector<std::string>& listedNames, const std::string& folder,
-                 FileFormat format, bool replace, const Say& say, const Progress& progress) {
+Result ExportAll(const Archive& archive, const std::string& folder, FileFormat format, const Voice& voice,
+                 const Progress& progress) {
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (!fs::is_directory(folder)) {
-    say("Cannot create the folder " + folder + (ec ? ": " + ec.message() : "") + ".");
+    voice.say("Cannot create the folder " + folder + (ec ? ": " + ec.message() : "") + ".");
     return {Outcome::kRefused, 0};
   }
-  const std::vector<std::string> paths = ExportPaths(listedNames, folder, format);
+  const std::vector<std::string> names = ListedNames(archive);
+  const std::vector<std::string> paths = ExportPaths(names, folder, format);
   const size_t filesPerRow = format == FileFormat::Png ? 1 : 2;
 
   Result result;
-  for (size_t row = 0; row < listedNames.size(); ++row) {
-    if (progress && !progress(row, listedNames.size())) return {Outcome::kCancelled, result.count};
-    cPVR* texture = ParseFuncts::TextureOfRow(int64_t(row));
-    if (texture == nullptr) {
-      say("Row " + std::to_string(row) + " has no texture behind it.");
-      return {Outcome::kRefused, result.count};
-    }
+  for (size_t row = 0; row < names.size(); ++row) {
+    if (progress && !progress(row, names.size())) return {Outcome::kCancelled, result.count};
+    const Texture& texture = archive.Entries()[row].texture;
     // A texture that cannot be decoded is skipped; the others are still worth having.
-    if (!Decode(*texture, row, say)) {
+    const std::optional<Image> decoded = Decode(texture, row, voice);
+    if (!decoded) {
       result.outcome = Outcome::kSomeSkipped;
       continue;
     }
-    for (size_t mode = 0; mode < filesPerRow; ++mode) {
-      if (!WriteSurface(*texture, int16_t(mode), paths[filesPerRow * row + mode], replace, say))
+    for (size_t file = 0; file < filesPerRow; ++file) {
+      if (!WriteExport(texture, *decoded, file == 1, paths[filesPerRow * row + file], voice))
         return {Outcome::kRefused, result.count};
     }
     ++result.count;
@@ -202,14 +165,13 @@ Result ExportAll(const std::vector<std::string>& listedNames, const std::string&
   return result;
 }
 
-Result ImportAll(const std::vector<std::string>& listedNames, const std::string& folder,
-                 FileFormat format, const std::string& archive, const Say& say,
-                 const Progress& progress) {
+Result ImportAll(Archive& archive, const std::string& folder, FileFormat format, const std::string& archiveName,
+                 const Voice& voice, const Progress& progress) {
   if (!fs::is_directory(folder)) {
-    say(folder + " is not a folder.");
+    voice.say(folder + " is not a folder.");
     return {Outcome::kRefused, 0};
   }
-  const std::vector<std::string> bases = ExportBaseNames(listedNames);
+  const std::vector<std::string> bases = ExportBaseNames(ListedNames(archive));
   const bool png = format == FileFormat::Png;
   const std::string extension = png ? ".png" : ".bmp";
   std::set<std::string> claimed;  // file names in the folder that lead to a row
@@ -218,7 +180,7 @@ Result ImportAll(const std::vector<std::string>& listedNames, const std::string&
     for (const std::string& base : bases) maskNames.insert(MaskFileName(base));
   }
 
-  ChunkSnapshots snapshots;
+  TextureSnapshots snapshots;
   Result result;
   for (size_t row = 0; row < bases.size(); ++row) {
     const std::string imageFile = png ? PngFileName(bases[row]) : ImageFileName(bases[row]);
@@ -232,17 +194,11 @@ Result ImportAll(const std::vector<std::string>& listedNames, const std::string&
       snapshots.Restore();
       return {Outcome::kCancelled, 0};
     }
-    cPVR* texture = ParseFuncts::TextureOfRow(int64_t(row));
-    if (texture == nullptr) {
-      say("Row " + std::to_string(row) + " has no texture behind it.");
-      snapshots.Restore();
-      return {Outcome::kRefused, 0};
-    }
-    if (RefuseWithoutCodec(*texture, row, "Note: " + imageFile + " was not imported: ", say)) continue;
-    snapshots.Keep(*texture);
-    if (!ImportInto(*texture, row, PathIn(folder, imageFile),
-                    withMask ? PathIn(folder, maskFile) : "", say)) {
-      say("Nothing was imported; " + archive + " was not written.");
+    Texture& texture = archive.Entries()[row].texture;
+    if (RefuseWithoutCodec(texture, row, "Note: " + imageFile + " was not imported: ", voice)) continue;
+    snapshots.Keep(texture);
+    if (!ImportInto(texture, row, PathIn(folder, imageFile), withMask ? PathIn(folder, maskFile) : "", voice)) {
+      voice.say("Nothing was imported; " + archiveName + " was not written.");
       snapshots.Restore();
       return {Outcome::kRefused, 0};
     }
@@ -254,18 +210,16 @@ Result ImportAll(const std::vector<std::string>& listedNames, const std::string&
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (!name.ends_with(extension) || claimed.count(name) != 0 ||
-        !platform::FileExists(it->path().string())) {
+    if (!name.ends_with(extension) || claimed.count(name) != 0 || !platform::FileExists(it->path().string())) {
       continue;
     }
     const bool lonelyMask = maskNames.count(name) != 0;
-    say("Note: " + name + (lonelyMask ? " has no image file beside it" : " matches no entry") +
-        " and was not imported.");
+    voice.say("Note: " + name + (lonelyMask ? " has no image file beside it" : " matches no entry") +
+              " and was not imported.");
   }
 
   if (result.count == 0) {
-    say("No texture files of " + archive + " were found in " + folder +
-        "; the archive was not written.");
+    voice.say("No texture files of " + archiveName + " were found in " + folder + "; the archive was not written.");
     return {Outcome::kRefused, 0};
   }
   return result;

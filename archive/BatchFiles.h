@@ -1,27 +1,35 @@
-// Export-all and import-all over the open archive, and the one-texture steps they share
-// with a single export or import. The editor's window and quarnel-cli run the same code, so
-// both write the same files (ExportNames.h), follow the same rules and say the same words.
+// Export-all and import-all over an archive, and the one-texture steps they share with a
+// single export or import. The editor's window and quarnel-cli run the same code, so both
+// write the same files (ExportNames.h), follow the same rules and say the same words.
 //
-// What a batch has to say (a refusal, a note) goes to the caller's Say, one line each.
-// Messages the core shows on its own (a refused BMP, the question before a file is
-// replaced) still go through the platform message hook; a step that failed without one
-// says why through Say, so every failure is explained once.
+// What a step has to say goes to the caller's Voice: notes and refusals as lines (`say`),
+// and a refused picture file as the error the editor shows in its own box (`show`). Every
+// failure is told once.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-class cPVR;
+#include "texture/Error.h"
+#include "texture/Image.h"
+#include "texture/PictureFiles.h"
+
+class Archive;
+struct Texture;
 
 namespace BatchFiles {
 
 // The files export-all writes and import-all reads: NAME.bmp with NAME_mask.bmp, or NAME.png.
 enum class FileFormat { Bmp, Png };
 
-using Say = std::function<void(const std::string& line)>;
+struct Voice {
+  std::function<void(const std::string& line)> say;
+  std::function<void(const Error& error)> show;
+};
+
 // Called before each texture with how many are done and how many there are in all; false
 // stops the batch before that texture.
 using Progress = std::function<bool(size_t done, size_t total)>;
@@ -40,52 +48,55 @@ struct Result {
 
 // ---- One texture ------------------------------------------------------------------------
 
-// Decodes a texture into its surfaces as the editor's selection does. False (and said)
-// when its surfaces cannot be built, so no file is written from missing pixels.
-bool Decode(cPVR& texture, size_t row, const Say& say);
+// Decodes a texture for an export, noting a texture shown black in part or in whole.
+// nullopt (and said) when it cannot be decoded at all, so no file is written from nothing.
+std::optional<Image> Decode(const Texture& texture, size_t row, const Voice& voice);
 
-// Writes one surface as a BMP, as the editor's Export does, or to a path naming a PNG the
-// image and its alpha together. replace answers the question
-// before an existing file is replaced with Yes; without it the question goes on to the
-// message hook.
-bool WriteSurface(cPVR& texture, int16_t mode, const std::string& path, bool replace,
-                  const Say& say);
+// Writes one export of a decoded texture: a path naming a PNG gets the picture with its
+// alpha, any other the BMP image (mask false) or mask (mask true). Replaces an existing file
+// without asking: the caller asks first. False (and shown) when the file cannot be written.
+bool WriteExport(const Texture& texture, const Image& decoded, bool mask, const std::string& path,
+                 const Voice& voice);
 
 // Why the codec cannot encode the texture, as the rest of a sentence whose subject is the
 // texture ("is stored in a format Quarnel does not encode (...)", or "holds N data bytes
 // where its format (...) needs M"); empty when it can.
-std::string WhyNotEncoded(const cPVR& texture);
+std::string WhyNotEncoded(const Texture& texture);
 
 // True (and said, after prefix) when the codec cannot encode the texture: importing into
 // it would change nothing, and saying it worked would be wrong.
-bool RefuseWithoutCodec(const cPVR& texture, size_t row, const std::string& prefix,
-                        const Say& say);
+bool RefuseWithoutCodec(const Texture& texture, size_t row, const std::string& prefix,
+                        const Voice& voice);
 
-// The editor's Import on one texture: loads the files (a PNG alone; a BMP with its mask,
-// which may be ""), notes a picture of
-// another size, and encodes into the chunk. False (and said) when a file was refused.
-bool ImportInto(cPVR& texture, size_t row, const std::string& image, const std::string& mask,
-                const Say& say);
+// The editor's Import on one texture: reads the files (a PNG alone; a BMP with its mask,
+// which may be ""), notes a picture of another size, and encodes it into the texture.
+// nullopt (and shown) when a file was refused, the texture unchanged; else whether its data
+// changed.
+std::optional<bool> ImportInto(Texture& texture, size_t row, const std::string& image,
+                               const std::string& mask, const Voice& voice);
 
 // ---- Every listed texture -----------------------------------------------------------------
+
+// The names of the archive's listed rows, in order.
+std::vector<std::string> ListedNames(const Archive& archive);
 
 // The full paths export-all would write into folder, in row order: two per row (image,
 // mask) for BMP files, one for PNG files.
 std::vector<std::string> ExportPaths(const std::vector<std::string>& listedNames,
                                      const std::string& folder, FileFormat format);
 
-// Writes the image and mask of every listed row into folder, made when missing. A texture
-// that cannot be decoded is skipped (kSomeSkipped); a file that cannot be written stops the
-// batch (kRefused). Existing files are replaced only with replace.
-Result ExportAll(const std::vector<std::string>& listedNames, const std::string& folder,
-                 FileFormat format, bool replace, const Say& say, const Progress& progress);
+// Writes every listed row's files into folder, made when missing, replacing files that
+// exist (the caller asks first). A texture that cannot be decoded is skipped
+// (kSomeSkipped); a file that cannot be written stops the batch (kRefused).
+Result ExportAll(const Archive& archive, const std::string& folder, FileFormat format,
+                 const Voice& voice, const Progress& progress);
 
-// Loads every NAME.bmp in folder (with NAME_mask.bmp when present), or every NAME.png,
-// into the row it was exported from and encodes it; the archive (named for messages) is not written. Files
-// that look like exports but lead to no row are noted. kRefused when a file is refused or
-// none was found, kCancelled when Progress stopped it: in both cases every chunk holds
-// what it held before.
-Result ImportAll(const std::vector<std::string>& listedNames, const std::string& folder,
-                 FileFormat format, const std::string& archive, const Say& say, const Progress& progress);
+// Reads every NAME.bmp in folder (with NAME_mask.bmp when present), or every NAME.png, into
+// the row it was exported from and encodes it; the archive (named `archiveName` in messages)
+// is not written. Files that look like exports but lead to no row are noted. kRefused when a
+// file is refused or none was found, kCancelled when Progress stopped it: in both cases every
+// texture holds what it held before.
+Result ImportAll(Archive& archive, const std::string& folder, FileFormat format,
+                 const std::string& archiveName, const Voice& voice, const Progress& progress);
 
 }  // namespace BatchFiles

@@ -32,6 +32,14 @@ size_t NameStep(const Header& header) {
   return header.count == 2 ? 34 : 38;
 }
 
+EntryFields FieldsOf(const Header& header) {
+  const uint16_t a = header.attributes;
+  EntryFields fields;
+  const size_t described = 2 + kNameFieldSize + ((a & kHasFormats) ? 2 : 0) + ((a & kHasSize) ? 2 : 0);
+  if ((a & kHasGlobalIndex) && NameStep(header) == described + 4) fields.globalIndexAt = described;
+  return fields;
+}
+
 size_t NameOffset(const Header& header, int64_t k) {
   return kFirstEntryAt + 2 + NameStep(header) * size_t(k - 1);
 }

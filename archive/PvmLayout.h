@@ -55,6 +55,14 @@ inline constexpr uint16_t kHasGlobalIndex = 0x1;  // a 4-byte global index
 // describes 38-byte entries.
 size_t NameStep(const Header& header);
 
+// Where the fields of an entry lie, counted from the entry's first byte (its index field);
+// 0 for a field the entries do not hold. The table is described by the attribute word only
+// when NameStep takes its size from it.
+struct EntryFields {
+  size_t globalIndexAt = 0;
+};
+EntryFields FieldsOf(const Header& header);
+
 // Where the name field of entry k (1..N) begins; its index field is the 2 bytes before.
 size_t NameOffset(const Header& header, int64_t k);
 

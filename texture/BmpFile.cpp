@@ -56,6 +56,14 @@ Fault Inspect(std::span<const uint8_t> file, Layout& layout) {
   return Fault::None;
 }
 
+uint64_t ExportPixelBytes(int64_t width, int64_t height) {
+  constexpr uint64_t kMax = uint64_t{256} << 20;
+  if (width < 1 || height < 1 || uint64_t(width) > kMax || uint64_t(height) > kMax) return 0;
+  const uint64_t padding = Stride(uint64_t(width)) - 3 * uint64_t(width);
+  const uint64_t bytes = (padding + uint64_t(width)) * uint64_t(height) * 4;
+  return bytes <= kMax ? bytes : 0;
+}
+
 const char* Explain(Fault fault) {
   switch (fault) {
     case Fault::None: return "";

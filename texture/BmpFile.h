@@ -38,10 +38,22 @@ struct BITMAPINFOHEADER {
 };
 
 inline constexpr uint32_t kInfoHeaderSize = 40;
+
+// The resolution fields of a file, in pixels per metre.
+struct Resolution {
+  int32_t x = 0;
+  int32_t y = 0;
+  bool operator==(const Resolution&) const = default;
+};
 inline constexpr uint32_t kUncompressed = 0;  // biCompression of plain rows
 
 // Bytes in one stored row of a 24-bit picture: 3 x width rounded up to a multiple of 4.
 constexpr uint64_t Stride(uint64_t width) { return (width * 24 + 31) / 32 * 4; }
+
+// The pixel bytes of an exported file: its rows, then as many zero bytes again as the
+// classic editor's surfaces held, (padding + width) x height x 4 in all, which files made
+// before depend on being matched byte for byte. 0 for sides below 1 or beyond 256 MiB.
+uint64_t ExportPixelBytes(int64_t width, int64_t height);
 
 // Why a file cannot be imported.
 enum class Fault {

@@ -524,4 +524,48 @@ bool DecodesTo(const Layout& layout, int pixelFormat, std::span<const uint8_t> d
   return true;
 }
 
+// TEMPORARY bridge until the codec takes RGBA itself.
+namespace {
+struct Planes {
+  std::vector<uint8_t> image, mask;
+  size_t stride;
+};
+Planes Split(const Layout& l, const uint8_t* rgba) {
+  Planes p{std::vector<uint8_t>(3 * l.width * l.height), std::vector<uint8_t>(3 * l.width * l.height), 3 * l.width};
+  for (size_t y = 0; y < l.height; ++y)
+    for (size_t x = 0; x < l.width; ++x) {
+      const uint8_t* s = rgba + 4 * (y * l.width + x);
+      const size_t o = (l.height - 1 - y) * p.stride + 3 * x;
+      p.image[o] = s[2], p.image[o + 1] = s[1], p.image[o + 2] = s[0], p.mask[o + 2] = s[3];
+    }
+  return p;
+}
+}  // namespace
+
+bool DecodeMainLevel(const Layout& l, int pixelFormat, std::span<const uint8_t> data, uint8_t* rgba) {
+  if (!l.Handled() || pixelFormat < 0 || size_t(pixelFormat) >= kPixelFormatCount) return false;
+  Planes p{std::vector<uint8_t>(3 * l.width * l.height), std::vector<uint8_t>(3 * l.width * l.height), 3 * l.width};
+  DecodeMainLevel(l, pixelFormat, data, Surfaces{p.image.data(), p.mask.data(), p.stride});
+  const bool opaque = TexelCodec::kPixelFormats[size_t(pixelFormat)].AMask == 0;
+  for (size_t y = 0; y < l.height; ++y)
+    for (size_t x = 0; x < l.width; ++x) {
+      uint8_t* d = rgba + 4 * (y * l.width + x);
+      const size_t o = (l.height - 1 - y) * p.stride + 3 * x;
+      d[0] = p.image[o + 2], d[1] = p.image[o + 1], d[2] = p.image[o], d[3] = opaque ? 255 : p.mask[o + 2];
+    }
+  return true;
+}
+
+bool Encode(const Layout& l, int pixelFormat, const uint8_t* rgba, std::span<uint8_t> data) {
+  if (!l.Handled()) return false;
+  const Planes p = Split(l, rgba);
+  return Encode(l, pixelFormat, ConstSurfaces{p.image.data(), p.mask.data(), p.stride}, data);
+}
+
+bool DecodesTo(const Layout& l, int pixelFormat, std::span<const uint8_t> data, const uint8_t* rgba) {
+  if (!l.Handled()) return false;
+  const Planes p = Split(l, rgba);
+  return DecodesTo(l, pixelFormat, data, ConstSurfaces{p.image.data(), p.mask.data(), p.stride});
+}
+
 }  // namespace DataFormats

@@ -117,4 +117,9 @@ bool Encode(const Layout& layout, int pixelFormat, const ConstSurfaces& picture,
 bool DecodesTo(const Layout& layout, int pixelFormat, std::span<const uint8_t> data,
                const ConstSurfaces& picture);
 
+// The same on one RGBA picture (width x height x 4 bytes, top row first).
+bool DecodeMainLevel(const Layout& layout, int pixelFormat, std::span<const uint8_t> data, uint8_t* rgba);
+bool Encode(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::span<uint8_t> data);
+bool DecodesTo(const Layout& layout, int pixelFormat, std::span<const uint8_t> data, const uint8_t* rgba);
+
 }  // namespace DataFormats

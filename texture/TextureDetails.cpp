@@ -5,6 +5,7 @@
 
 #include "texture/DataFormats.h"
 #include "texture/PvrChunk.h"
+#include "texture/Texture.h"
 
 namespace TextureDetails {
 namespace {
@@ -54,26 +55,26 @@ std::string DataFormatName(uint8_t dataFormat) {
   return Find(kDataFormatNames, dataFormat, "other");
 }
 
-Details Of(const PVRChunk& chunk) {
+Details Of(const Texture& texture) {
   Details details;
-  if (!PvrChunkLayout::Decodes(chunk)) return details;
-  const DataFormats::Layout layout = DataFormats::LayoutOf(chunk.eFormat, chunk.Width, chunk.Height);
+  if (!texture.Decodes()) return details;
+  const DataFormats::Layout layout = DataFormats::LayoutOf(texture.dataFormat, texture.width, texture.height);
   details.decoded = true;
   details.mipLevels = layout.levels;
   details.codebookEntries = layout.codebookEntries;
   return details;
 }
 
-std::string Text(const PVRChunk& chunk) {
-  std::string text = std::to_string(chunk.Width) + "x" + std::to_string(chunk.Height) + ", " +
-                     PixelFormatName(chunk.pFormat) + ", " + DataFormatName(chunk.eFormat);
-  const Details details = Of(chunk);
+std::string Text(const Texture& texture) {
+  std::string text = std::to_string(texture.width) + "x" + std::to_string(texture.height) + ", " +
+                     PixelFormatName(texture.pixelFormat) + ", " + DataFormatName(texture.dataFormat);
+  const Details details = Of(texture);
   if (!details.decoded) return text + ", not decoded";
   if (details.mipLevels > 1) text += ", " + Count(details.mipLevels, "mip level", "mip levels");
   if (details.codebookEntries > 0) text += ", " + Count(details.codebookEntries, "codebook entry", "codebook entries");
   // What short data lacks shows black; say why, so it is not taken for the picture.
-  if (const size_t needed = PvrChunkLayout::DataBytesNeeded(chunk); chunk.Data.size() < needed)
-    text += ", data ends early (" + std::to_string(chunk.Data.size()) + " of " + std::to_string(needed) + " bytes)";
+  if (const size_t needed = texture.DataBytesNeeded(); texture.data.size() < needed)
+    text += ", data ends early (" + std::to_string(texture.data.size()) + " of " + std::to_string(needed) + " bytes)";
   return text;
 }
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-struct PVRChunk;
+struct Texture;
 
 namespace TextureDetails {
 
@@ -24,10 +24,10 @@ struct Details {
   size_t codebookEntries = 0;  // VQ only; 0 otherwise
 };
 
-Details Of(const PVRChunk& chunk);
+Details Of(const Texture& texture);
 
 // One line, for example "64x64, ARGB1555, VQ+mipmaps, 7 mip levels, 256 codebook entries",
 // "32x8, RGB565, rectangle" or "16x16, unknown, VQ, not decoded".
-std::string Text(const PVRChunk& chunk);
+std::string Text(const Texture& texture);
 
 }  // namespace TextureDetails

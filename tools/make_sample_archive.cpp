@@ -15,7 +15,7 @@
 #include "kit/PvmBuilder.h"
 #include "platform/Files.h"
 #include "texture/DataFormats.h"
-#include "texture/cPVR.h"
+#include "texture/Texture.h"
 
 namespace {
 
@@ -41,24 +41,27 @@ archive_builder::Entry Encode(const SampleTexture& t) {
   // bytes after the main level; the encoder keeps them.
   const size_t layoutBytes = DataFormats::LayoutOf(t.eFormat, t.width, t.height).End();
   const size_t dataBytes = (layoutBytes + 15) / 16 * 16;
-  cPVR texture;
-  texture.SetPVRData(int32_t(8 + dataBytes), t.pFormat, t.eFormat, t.width, t.height,
-                     std::vector<uint8_t>(dataBytes, 0));
-  texture.MakeNew(t.height, t.width, 0);
-  texture.MakeNew(t.height, t.width, 1);
+  Texture texture;
+  texture.length = int32_t(8 + dataBytes);
+  texture.pixelFormat = t.pFormat;
+  texture.dataFormat = t.eFormat;
+  texture.width = t.width;
+  texture.height = t.height;
+  texture.data.assign(dataBytes, 0);
+  Image picture = *Image::Blank(t.width, t.height);
   for (int y = 0; y < t.height; ++y)
     for (int x = 0; x < t.width; ++x) {
       const Rgba p = t.pixel(x, y);
-      texture.SetPixel(x, y, p.r, p.g, p.b, p.a);
+      uint8_t* to = picture.Pixel(x, y);
+      to[0] = p.r, to[1] = p.g, to[2] = p.b, to[3] = p.a;
     }
-  texture.BMP2PVR();
-  if (texture.ChunkRecord().Data == std::vector<uint8_t>(dataBytes, 0)) {
+  if (!texture.Encode(picture)) {
     std::fprintf(stderr, "%s: the codec left the texture unencoded\n", t.name.c_str());
     std::exit(1);
   }
 
   return {t.name, t.pFormat, t.eFormat, uint16_t(t.width), uint16_t(t.height),
-          texture.ChunkRecord().Data};
+          texture.data};
 }
 
 std::vector<SampleTexture> Samples() {

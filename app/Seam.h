@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace platform {
+namespace app {
 
 template <typename Function>
 Function& InstalledSeam() {
@@ -18,4 +18,4 @@ Function ReplaceSeam(Function f) {
   return std::exchange(InstalledSeam<Function>(), std::move(f));
 }
 
-}  // namespace platform
+}  // namespace app

@@ -1,0 +1,110 @@
+#include "texture/Texture.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/ByteOrder.h"
+#include "texture/DataFormats.h"
+#include "texture/TexelCodec.h"
+
+namespace {
+
+using PvrChunkLayout::kMagic;
+
+// Textures up to this many texels are shown even when their data is shorter (the missing
+// texels stay black), so that formats with shorter data still show.
+constexpr uint64_t kAlwaysShownTexels = 1024 * 1024;
+
+DataFormats::Layout LayoutOf(const Texture& t) { return DataFormats::LayoutOf(t.dataFormat, t.width, t.height); }
+
+}  // namespace
+
+std::optional<Texture> Texture::FromHeader(std::span<const uint8_t> bytes) {
+  if (bytes.size() < kHeaderSize) return std::nullopt;
+  Texture t;
+  platform::LittleEndianReader in(bytes, 4);
+  for (size_t i = 0; i < 4; ++i) t.magic[i] = char(bytes[i]);
+  in.Read(t.length);
+  in.Read(t.pixelFormat);
+  in.Read(t.dataFormat);
+  in.Read(t.reserved);
+  in.Read(t.width);
+  in.Read(t.height);
+  return t;
+}
+
+std::array<uint8_t, Texture::kHeaderSize> Texture::Header() const {
+  std::vector<uint8_t> out;
+  platform::LittleEndianWriter w(out);
+  w.Text("PVRT");      // magic, whatever was read
+  w.I32(length);       // length
+  w.U8(pixelFormat);   // pixel format
+  w.U8(dataFormat);    // data format
+  w.U16(0);            // reserved, always 0
+  w.I16(width);        // width
+  w.I16(height);       // height
+  std::array<uint8_t, kHeaderSize> header{};
+  std::copy_n(out.begin(), kHeaderSize, header.begin());
+  return header;
+}
+
+bool Texture::Decodes() const {
+  return pixelFormat < PvrFormat::kPixelFormatCount && LayoutOf(*this).Handled();
+}
+
+size_t Texture::DataBytesNeeded() const { return Decodes() ? LayoutOf(*this).End() : 0; }
+
+bool Texture::Encodes() const { return Decodes() && data.size() >= DataBytesNeeded(); }
+
+bool Texture::HasAlphaBits() const {
+  return pixelFormat >= TexelCodec::kPixelFormats.size() || TexelCodec::kPixelFormats[pixelFormat].AMask != 0;
+}
+
+std::optional<Image> Texture::Decode() const {
+  if (magic != kMagic || width < 1 || height < 1) return std::nullopt;
+  const uint64_t texels = uint64_t(width) * uint64_t(height);
+  if (data.size() / 2 < texels && texels > kAlwaysShownTexels) return std::nullopt;
+  // Within the limit of the picture and of its BMP export, which is a little larger.
+  if (BmpFile::ExportPixelBytes(width, height) == 0) return std::nullopt;
+  std::optional<Image> image = Image::Blank(width, height);
+  if (!image) return std::nullopt;
+  if (!Decodes() || !DataFormats::DecodeMainLevel(LayoutOf(*this), pixelFormat, data, image->rgba.data())) {
+    // Black: opaque where the format cannot say otherwise.
+    if (!HasAlphaBits())
+      for (size_t i = 3; i < image->rgba.size(); i += 4) image->rgba[i] = 255;
+  }
+  return image;
+}
+
+std::optional<Image> Texture::Fit(const Image& picture, bool pictureHasAlpha) const {
+  std::optional<Image> fitted = Decode();
+  if (!fitted || picture.Empty()) return std::nullopt;
+  // Beyond a smaller picture's edges texels take its bottom-left pixel, where the classic
+  // editor's bottom-up surfaces had their first byte.
+  const uint8_t* corner = picture.Pixel(0, picture.height - 1);
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      const uint8_t* from = x < picture.width && y < picture.height ? picture.Pixel(x, y) : corner;
+      uint8_t* to = fitted->Pixel(x, y);
+      std::memcpy(to, from, pictureHasAlpha ? 4 : 3);
+    }
+  }
+  return fitted;
+}
+
+bool Texture::Encode(const Image& picture) {
+  if (magic != kMagic || !Encodes() || picture.width != width || picture.height != height) return false;
+  const DataFormats::Layout layout = LayoutOf(*this);
+  // A picture the texture already shows changes nothing: its smaller levels stay as the
+  // file made them, and a VQ texture is not quantised again, which would lose a little each
+  // time it goes round. Plain texels need no check: they encode back to the bytes they came
+  // from. (A mipmapped 1 x 1 texture has one level, but the spare slots of its space count
+  // too.)
+  const bool plainTexels = layout.kind == DataFormats::Kind::Rectangle ||
+                           layout.kind == DataFormats::Kind::Twiddled ||
+                           layout.kind == DataFormats::Kind::RectangularTwiddled;
+  if (!plainTexels && DataFormats::DecodesTo(layout, pixelFormat, data, picture.rgba.data())) return false;
+  const std::vector<uint8_t> before(data.begin(), data.begin() + std::ptrdiff_t(layout.End()));
+  DataFormats::Encode(layout, pixelFormat, picture.rgba.data(), data);
+  return !std::equal(before.begin(), before.end(), data.begin());
+}

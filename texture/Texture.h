@@ -1,0 +1,84 @@
+// One texture: the fields of its chunk header, its data bytes, and the picture they hold.
+//
+//   offset  size  field
+//   0       4     magic ("PVRT"; another is carried, and an archive writes back "PVRT")
+//   4       4     length, int32: 8 + the number of data bytes
+//   8       1     pixel format (PvrFormat)
+//   9       1     data format, the texel order (PvrFormat; DataFormats.h lays out each)
+//   10      2     reserved (an archive writes back 0)
+//   12      2     width, int16
+//   14      2     height, int16
+//   16      ...   data bytes; texel n is bytes 2n (low) and 2n + 1 (high)
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "texture/BmpFile.h"
+#include "texture/Image.h"
+#include "texture/PvrChunk.h"
+
+struct Texture {
+  static constexpr size_t kHeaderSize = PvrChunkLayout::kHeaderSize;
+
+  std::array<char, 4> magic = PvrChunkLayout::kMagic;
+  int32_t length = PvrChunkLayout::kLengthBase;  // as read; 8 + data bytes for a whole chunk
+  uint8_t pixelFormat = 0;
+  uint8_t dataFormat = 0;
+  int16_t reserved = 0;
+  int16_t width = 0;
+  int16_t height = 0;
+  std::vector<uint8_t> data;
+
+  // The resolution fields of the BMP files last imported as image and mask, which BMP
+  // exports of this texture carry on, so that a picture that goes out and back keeps them.
+  std::array<BmpFile::Resolution, 2> bitmapResolution{};
+
+  // Reads the header fields (not the data) from the first 16 bytes; nullopt when there are
+  // fewer.
+  static std::optional<Texture> FromHeader(std::span<const uint8_t> bytes);
+  // The 16 header bytes an archive writes: magic "PVRT" and reserved 0 whatever was read.
+  std::array<uint8_t, kHeaderSize> Header() const;
+
+  // Whether the codec decodes the texels: a pixel format it knows and a data format whose
+  // layout holds the texture's size. Other textures decode black.
+  bool Decodes() const;
+  // The data bytes the whole layout takes (every level, codebook and index); 0 for a texture
+  // the codec does not decode.
+  size_t DataBytesNeeded() const;
+  // Whether the codec encodes into the texture: it decodes it and the data holds the whole
+  // layout. Imports into other textures change nothing.
+  bool Encodes() const;
+  // Whether the pixel format has alpha bits; a texture without them is opaque.
+  bool HasAlphaBits() const;
+
+  // The main level as a picture at the texture's size. Texels the data does not hold, and
+  // whole textures the codec does not decode, are black (opaque for a format without alpha
+  // bits, transparent otherwise).
+  //
+  // Memory rule: nullopt unless the magic is "PVRT", both sides are at least 1, the picture
+  // and its BMP export stay within 256 MiB, and the data holds every texel's two bytes or
+  // the texture has at most 1024 x 1024 texels. So a header claiming 16384 x 16384 texels
+  // over 32 bytes allocates nothing.
+  std::optional<Image> Decode() const;
+
+  // Encodes a picture of exactly the texture's size into the data, in the texture's own
+  // pixel and data formats: every smaller level averaged from the one above, a VQ codebook
+  // built anew, deterministically; bytes outside those written and every header field kept.
+  // A picture the main level already decodes to (at the format's precision) leaves the data
+  // as it is, so smaller levels the file made stay and VQ is not quantised again. Returns
+  // whether the data changed; false, changing nothing, for a texture that Encodes() refuses
+  // or a picture of another size.
+  bool Encode(const Image& picture);
+
+  // A picture imported into this texture, made into what Encode takes: the texture keeps its
+  // size; a larger picture gives its top-left part, and beyond a smaller picture's right and
+  // bottom edges every texel takes the picture's bottom-left pixel. Without alpha of its own
+  // (a BMP without a mask, a PNG without alpha) each texel keeps the alpha it has now.
+  // nullopt when the texture does not decode.
+  std::optional<Image> Fit(const Image& picture, bool pictureHasAlpha) const;
+};
