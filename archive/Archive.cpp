@@ -305,6 +305,8 @@ Expected<Archive> ArchiveReader::Read(const Input& in, const std::string& path) 
     Archive::Entry entry;
     entry.indexChunk.resize(size_t(c.offset - c.indexAt));
     entry.texture = c.header;
+    // The classic reader took every chunk for a texture whatever its magic said.
+    entry.texture.magic = PvrChunkLayout::kMagic;
     if (!in.ReadAt(uint64_t(c.indexAt), entry.indexChunk, error) ||
         !ReadChunkData(in, c, entry.texture.data, error))
       return Unreadable(path, error);
@@ -313,6 +315,7 @@ Expected<Archive> ArchiveReader::Read(const Input& in, const std::string& path) 
     archive.entries_.push_back(std::move(entry));
   }
   if (!KeepOtherBytes(in, archive, error)) return Unreadable(path, error);
+  archive.entriesRead_ = archive.entries_.size();
 
   if (pvm) {
     ListNames(archive);
@@ -338,6 +341,10 @@ void ArchiveReader::ListNames(Archive& archive) {
   for (size_t k = 1; k <= archive.entries_.size(); ++k) {
     Archive::Entry& entry = archive.entries_[k - 1];
     const size_t pos = PvmLayout::NameOffset(fields, int64_t(k));
+    const size_t entryAt = pos - 2;
+    const size_t step = PvmLayout::NameStep(fields);
+    if (entryAt + step <= header.size())
+      entry.tableEntry.assign(header.begin() + std::ptrdiff_t(entryAt), header.begin() + std::ptrdiff_t(entryAt + step));
     if (table.globalIndexAt != 0) {
       const size_t at = pos - 2 + table.globalIndexAt;
       uint32_t index = 0;
@@ -372,6 +379,7 @@ bool ArchiveReader::KeepOtherBytes(const Input& in, Archive& archive, std::strin
     if (!keep(uint64_t(place.offset) - entry.indexChunk.size())) return false;
     covered = std::max(covered, uint64_t(place.offset) + kHeaderSize + entry.texture.data.size());
   }
+  archive.chunksEnd_ = covered;
   return keep(in.Size());
 }
 
@@ -417,45 +425,181 @@ bool Archive::WriteOtherBytes(uint64_t from, uint64_t to, const Sink& sink) cons
   return true;
 }
 
-Failure Archive::Save(const std::string& path) const {
-  // A chunk of another size would overwrite its neighbour and move every later chunk.
-  const auto sizeChanged = [](size_t k) {
-    return "Texture " + std::to_string(k) + " no longer has the size it was read with, so it cannot go back in its place.";
-  };
-  for (size_t k = 1; k <= entries_.size(); ++k) {
-    const Entry& entry = entries_[k - 1];
+bool Archive::SizesAsRead() const {
+  if (entries_.size() != entriesRead_) return false;
+  for (const Entry& entry : entries_) {
     const Texture& t = entry.texture;
     if (!entry.placement || t.length != entry.placement->length ||
         t.data.size() != size_t(t.length) - PvrChunkLayout::kLengthBase)
-      return Unwritten(path, sizeChanged(k));
+      return false;
   }
-  // The new file, front to back. Each chunk goes where it was read, after its index chunk as
-  // read; where one whose length counts the whole chunk runs into the next entry, the next
-  // entry's first bytes win, as they would if every entry were written in turn over the old
-  // file.
-  const platform::ByteSource source = [&](const platform::ByteSink& sink, std::string& sourceError) {
-    if (!sink(header_)) return false;
-    uint64_t written = header_.size();
-    for (size_t k = 1; k <= entries_.size(); ++k) {
-      const Entry& entry = entries_[k - 1];
-      const Placement& place = *entry.placement;
-      const int64_t start = place.offset - int64_t(entry.indexChunk.size());
-      const int64_t next = k < entries_.size()
-                               ? entries_[k].placement->offset - int64_t(entries_[k].indexChunk.size())
-                               : INT64_MAX;
-      if (uint64_t(start) < written || next - place.offset < int64_t(kHeaderSize)) {
-        sourceError = sizeChanged(k);  // the reader never accepts such a layout
-        return false;
-      }
-      if (!WriteOtherBytes(written, uint64_t(start), sink)) return false;
-      if (!sink(entry.indexChunk)) return false;
-      const std::array<uint8_t, kHeaderSize> header = standalone_ ? place.headerAsRead : entry.texture.Header();
-      const uint64_t room = std::min<uint64_t>(kHeaderSize + entry.texture.data.size(), uint64_t(next - place.offset));
-      if (!sink(header)) return false;
-      if (!sink(std::span(entry.texture.data).first(size_t(room - kHeaderSize)))) return false;
-      written = uint64_t(place.offset) + room;
+  return true;
+}
+
+// Each chunk goes where it was read, after its index chunk as read; where one whose length
+// counts the whole chunk runs into the next entry, the next entry's first bytes win, as they
+// would if every entry were written in turn over the old file.
+bool Archive::WriteInPlace(const Sink& sink, std::string& error) const {
+  if (!sink(header_)) return false;
+  uint64_t written = header_.size();
+  for (size_t k = 1; k <= entries_.size(); ++k) {
+    const Entry& entry = entries_[k - 1];
+    const Placement& place = *entry.placement;
+    const int64_t start = place.offset - int64_t(entry.indexChunk.size());
+    const int64_t next = k < entries_.size()
+                             ? entries_[k].placement->offset - int64_t(entries_[k].indexChunk.size())
+                             : INT64_MAX;
+    if (uint64_t(start) < written || next - place.offset < int64_t(kHeaderSize)) {
+      // The reader never accepts such a layout.
+      error = "Texture " + std::to_string(k) + " does not fit the place it was read from.";
+      return false;
     }
-    return WriteOtherBytes(written, std::max(written, fileSize_), sink);
+    if (!WriteOtherBytes(written, uint64_t(start), sink)) return false;
+    if (!sink(entry.indexChunk)) return false;
+    const std::array<uint8_t, kHeaderSize> header = standalone_ ? place.headerAsRead : entry.texture.Header();
+    const uint64_t room = std::min<uint64_t>(kHeaderSize + entry.texture.data.size(), uint64_t(next - place.offset));
+    if (!sink(header)) return false;
+    if (!sink(std::span(entry.texture.data).first(size_t(room - kHeaderSize)))) return false;
+    written = uint64_t(place.offset) + room;
+  }
+  return WriteOtherBytes(written, std::max(written, fileSize_), sink);
+}
+
+namespace {
+
+constexpr size_t kChunkAlignment = 16;
+
+size_t Log2(size_t v) {
+  size_t n = 0;
+  while (v > 1) v >>= 1, ++n;
+  return n;
+}
+
+bool IsPowerOfTwo(int64_t v) { return v > 0 && (v & (v - 1)) == 0; }
+
+// The bytes of `field` (size bytes at `at` of the entry's table bytes as read), or zeros
+// where the entry was not read from a table.
+std::vector<uint8_t> FieldAsRead(const std::vector<uint8_t>& tableEntry, size_t at, size_t size) {
+  std::vector<uint8_t> field(size, 0);
+  if (at + size <= tableEntry.size()) std::copy_n(tableEntry.begin() + std::ptrdiff_t(at), size, field.begin());
+  return field;
+}
+
+// The name's 28 bytes: those read, while the name is what they say, so that bytes after
+// the NUL stay; else the name NUL-padded.
+std::array<uint8_t, kNameFieldSize> NameField(const Archive::Entry& entry) {
+  std::array<uint8_t, kNameFieldSize> field{};
+  const std::vector<uint8_t> read = FieldAsRead(entry.tableEntry, 2, kNameFieldSize);
+  const auto nul = std::find(read.begin(), read.end(), uint8_t{0});
+  if (entry.tableEntry.size() >= 2 + kNameFieldSize && nul != read.end() &&
+      NameToUtf8(Bytes(read.data(), size_t(nul - read.begin()))) == entry.name) {
+    std::copy(read.begin(), read.end(), field.begin());
+  } else {
+    std::copy_n(entry.name.begin(), std::min(entry.name.size(), kNameFieldSize - 1), field.begin());
+  }
+  return field;
+}
+
+// Whether the texture has the formats and size its chunk had when read: its table fields
+// as read then still describe it.
+bool ShapeAsRead(const Archive::Entry& entry) {
+  if (!entry.placement) return false;
+  const std::optional<Texture> read = Texture::FromHeader(entry.placement->headerAsRead);
+  const Texture& t = entry.texture;
+  return read && read->pixelFormat == t.pixelFormat && read->dataFormat == t.dataFormat && read->width == t.width &&
+         read->height == t.height;
+}
+
+}  // namespace
+
+bool Archive::WriteAnew(const Sink& sink) const {
+  std::vector<uint8_t> out;
+  platform::LittleEndianWriter w(out);
+  if (standalone_) {
+    // One texture: its index chunk, then its chunk, its length what its data needs.
+    w.Bytes(header_);
+    const Texture& t = entries_.front().texture;
+    Texture header = t;
+    header.length = int32_t(PvrChunkLayout::kLengthBase + t.data.size());
+    w.Bytes(header.Header());
+    if (!sink(out) || !sink(t.data)) return false;
+    return true;
+  }
+
+  PvmLayout::Header fields;
+  PvmLayout::ReadHeader(header_, fields);
+  const uint16_t attributes = fields.attributes;
+  const bool formats = attributes & PvmLayout::kHasFormats, size = attributes & PvmLayout::kHasSize,
+             index = attributes & PvmLayout::kHasGlobalIndex;
+  const size_t formatsAt = 2 + kNameFieldSize, sizeAt = formatsAt + (formats ? 2 : 0),
+               indexAt = sizeAt + (size ? 2 : 0);
+
+  w.Text(PvmLayout::kMagic);                           // magic
+  w.I32(0);                                            // H, set below
+  w.U16(attributes);                                   // attribute word, kept
+  w.U16(uint16_t(entries_.size()));                    // entry count
+  // A table the attribute word does not describe (no name field named) keeps the classic
+  // fixed step, which is where readers then look for the names.
+  const bool described = attributes & PvmLayout::kHasName;
+  const size_t step = described ? indexAt + (index ? 4 : 0) : (entries_.size() == 2 ? 34 : 38);
+  for (size_t row = 0; row < entries_.size(); ++row) {
+    const Entry& e = entries_[row];
+    const Texture& t = e.texture;
+    const bool asRead = ShapeAsRead(e);
+    w.U16(uint16_t(row));                              // index: the position
+    w.Bytes(NameField(e));                             // name
+    if (!described) {                                  // the rest of the step, as read
+      w.Bytes(FieldAsRead(e.tableEntry, formatsAt, step - formatsAt));
+      continue;
+    }
+    if (formats) {                                     // pixel and data format
+      const std::vector<uint8_t> read = FieldAsRead(e.tableEntry, formatsAt, 2);
+      if (asRead) w.Bytes(read);
+      else w.U8(t.pixelFormat), w.U8(t.dataFormat);
+    }
+    if (size) {                                        // dimensions code
+      std::vector<uint8_t> code = FieldAsRead(e.tableEntry, sizeAt, 2);
+      if (!asRead && IsPowerOfTwo(t.width) && IsPowerOfTwo(t.height) && t.width >= 4 && t.height >= 4)
+        code = {uint8_t((Log2(size_t(t.width)) - 2) | ((Log2(size_t(t.height)) - 2) << 4)), 0};
+      w.Bytes(code);
+    }
+    if (index) {                                       // global index
+      if (e.globalIndex) w.U32(*e.globalIndex);
+      else w.Bytes(FieldAsRead(e.tableEntry, indexAt, 4));
+    }
+  }
+  // Header bytes that followed the table as read, up to its last non-zero one.
+  if (header_.size() >= PvmLayout::kFixedHeaderSize) {
+    const size_t tableEnd =
+        std::min(header_.size(), PvmLayout::kFirstEntryAt + entriesRead_ * PvmLayout::NameStep(fields));
+    size_t last = header_.size();
+    while (last > tableEnd && header_[last - 1] == 0) --last;
+    w.Bytes(Bytes(header_).subspan(tableEnd, last - tableEnd));
+  }
+  out.resize((out.size() + kChunkAlignment - 1) / kChunkAlignment * kChunkAlignment, 0);
+  const int32_t H = int32_t(out.size() - PvmLayout::kHeaderLengthBase);
+  for (size_t i = 0; i < 4; ++i) out[4 + i] = uint8_t(uint32_t(H) >> (8 * i));
+  if (!sink(out)) return false;
+
+  static const std::array<uint8_t, kChunkAlignment> zeros{};
+  for (const Entry& e : entries_) {
+    const size_t padding = (kChunkAlignment - (kHeaderSize + e.texture.data.size()) % kChunkAlignment) % kChunkAlignment;
+    Texture header = e.texture;
+    header.length = int32_t(PvrChunkLayout::kLengthBase + e.texture.data.size() + padding);
+    if (!sink(e.indexChunk) || !sink(header.Header()) || !sink(e.texture.data) ||
+        !sink(std::span(zeros).first(padding)))
+      return false;
+  }
+  // What followed the last chunk as read.
+  for (const Run& run : otherBytes_)
+    if (run.offset >= chunksEnd_ && !sink(run.bytes)) return false;
+  return true;
+}
+
+Failure Archive::Save(const std::string& path) const {
+  const bool anew = relayout_ || !SizesAsRead();
+  const platform::ByteSource source = [&](const platform::ByteSink& sink, std::string& sourceError) {
+    return anew ? WriteAnew(sink) : WriteInPlace(sink, sourceError);
   };
   std::string error;
   if (!platform::ReplaceFileFrom(path, source, error)) return Unwritten(path, error);
@@ -469,4 +613,178 @@ std::string BackupPathOf(const std::string& archivePath) {
     while (cut > 0 && (uint8_t(archivePath[cut]) & 0xC0) == 0x80) --cut;  // UTF-8 tail byte
   }
   return archivePath.substr(0, cut) + "BAK";
+}
+
+// ---- Changing the entries ---------------------------------------------------------------
+
+namespace {
+
+Error Refused(const std::string& text) { return {"", text, Icon::Exclamation}; }
+
+constexpr std::array<char, 4> kGlobalIndexMagic{'G', 'B', 'I', 'X'};
+
+// A GBIX chunk as the game's files hold them: the index, then 4 bytes of padding.
+std::vector<uint8_t> IndexChunkFor(uint32_t globalIndex) {
+  std::vector<uint8_t> chunk;
+  platform::LittleEndianWriter w(chunk);
+  w.Bytes(std::span(reinterpret_cast<const uint8_t*>(kGlobalIndexMagic.data()), 4));  // magic
+  w.U32(8);                                                                           // length
+  w.U32(globalIndex);                                                                 // global index
+  w.U32(0);                                                                           // padding
+  return chunk;
+}
+
+// Writes the index into an index chunk that holds one.
+void SetIndexOfChunk(std::vector<uint8_t>& indexChunk, uint32_t globalIndex) {
+  if (indexChunk.size() < PvrFileLayout::kIndexChunkFixedSize + 4) return;
+  for (size_t i = 0; i < 4; ++i) indexChunk[PvrFileLayout::kIndexChunkFixedSize + i] = uint8_t(globalIndex >> (8 * i));
+}
+
+}  // namespace
+
+Archive Archive::New() {
+  Archive archive;
+  std::vector<uint8_t>& header = archive.header_;
+  PvmLayout::WriteHeader({int32_t(kChunkAlignment - PvmLayout::kHeaderLengthBase),
+                          PvmLayout::kHasName | PvmLayout::kHasFormats | PvmLayout::kHasSize | PvmLayout::kHasGlobalIndex,
+                          0},
+                         header);
+  header.resize(kChunkAlignment, 0);
+  archive.fileSize_ = header.size();
+  archive.chunksEnd_ = header.size();
+  archive.allListed_ = true;
+  return archive;
+}
+
+Failure Archive::RowExists(size_t row) const {
+  if (row < entries_.size()) return std::nullopt;
+  if (entries_.empty()) return Refused("Row " + std::to_string(row) + " does not exist: the archive has no entries.");
+  return Refused("Row " + std::to_string(row) + " does not exist: the archive has rows 0 to " +
+                 std::to_string(entries_.size() - 1) + ".");
+}
+
+std::optional<std::string> Archive::WhyNameRefused(const std::string& name) {
+  if (name.empty()) return "A texture needs a name.";
+  if (name.size() > kMaxNameBytes) {
+    return "The name \"" + name + "\" is " + std::to_string(name.size()) +
+           " bytes long; an archive stores names of at most 27 bytes.";
+  }
+  for (unsigned char c : name) {
+    if (c < 0x20 || c > 0x7E) {
+      return "The name \"" + name + "\" holds a character that is not printable ASCII; an archive stores names of "
+             "letters, digits, spaces and ASCII punctuation only.";
+    }
+  }
+  return std::nullopt;
+}
+
+bool Archive::NameTaken(const std::string& name, size_t except) const {
+  for (size_t row = 0; row < entries_.size(); ++row)
+    if (row != except && entries_[row].name == name) return true;
+  return false;
+}
+
+bool Archive::GlobalIndexTaken(uint32_t globalIndex, size_t except) const {
+  for (size_t row = 0; row < entries_.size(); ++row)
+    if (row != except && entries_[row].globalIndex == globalIndex) return true;
+  return false;
+}
+
+uint32_t Archive::NextGlobalIndex(const std::string& archiveFileName) const {
+  std::optional<uint32_t> largest;
+  for (const Entry& e : entries_)
+    if (e.globalIndex) largest = std::max(largest.value_or(0), *e.globalIndex);
+  if (largest) return *largest == UINT32_MAX ? *largest : *largest + 1;
+  // FNV-1a over the file name: stable across runs and machines.
+  uint32_t hash = 2166136261u;
+  for (unsigned char c : std::filesystem::path(archiveFileName).filename().string()) hash = (hash ^ c) * 16777619u;
+  return 100000 + hash % (9999999 - 100000 + 1);
+}
+
+Expected<Archive::Entry> Archive::FromPvr(std::span<const uint8_t> pvrFile, const std::string& name) {
+  Expected<Archive> file = Read(pvrFile, name);
+  if (!file) return file.error();
+  if (!file->standalone_) return Refused(name + " is an archive, not a single texture (.pvr) file.");
+  Entry entry = std::move(file->entries_.front());
+  entry.indexChunk = std::move(file->header_);  // its GBIX chunk, if it has one
+  entry.placement.reset();
+  return entry;
+}
+
+Failure Archive::Insert(size_t row, Entry entry, const std::string& archiveFileName) {
+  if (standalone_) return Refused("A single texture (.pvr) file holds one texture; no other can be added to it.");
+  if (row > entries_.size())
+    return Refused("Row " + std::to_string(row) + " is past the end: the archive has " +
+                   std::to_string(entries_.size()) + " entries.");
+  if (entries_.size() >= kMaxEntries) return Refused("An archive holds at most 65535 entries.");
+  if (const auto why = WhyNameRefused(entry.name)) return Refused(*why);
+  if (!entry.globalIndex) entry.globalIndex = NextGlobalIndex(archiveFileName);
+  // Index chunks go in only where the archive's textures carry them, as its first one does.
+  const bool indexChunks = !entries_.empty() && !entries_.front().indexChunk.empty();
+  if (!indexChunks) entry.indexChunk.clear();
+  else if (entry.indexChunk.empty()) entry.indexChunk = IndexChunkFor(*entry.globalIndex);
+  SetIndexOfChunk(entry.indexChunk, *entry.globalIndex);
+  entry.placement.reset();
+  entry.tableEntry.clear();
+  entries_.insert(entries_.begin() + std::ptrdiff_t(row), std::move(entry));
+  listed_ = entries_.size();
+  allListed_ = true;
+  relayout_ = true;
+  return std::nullopt;
+}
+
+Failure Archive::Remove(size_t row) {
+  if (standalone_) return Refused("A single texture (.pvr) file holds one texture; it cannot be removed.");
+  if (Failure missing = RowExists(row)) return missing;
+  if (row < listed_) --listed_;
+  entries_.erase(entries_.begin() + std::ptrdiff_t(row));
+  relayout_ = true;
+  return std::nullopt;
+}
+
+Failure Archive::Rename(size_t row, const std::string& name) {
+  if (standalone_) return Refused("A single texture (.pvr) file is named by its file name; rename the file instead.");
+  if (Failure missing = RowExists(row)) return missing;
+  if (const auto why = WhyNameRefused(name)) return Refused(*why);
+  entries_[row].name = name;
+  relayout_ = true;
+  return std::nullopt;
+}
+
+Failure Archive::Move(size_t row, size_t to) {
+  if (Failure missing = RowExists(row)) return missing;
+  if (Failure missing = RowExists(to)) return missing;
+  Entry moved = std::move(entries_[row]);
+  entries_.erase(entries_.begin() + std::ptrdiff_t(row));
+  entries_.insert(entries_.begin() + std::ptrdiff_t(to), std::move(moved));
+  relayout_ = true;
+  return std::nullopt;
+}
+
+Failure Archive::SetGlobalIndex(size_t row, uint32_t globalIndex) {
+  if (Failure missing = RowExists(row)) return missing;
+  Entry& entry = entries_[row];
+  entry.globalIndex = globalIndex;
+  SetIndexOfChunk(standalone_ ? header_ : entry.indexChunk, globalIndex);
+  if (standalone_ && header_.empty()) header_ = IndexChunkFor(globalIndex);
+  relayout_ = true;
+  return std::nullopt;
+}
+
+Failure Archive::Replace(size_t row, Texture texture) {
+  if (Failure missing = RowExists(row)) return missing;
+  entries_[row].texture = std::move(texture);
+  relayout_ = true;
+  return std::nullopt;
+}
+
+Expected<std::vector<uint8_t>> Archive::ExtractPvr(size_t row) const {
+  if (Failure missing = RowExists(row)) return *missing;
+  const Entry& entry = entries_[row];
+  std::vector<uint8_t> file = standalone_ ? header_ : entry.indexChunk;
+  if (file.empty()) file = IndexChunkFor(entry.globalIndex.value_or(0));
+  const std::array<uint8_t, kHeaderSize> header = entry.texture.Header();
+  file.insert(file.end(), header.begin(), header.end());
+  file.insert(file.end(), entry.texture.data.begin(), entry.texture.data.end());
+  return file;
 }
