@@ -8,6 +8,7 @@
 #include "archive/Archive.h"
 #include "archive/ExportNames.h"
 #include "platform/Files.h"
+#include "texture/FormatChoice.h"
 #include "texture/Texture.h"
 
 namespace fs = std::filesystem;
@@ -96,20 +97,40 @@ bool RefuseWithoutCodec(const Texture& texture, size_t row, const std::string& p
 }
 
 std::optional<bool> ImportInto(Texture& texture, size_t row, const std::string& image, const std::string& mask,
-                               const Voice& voice) {
+                               const Voice& voice, SizeChoice size) {
   Expected<PictureFiles::Picture> picture = PictureFiles::Read(image, mask);
   if (!picture) {
     voice.show(picture.error());
     return std::nullopt;
   }
-  const Image& pixels = picture->image;
-  if (pixels.width != texture.width || pixels.height != texture.height) {
+  Image pixels = std::move(picture->image);
+  const bool otherSize = pixels.width != texture.width || pixels.height != texture.height;
+  if (otherSize && size == SizeChoice::Picture) {
+    // A picture of its own size brings every texel, so where it has no alpha it is opaque.
+    Expected<Texture> resized = FormatChoice::Make(pixels, {texture.pixelFormat, texture.dataFormat, std::nullopt});
+    if (!resized) {
+      voice.say("Nothing was imported: " + image + " is " + SizeText(pixels.width, pixels.height) + " pixels, and " +
+                resized.error().text);
+      return std::nullopt;
+    }
+    resized->bitmapResolution = texture.bitmapResolution;
+    texture = std::move(*resized);
+  } else if (otherSize && size == SizeChoice::Scale) {
+    std::optional<Image> scaled = FormatChoice::Scale(pixels, texture.width, texture.height);
+    if (!scaled) {
+      voice.say("Nothing was imported: " + image + " could not be scaled to " + SizeText(texture.width, texture.height) +
+                ".");
+      return std::nullopt;
+    }
+    pixels = std::move(*scaled);
+  } else if (otherSize) {
     voice.say("Note: " + image + " is " + SizeText(pixels.width, pixels.height) + " pixels but the texture in row " +
               std::to_string(row) + " is " + SizeText(texture.width, texture.height) +
               "; the texture keeps its size.");
   }
   if (picture->imageResolution) texture.bitmapResolution[0] = *picture->imageResolution;
   if (picture->maskResolution) texture.bitmapResolution[1] = *picture->maskResolution;
+  if (otherSize && size == SizeChoice::Picture) return true;
   const std::optional<Image> fitted = texture.Fit(pixels, picture->hasAlpha);
   return fitted && texture.Encode(*fitted);
 }
@@ -166,7 +187,7 @@ Result ExportAll(const Archive& archive, const std::string& folder, FileFormat f
 }
 
 Result ImportAll(Archive& archive, const std::string& folder, FileFormat format, const std::string& archiveName,
-                 const Voice& voice, const Progress& progress) {
+                 const Voice& voice, const Progress& progress, SizeChoice size) {
   if (!fs::is_directory(folder)) {
     voice.say(folder + " is not a folder.");
     return {Outcome::kRefused, 0};
@@ -197,7 +218,7 @@ Result ImportAll(Archive& archive, const std::string& folder, FileFormat format,
     Texture& texture = archive.Entries()[row].texture;
     if (RefuseWithoutCodec(texture, row, "Note: " + imageFile + " was not imported: ", voice)) continue;
     snapshots.Keep(texture);
-    if (!ImportInto(texture, row, PathIn(folder, imageFile), withMask ? PathIn(folder, maskFile) : "", voice)) {
+    if (!ImportInto(texture, row, PathIn(folder, imageFile), withMask ? PathIn(folder, maskFile) : "", voice, size)) {
       voice.say("Nothing was imported; " + archiveName + " was not written.");
       snapshots.Restore();
       return {Outcome::kRefused, 0};

@@ -68,12 +68,21 @@ std::string WhyNotEncoded(const Texture& texture);
 bool RefuseWithoutCodec(const Texture& texture, size_t row, const std::string& prefix,
                         const Voice& voice);
 
+// What an import does with a picture of another size than the texture:
+//  - Keep: the texture keeps its size; a larger picture gives its top-left part, and beyond
+//    a smaller one texels take its bottom-left pixel (noted);
+//  - Picture: the texture takes the picture's size, in its own formats, when its data format
+//    can hold that size; refused with the format's rule otherwise;
+//  - Scale: the picture is resampled to the texture's size.
+enum class SizeChoice { Keep, Picture, Scale };
+
 // The editor's Import on one texture: reads the files (a PNG alone; a BMP with its mask,
-// which may be ""), notes a picture of another size, and encodes it into the texture.
-// nullopt (and shown) when a file was refused, the texture unchanged; else whether its data
-// changed.
+// which may be ""), deals with a picture of another size as `size` says, and encodes it into
+// the texture. nullopt (and shown or said) when a file or the size was refused, the texture
+// unchanged; else whether it changed.
 std::optional<bool> ImportInto(Texture& texture, size_t row, const std::string& image,
-                               const std::string& mask, const Voice& voice);
+                               const std::string& mask, const Voice& voice,
+                               SizeChoice size = SizeChoice::Keep);
 
 // ---- Every listed texture -----------------------------------------------------------------
 
@@ -97,6 +106,7 @@ Result ExportAll(const Archive& archive, const std::string& folder, FileFormat f
 // file is refused or none was found, kCancelled when Progress stopped it: in both cases every
 // texture holds what it held before.
 Result ImportAll(Archive& archive, const std::string& folder, FileFormat format,
-                 const std::string& archiveName, const Voice& voice, const Progress& progress);
+                 const std::string& archiveName, const Voice& voice, const Progress& progress,
+                 SizeChoice size = SizeChoice::Keep);
 
 }  // namespace BatchFiles

@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -149,11 +150,12 @@ int InfoCommand(const std::string& archive) {
     const Archive::Entry& entry = a.Entries()[row];
     const Texture& t = entry.texture;
     const TextureDetails::Details details = TextureDetails::Of(t);
-    std::printf("%zu\t%s\t%s\t%u %s\t%u %s\t%ld\t%zu\t%zu\n", row, Printable(entry.name).c_str(),
+    const std::string globalIndex = entry.globalIndex ? std::to_string(*entry.globalIndex) : "-";
+    std::printf("%zu\t%s\t%s\t%u %s\t%u %s\t%ld\t%zu\t%zu\t%s\n", row, Printable(entry.name).c_str(),
                 SizeText(t.width, t.height).c_str(), unsigned(t.pixelFormat),
                 TextureDetails::PixelFormatName(t.pixelFormat).c_str(), unsigned(t.dataFormat),
                 TextureDetails::DataFormatName(t.dataFormat).c_str(), long(t.length), details.mipLevels,
-                details.codebookEntries);
+                details.codebookEntries, globalIndex.c_str());
   }
   if (a.EntryCount() > listed) {
     Say("Note: the archive holds " + std::to_string(a.EntryCount() - listed) + " more textures after " +
@@ -199,24 +201,193 @@ int ExportAllCommand(const std::string& archive, const std::string& folder, bool
 }
 
 int ImportCommand(const std::string& archive, uint64_t row, const std::string& image,
-                  const std::string& mask, bool backup) {
+                  const std::string& mask, bool backup, SizeChoice size) {
   Session session;
   if (!session.Open(archive)) return kRefused;
   Texture* texture = session.TextureOfRow(row, archive);
   if (texture == nullptr) return kRefused;
   if (RefuseWithoutCodec(*texture, row, "Nothing was imported: ", kVoice)) return kRefused;
-  if (!ImportInto(*texture, row, image, mask, kVoice)) return kRefused;
+  if (!ImportInto(*texture, row, image, mask, kVoice, size)) return kRefused;
   return Save(session, archive, backup) ? kSuccess : kRefused;
 }
 
 int ImportAllCommand(const std::string& archive, const std::string& folder, bool backup,
-                     FileFormat format) {
+                     FileFormat format, SizeChoice size) {
   Session session;
   if (!session.Open(archive)) return kRefused;
-  const Result result = ImportAll(session.archive(), folder, format, archive, kVoice, nullptr);
+  const Result result = ImportAll(session.archive(), folder, format, archive, kVoice, nullptr, size);
   if (result.outcome != Outcome::kDone) return kRefused;
   if (!Save(session, archive, backup)) return kRefused;
   std::printf("Imported %s into %s\n", Plural(result.count, "texture").c_str(), archive.c_str());
+  return kSuccess;
+}
+
+// ---- Changing an archive's entries ------------------------------------------------------
+
+namespace {
+
+bool Refuse(const Failure& failure) {
+  if (failure) Say(failure->text);
+  return failure.has_value();
+}
+
+// Notes what another row shares with the entry in `row`: the game then finds only one.
+void NoteShared(const Archive& archive, size_t row) {
+  const Archive::Entry& entry = archive.Entries()[row];
+  if (archive.NameTaken(entry.name, row)) Say("Note: another entry is named \"" + entry.name + "\" too.");
+  if (entry.globalIndex && archive.GlobalIndexTaken(*entry.globalIndex, row))
+    Say("Note: another entry has the global index " + std::to_string(*entry.globalIndex) + " too.");
+}
+
+bool EndsWithPvr(const std::string& path) {
+  std::string extension = fs::path(path).extension().string();
+  for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return extension == ".pvr";
+}
+
+// The entry a file gives: a .pvr file as it is, or a picture (with NAME_mask.bmp beside a
+// BMP, as export writes them) encoded in the chosen formats.
+Expected<Archive::Entry> EntryFromFile(const std::string& file, const FormatChoice::Choice& formats) {
+  const std::string stem = fs::path(file).stem().string();
+  if (EndsWithPvr(file)) {
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!platform::ReadWholeFile(file, bytes, error, uint64_t{1} << 30))
+      return Error{"Whoops", file + "\n\nThis file could not be read.\n" + error, Icon::Critical};
+    Expected<Archive::Entry> entry = Archive::FromPvr(bytes, file);
+    if (entry) entry->name = stem;
+    return entry;
+  }
+  std::string mask;
+  if (!PictureFiles::NamesPng(file)) {
+    const std::string beside = (fs::path(file).parent_path() / (stem + "_mask.bmp")).string();
+    if (platform::FileExists(beside)) mask = beside;
+  }
+  Expected<PictureFiles::Picture> picture = PictureFiles::Read(file, mask);
+  if (!picture) return picture.error();
+  Expected<Texture> texture = FormatChoice::Make(picture->image, formats);
+  if (!texture) return Error{"", file + ": " + texture.error().text, Icon::Exclamation};
+  Archive::Entry entry;
+  entry.name = stem;
+  entry.texture = std::move(*texture);
+  return entry;
+}
+
+// Whether a re-encoding from one format to another keeps less of the picture.
+bool Lossy(const Texture& from, const Texture& to) {
+  static constexpr int kBits[3][4] = {{1, 5, 5, 5}, {0, 5, 6, 5}, {4, 4, 4, 4}};  // A R G B
+  const auto vq = [](uint8_t f) { return f == 3 || f == 4 || f == 16 || f == 17; };
+  if (vq(to.dataFormat)) return true;
+  for (int c = 0; c < 4; ++c)
+    if (kBits[to.pixelFormat][c] < kBits[from.pixelFormat][c]) return true;
+  return false;
+}
+
+}  // namespace
+
+int NewCommand(const std::string& archive, bool force) {
+  if (!force && RefuseExisting(archive)) return kRefused;
+  return Refuse(Archive::New().Save(archive)) ? kRefused : kSuccess;
+}
+
+int AddCommand(const std::string& archive, const std::vector<std::string>& files, const AddOptions& options,
+               bool backup) {
+  Session session;
+  if (!session.Open(archive)) return kRefused;
+  Archive& a = session.archive();
+  uint64_t at = options.at.value_or(a.EntryCount());
+  if (at > a.EntryCount()) {
+    Say("Row " + std::to_string(at) + " is past the end: " + archive + " has " + std::to_string(a.EntryCount()) +
+        " entries, so a texture goes in at rows 0 to " + std::to_string(a.EntryCount()) + ".");
+    return kRefused;
+  }
+  for (const std::string& file : files) {
+    Expected<Archive::Entry> entry = EntryFromFile(file, options.formats);
+    if (!entry) {
+      Say(entry.error().text);
+      return kRefused;
+    }
+    if (options.name) entry->name = *options.name;
+    if (options.globalIndex) entry->globalIndex = *options.globalIndex;
+    if (Refuse(a.Insert(size_t(at), std::move(*entry), archive))) return kRefused;
+    NoteShared(a, size_t(at));
+    ++at;
+  }
+  if (!Save(session, archive, backup)) return kRefused;
+  std::printf("Added %s to %s\n", Plural(files.size(), "texture").c_str(), archive.c_str());
+  return kSuccess;
+}
+
+int RemoveCommand(const std::string& archive, const std::vector<uint64_t>& rows, bool backup) {
+  Session session;
+  if (!session.Open(archive)) return kRefused;
+  for (uint64_t row : rows)
+    if (session.TextureOfRow(row, archive) == nullptr) return kRefused;
+  // From the last row up, so that each row still names the entry it named.
+  const std::set<uint64_t> unique(rows.begin(), rows.end());
+  for (auto it = unique.rbegin(); it != unique.rend(); ++it)
+    if (Refuse(session.archive().Remove(size_t(*it)))) return kRefused;
+  return Save(session, archive, backup) ? kSuccess : kRefused;
+}
+
+int RenameCommand(const std::string& archive, uint64_t row, const std::string& name, bool backup) {
+  Session session;
+  if (!session.Open(archive) || session.TextureOfRow(row, archive) == nullptr) return kRefused;
+  if (Refuse(session.archive().Rename(size_t(row), name))) return kRefused;
+  NoteShared(session.archive(), size_t(row));
+  return Save(session, archive, backup) ? kSuccess : kRefused;
+}
+
+int MoveCommand(const std::string& archive, uint64_t row, uint64_t to, bool backup) {
+  Session session;
+  if (!session.Open(archive) || session.TextureOfRow(row, archive) == nullptr ||
+      session.TextureOfRow(to, archive) == nullptr)
+    return kRefused;
+  if (Refuse(session.archive().Move(size_t(row), size_t(to)))) return kRefused;
+  return Save(session, archive, backup) ? kSuccess : kRefused;
+}
+
+int SetGlobalIndexCommand(const std::string& archive, uint64_t row, uint32_t globalIndex, bool backup) {
+  Session session;
+  if (!session.Open(archive) || session.TextureOfRow(row, archive) == nullptr) return kRefused;
+  if (Refuse(session.archive().SetGlobalIndex(size_t(row), globalIndex))) return kRefused;
+  NoteShared(session.archive(), size_t(row));
+  return Save(session, archive, backup) ? kSuccess : kRefused;
+}
+
+int ConvertCommand(const std::string& archive, uint64_t row, const FormatChoice::Choice& formats, bool backup) {
+  Session session;
+  if (!session.Open(archive)) return kRefused;
+  const Texture* texture = session.TextureOfRow(row, archive);
+  if (texture == nullptr) return kRefused;
+  Expected<Texture> converted = FormatChoice::Convert(*texture, formats);
+  if (!converted) {
+    Say("Nothing was converted: " + converted.error().text);
+    return kRefused;
+  }
+  if (Lossy(*texture, *converted)) {
+    Say("Note: " + TextureDetails::PixelFormatName(converted->pixelFormat) + " " +
+        TextureDetails::DataFormatName(converted->dataFormat) + " keeps less than the texture in row " +
+        std::to_string(row) + " had, so a little of its picture is lost.");
+  }
+  if (Refuse(session.archive().Replace(size_t(row), std::move(*converted)))) return kRefused;
+  return Save(session, archive, backup) ? kSuccess : kRefused;
+}
+
+int ExtractCommand(const std::string& archive, uint64_t row, const std::string& output, bool force) {
+  Session session;
+  if (!session.Open(archive) || session.TextureOfRow(row, archive) == nullptr) return kRefused;
+  if (!force && RefuseExisting(output)) return kRefused;
+  Expected<std::vector<uint8_t>> file = session.archive().ExtractPvr(size_t(row));
+  if (!file) {
+    Say(file.error().text);
+    return kRefused;
+  }
+  std::string error;
+  if (!platform::ReplaceFile(output, *file, error)) {
+    Say(output + "\n\nThis file could not be written.\n" + error);
+    return kRefused;
+  }
   return kSuccess;
 }
 

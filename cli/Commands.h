@@ -4,15 +4,19 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "archive/BatchFiles.h"
+#include "texture/FormatChoice.h"
 
 namespace cli {
 
 enum ExitStatus : int { kSuccess = 0, kRefused = 1, kUsageError = 2 };
 
 using BatchFiles::FileFormat;
+using BatchFiles::SizeChoice;
 
 // Rows count from 0 as in the editor's list. A row number too large for uint64_t is passed
 // as UINT64_MAX and refused like any row past the list.
@@ -23,9 +27,30 @@ int ExportCommand(const std::string& archive, uint64_t row, const std::string& i
 int ExportAllCommand(const std::string& archive, const std::string& folder, bool force,
                      FileFormat format);
 int ImportCommand(const std::string& archive, uint64_t row, const std::string& image,
-                  const std::string& mask, bool backup);
+                  const std::string& mask, bool backup, SizeChoice size = SizeChoice::Keep);
 int ImportAllCommand(const std::string& archive, const std::string& folder, bool backup,
-                     FileFormat format);
+                     FileFormat format, SizeChoice size = SizeChoice::Keep);
+
+// ---- Changing an archive's entries ------------------------------------------------------
+// Each saves the way import does, --backup included, and changes nothing on a refusal.
+
+// What add and convert were asked for; nullopt: automatic, or as it is.
+struct AddOptions {
+  std::optional<uint64_t> at;
+  std::optional<std::string> name;
+  std::optional<uint32_t> globalIndex;
+  FormatChoice::Choice formats;
+};
+
+int NewCommand(const std::string& archive, bool force);
+int AddCommand(const std::string& archive, const std::vector<std::string>& files, const AddOptions& options,
+               bool backup);
+int RemoveCommand(const std::string& archive, const std::vector<uint64_t>& rows, bool backup);
+int RenameCommand(const std::string& archive, uint64_t row, const std::string& name, bool backup);
+int MoveCommand(const std::string& archive, uint64_t row, uint64_t to, bool backup);
+int SetGlobalIndexCommand(const std::string& archive, uint64_t row, uint32_t globalIndex, bool backup);
+int ConvertCommand(const std::string& archive, uint64_t row, const FormatChoice::Choice& formats, bool backup);
+int ExtractCommand(const std::string& archive, uint64_t row, const std::string& output, bool force);
 
 // Writes one message to standard error, followed by a line break.
 void Say(const std::string& text);

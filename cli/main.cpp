@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -29,13 +30,14 @@ Commands:
   info ARCHIVE
       One line per listed texture:
       ROW<TAB>NAME<TAB>WIDTHxHEIGHT<TAB>PIXEL_FORMAT<TAB>DATA_FORMAT<TAB>LENGTH
-      <TAB>MIP_LEVELS<TAB>CODEBOOK_ENTRIES
+      <TAB>MIP_LEVELS<TAB>CODEBOOK_ENTRIES<TAB>GLOBAL_INDEX
       Pixel formats: 0 ARGB1555, 1 RGB565, 2 ARGB4444, others "unknown".
       Data formats: 9 rectangle, 1 twiddled, 13 rectangular twiddled,
       2 twiddled+mipmaps, 18 twiddled+mipmaps (8-byte 1x1), 3 VQ,
       4 VQ+mipmaps, 16 small VQ, 17 small VQ+mipmaps, others "other".
       MIP_LEVELS is 1 without mipmaps and 0 for a texture Quarnel does not
-      decode; CODEBOOK_ENTRIES is 0 unless the texture is VQ.
+      decode; CODEBOOK_ENTRIES is 0 unless the texture is VQ; GLOBAL_INDEX is
+      "-" for an entry without one.
   export ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--force]
   export ARCHIVE ROW IMAGE.png [--force]
       Decodes the texture of ROW and writes its image, and its alpha mask
@@ -45,19 +47,52 @@ Commands:
   export-all ARCHIVE DIR [--force] [--format png|bmp]
       Writes every listed texture into DIR (made when missing) as NAME.bmp
       and NAME_mask.bmp, or with --format png as NAME.png; see "File names".
-  import ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--backup]
-  import ARCHIVE ROW IMAGE.png [--backup]
+  import ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--backup] [--size keep|picture|scale]
+  import ARCHIVE ROW IMAGE.png [--backup] [--size keep|picture|scale]
       Replaces the texture of ROW from a 24-bit BMP, and from a mask BMP
       whose red channel is the alpha (without one each texel keeps its
       alpha); or from a PNG of any kind, whose alpha, when it has any, is
-      the texture's alpha. The texture keeps its size, pixel format and data
+      the texture's alpha. The texture keeps its pixel format and data
       format: mip levels are averaged anew, a VQ codebook is built anew
       (deterministically), and a picture the texture already shows leaves
-      it as it is. The archive is then written back in place.
-  import-all ARCHIVE DIR [--backup] [--format png|bmp]
+      it as it is. A picture of another size is dealt with as --size says.
+      The archive is then written back.
+  import-all ARCHIVE DIR [--backup] [--format png|bmp] [--size keep|picture|scale]
       Imports every NAME.bmp in DIR (with NAME_mask.bmp when present), or
       with --format png every NAME.png, into the entry it was exported
       from, then writes the archive once.
+  new ARCHIVE [--force]
+      Writes an empty archive (attribute word 0x000F: names, formats,
+      dimensions and global indices).
+  add ARCHIVE FILE... [--at ROW] [--name NAME] [--gbix N]
+          [--pixel-format auto|argb1555|rgb565|argb4444]
+          [--data-format auto|NAME|CODE] [--mipmaps|--no-mipmaps] [--backup]
+      Adds a texture for each FILE, in order, at ROW (default: the end): a
+      .pvr file as it is, or a PNG or BMP picture (with NAME_mask.bmp beside
+      a BMP as its mask) encoded at its own size. Automatic formats: RGB565
+      when every alpha is 255, ARGB1555 when every alpha is 0 or 255, else
+      ARGB4444; twiddled with mipmaps for a square whose side is a power of
+      two, else rectangle. The name is the file's stem (at most 27 bytes of
+      printable ASCII), the global index one more than the largest in the
+      archive (a .pvr file keeps its own); --name and --gbix take one FILE.
+  remove ARCHIVE ROW...
+      Removes the entries of the rows.
+  rename ARCHIVE ROW NAME
+  move ARCHIVE ROW TO
+      Renames an entry, or moves it to row TO.
+  set-gbix ARCHIVE ROW N
+      Sets an entry's global index (0 to 4294967295).
+  convert ARCHIVE ROW [--pixel-format ...] [--data-format ...]
+          [--mipmaps|--no-mipmaps]
+      Re-encodes the texture from the picture it shows in other formats;
+      formats not given stay as they are. A format that keeps less says so.
+  extract ARCHIVE ROW OUT.pvr [--force]
+      Writes the texture as a standalone .pvr file: a GBIX chunk with its
+      global index, then its PVRT chunk as stored.
+
+  Every command that changes an archive writes it back whole or not at
+  all; one that changes its entries lays it out anew, as the game's own
+  archives are laid out.
 
 Options:
   --force    replace output files that exist (export, export-all); without
@@ -68,6 +103,12 @@ Options:
              by "BAK": textures.pvm -> textures.BAK
   --format png|bmp
              the files export-all writes and import-all reads (default bmp)
+  --size keep|picture|scale
+             for a picture of another size than the texture (import,
+             import-all): keep the texture's size, using the picture's
+             top-left part (the default); take the picture's size, when the
+             data format can hold it; or scale the picture to the texture's
+             size
   --help     show this text
   --         ends the options: later arguments starting with '-' are paths
 
@@ -102,36 +143,165 @@ bool ParseRow(std::string_view text, uint64_t& row) {
   return true;
 }
 
+// What each option is, for the table of which command takes which.
+enum Option : unsigned {
+  kForce = 1 << 0,
+  kBackup = 1 << 1,
+  kFormat = 1 << 2,
+  kSize = 1 << 3,
+  kAt = 1 << 4,
+  kName = 1 << 5,
+  kGlobalIndex = 1 << 6,
+  kFormats = 1 << 7,  // --pixel-format, --data-format, --mipmaps, --no-mipmaps
+};
+
 struct Command {
   std::string_view name;
   size_t minArguments;  // after the command name
   size_t maxArguments;
-  bool takesForce;
-  bool takesBackup;
-  bool takesFormat;
+  unsigned options;
   std::string_view synopsis;
 };
 
+constexpr size_t kMany = SIZE_MAX;
 constexpr Command kCommands[] = {
-    {"list", 1, 1, false, false, false, "list ARCHIVE"},
-    {"info", 1, 1, false, false, false, "info ARCHIVE"},
-    {"export", 3, 4, true, false, false,
-     "export ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--force], or IMAGE.png without a mask"},
-    {"export-all", 2, 2, true, false, true, "export-all ARCHIVE DIR [--force] [--format png|bmp]"},
-    {"import", 3, 4, false, true, false,
+    {"list", 1, 1, 0, "list ARCHIVE"},
+    {"info", 1, 1, 0, "info ARCHIVE"},
+    {"export", 3, 4, kForce, "export ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--force], or IMAGE.png without a mask"},
+    {"export-all", 2, 2, kForce | kFormat, "export-all ARCHIVE DIR [--force] [--format png|bmp]"},
+    {"import", 3, 4, kBackup | kSize,
      "import ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--backup], or IMAGE.png without a mask"},
-    {"import-all", 2, 2, false, true, true, "import-all ARCHIVE DIR [--backup] [--format png|bmp]"},
+    {"import-all", 2, 2, kBackup | kFormat | kSize, "import-all ARCHIVE DIR [--backup] [--format png|bmp]"},
+    {"new", 1, 1, kForce, "new ARCHIVE [--force]"},
+    {"add", 2, kMany, kBackup | kAt | kName | kGlobalIndex | kFormats, "add ARCHIVE FILE... [options]"},
+    {"remove", 2, kMany, kBackup, "remove ARCHIVE ROW..."},
+    {"rename", 3, 3, kBackup, "rename ARCHIVE ROW NAME"},
+    {"move", 3, 3, kBackup, "move ARCHIVE ROW TO"},
+    {"set-gbix", 3, 3, kBackup, "set-gbix ARCHIVE ROW N"},
+    {"convert", 2, 2, kBackup | kFormats, "convert ARCHIVE ROW [--pixel-format ...] [--data-format ...]"},
+    {"extract", 3, 3, kForce, "extract ARCHIVE ROW OUT.pvr [--force]"},
 };
+
+// The options as given, and which were given.
+struct Options {
+  unsigned given = 0;
+  bool force = false;
+  bool backup = false;
+  std::string format;  // png or bmp
+  cli::SizeChoice size = cli::SizeChoice::Keep;
+  cli::AddOptions add;
+};
+
+// A global index is written in decimal and fits 32 bits.
+bool ParseGlobalIndex(std::string_view text, uint32_t& index) {
+  uint64_t value = 0;
+  if (!ParseRow(text, value) || value > UINT32_MAX) return false;
+  index = uint32_t(value);
+  return true;
+}
+
+// Reads the option at argv[i] (and its value, moving i past it); an empty string when it
+// was taken, else what is wrong.
+std::string ReadOption(int argc, char* argv[], int& i, Options& o) {
+  const std::string_view arg = argv[i];
+  // --name=VALUE and --name VALUE alike.
+  const auto value = [&](std::string_view option, std::string& out) -> std::optional<std::string> {
+    if (arg.starts_with(std::string(option) + "=")) {
+      out = std::string(arg.substr(option.size() + 1));
+      return std::string();
+    }
+    if (arg != option) return std::nullopt;
+    if (i + 1 == argc) return std::string(option) + " needs a value";
+    out = argv[++i];
+    return std::string();
+  };
+  std::string text;
+  if (arg == "--force") return o.given |= kForce, o.force = true, "";
+  if (arg == "--backup") return o.given |= kBackup, o.backup = true, "";
+  if (arg == "--mipmaps" || arg == "--no-mipmaps") {
+    o.given |= kFormats;
+    o.add.formats.mipmaps = arg == "--mipmaps";
+    return "";
+  }
+  if (auto problem = value("--format", text)) {
+    if (!problem->empty()) return "--format needs png or bmp";
+    if (text != "png" && text != "bmp") return "--format must be png or bmp, not " + text;
+    o.given |= kFormat;
+    o.format = text;
+    return "";
+  }
+  if (auto problem = value("--size", text)) {
+    if (!problem->empty()) return *problem;
+    if (text == "keep") o.size = cli::SizeChoice::Keep;
+    else if (text == "picture") o.size = cli::SizeChoice::Picture;
+    else if (text == "scale") o.size = cli::SizeChoice::Scale;
+    else return "--size must be keep, picture or scale, not " + text;
+    o.given |= kSize;
+    return "";
+  }
+  if (auto problem = value("--at", text)) {
+    if (!problem->empty()) return *problem;
+    uint64_t row = 0;
+    if (!ParseRow(text, row)) return "--at must be a row number, not " + text;
+    o.given |= kAt;
+    o.add.at = row;
+    return "";
+  }
+  if (auto problem = value("--name", text)) {
+    if (!problem->empty()) return *problem;
+    o.given |= kName;
+    o.add.name = text;
+    return "";
+  }
+  if (auto problem = value("--gbix", text)) {
+    if (!problem->empty()) return *problem;
+    uint32_t index = 0;
+    if (!ParseGlobalIndex(text, index)) return "--gbix must be a number from 0 to 4294967295, not " + text;
+    o.given |= kGlobalIndex;
+    o.add.globalIndex = index;
+    return "";
+  }
+  if (auto problem = value("--pixel-format", text)) {
+    if (!problem->empty()) return *problem;
+    o.given |= kFormats;
+    if (text == "auto") return "";
+    o.add.formats.pixelFormat = FormatChoice::ParsePixelFormat(text);
+    if (!o.add.formats.pixelFormat) return "--pixel-format must be auto, argb1555, rgb565 or argb4444, not " + text;
+    return "";
+  }
+  if (auto problem = value("--data-format", text)) {
+    if (!problem->empty()) return *problem;
+    o.given |= kFormats;
+    if (text == "auto") return "";
+    o.add.formats.dataFormat = FormatChoice::ParseDataFormat(text);
+    if (!o.add.formats.dataFormat)
+      return "--data-format must be auto, or a data format Quarnel encodes by name or code (see info), not " + text;
+    return "";
+  }
+  return "unknown option " + std::string(arg);
+}
+
+// The words for an option a command does not take.
+std::string OptionName(unsigned option) {
+  switch (option) {
+    case kForce: return "--force";
+    case kBackup: return "--backup";
+    case kFormat: return "--format";
+    case kSize: return "--size";
+    case kAt: return "--at";
+    case kName: return "--name";
+    case kGlobalIndex: return "--gbix";
+    default: return "--pixel-format, --data-format or --mipmaps";
+  }
+}
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
   std::vector<std::string> positional;
-  bool force = false;
-  bool backup = false;
-  std::string format;  // as given; empty when not
+  Options options;
   bool optionsEnded = false;
-  std::vector<std::string> unknownOptions;
+  std::string unknownOption;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
@@ -141,21 +311,13 @@ int main(int argc, char* argv[]) {
     } else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return cli::kSuccess;
-    } else if (arg == "--force") {
-      force = true;
-    } else if (arg == "--backup") {
-      backup = true;
-    } else if (arg == "--format" || arg.starts_with("--format=")) {
-      if (arg == "--format" && i + 1 == argc) return UsageError("--format needs png or bmp");
-      format = arg == "--format" ? argv[++i] : arg.substr(std::strlen("--format="));
-      if (format != "png" && format != "bmp") {
-        return UsageError("--format must be png or bmp, not " + format);
-      }
-    } else {
-      unknownOptions.emplace_back(arg);
+    } else if (const std::string problem = ReadOption(argc, argv, i, options); !problem.empty()) {
+      // A bad value is said at once; an unknown option after every argument is read.
+      if (!problem.starts_with("unknown option")) return UsageError(problem);
+      if (unknownOption.empty()) unknownOption = problem;
     }
   }
-  if (!unknownOptions.empty()) return UsageError("unknown option " + unknownOptions.front());
+  if (!unknownOption.empty()) return UsageError(unknownOption);
   if (positional.empty()) return UsageError("no command given");
 
   const std::string& name = positional.front();
@@ -169,23 +331,51 @@ int main(int argc, char* argv[]) {
     return UsageError("wrong number of arguments; usage: quarnel-cli " +
                       std::string(command->synopsis));
   }
-  if (force && !command->takesForce) return UsageError(name + " does not take --force");
-  if (backup && !command->takesBackup) return UsageError(name + " does not take --backup");
-  if (!format.empty() && !command->takesFormat) {
-    const bool byName = name == "export" || name == "import";
-    return UsageError(name + " does not take --format" +
+  for (unsigned option = 1; option <= kFormats; option <<= 1) {
+    if ((options.given & option) == 0 || (command->options & option) != 0) continue;
+    const bool byName = option == kFormat && (name == "export" || name == "import");
+    return UsageError(name + " does not take " + OptionName(option) +
                       (byName ? "; the file name's extension decides" : ""));
   }
-  const cli::FileFormat files = format == "png" ? cli::FileFormat::Png : cli::FileFormat::Bmp;
+  const cli::FileFormat files = options.format == "png" ? cli::FileFormat::Png : cli::FileFormat::Bmp;
+  const bool force = options.force, backup = options.backup;
 
   const std::string& archive = positional[1];
   if (name == "list") return cli::ListCommand(archive);
   if (name == "info") return cli::InfoCommand(archive);
+  if (name == "new") return cli::NewCommand(archive, force);
   if (name == "export-all") return cli::ExportAllCommand(archive, positional[2], force, files);
-  if (name == "import-all") return cli::ImportAllCommand(archive, positional[2], backup, files);
+  if (name == "import-all") return cli::ImportAllCommand(archive, positional[2], backup, files, options.size);
+  if (name == "add") {
+    const std::vector<std::string> added(positional.begin() + 2, positional.end());
+    if (added.size() > 1 && (options.add.name || options.add.globalIndex))
+      return UsageError("--name and --gbix take one FILE, not " + std::to_string(added.size()));
+    return cli::AddCommand(archive, added, options.add, backup);
+  }
 
-  uint64_t row = 0;
-  if (!ParseRow(positional[2], row)) return UsageError("ROW must be a number, not " + positional[2]);
+  std::vector<uint64_t> rows;
+  for (size_t k = 2; k < positional.size() && (name == "remove" || k == 2); ++k) {
+    uint64_t row = 0;
+    if (!ParseRow(positional[k], row)) return UsageError("ROW must be a number, not " + positional[k]);
+    rows.push_back(row);
+  }
+  const uint64_t row = rows.front();
+  if (name == "remove") return cli::RemoveCommand(archive, rows, backup);
+  if (name == "convert") return cli::ConvertCommand(archive, row, options.add.formats, backup);
+  if (name == "rename") return cli::RenameCommand(archive, row, positional[3], backup);
+  if (name == "extract") return cli::ExtractCommand(archive, row, positional[3], force);
+  if (name == "move") {
+    uint64_t to = 0;
+    if (!ParseRow(positional[3], to)) return UsageError("TO must be a row number, not " + positional[3]);
+    return cli::MoveCommand(archive, row, to, backup);
+  }
+  if (name == "set-gbix") {
+    uint32_t index = 0;
+    if (!ParseGlobalIndex(positional[3], index))
+      return UsageError("N must be a global index from 0 to 4294967295, not " + positional[3]);
+    return cli::SetGlobalIndexCommand(archive, row, index, backup);
+  }
+
   const std::string& image = positional[3];
   const std::string mask = count == 4 ? positional[4] : "";
   if (image.empty()) return UsageError("IMAGE must name a file");
@@ -204,5 +394,5 @@ int main(int argc, char* argv[]) {
   if (name == "export") {
     return cli::ExportCommand(archive, row, image, mask, force);
   }
-  return cli::ImportCommand(archive, row, image, mask, backup);
+  return cli::ImportCommand(archive, row, image, mask, backup, options.size);
 }
