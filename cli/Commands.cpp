@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -239,17 +240,25 @@ void NoteShared(const Archive& archive, size_t row) {
     Say("Note: another entry has the global index " + std::to_string(*entry.globalIndex) + " too.");
 }
 
-bool EndsWithPvr(const std::string& path) {
+// Whether a file holds a texture or an archive rather than a picture: by its name, or by
+// its first bytes, so that a misnamed one is not read as a picture.
+bool HoldsTextures(const std::string& path) {
   std::string extension = fs::path(path).extension().string();
   for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return extension == ".pvr";
+  if (extension == ".pvr" || extension == ".pvm") return true;
+  platform::FileReader file;
+  std::array<uint8_t, 4> magic{};
+  std::string error;
+  if (!file.Open(path, error) || file.Size() < magic.size() || !file.ReadAt(0, magic, error)) return false;
+  const std::string text(magic.begin(), magic.end());
+  return text == "PVRT" || text == "GBIX" || text == "GCIX" || text == "PVMH";
 }
 
 // The entry a file gives: a .pvr file as it is, or a picture (with NAME_mask.bmp beside a
 // BMP, as export writes them) encoded in the chosen formats.
 Expected<Archive::Entry> EntryFromFile(const std::string& file, const FormatChoice::Choice& formats) {
   const std::string stem = fs::path(file).stem().string();
-  if (EndsWithPvr(file)) {
+  if (HoldsTextures(file)) {
     std::vector<uint8_t> bytes;
     std::string error;
     if (!platform::ReadWholeFile(file, bytes, error, uint64_t{1} << 30))
