@@ -103,7 +103,12 @@ std::optional<bool> ImportInto(Texture& texture, size_t row, const std::string& 
     voice.show(picture.error());
     return std::nullopt;
   }
-  Image pixels = std::move(picture->image);
+  return ImportPicture(texture, row, std::move(*picture), image, voice, size);
+}
+
+std::optional<bool> ImportPicture(Texture& texture, size_t row, PictureFiles::Picture picture,
+                                  const std::string& image, const Voice& voice, SizeChoice size) {
+  Image pixels = std::move(picture.image);
   const bool otherSize = pixels.width != texture.width || pixels.height != texture.height;
   if (otherSize && size == SizeChoice::Picture) {
     // A picture of its own size brings every texel, so where it has no alpha it is opaque.
@@ -128,10 +133,10 @@ std::optional<bool> ImportInto(Texture& texture, size_t row, const std::string& 
               std::to_string(row) + " is " + SizeText(texture.width, texture.height) +
               "; the texture keeps its size.");
   }
-  if (picture->imageResolution) texture.bitmapResolution[0] = *picture->imageResolution;
-  if (picture->maskResolution) texture.bitmapResolution[1] = *picture->maskResolution;
+  if (picture.imageResolution) texture.bitmapResolution[0] = *picture.imageResolution;
+  if (picture.maskResolution) texture.bitmapResolution[1] = *picture.maskResolution;
   if (otherSize && size == SizeChoice::Picture) return true;
-  const std::optional<Image> fitted = texture.Fit(pixels, picture->hasAlpha);
+  const std::optional<Image> fitted = texture.Fit(pixels, picture.hasAlpha);
   return fitted && texture.Encode(*fitted);
 }
 

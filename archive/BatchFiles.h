@@ -84,6 +84,11 @@ std::optional<bool> ImportInto(Texture& texture, size_t row, const std::string& 
                                const std::string& mask, const Voice& voice,
                                SizeChoice size = SizeChoice::Keep);
 
+// The same for a picture already read; `label` names it in notes (a file's path).
+std::optional<bool> ImportPicture(Texture& texture, size_t row, PictureFiles::Picture picture,
+                                  const std::string& label, const Voice& voice,
+                                  SizeChoice size = SizeChoice::Keep);
+
 // ---- Every listed texture -----------------------------------------------------------------
 
 // The names of the archive's listed rows, in order.

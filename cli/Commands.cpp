@@ -12,6 +12,7 @@
 #include "archive/Archive.h"
 #include "archive/BatchFiles.h"
 #include "archive/ExportNames.h"
+#include "archive/TexturePack.h"
 #include "platform/Files.h"
 #include "texture/TextureDetails.h"
 
@@ -397,6 +398,67 @@ int ExtractCommand(const std::string& archive, uint64_t row, const std::string& 
     Say(output + "\n\nThis file could not be written.\n" + error);
     return kRefused;
   }
+  return kSuccess;
+}
+
+// ---- Texture packs ---------------------------------------------------------------------------
+
+int UnpackCommand(const std::string& archive, const std::string& pack, bool force) {
+  Session session;
+  if (!session.Open(archive)) return kRefused;
+  if (!force) {
+    bool anyExists = false;
+    if (fs::path(pack).extension() == ".pvmx") anyExists = RefuseExisting(pack);
+    else
+      for (const std::string& path : TexturePack::FolderFiles(session.archive(), pack)) anyExists |= RefuseExisting(path);
+    if (anyExists) return kRefused;
+  }
+  const Expected<size_t> written = TexturePack::Write(session.archive(), pack, kVoice);
+  if (!written) {
+    Say(written.error().text);
+    return kRefused;
+  }
+  std::printf("Unpacked %s to %s\n", Plural(*written, "texture").c_str(), pack.c_str());
+  return kSuccess;
+}
+
+int PackCommand(const std::string& pack, const std::string& archive, const FormatChoice::Choice& formats,
+                bool keepPictureSize, bool force) {
+  if (!force && RefuseExisting(archive)) return kRefused;
+  std::vector<std::string> notes;
+  const Expected<TexturePack::Pack> read = TexturePack::Read(pack, notes);
+  for (const std::string& note : notes) Say(note);
+  if (!read) {
+    Say(read.error().text);
+    return kRefused;
+  }
+  const Expected<Archive> made = TexturePack::MakeArchive(*read, formats, keepPictureSize, archive, kVoice);
+  if (!made) {
+    Say(made.error().text);
+    return kRefused;
+  }
+  if (Refuse(made->Save(archive))) return kRefused;
+  std::printf("Packed %s into %s\n", Plural(made->EntryCount(), "texture").c_str(), archive.c_str());
+  return kSuccess;
+}
+
+int ImportPackCommand(const std::string& archive, const std::string& pack, SizeChoice size, bool add, bool backup) {
+  Session session;
+  if (!session.Open(archive)) return kRefused;
+  std::vector<std::string> notes;
+  const Expected<TexturePack::Pack> read = TexturePack::Read(pack, notes);
+  for (const std::string& note : notes) Say(note);
+  if (!read) {
+    Say(read.error().text);
+    return kRefused;
+  }
+  const Expected<size_t> imported = TexturePack::Update(session.archive(), *read, size, add, archive, kVoice);
+  if (!imported) {
+    Say(imported.error().text);
+    return kRefused;
+  }
+  if (!Save(session, archive, backup)) return kRefused;
+  std::printf("Imported %s into %s\n", Plural(*imported, "texture").c_str(), archive.c_str());
   return kSuccess;
 }
 

@@ -52,6 +52,16 @@ int SetGlobalIndexCommand(const std::string& archive, uint64_t row, uint32_t glo
 int ConvertCommand(const std::string& archive, uint64_t row, const FormatChoice::Choice& formats, bool backup);
 int ExtractCommand(const std::string& archive, uint64_t row, const std::string& output, bool force);
 
+// ---- Texture packs ---------------------------------------------------------------------------
+
+// The archive as a pack: a folder with index.txt and NAME.png files, or a .pvmx file.
+int UnpackCommand(const std::string& archive, const std::string& pack, bool force);
+// A new archive from a pack (a folder or a .pvmx file).
+int PackCommand(const std::string& pack, const std::string& archive, const FormatChoice::Choice& formats,
+                bool keepPictureSize, bool force);
+// An archive updated from a pack, then saved once.
+int ImportPackCommand(const std::string& archive, const std::string& pack, SizeChoice size, bool add, bool backup);
+
 // Writes one message to standard error, followed by a line break.
 void Say(const std::string& text);
 

@@ -89,6 +89,26 @@ Commands:
   extract ARCHIVE ROW OUT.pvr [--force]
       Writes the texture as a standalone .pvr file: a GBIX chunk with its
       global index, then its PVRT chunk as stored.
+  unpack ARCHIVE DIR [--force]
+  unpack ARCHIVE --pvmx OUT.pvmx [--force]
+      Writes the archive as a texture pack for the mod loader: every listed
+      texture as NAME.png (named as export-all names them) and index.txt with
+      one line GBIX,NAME.png,WxH an entry, in order, WxH the texture's own
+      size; or all of it as one PVMX file. An entry without a global index
+      is listed with its row number, with a note.
+  pack DIR|FILE.pvmx ARCHIVE [--pixel-format ...] [--data-format ...]
+          [--mipmaps|--no-mipmaps] [--keep-picture-size] [--force]
+      Makes a new archive from a pack: an entry a line, in order, named by
+      the file's stem, its global index GBIX, encoded in the automatic (or
+      given) formats. A picture whose line gives another size WxH is scaled
+      to it, with a note, unless --keep-picture-size.
+  import-pack ARCHIVE DIR|FILE.pvmx [--size keep|picture|scale] [--add]
+          [--backup]
+      Replaces each entry whose global index (or else name) a pack's line
+      has, in the entry's own formats; lines that match no entry are noted,
+      or with --add appended in the automatic formats. One save at the end.
+      A pack that does not parse, or lists a file that is missing or not a
+      picture, is refused with its line, and nothing is written.
 
   Every command that changes an archive writes it back whole or not at
   all; one that changes its entries lays it out anew, as the game's own
@@ -153,6 +173,10 @@ enum Option : unsigned {
   kName = 1 << 5,
   kGlobalIndex = 1 << 6,
   kFormats = 1 << 7,  // --pixel-format, --data-format, --mipmaps, --no-mipmaps
+  kPvmx = 1 << 8,
+  kKeepPictureSize = 1 << 9,
+  kAdd = 1 << 10,
+  kLastOption = kAdd,
 };
 
 struct Command {
@@ -180,6 +204,9 @@ constexpr Command kCommands[] = {
     {"set-gbix", 3, 3, kBackup, "set-gbix ARCHIVE ROW N"},
     {"convert", 2, 2, kBackup | kFormats, "convert ARCHIVE ROW [--pixel-format ...] [--data-format ...]"},
     {"extract", 3, 3, kForce, "extract ARCHIVE ROW OUT.pvr [--force]"},
+    {"unpack", 1, 2, kForce | kPvmx, "unpack ARCHIVE DIR [--force], or unpack ARCHIVE --pvmx OUT.pvmx [--force]"},
+    {"pack", 2, 2, kForce | kFormats | kKeepPictureSize, "pack DIR|FILE.pvmx ARCHIVE [options]"},
+    {"import-pack", 2, 2, kBackup | kSize | kAdd, "import-pack ARCHIVE DIR|FILE.pvmx [--size ...] [--add] [--backup]"},
 };
 
 // The options as given, and which were given.
@@ -190,6 +217,9 @@ struct Options {
   std::string format;  // png or bmp
   cli::SizeChoice size = cli::SizeChoice::Keep;
   cli::AddOptions add;
+  std::string pvmx;
+  bool keepPictureSize = false;
+  bool addUnmatched = false;
 };
 
 // A global index is written in decimal and fits 32 bits.
@@ -218,6 +248,14 @@ std::string ReadOption(int argc, char* argv[], int& i, Options& o) {
   std::string text;
   if (arg == "--force") return o.given |= kForce, o.force = true, "";
   if (arg == "--backup") return o.given |= kBackup, o.backup = true, "";
+  if (arg == "--keep-picture-size") return o.given |= kKeepPictureSize, o.keepPictureSize = true, "";
+  if (arg == "--add") return o.given |= kAdd, o.addUnmatched = true, "";
+  if (auto problem = value("--pvmx", text)) {
+    if (!problem->empty()) return *problem;
+    o.given |= kPvmx;
+    o.pvmx = text;
+    return "";
+  }
   if (arg == "--mipmaps" || arg == "--no-mipmaps") {
     o.given |= kFormats;
     o.add.formats.mipmaps = arg == "--mipmaps";
@@ -291,7 +329,11 @@ std::string OptionName(unsigned option) {
     case kAt: return "--at";
     case kName: return "--name";
     case kGlobalIndex: return "--gbix";
-    default: return "--pixel-format, --data-format or --mipmaps";
+    case kPvmx: return "--pvmx";
+    case kKeepPictureSize: return "--keep-picture-size";
+    case kAdd: return "--add";
+    case kFormats: return "--pixel-format, --data-format or --mipmaps";
+    default: return "that option";
   }
 }
 
@@ -331,7 +373,7 @@ int main(int argc, char* argv[]) {
     return UsageError("wrong number of arguments; usage: quarnel-cli " +
                       std::string(command->synopsis));
   }
-  for (unsigned option = 1; option <= kFormats; option <<= 1) {
+  for (unsigned option = 1; option <= kLastOption; option <<= 1) {
     if ((options.given & option) == 0 || (command->options & option) != 0) continue;
     const bool byName = option == kFormat && (name == "export" || name == "import");
     return UsageError(name + " does not take " + OptionName(option) +
@@ -346,6 +388,15 @@ int main(int argc, char* argv[]) {
   if (name == "new") return cli::NewCommand(archive, force);
   if (name == "export-all") return cli::ExportAllCommand(archive, positional[2], force, files);
   if (name == "import-all") return cli::ImportAllCommand(archive, positional[2], backup, files, options.size);
+  if (name == "unpack") {
+    if ((count == 2) == !options.pvmx.empty())
+      return UsageError("unpack takes a folder DIR or --pvmx OUT.pvmx, and not both");
+    return cli::UnpackCommand(archive, count == 2 ? positional[2] : options.pvmx, force);
+  }
+  if (name == "pack")
+    return cli::PackCommand(positional[1], positional[2], options.add.formats, options.keepPictureSize, force);
+  if (name == "import-pack")
+    return cli::ImportPackCommand(archive, positional[2], options.size, options.addUnmatched, options.backup);
   if (name == "add") {
     const std::vector<std::string> added(positional.begin() + 2, positional.end());
     if (added.size() > 1 && (options.add.name || options.add.globalIndex))

@@ -60,9 +60,15 @@ Expected<Bitmap> ReadBitmap(const std::string& path) {
   return Bitmap{std::move(*image), {layout.Info.biXPelsPerMeter, layout.Info.biYPelsPerMeter}};
 }
 
-Expected<Picture> ReadPng(const std::string& path) {
+Expected<Picture> ReadPngFile(const std::string& path) {
   Expected<std::vector<uint8_t>> file = ReadFile(path);
   if (!file) return file.error();
+  return ReadPng(*file, path);
+}
+
+}  // namespace
+
+Expected<Picture> ReadPng(std::span<const uint8_t> file, const std::string& path) {
   Picture picture;
   const auto start = [&](const PngFile::Shape& shape) {
     if (!ImportableSize(shape.Width, shape.Height)) return false;
@@ -75,18 +81,16 @@ Expected<Picture> ReadPng(const std::string& path) {
   const auto row = [&](uint32_t y, const uint8_t* rgba) {
     std::memcpy(picture.image.Pixel(0, int32_t(y)), rgba, picture.image.RowBytes());
   };
-  const PngFile::Fault fault = PngFile::Decode(*file, Image::kMaxBytes, start, row);
+  const PngFile::Fault fault = PngFile::Decode(file, Image::kMaxBytes, start, row);
   if (fault != PngFile::Fault::None) return FileProblem(path, PngFile::Explain(fault));
   return picture;
 }
-
-}  // namespace
 
 bool NamesPng(const std::string& path) { return PngFile::NamesPng(path); }
 
 Expected<Picture> Read(const std::string& imagePath, const std::string& maskPath) {
   if (!platform::FileExists(imagePath)) return FileProblem(imagePath, "This file does not exist.");
-  if (NamesPng(imagePath)) return ReadPng(imagePath);
+  if (NamesPng(imagePath)) return ReadPngFile(imagePath);
   const bool withMask = !maskPath.empty();
   if (withMask && !platform::FileExists(maskPath)) return FileProblem(maskPath, "This file does not exist.");
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ struct Picture {
 // unreadable ones, BMPs that are not 24-bit ("Lazy coder alert: ..."), damaged or
 // oversized files, and a mask of another size, each with the file's path.
 Expected<Picture> Read(const std::string& imagePath, const std::string& maskPath);
+
+// A PNG held in memory; `label` names it in messages.
+Expected<Picture> ReadPng(std::span<const uint8_t> file, const std::string& label);
 
 // What kind of file a path names: a PNG when it ends in ".png" in any letter case, else a
 // BMP.
