@@ -61,19 +61,25 @@ bool Texture::HasAlphaBits() const {
 }
 
 std::optional<Image> Texture::Decode() const {
-  if (magic != kMagic || width < 1 || height < 1) return std::nullopt;
-  const uint64_t texels = uint64_t(width) * uint64_t(height);
-  if (data.size() / 2 < texels && texels > kAlwaysShownTexels) return std::nullopt;
-  // Within the limit of the picture and of its BMP export, which is a little larger.
-  if (BmpFile::ExportPixelBytes(width, height) == 0) return std::nullopt;
-  std::optional<Image> image = Image::Blank(width, height);
-  if (!image) return std::nullopt;
-  if (!Decodes() || !DataFormats::DecodeMainLevel(LayoutOf(*this), pixelFormat, data, image->rgba.data())) {
-    // Black: opaque where the format cannot say otherwise.
-    if (!HasAlphaBits())
-      for (size_t i = 3; i < image->rgba.size(); i += 4) image->rgba[i] = 255;
-  }
+  Image image;
+  if (!DecodeInto(image)) return std::nullopt;
   return image;
+}
+
+bool Texture::DecodeInto(Image& image) const {
+  if (magic != kMagic || width < 1 || height < 1) return false;
+  const uint64_t texels = uint64_t(width) * uint64_t(height);
+  if (data.size() / 2 < texels && texels > kAlwaysShownTexels) return false;
+  // Within the limit of the picture and of its BMP export, which is a little larger.
+  if (BmpFile::ExportPixelBytes(width, height) == 0 || !Image::SizeAllowed(width, height)) return false;
+  image.width = width;
+  image.height = height;
+  image.rgba.resize(size_t(texels) * 4);
+  if (Decodes() && DataFormats::DecodeMainLevel(LayoutOf(*this), pixelFormat, data, image.rgba.data())) return true;
+  // Black: opaque where the format cannot say otherwise.
+  const uint8_t alpha = HasAlphaBits() ? 0 : 255;
+  for (size_t i = 0; i < image.rgba.size(); i += 4) image.rgba[i] = image.rgba[i + 1] = image.rgba[i + 2] = 0, image.rgba[i + 3] = alpha;
+  return true;
 }
 
 std::optional<Image> Texture::Fit(const Image& picture, bool pictureHasAlpha) const {

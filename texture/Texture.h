@@ -65,6 +65,10 @@ struct Texture {
   // the texture has at most 1024 x 1024 texels. So a header claiming 16384 x 16384 texels
   // over 32 bytes allocates nothing.
   std::optional<Image> Decode() const;
+  // The same into `image`, reusing its memory where it is large enough: a window showing one
+  // texture after another then spares the system a fresh block, and its page faults, each
+  // time. False, leaving `image` as it was, where Decode gives nullopt.
+  bool DecodeInto(Image& image) const;
 
   // Encodes a picture of exactly the texture's size into the data, in the texture's own
   // pixel and data formats: every smaller level averaged from the one above, a VQ codebook

@@ -4,8 +4,10 @@
 // in the status bar.
 //
 //   xvfb-run -a -s "-screen 0 1280x800x24" window_shots SAMPLE.pvm OUTPUT_FOLDER
+#include <QAction>
 #include <QApplication>
 #include <QEventLoop>
+#include <QListView>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -13,8 +15,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/Form1.h"
-#include "app/MessageBoxHook.h"
+#include "app/DataFolder.h"
+#include "app/MainWindow.h"
 #include "kit/PvmBuilder.h"
 #include "kit/Files.h"
 
@@ -27,7 +29,7 @@ void Settle() {
   loop.exec();
 }
 
-bool Shoot(Form1& window, const std::string& file) {
+bool Shoot(MainWindow& window, const std::string& file) {
   Settle();
   const QRect frame = window.frameGeometry();
   const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
@@ -65,6 +67,17 @@ std::vector<uint8_t> ZoomArchive() {
                                         {"sprite", 2, 9, 8, 8, TexelsOf(8, 8, sprite)}});
 }
 
+// Selects a row of the list and shows it, as Enter does.
+void ShowRow(MainWindow& window, int row) {
+  QListView* list = window.entryList();
+  list->setCurrentIndex(list->model()->index(row, 0));
+  window.showSelectedRow();
+}
+
+void Trigger(MainWindow& window, const char* action, int times = 1) {
+  for (int i = 0; i < times; ++i) window.findChild<QAction*>(action)->trigger();
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -75,22 +88,19 @@ int main(int argc, char* argv[]) {
   }
   const std::string sample = argv[1];
   const std::string out = std::string(argv[2]) + "/";
-  app::InstallMessageBoxHook();
 
-  Form1 window;
+  MainWindow window(app::FindDataFolder(QCoreApplication::applicationDirPath().toStdString()));
   window.move(0, 0);
   window.show();
   window.resize(900, 620);
-  window.OpenArguments({"quarnel", QString::fromStdString(sample)});
+  window.openArguments({"quarnel", QString::fromStdString(sample)});
   // A mipmapped VQ texture, so the details show levels and codebook entries.
-  window.List1->setCurrentRow(9);
-  window.List1_DblClick();
-  window.ZoomIn();
+  ShowRow(window, 9);
+  Trigger(window, "zoomIn");
   bool ok = Shoot(window, out + "window.png");
 
-  window.List1->setCurrentRow(2);
-  window.List1_DblClick();
-  window.lblV_Click(2);
+  ShowRow(window, 2);
+  window.setView(TextureView::Mode::Alpha);
   ok = Shoot(window, out + "alpha.png") && ok;
 
   const std::string zoomArchive = out + "zoom-shots.pvm";
@@ -98,19 +108,17 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "Cannot write %s\n", zoomArchive.c_str());
     return 1;
   }
-  window.lblV_Click(0);
-  window.OpenArchiveFile(zoomArchive);
-  window.List1->setCurrentRow(0);
-  window.List1_DblClick();
-  window.ZoomActualSize();
+  window.setView(TextureView::Mode::Image);
+  window.openArchiveFile(zoomArchive);
+  ShowRow(window, 0);
+  Trigger(window, "zoomActualSize");
   Settle();
-  window.Views->horizontalScrollBar()->setValue(300);
-  window.Views->verticalScrollBar()->setValue(260);
+  window.viewArea()->horizontalScrollBar()->setValue(300);
+  window.viewArea()->verticalScrollBar()->setValue(260);
   ok = Shoot(window, out + "scrolled.png") && ok;
 
-  window.List1->setCurrentRow(1);
-  window.List1_DblClick();
-  for (int i = 0; i < 8; ++i) window.ZoomIn();
+  ShowRow(window, 1);
+  Trigger(window, "zoomIn", 8);
   ok = Shoot(window, out + "zoom8.png") && ok;
   std::remove(zoomArchive.c_str());
   return ok ? 0 : 1;

@@ -1,34 +1,32 @@
-// Shared pieces of the window tests: a scratch folder, scripted file dialogs and message
-// boxes, archive and BMP files assembled from readable values, and a fixture that builds
-// a fresh Form1 for each test.
+// Shared pieces of the window tests: scripted file dialogs and message boxes, textures and
+// BMP files assembled from readable values, and a fixture that builds a fresh MainWindow
+// for each test and drives it through its actions.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QColor>
 #include <QImage>
+#include <QListView>
+#include <QTest>
 #include <array>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <random>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "app/CommDlgs.h"
-#include "app/Form1.h"
-#include "app/PictureBox.h"
-#include "archive/ParseFuncts.h"
+#include "app/FileDialogs.h"
+#include "app/MainWindow.h"
+#include "app/MessageBoxes.h"
 #include "kit/BmpBuilder.h"
 #include "kit/Files.h"
 #include "kit/PvmBuilder.h"
-#include "platform/Messages.h"
-#include "texture/cPVR.h"
 
 namespace apptest {
 
@@ -37,6 +35,7 @@ namespace fs = std::filesystem;
 using TempDir = testkit::ScratchFolder;
 using testkit::ReadBytes;
 using testkit::WriteBytes;
+using MessageBoxes::Answer;
 
 // Texel data: each value stored low byte first.
 inline std::vector<uint8_t> Texels(const std::vector<uint16_t>& values) {
@@ -60,23 +59,20 @@ inline uint16_t TexelAt(const std::vector<uint8_t>& data, size_t n) {
 
 // A rectangular ARGB1555 texture: left half opaque red (0xFC00), right half transparent
 // green (0x03E0). Width must be even.
-inline archive_builder::Entry HalfRedHalfGreen(const std::string& name, uint16_t width,
-                                         uint16_t height) {
+inline archive_builder::Entry HalfRedHalfGreen(const std::string& name, uint16_t width, uint16_t height) {
   return {name, 0, 9, width, height,
           TexelsOf(size_t(width) * height,
                    [width](size_t n) { return uint16_t(n % width < width / 2u ? 0xFC00 : 0x03E0); })};
 }
 
 // A rectangular texture of one texel value.
-inline archive_builder::Entry Plain(const std::string& name, uint8_t pFormat, uint16_t width,
-                              uint16_t height, uint16_t texel) {
-  return {name, pFormat, 9, width, height,
-          TexelsOf(size_t(width) * height, [texel](size_t) { return texel; })};
+inline archive_builder::Entry Plain(const std::string& name, uint8_t pixelFormat, uint16_t width,
+                                    uint16_t height, uint16_t texel) {
+  return {name, pixelFormat, 9, width, height, TexelsOf(size_t(width) * height, [texel](size_t) { return texel; })};
 }
 
-// An uncompressed 24-bit BMP, rows bottom-up, each padded to 4 bytes.
-inline std::vector<uint8_t> Bmp24(int width, int height,
-                                  const std::function<QColor(int x, int y)>& pixel,
+// An uncompressed BMP, rows bottom-up, each padded to 4 bytes.
+inline std::vector<uint8_t> Bmp24(int width, int height, const std::function<QColor(int x, int y)>& pixel,
                                   uint16_t bitCount = 24) {
   testkit::BmpFields f;
   f.width = width;
@@ -89,6 +85,10 @@ inline std::vector<uint8_t> Bmp24(int width, int height,
   });
 }
 
+inline std::vector<uint8_t> Bmp24(int width, int height, QColor colour) {
+  return Bmp24(width, height, [colour](int, int) { return colour; });
+}
+
 // The colour of pixel (x, y), top row 0, of a 24-bit BMP file's bytes.
 inline QColor BmpPixel(const std::vector<uint8_t>& bmp, int x, int y) {
   const int width = bmp[18] | bmp[19] << 8;
@@ -98,60 +98,106 @@ inline QColor BmpPixel(const std::vector<uint8_t>& bmp, int x, int y) {
   return QColor(bmp[at + 2], bmp[at + 1], bmp[at]);
 }
 
-// File dialogs answered from a script, in order; every request is kept. An empty script
-// answers "" (cancel).
-struct ScriptedDialogs {
-  std::deque<std::string> answers;
-  std::vector<CommDlgs::FileDialogRequest> requests;
-  std::function<void()> duringDialog;  // runs inside the next dialog, then is cleared
-
-  std::string Answer(const CommDlgs::FileDialogRequest& request) {
-    requests.push_back(request);
-    if (duringDialog) std::exchange(duringDialog, nullptr)();
-    if (answers.empty()) return {};
-    std::string answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
-};
-
 // Message boxes answered from a script, in order; every message is kept. An empty script
 // answers with the choice that changes nothing.
 struct ScriptedMessages {
-  std::deque<platform::Answer> answers;
-  std::vector<platform::Message> shown;
+  std::deque<Answer> answers;
+  std::vector<MessageBoxes::Message> shown;
 
-  platform::Answer Answer(const platform::Message& message) {
+  Answer Reply(const MessageBoxes::Message& message) {
     shown.push_back(message);
-    if (!answers.empty()) {
-      const platform::Answer a = answers.front();
-      answers.pop_front();
-      return a;
-    }
-    return platform::SafeAnswer(message.buttons);
+    if (answers.empty()) return MessageBoxes::SafeAnswer(message.buttons);
+    const Answer a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const auto& m : shown) texts.push_back(m.text);
+    return texts;
   }
 };
 
-class EditorTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    previousDialogs_ = CommDlgs::SetFileDialogHook(
-        [this](const CommDlgs::FileDialogRequest& r) { return dialogs.Answer(r); });
-    previousMessages_ =
-        platform::SetMessageHook([this](const platform::Message& m) { return messages.Answer(m); });
-    previousHelp_ = Form1::SetHelpOpener([this](const std::string& page) { helpOpened.push_back(page); });
-    form = std::make_unique<Form1>();
-    form->show();
+// Installs, while it lives, file dialogs answered from a script in order (an empty script
+// cancels), scripted message boxes and a help viewer that records the pages it is given.
+class ScriptedSeams {
+ public:
+  ScriptedSeams()
+      : previousDialogs_(FileDialogs::SetHook([this](const FileDialogs::Request& r) { return Pick(r); })),
+        previousMessages_(MessageBoxes::SetHook([this](const MessageBoxes::Message& m) { return messages.Reply(m); })),
+        previousHelp_(MainWindow::SetHelpOpener([this](const std::string& page) { helpOpened.push_back(page); })) {}
+  ~ScriptedSeams() {
+    MainWindow::SetHelpOpener(std::move(previousHelp_));
+    MessageBoxes::SetHook(std::move(previousMessages_));
+    FileDialogs::SetHook(std::move(previousDialogs_));
   }
 
-  void TearDown() override {
-    form.reset();
-    ParseFuncts::CloseArchive();  // no window attached any more: resets the module only
-    ParseFuncts::Textures.clear();
-    Form1::SetHelpOpener(previousHelp_);
-    platform::SetMessageHook(previousMessages_);
-    CommDlgs::SetFileDialogHook(previousDialogs_);
+  std::deque<std::string> chosenPaths;  // what the dialogs answer, in order
+  std::vector<FileDialogs::Request> dialogRequests;
+  std::function<void()> duringDialog;  // runs inside the next dialog, then is cleared
+  ScriptedMessages messages;
+  std::vector<std::string> helpOpened;
+
+ private:
+  std::string Pick(const FileDialogs::Request& request) {
+    dialogRequests.push_back(request);
+    if (duringDialog) std::exchange(duringDialog, nullptr)();
+    if (chosenPaths.empty()) return {};
+    std::string answer = std::move(chosenPaths.front());
+    chosenPaths.pop_front();
+    return answer;
   }
+
+  FileDialogs::Hook previousDialogs_;
+  MessageBoxes::Hook previousMessages_;
+  MainWindow::HelpOpener previousHelp_;
+};
+
+// Drives a MainWindow as its user would: through its actions, its list and its view.
+struct WindowDriver {
+  MainWindow& window;
+
+  void Run(const char* action) {
+    QAction* a = window.findChild<QAction*>(action);
+    ASSERT_NE(a, nullptr) << action;
+    a->trigger();
+  }
+  QListView* List() const { return window.entryList(); }
+  void SelectRow(int row) { List()->setCurrentIndex(List()->model()->index(row, 0)); }
+  // Selects a row and shows it, as Enter does.
+  void ShowRow(int row) {
+    SelectRow(row);
+    QTest::keyClick(List(), Qt::Key_Return);
+  }
+  int SelectedRow() const {
+    const QModelIndexList selected = List()->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
+  }
+  std::vector<std::string> Rows() const {
+    std::vector<std::string> rows;
+    for (int i = 0; i < List()->model()->rowCount(); ++i)
+      rows.push_back(List()->model()->index(i, 0).data().toString().toStdString());
+    return rows;
+  }
+  const std::vector<uint8_t>& DataOfRow(int row) const {
+    return window.archive()->Entries().at(size_t(row)).texture.data;
+  }
+  // What the view paints now, before zoom, and the view as it appears on screen.
+  QImage Shown() const { return window.textureView()->picture(); }
+  QImage Grab() const { return window.textureView()->grab().toImage(); }
+  QSize ShownSize() const { return window.textureView()->pictureSize(); }
+};
+
+class EditorTest : public ::testing::Test, protected ScriptedSeams {
+ protected:
+  void SetUp() override {
+    window = std::make_unique<MainWindow>(dataFolder());
+    window->show();
+  }
+  void TearDown() override { window.reset(); }
+
+  std::string dataFolder() const { return dir.path().string(); }
 
   // Writes an archive of these entries into the scratch folder; returns its path.
   std::string WriteArchive(const std::string& name, const std::vector<archive_builder::Entry>& entries) {
@@ -159,43 +205,22 @@ class EditorTest : public ::testing::Test {
     WriteBytes(path, archive_builder::BuildArchive(entries));
     return path;
   }
+  std::string WriteBmp(const std::string& name, int width, int height, QColor colour) {
+    const std::string path = dir.File(name);
+    WriteBytes(path, Bmp24(width, height, colour));
+    return path;
+  }
 
-  // Runs the Open command with the dialog answering path.
+  void Run(const char* action) { WindowDriver{*window}.Run(action); }
+  // Runs Open with the dialog answering path.
   void Open(const std::string& path) {
-    dialogs.answers.push_back(path);
-    form->mnuOpen_Click();
+    chosenPaths.push_back(path);
+    Run("openArchive");
   }
-
-  // Selects a row as a click would (without showing it).
-  void SelectRow(int row) { form->List1->setCurrentRow(row); }
-
-  // Selects a row and shows it, as a double-click does.
-  void ShowRow(int row) {
-    SelectRow(row);
-    form->List1_DblClick();
-  }
-
-  cPVR* TextureOfRow(int row) { return ParseFuncts::Textures.at(size_t(row) + 1).get(); }
-
-  std::vector<std::string> ListRows() const {
-    std::vector<std::string> rows;
-    for (int i = 0; i < form->List1->count(); ++i) rows.push_back(form->List1->item(i)->text().toStdString());
-    return rows;
-  }
-
-  // The widget on top at a point of the client area.
-  QWidget* WidgetAt(int x, int y) const { return form->centralWidget()->childAt(x, y); }
+  WindowDriver Drive() { return {*window}; }
 
   TempDir dir;
-  ScriptedDialogs dialogs;
-  ScriptedMessages messages;
-  std::vector<std::string> helpOpened;
-  std::unique_ptr<Form1> form;
-
- private:
-  CommDlgs::FileDialogHook previousDialogs_;
-  platform::MessageHook previousMessages_;
-  Form1::HelpOpener previousHelp_;
+  std::unique_ptr<MainWindow> window;
 };
 
 }  // namespace apptest

@@ -1,80 +1,96 @@
-// The views' popup commands, Import and Export, and a newcomer's whole round trip on the
-// sample archive.
-#include <QLabel>
+// Import and Export of one texture (from the view's menu and by drops), Export all and
+// Import all, and a newcomer's whole round trip on the sample archive.
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QScrollArea>
+#include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <set>
 
 #include "AppTestSupport.h"
 #include "platform/Files.h"
-#include "texture/PngFile.h"
+#include "texture/PictureFiles.h"
 
 namespace apptest {
 namespace {
 
-const CommDlgs::FileFilter kBmpFilter{"BMP Files", "*.bmp"};
-const std::vector<CommDlgs::FileFilter> kPictureFilters{{"PNG Files", "*.png"}, kBmpFilter};
+const FileDialogs::Filter kBmpFilter{"BMP Files", "*.bmp"};
+const std::vector<FileDialogs::Filter> kPictureFilters{{"PNG Files", "*.png"}, kBmpFilter};
+
+// The RGBA bytes of a PNG file.
+std::vector<uint8_t> PngRgba(const std::string& path) {
+  Expected<PictureFiles::Picture> picture = PictureFiles::Read(path, "");
+  return picture ? picture->image.rgba : std::vector<uint8_t>{};
+}
 
 class ImportExport : public EditorTest {
  protected:
+  // Row 0: 8 x 4 ARGB1555, left half opaque red, right half transparent green.
+  // Row 1: 4 x 4 ARGB4444 of one texel, shown nowhere until a test shows it.
   void OpenTwo() {
-    // Row 0: 8 x 4 ARGB1555, left half opaque red, right half transparent green.
-    // Row 1: 4 x 4 ARGB4444 of one texel, shown nowhere until a test shows it.
     Open(WriteArchive("a.pvm", {HalfRedHalfGreen("halves", 8, 4), Plain("plain", 2, 4, 4, 0x8C3F)}));
-    dialogs.requests.clear();
+    dialogRequests.clear();
   }
 
-  void ExpectSelectionWarning() {
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].text, "Please select a texture before Importing/Exporting");
-    EXPECT_EQ(messages.shown[0].title, "Quarnel");
-    EXPECT_EQ(messages.shown[0].buttons, platform::Buttons::Ok);
-    EXPECT_EQ(messages.shown[0].icon, platform::Icon::Exclamation);
+  void ExpectOnly(const std::string& text) {
+    ASSERT_EQ(messages.Texts(), std::vector<std::string>{text});
+    messages.shown.clear();
   }
+  void ExpectSelectionWarning() { ExpectOnly("Please select a texture before Importing/Exporting"); }
 
-  std::vector<uint8_t> DataOfRow(int row) { return TextureOfRow(row)->ChunkRecord().Data; }
+  // A drop of one file at a point of the window, which the window must accept.
+  void Drop(const std::string& path, QPoint at) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+  }
+  QPoint OverTheView() const { return window->viewArea()->mapTo(window.get(), QPoint(5, 5)); }
+  QPoint OverTheList() const { return window->entryList()->mapTo(window.get(), QPoint(5, 5)); }
 };
 
-TEST_F(ImportExport, BothWarnWhenNoTextureWasShown) {
+TEST_F(ImportExport, BothWarnUntilARowWasShown) {
   OpenTwo();
-  SelectRow(0);  // selected, never shown
-  form->mnuExport_Click();
+  Drive().SelectRow(0);  // selected, never shown
+  Run("exportTexture");
   ExpectSelectionWarning();
-  messages.shown.clear();
-  form->mnuImport_Click();
+  Run("importTexture");
   ExpectSelectionWarning();
-  EXPECT_TRUE(dialogs.requests.empty());
+  // After Release Export warns and Import, with no rows, does nothing.
+  Drive().ShowRow(0);
+  Run("releaseArchive");
+  Run("importTexture");
+  Run("exportTexture");
+  ExpectSelectionWarning();
+  EXPECT_TRUE(dialogRequests.empty());
 }
 
-TEST_F(ImportExport, AfterReleaseExportWarnsAndImportDoesNothing) {
+TEST_F(ImportExport, ExportWritesTheCurrentViewAndAsksBeforeReplacing) {
   OpenTwo();
-  ShowRow(0);
-  form->mnuRelease_Click();
-  form->mnuImport_Click();
-  EXPECT_TRUE(messages.shown.empty());
-  form->mnuExport_Click();
-  ExpectSelectionWarning();
-  EXPECT_TRUE(dialogs.requests.empty());
-}
-
-TEST_F(ImportExport, ExportWritesTheCurrentView) {
-  OpenTwo();
-  ShowRow(0);
+  Drive().ShowRow(0);
   const std::string image = dir.File("image.bmp"), mask = dir.File("mask.bmp");
-  dialogs.answers = {image};
-  form->mnuExport_Click();
-  ASSERT_EQ(dialogs.requests.size(), 1u);
-  const CommDlgs::FileDialogRequest& r = dialogs.requests[0];
-  EXPECT_EQ(r.owner, form.get());
-  EXPECT_EQ(r.mode, 0);
+  Run("exportTexture");  // cancelled
+  EXPECT_FALSE(platform::FileExists(image));
+  chosenPaths = {image};
+  Run("exportTexture");
+  ASSERT_EQ(dialogRequests.size(), 2u);
+  const FileDialogs::Request& r = dialogRequests[1];
+  EXPECT_EQ(r.owner, window.get());
+  EXPECT_EQ(r.kind, FileDialogs::Kind::Save);
   EXPECT_EQ(r.title, "Export Image");
   EXPECT_EQ(r.filters, kPictureFilters);
-  EXPECT_EQ(r.initialDir, form->ArchiveFolder);
+  EXPECT_EQ(r.initialDir, dir.Folder());
   EXPECT_EQ(r.defaultExt, "png");
 
-  form->lblV_Click(1);
-  dialogs.answers = {mask};
-  form->mnuExport_Click();
-  EXPECT_EQ(dialogs.requests.back().title, "Export Mask");
+  window->setView(TextureView::Mode::Mask);
+  chosenPaths = {mask};
+  Run("exportTexture");
+  EXPECT_EQ(dialogRequests.back().title, "Export Mask");
+  EXPECT_TRUE(messages.shown.empty());
 
   const std::vector<uint8_t> imageBmp = ReadBytes(image), maskBmp = ReadBytes(mask);
   ASSERT_GE(imageBmp.size(), 54u + 4 * 24);
@@ -84,168 +100,260 @@ TEST_F(ImportExport, ExportWritesTheCurrentView) {
   EXPECT_EQ(BmpPixel(imageBmp, 7, 3), QColor(0, 248, 0));
   EXPECT_EQ(BmpPixel(maskBmp, 0, 0), QColor(255, 0, 0));
   EXPECT_EQ(BmpPixel(maskBmp, 7, 3), QColor(0, 0, 0));
-  EXPECT_TRUE(messages.shown.empty());
+
+  // Over an existing file: No keeps it, Yes replaces it.
+  for (const Answer answer : {Answer::No, Answer::Yes}) {
+    WriteBytes(mask, {1, 2, 3});
+    chosenPaths = {mask};
+    messages.answers = {answer};
+    Run("exportTexture");
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text, "Do you want to over write the file:\n\n" + mask);
+    EXPECT_EQ(messages.shown[0].title, "Hold up!");
+    EXPECT_EQ(messages.shown[0].buttons, MessageBoxes::Buttons::YesNo);
+    EXPECT_EQ(messages.shown[0].icon, Icon::Question);
+    EXPECT_EQ(ReadBytes(mask) == maskBmp, answer == Answer::Yes);
+    messages.shown.clear();
+  }
 }
 
-TEST_F(ImportExport, ExportCancelledWritesNothing) {
-  OpenTwo();
-  ShowRow(0);
-  form->mnuExport_Click();
-  EXPECT_EQ(dialogs.requests.size(), 1u);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Folder()), fs::directory_iterator()), 1);
-}
-
-TEST_F(ImportExport, ExportOfARowMovedToButNeverShownDecodesItFirst) {
-  OpenTwo();
-  ShowRow(0);
-  SelectRow(1);  // moved with the keys: not shown
-  ASSERT_FALSE(TextureOfRow(1)->HasSurface(0));
+TEST_F(ImportExport, ExportDecodesTheSelectedRowAndRefusesWhatCannotBeDecoded) {
+  // 2048 x 2048 claimed over one texel: more than its data can justify.
+  Open(WriteArchive("a.pvm", {HalfRedHalfGreen("halves", 8, 4), Plain("plain", 2, 4, 4, 0x8C3F),
+                              {"short", 1, 9, 2048, 2048, Texels({1, 2})}}));
+  Drive().ShowRow(0);
+  Drive().SelectRow(1);  // moved with the keys: not shown
   const std::string out = dir.File("plain.bmp");
-  dialogs.answers = {out};
-  form->mnuExport_Click();
+  chosenPaths = {out};
+  Run("exportTexture");
   const std::vector<uint8_t> bmp = ReadBytes(out);
   ASSERT_GE(bmp.size(), 54u);
-  EXPECT_EQ(bmp[18], 4);  // the row's own texture, not the one in the views
+  EXPECT_EQ(bmp[18], 4);  // the row's own texture, not the one in the view
   // 0x8C3F: alpha 8, red 12, green 3, blue 15.
   EXPECT_EQ(BmpPixel(bmp, 2, 2), QColor(192, 48, 240));
-  // The views still show row 0.
-  EXPECT_EQ(form->Picture1[0]->size(), QSize(8, 4));
-}
+  EXPECT_EQ(Drive().ShownSize(), QSize(8, 4));
 
-TEST_F(ImportExport, ExportRefusesATextureThatCannotBeDecoded) {
-  // 2048 x 2048 claimed over one texel: more than its data can justify.
-  Open(WriteArchive("bad.pvm", {Plain("fine", 1, 8, 8, 0), {"short", 1, 9, 2048, 2048, Texels({1, 2})}}));
-  dialogs.requests.clear();
-  ShowRow(0);
-  SelectRow(1);
-  form->mnuExport_Click();
-  ASSERT_EQ(messages.shown.size(), 1u);
-  EXPECT_NE(messages.shown[0].text.find("\"short\""), std::string::npos);
-  EXPECT_TRUE(dialogs.requests.empty());
+  dialogRequests.clear();
+  Drive().SelectRow(2);
+  Run("exportTexture");
+  ExpectOnly("The texture \"short\" cannot be decoded, so there is nothing to export.");
+  EXPECT_TRUE(dialogRequests.empty());
 }
 
 TEST_F(ImportExport, ImportWithAMaskEncodesAndRedraws) {
   OpenTwo();
-  ShowRow(0);
+  Drive().ShowRow(0);
   const std::string image = dir.File("in.bmp"), mask = dir.File("in_mask.bmp");
   WriteBytes(image, Bmp24(8, 4, [](int x, int) { return x < 4 ? QColor(0, 0, 255) : QColor(255, 255, 255); }));
   WriteBytes(mask, Bmp24(8, 4, [](int, int y) { return y < 2 ? QColor(255, 0, 0) : QColor(0, 0, 0); }));
-  dialogs.answers = {image, mask};
-  form->mnuImport_Click();
+  chosenPaths = {image, mask};
+  Run("importTexture");
 
-  ASSERT_EQ(dialogs.requests.size(), 2u);
-  EXPECT_EQ(dialogs.requests[0].title, "Import Image");
-  EXPECT_EQ(dialogs.requests[0].mode, 1);
-  EXPECT_EQ(dialogs.requests[1].title, "Import Mask (Optional! Cancel to skip)");
-  EXPECT_EQ(dialogs.requests[1].mode, 1);
-  EXPECT_EQ(dialogs.requests[0].filters, kPictureFilters);
-  EXPECT_EQ(dialogs.requests[0].defaultExt, "png");
-  EXPECT_EQ(dialogs.requests[1].filters, std::vector{kBmpFilter});
-  EXPECT_EQ(dialogs.requests[1].defaultExt, "bmp");
-  for (const auto& r : dialogs.requests) EXPECT_EQ(r.initialDir, form->ArchiveFolder);
+  ASSERT_EQ(dialogRequests.size(), 2u);
+  EXPECT_EQ(dialogRequests[0].title, "Import Image");
+  EXPECT_EQ(dialogRequests[0].filters, kPictureFilters);
+  EXPECT_EQ(dialogRequests[0].defaultExt, "png");
+  EXPECT_EQ(dialogRequests[1].title, "Import Mask (Optional! Cancel to skip)");
+  EXPECT_EQ(dialogRequests[1].filters, std::vector{kBmpFilter});
+  EXPECT_EQ(dialogRequests[1].defaultExt, "bmp");
+  for (const auto& r : dialogRequests) {
+    EXPECT_EQ(r.kind, FileDialogs::Kind::Open);
+    EXPECT_EQ(r.initialDir, dir.Folder());
+  }
 
-  const std::vector<uint8_t> data = DataOfRow(0);
-  EXPECT_EQ(TexelAt(data, 0), 0x801F);       // blue, opaque
-  EXPECT_EQ(TexelAt(data, 7), 0xFFFF);       // white, opaque
+  const std::vector<uint8_t>& data = Drive().DataOfRow(0);
+  EXPECT_EQ(TexelAt(data, 0), 0x801F);          // blue, opaque
+  EXPECT_EQ(TexelAt(data, 7), 0xFFFF);          // white, opaque
   EXPECT_EQ(TexelAt(data, 3 * 8 + 0), 0x001F);  // blue, transparent
   EXPECT_EQ(TexelAt(data, 3 * 8 + 7), 0x7FFF);  // white, transparent
-  EXPECT_EQ(form->TextureSelected, -1);
-  EXPECT_EQ(form->Picture1[0]->Image().pixel(0, 0), qRgb(0, 0, 248));
-  EXPECT_EQ(form->Picture1[1]->Image().pixel(0, 3), qRgb(0, 0, 0));
-  EXPECT_EQ(form->Picture1[1]->Image().pixel(0, 0), qRgb(255, 0, 0));
+  EXPECT_TRUE(window->isWindowModified());
+  EXPECT_EQ(Drive().Grab().pixel(0, 0), qRgb(0, 0, 248));
+  window->setView(TextureView::Mode::Mask);
+  EXPECT_EQ(Drive().Grab().pixel(0, 3), qRgb(0, 0, 0));
+  EXPECT_EQ(Drive().Grab().pixel(0, 0), qRgb(255, 0, 0));
 }
 
-TEST_F(ImportExport, ImportWithoutAMaskKeepsEachTexelsAlpha) {
+TEST_F(ImportExport, ImportWithoutAMaskKeepsEachTexelsAlphaAndActsOnTheSelectedRow) {
   OpenTwo();
-  ShowRow(0);
-  const std::string image = dir.File("in.bmp");
-  WriteBytes(image, Bmp24(8, 4, [](int, int) { return QColor(255, 0, 0); }));
-  dialogs.answers = {image};  // the mask dialog is cancelled
-  form->mnuImport_Click();
-  EXPECT_EQ(dialogs.requests.size(), 2u);
-  const std::vector<uint8_t> data = DataOfRow(0);
+  Drive().ShowRow(1);
+  Drive().SelectRow(0);  // the import acts on row 0; the view shows row 1
+  const std::vector<uint8_t> row0 = Drive().DataOfRow(0), row1 = Drive().DataOfRow(1);
+  Run("importTexture");  // the picture dialog is cancelled
+  EXPECT_EQ(Drive().DataOfRow(0), row0);
+  chosenPaths = {WriteBmp("red.bmp", 8, 4, QColor(255, 0, 0))};  // the mask dialog is cancelled
+  Run("importTexture");
+  EXPECT_EQ(dialogRequests.size(), 3u);
   // Red everywhere; the left half stays opaque, the right half transparent.
-  for (size_t n = 0; n < 32; ++n) ASSERT_EQ(TexelAt(data, n), n % 8 < 4 ? 0xFC00 : 0x7C00) << n;
+  for (size_t n = 0; n < 32; ++n) ASSERT_EQ(TexelAt(Drive().DataOfRow(0), n), n % 8 < 4 ? 0xFC00 : 0x7C00) << n;
+  EXPECT_EQ(Drive().DataOfRow(1), row1);
+  EXPECT_EQ(Drive().ShownSize(), QSize(8, 4));  // row 0 is shown now
 }
 
 TEST_F(ImportExport, APngExportHoldsImageAndAlphaAndItsImportAsksForNoMask) {
   OpenTwo();
-  ShowRow(0);
-  form->lblV_Click(1);  // the mask view: a PNG holds both all the same
-  dialogs.answers = {dir.File("halves.PNG")};
-  form->mnuExport_Click();
-  PngFile::Picture out;
-  ASSERT_EQ(PngFile::Read(ReadBytes(dir.File("halves.PNG")), 1 << 20, out), PngFile::Fault::None);
-  EXPECT_EQ(std::vector<uint8_t>(out.Rgba.begin() + 12, out.Rgba.begin() + 20),
+  Drive().ShowRow(0);
+  window->setView(TextureView::Mode::Mask);  // a PNG holds both all the same
+  chosenPaths = {dir.File("halves.PNG")};
+  Run("exportTexture");
+  const std::vector<uint8_t> rgba = PngRgba(dir.File("halves.PNG"));
+  ASSERT_EQ(rgba.size(), 8u * 4 * 4);
+  EXPECT_EQ(std::vector<uint8_t>(rgba.begin() + 12, rgba.begin() + 20),
             (std::vector<uint8_t>{248, 0, 0, 255, 0, 248, 0, 0}));
 
   // Into the 4 x 4 ARGB4444 row: its top-left part, opaque red, the PNG's alpha taken.
-  ShowRow(1);
-  dialogs.requests.clear();
-  dialogs.answers = {dir.File("halves.PNG")};
-  form->mnuImport_Click();
-  EXPECT_EQ(dialogs.requests.size(), 1u);
-  for (size_t n = 0; n < 16; ++n) ASSERT_EQ(TexelAt(DataOfRow(1), n), 0xFF00) << n;
+  Drive().ShowRow(1);
+  dialogRequests.clear();
+  chosenPaths = {dir.File("halves.PNG")};
+  Run("importTexture");
+  EXPECT_EQ(dialogRequests.size(), 1u);
+  for (size_t n = 0; n < 16; ++n) ASSERT_EQ(TexelAt(Drive().DataOfRow(1), n), 0xFF00) << n;
 }
 
-TEST_F(ImportExport, ImportCancelledChangesNothing) {
-  OpenTwo();
-  ShowRow(0);
-  const std::vector<uint8_t> before = DataOfRow(0);
-  form->mnuImport_Click();
-  EXPECT_EQ(dialogs.requests.size(), 1u);
-  EXPECT_EQ(DataOfRow(0), before);
+// A format without alpha bits decodes opaque: the alpha view shows its colours, the mask
+// view and the mask export are black, and its PNG export is opaque.
+TEST_F(ImportExport, AnRgb565TextureIsOpaqueInTheAlphaViewAndItsPng) {
+  Open(WriteArchive("o.pvm", {Plain("blue", 1, 16, 16, 0x001F)}));
+  Drive().ShowRow(0);
+  const std::vector<std::pair<TextureView::Mode, QRgb>> views = {
+      {TextureView::Mode::Alpha, qRgb(0, 0, 248)}, {TextureView::Mode::Mask, qRgb(0, 0, 0)}};
+  for (const auto& [mode, expected] : views) {
+    window->setView(mode);
+    const QImage shot = Drive().Grab();
+    EXPECT_EQ(shot.pixel(2, 2), expected);
+    EXPECT_EQ(shot.pixel(10, 2), expected);
+  }
+  chosenPaths = {dir.File("blue.png"), dir.File("blue_mask.bmp")};
+  Run("exportTexture");
+  Run("exportTexture");
+  const std::vector<uint8_t> rgba = PngRgba(dir.File("blue.png"));
+  ASSERT_EQ(rgba.size(), 16u * 16 * 4);
+  for (size_t i = 0; i < rgba.size(); i += 4) ASSERT_EQ(rgba[i + 3], 255) << i / 4;
+  EXPECT_EQ(BmpPixel(ReadBytes(dir.File("blue_mask.bmp")), 3, 3), QColor(0, 0, 0));
 }
 
-TEST_F(ImportExport, ARefusedBitmapIsNeitherEncodedNorDrawn) {
+TEST_F(ImportExport, ARefusedPictureIsNeitherEncodedNorShown) {
   OpenTwo();
-  ShowRow(0);
-  SelectRow(1);  // the import acts on row 1; the views show row 0
-  const std::vector<uint8_t> before = DataOfRow(1);
+  Drive().ShowRow(0);
+  const std::vector<uint8_t> before = Drive().DataOfRow(0);
   const std::string eightBit = dir.File("8bit.bmp");
-  WriteBytes(eightBit, Bmp24(4, 4, [](int, int) { return QColor(1, 2, 3); }, 8));
-  dialogs.answers = {eightBit};
-  form->mnuImport_Click();
-  EXPECT_FALSE(messages.shown.empty());  // the texture says why, in its own words
-  EXPECT_EQ(DataOfRow(1), before);
-  EXPECT_EQ(form->Picture1[0]->size(), QSize(8, 4));
-
-  messages.shown.clear();
-  dialogs.answers = {dir.File("missing.bmp")};
-  form->mnuImport_Click();
-  EXPECT_FALSE(messages.shown.empty());
-  EXPECT_EQ(DataOfRow(1), before);
-  EXPECT_EQ(form->Picture1[0]->size(), QSize(8, 4));
+  WriteBytes(eightBit, Bmp24(8, 4, [](int, int) { return QColor(1, 2, 3); }, 8));
+  for (const std::string& picture : {eightBit, dir.File("missing.bmp")}) {
+    SCOPED_TRACE(picture);
+    chosenPaths = {picture};
+    Run("importTexture");
+    EXPECT_EQ(messages.shown.size(), 1u);  // the core's words
+    EXPECT_EQ(Drive().DataOfRow(0), before);
+    EXPECT_EQ(Drive().Grab().pixel(0, 0), qRgb(248, 0, 0));
+    EXPECT_FALSE(window->isWindowModified());
+    messages.shown.clear();
+  }
+  EXPECT_EQ(Drive().DataOfRow(0), before);
 }
 
 TEST_F(ImportExport, ImportIntoATextureTheCodecCannotEncodeSaysWhyAndAsksForNoFile) {
   // Data format 5 has no codec; a mipmapped 4 x 4 texture takes 44 bytes, not 32.
   const auto data = TexelsOf(16, [](size_t) { return uint16_t(0x1234); });
   Open(WriteArchive("x.pvm", {{"other", 2, 5, 4, 4, data}, {"short", 1, 2, 4, 4, data}}));
-  dialogs.requests.clear();
+  dialogRequests.clear();
   for (const auto& [row, why] : {std::pair{0, "\"other\" is stored in a format Quarnel does not encode ("},
                                  std::pair{1, "holds 32 data bytes where its format"}}) {
-    messages.shown.clear();
-    ShowRow(row);
-    form->mnuImport_Click();
+    Drive().ShowRow(row);
+    Run("importTexture");
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_NE(messages.shown[0].text.find(why), std::string::npos) << messages.shown[0].text;
+    messages.shown.clear();
   }
-  EXPECT_TRUE(dialogs.requests.empty());
+  EXPECT_TRUE(dialogRequests.empty());
 }
 
-TEST_F(ImportExport, ImportActsOnTheRowSelectedNow) {
-  OpenTwo();
-  ShowRow(0);
-  SelectRow(1);
-  const std::string image = dir.File("in.bmp");
-  WriteBytes(image, Bmp24(4, 4, [](int, int) { return QColor(0, 255, 0); }));
-  dialogs.answers = {image};
-  const std::vector<uint8_t> row0 = DataOfRow(0);
-  form->mnuImport_Click();
-  EXPECT_EQ(DataOfRow(0), row0);
-  EXPECT_EQ(TexelAt(DataOfRow(1), 5), 0x80F0);  // green, keeping the texel's alpha
-  EXPECT_EQ(form->Picture1[0]->size(), QSize(4, 4));  // the selection handler showed row 1
+TEST_F(ImportExport, DropsOpenArchivesAndImportIntoTheShownTexture) {
+  Drop(WriteArchive("drop.pvm", {Plain("one", 1, 4, 4, 0xF800)}), OverTheList());
+  EXPECT_EQ(Drive().Rows(), std::vector<std::string>{"one"});
+  const std::string bmp = WriteBmp("white.BMP", 4, 4, Qt::white);
+
+  Drop(bmp, OverTheView());  // nothing shown yet
+  ExpectSelectionWarning();
+
+  Drive().ShowRow(0);
+  Drop(bmp, OverTheView());  // answered No
+  ExpectOnly("Import white.BMP into the texture \"one\"?");
+  EXPECT_EQ(TexelAt(Drive().DataOfRow(0), 0), 0xF800);
+  messages.answers = {Answer::Yes};
+  Drop(bmp, OverTheView());
+  EXPECT_EQ(TexelAt(Drive().DataOfRow(0), 0), 0xFFFF);
+  EXPECT_TRUE(window->isWindowModified());
+  // A picture dropped on the list is not meant for the texture.
+  messages.shown.clear();
+  Drop(bmp, OverTheList());
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(ImportExport, ExportAllAsksBeforeReplacingAndImportAllTakesItBack) {
+  const std::string archive = WriteArchive("a.pvm", {Plain("one", 1, 4, 4, 0xF800), Plain("b/c", 1, 4, 4, 0)});
+  Run("exportAll");
+  ExpectOnly("There is no archive loaded.");
+  Open(archive);
+  const std::string folder = dir.File("out");
+  fs::create_directory(folder);
+  WriteBytes(folder + "/one.bmp", {1, 2, 3});
+  chosenPaths = {folder};
+  Run("exportAll");  // answered No
+  EXPECT_EQ(dialogRequests.back().kind, FileDialogs::Kind::Folder);
+  ExpectOnly("1 file of this export already exist in " + folder + ".\n\nReplace them?");
+  EXPECT_EQ(ReadBytes(folder + "/one.bmp"), (std::vector<uint8_t>{1, 2, 3}));
+
+  messages.answers = {Answer::Yes};
+  chosenPaths = {folder};
+  Run("exportAll");
+  ASSERT_EQ(messages.shown.size(), 2u);
+  EXPECT_EQ(messages.shown[1].text, "Exported 2 textures to " + folder);
+  for (const char* file : {"one.bmp", "one_mask.bmp", "@1.bmp", "@1_mask.bmp"})
+    EXPECT_GT(ReadBytes(folder + "/" + file).size(), 54u) << file;
+
+  // As PNG: one file per texture, which Import all from PNG takes back unchanged.
+  const std::string pngFolder = dir.File("png");
+  chosenPaths = {pngFolder};
+  Run("exportAllPng");
+  EXPECT_EQ(messages.shown.back().text, "Exported 2 textures to " + pngFolder);
+  const std::vector<uint8_t> before = ReadBytes(archive);
+  messages.answers = {Answer::Yes, Answer::No};  // import, no backup
+  chosenPaths = {pngFolder};
+  Run("importAllPng");
+  EXPECT_EQ(messages.shown.back().text, "Imported 2 textures into " + archive);
+  EXPECT_EQ(ReadBytes(archive), before);
+}
+
+TEST_F(ImportExport, ImportAllSavesOnceAndACancelledOneChangesNothing) {
+  const std::string archive = WriteArchive("a.pvm", {Plain("one", 1, 4, 4, 0xF800), Plain("two", 1, 4, 4, 0)});
+  Open(archive);
+  Drive().ShowRow(0);
+  const std::string folder = dir.File("in");
+  fs::create_directory(folder);
+  for (const char* name : {"/one.bmp", "/two.bmp"}) WriteBytes(folder + name, Bmp24(4, 4, Qt::white));
+  const std::vector<uint8_t> before = ReadBytes(archive);
+
+  // Cancel on the first step: nothing changes, on disk or in the window.
+  QTimer::singleShot(0, window.get(), [this] {
+    if (auto* progress = window->findChild<QProgressDialog*>()) progress->cancel();
+  });
+  messages.answers = {Answer::Yes};
+  chosenPaths = {folder};
+  Run("importAll");
+  EXPECT_EQ(messages.shown[0].text, "Import every texture file in " + folder +
+                                        " into a.pvm and save the archive?\n\nThe textures they came from are replaced.");
+  EXPECT_EQ(messages.shown.back().text, "Import all was cancelled; nothing was imported and a.pvm was not written.");
+  EXPECT_EQ(ReadBytes(archive), before);
+  EXPECT_FALSE(window->isWindowModified());
+  EXPECT_EQ(TexelAt(Drive().DataOfRow(0), 0), 0xF800);
+
+  messages.answers = {Answer::Yes, Answer::No};  // import, no backup
+  chosenPaths = {folder};
+  Run("importAll");
+  EXPECT_EQ(messages.shown.back().text, "Imported 2 textures into " + archive);
+  EXPECT_NE(ReadBytes(archive), before);
+  EXPECT_FALSE(window->isWindowModified());
+  EXPECT_EQ(TexelAt(Drive().DataOfRow(1), 0), 0xFFFF);
+  EXPECT_EQ(Drive().Grab().pixel(1, 1), qRgb(248, 252, 248));  // the view shows the import
 }
 
 // What a newcomer does first: open the sample beside the program, look at every texture,
@@ -256,77 +364,64 @@ TEST(SampleArchive, OpensShowsExportsImportsAndSaves) {
   TempDir dir;
   const std::string copy = dir.File("sample.pvm");
   fs::copy_file(sample, copy);
+  ScriptedSeams seams;
+  MainWindow window(dir.path().string());
+  window.show();
+  WindowDriver drive{window};
 
-  ScriptedDialogs dialogs;
-  ScriptedMessages messages;
-  const auto oldDialogs = CommDlgs::SetFileDialogHook([&](const CommDlgs::FileDialogRequest& r) { return dialogs.Answer(r); });
-  const auto oldMessages = platform::SetMessageHook([&](const platform::Message& m) { return messages.Answer(m); });
-  {
-    Form1 form;
-    form.show();
-    dialogs.answers = {copy};
-    form.mnuOpen_Click();
-    ASSERT_GE(form.List1->count(), 4);
-    std::set<std::pair<int, int>> formats;
-    int rowsWithSeeThrough = 0;  // masks holding both opaque and transparent pixels
-    for (int row = 0; row < form.List1->count(); ++row) {
-      form.List1->setCurrentRow(row);
-      form.List1_DblClick();
-      const cPVR* texture = ParseFuncts::Textures[size_t(row) + 1].get();
-      const PVRChunk& chunk = texture->ChunkRecord();
-      formats.insert({chunk.pFormat, chunk.eFormat});
-      EXPECT_EQ(form.Picture1[0]->size(), QSize(chunk.Width, chunk.Height));
-      EXPECT_NE(form.Picture1[0]->Image(), PictureBox::StartingPicture());
-      std::set<int> alphas;
-      const QImage& maskView = form.Picture1[1]->Image();
-      for (int y = 0; y < maskView.height(); ++y)
-        for (int x = 0; x < maskView.width(); ++x) alphas.insert(qRed(maskView.pixel(x, y)));
-      if (alphas.count(0) && *alphas.rbegin() >= 128) ++rowsWithSeeThrough;
-    }
-    EXPECT_GE(rowsWithSeeThrough, 2);
-    for (int p = 0; p < 3; ++p)
-      EXPECT_TRUE(formats.count({p, 1}) + formats.count({p, 9}) > 0) << "pixel format " << p;
-    EXPECT_TRUE(std::any_of(formats.begin(), formats.end(), [](auto f) { return f.second == 1; }));
-    EXPECT_TRUE(std::any_of(formats.begin(), formats.end(), [](auto f) { return f.second == 9; }));
-
-    // Export image and mask of row 0, import them back: the texture is unchanged.
-    form.List1->setCurrentRow(0);
-    form.List1_DblClick();
-    const std::vector<uint8_t> before = ParseFuncts::Textures[1]->ChunkRecord().Data;
-    const std::string image = dir.File("img.bmp"), mask = dir.File("mask.bmp");
-    dialogs.answers = {image};
-    form.mnuExport_Click();
-    form.lblV_Click(1);
-    dialogs.answers = {mask};
-    form.mnuExport_Click();
-    form.lblV_Click(0);
-    dialogs.answers = {image, mask};
-    form.mnuImport_Click();
-    EXPECT_EQ(ParseFuncts::Textures[1]->ChunkRecord().Data, before);
-
-    // Now a changed picture: all white, opaque.
-    const int w = ParseFuncts::Textures[1]->ChunkRecord().Width;
-    const int h = ParseFuncts::Textures[1]->ChunkRecord().Height;
-    WriteBytes(image, Bmp24(w, h, [](int, int) { return QColor(255, 255, 255); }));
-    WriteBytes(mask, Bmp24(w, h, [](int, int) { return QColor(255, 0, 0); }));
-    dialogs.answers = {image, mask};
-    form.mnuImport_Click();
-    messages.answers = {platform::Answer::Yes};
-    form.mnuSave_Click();
-    EXPECT_TRUE(platform::FileExists(dir.File("sample.BAK")));
-
-    form.mnuRelease_Click();
-    dialogs.answers = {copy};
-    form.mnuOpen_Click();
-    form.List1->setCurrentRow(0);
-    form.List1_DblClick();
-    EXPECT_EQ(form.Picture1[0]->Image().pixel(w / 2, h / 2), qRgb(248, 248, 248));
-    EXPECT_EQ(form.Picture1[1]->Image().pixel(w / 2, h / 2), qRgb(255, 0, 0));
+  seams.chosenPaths = {copy};
+  drive.Run("openArchive");
+  ASSERT_GE(drive.Rows().size(), 4u);
+  std::set<std::pair<int, int>> formats;
+  int rowsWithSeeThrough = 0;  // masks holding both opaque and transparent pixels
+  window.setView(TextureView::Mode::Mask);
+  for (int row = 0; row < int(drive.Rows().size()); ++row) {
+    drive.ShowRow(row);
+    const Texture& texture = window.archive()->Entries()[size_t(row)].texture;
+    formats.insert({texture.pixelFormat, texture.dataFormat});
+    EXPECT_EQ(drive.ShownSize(), QSize(texture.width, texture.height));
+    std::set<int> alphas;
+    const QImage mask = drive.Shown();
+    for (int y = 0; y < mask.height(); ++y)
+      for (int x = 0; x < mask.width(); ++x) alphas.insert(qRed(mask.pixel(x, y)));
+    if (alphas.count(0) && *alphas.rbegin() >= 128) ++rowsWithSeeThrough;
   }
-  ParseFuncts::CloseArchive();
-  ParseFuncts::Textures.clear();
-  platform::SetMessageHook(oldMessages);
-  CommDlgs::SetFileDialogHook(oldDialogs);
+  EXPECT_GE(rowsWithSeeThrough, 2);
+  for (int p = 0; p < 3; ++p) EXPECT_TRUE(formats.count({p, 1}) + formats.count({p, 9}) > 0) << "pixel format " << p;
+  EXPECT_TRUE(std::any_of(formats.begin(), formats.end(), [](auto f) { return f.second == 1; }));
+  EXPECT_TRUE(std::any_of(formats.begin(), formats.end(), [](auto f) { return f.second == 9; }));
+
+  // Export image and mask of row 0, import them back: the texture is unchanged.
+  drive.ShowRow(0);
+  const std::vector<uint8_t> before = drive.DataOfRow(0);
+  const std::string image = dir.File("img.bmp"), mask = dir.File("mask.bmp");
+  seams.chosenPaths = {mask};
+  drive.Run("exportTexture");
+  window.setView(TextureView::Mode::Image);
+  seams.chosenPaths = {image};
+  drive.Run("exportTexture");
+  seams.chosenPaths = {image, mask};
+  drive.Run("importTexture");
+  EXPECT_EQ(drive.DataOfRow(0), before);
+
+  // Now a changed picture: all white, opaque.
+  const QSize size = drive.ShownSize();
+  WriteBytes(image, Bmp24(size.width(), size.height(), Qt::white));
+  WriteBytes(mask, Bmp24(size.width(), size.height(), Qt::red));
+  seams.chosenPaths = {image, mask};
+  drive.Run("importTexture");
+  seams.messages.answers = {Answer::Yes};
+  drive.Run("saveArchive");
+  EXPECT_TRUE(platform::FileExists(dir.File("sample.BAK")));
+
+  drive.Run("releaseArchive");
+  seams.chosenPaths = {copy};
+  drive.Run("openArchive");
+  drive.ShowRow(0);
+  EXPECT_EQ(drive.Grab().pixel(size.width() / 2, size.height() / 2), qRgb(248, 248, 248));
+  window.setView(TextureView::Mode::Mask);
+  EXPECT_EQ(drive.Grab().pixel(size.width() / 2, size.height() / 2), qRgb(255, 0, 0));
+  EXPECT_EQ(seams.messages.shown.size(), 1u);  // the backup question
 }
 
 }  // namespace

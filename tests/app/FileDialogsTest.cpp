@@ -1,4 +1,4 @@
-// The file dialogs over Qt's own dialogs, driven while they are open, and the path helpers.
+// The file dialogs over Qt's own dialogs, driven while they are open.
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -60,14 +60,20 @@ std::set<std::string> ListedNames(QFileDialog* dialog, size_t expected) {
 
 class RealFileDialogs : public ::testing::Test {
  protected:
-  void SetUp() override { previous_ = CommDlgs::SetFileDialogHook({}); }
-  void TearDown() override { CommDlgs::SetFileDialogHook(previous_); }
+  void SetUp() override { previous_ = FileDialogs::SetHook({}); }
+  void TearDown() override { FileDialogs::SetHook(previous_); }
+
+  std::string Ask(FileDialogs::Kind kind, const std::string& title,
+                  std::vector<FileDialogs::Filter> filters, const std::string& folder,
+                  const std::string& defaultExt) {
+    return FileDialogs::Ask({&owner, kind, title, std::move(filters), folder, defaultExt});
+  }
 
   TempDir dir;
   QWidget owner;
 
  private:
-  CommDlgs::FileDialogHook previous_;
+  FileDialogs::Hook previous_;
 };
 
 TEST_F(RealFileDialogs, OpenOffersMatchingFilesWhateverTheirCase) {
@@ -84,8 +90,7 @@ TEST_F(RealFileDialogs, OpenOffersMatchingFilesWhateverTheirCase) {
     listed = ListedNames(d, 3);
     TypeAndAccept(d, dir.File("OBJ_TEX.PVM"));
   });
-  const std::string chosen = CommDlgs::ShowFileDialog(&owner, 1, "Open Texture File", "",
-                                                      {CommDlgs::FileFilter{"PVM Files", "*.pvm"}}, dir.Folder(), "pvm");
+  const std::string chosen = Ask(FileDialogs::Kind::Open, "Open Texture File", {{"PVM Files", "*.pvm"}}, dir.Folder(), "pvm");
   EXPECT_EQ(listed, (std::set<std::string>{"OBJ_TEX.PVM", "Mixed.PvM", "lower.pvm"}));
   EXPECT_EQ(chosen, dir.File("OBJ_TEX.PVM"));
 }
@@ -101,14 +106,12 @@ TEST_F(RealFileDialogs, OpenRefusesAFileThatDoesNotExist) {
     EXPECT_TRUE(d->isVisible());
     d->reject();
   });
-  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Import Image", "", {CommDlgs::FileFilter{"BMP Files", "*.bmp"}},
-                                     dir.Folder(), "bmp"),
-            "");
+  EXPECT_EQ(Ask(FileDialogs::Kind::Open, "Import Image", {{"BMP Files", "*.bmp"}}, dir.Folder(), "bmp"), "");
   EXPECT_TRUE(warned);
 }
 
 TEST_F(RealFileDialogs, SaveAddsTheChosenTypesExtensionAndAsksBeforeReplacing) {
-  const std::vector<CommDlgs::FileFilter> filters{{"PNG Files", "*.png"}, {"BMP Files", "*.bmp"}};
+  const std::vector<FileDialogs::Filter> filters{{"PNG Files", "*.png"}, {"BMP Files", "*.bmp"}};
   for (const int type : {0, 1}) {
     WhenModal<QFileDialog>([&](QFileDialog* d) {
       EXPECT_EQ(d->windowTitle(), "Export Image");
@@ -118,10 +121,9 @@ TEST_F(RealFileDialogs, SaveAddsTheChosenTypesExtensionAndAsksBeforeReplacing) {
       if (type == 1) QTest::keyClick(d->findChild<QComboBox*>("fileTypeCombo"), Qt::Key_Down);
       TypeAndAccept(d, "picture");
     });
-    EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 0, "Export Image", "", filters, dir.Folder(), "png"),
+    EXPECT_EQ(Ask(FileDialogs::Kind::Save, "Export Image", filters, dir.Folder(), "png"),
               dir.File(type == 0 ? "picture.png" : "picture.bmp"));
   }
-  const std::vector<CommDlgs::FileFilter> filter{{"BMP Files", "*.bmp"}};
 
   WriteBytes(dir.File("old.bmp"), {1});
   for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
@@ -134,7 +136,7 @@ TEST_F(RealFileDialogs, SaveAddsTheChosenTypesExtensionAndAsksBeforeReplacing) {
       TypeAndAccept(d, dir.File("old.bmp"));
       if (d->isVisible()) d->reject();
     });
-    const std::string chosen = CommDlgs::ShowFileDialog(&owner, 0, "Export Mask", "", filter, dir.Folder(), "bmp");
+    const std::string chosen = Ask(FileDialogs::Kind::Save, "Export Mask", {{"BMP Files", "*.bmp"}}, dir.Folder(), "bmp");
     EXPECT_TRUE(asked);
     EXPECT_EQ(chosen, answer == QMessageBox::Yes ? dir.File("old.bmp") : "");
   }
@@ -142,9 +144,7 @@ TEST_F(RealFileDialogs, SaveAddsTheChosenTypesExtensionAndAsksBeforeReplacing) {
 
 TEST_F(RealFileDialogs, CancelGivesAnEmptyPath) {
   WhenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
-  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Open Texture File", "", {CommDlgs::FileFilter{"PVM Files", "*.pvm"}},
-                                     dir.Folder(), "pvm"),
-            "");
+  EXPECT_EQ(Ask(FileDialogs::Kind::Open, "Open Texture File", {{"PVM Files", "*.pvm"}}, dir.Folder(), "pvm"), "");
 }
 
 TEST_F(RealFileDialogs, LongPathsComeBackWhole) {
@@ -157,24 +157,7 @@ TEST_F(RealFileDialogs, LongPathsComeBackWhole) {
   WhenModal<QFileDialog>([&](QFileDialog* d) {
     TypeAndAccept(d, file);
   });
-  EXPECT_EQ(CommDlgs::ShowFileDialog(&owner, 1, "Open Texture File", "", {CommDlgs::FileFilter{"PVM Files", "*.pvm"}},
-                                     deep.string(), "pvm"),
-            file);
-}
-
-TEST(PathHelpers, FileNamePartLeavesTheFolderWithItsSeparator) {
-  EXPECT_EQ(CommDlgs::GetFileNamePart("/data/OBJ_TEX.PVM"), "OBJ_TEX.PVM");
-  EXPECT_EQ(CommDlgs::GetFileNamePart("b.pvm"), "b.pvm");
-  EXPECT_EQ(CommDlgs::GetFileNamePart("/data/sub/"), "");
-  const std::string path = "/home/modder/ümlaut folder/a.pvm";
-  EXPECT_EQ(path.substr(0, path.size() - CommDlgs::GetFileNamePart(path).size()),
-            "/home/modder/ümlaut folder/");
-}
-
-TEST(PathHelpers, StringFromPointerCopiesUpToTheTerminator) {
-  const char text[] = {'a', 'b', '\0', 'c', '\0'};
-  EXPECT_EQ(CommDlgs::StringFromPointer(text), "ab");
-  EXPECT_EQ(CommDlgs::StringFromPointer(nullptr), "");
+  EXPECT_EQ(Ask(FileDialogs::Kind::Open, "Open Texture File", {{"PVM Files", "*.pvm"}}, deep.string(), "pvm"), file);
 }
 
 }  // namespace

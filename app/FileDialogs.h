@@ -1,0 +1,46 @@
+// The editor's file and folder dialogs, or a hook that tests install to answer them from a
+// script. Every path is UTF-8.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace FileDialogs {
+
+// One entry of a dialog's file-type list.
+struct Filter {
+  std::string description;  // "BMP Files"
+  std::string patterns;     // "*.bmp", several separated by ';'
+  bool operator==(const Filter&) const = default;
+};
+
+enum class Kind { Open, Save, Folder };
+
+// Everything a caller asks of a dialog.
+struct Request {
+  QWidget* owner = nullptr;
+  Kind kind = Kind::Open;
+  std::string title;
+  std::vector<Filter> filters;  // in the order offered; the first is chosen at first
+  std::string initialDir;
+  std::string defaultExt;  // without the dot
+};
+
+// Shows a modal dialog and returns the full path chosen, or "" when the user cancels.
+// Open accepts existing files only; Save asks before it returns a file that exists; Folder
+// chooses an existing folder. The filters' patterns match names regardless of case, so
+// "*.pvm" offers OBJ_TEX.PVM too. A name typed without an extension gets defaultExt while
+// the first filter is chosen, and the extension of the chosen filter's first pattern once
+// the user picks another.
+std::string Ask(const Request& request);
+
+// Replaces the real dialogs: every later Ask hands its request to the hook and returns the
+// hook's answer. An empty function restores the real dialogs. Returns the hook installed
+// before.
+using Hook = std::function<std::string(const Request&)>;
+Hook SetHook(Hook hook);
+
+}  // namespace FileDialogs

@@ -1,0 +1,695 @@
+#include "app/MainWindow.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QProgressDialog>
+#include <QScrollArea>
+#include <QStatusBar>
+#include <QUrl>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "app/ArchiveModel.h"
+#include "app/FileDialogs.h"
+#include "app/MessageBoxes.h"
+#include "app/Seam.h"
+#include "platform/Files.h"
+#include "texture/PictureFiles.h"
+#include "texture/TextureDetails.h"
+
+namespace {
+
+using MessageBoxes::Answer;
+using MessageBoxes::Buttons;
+
+constexpr int kClientWidth = 610;
+constexpr int kClientHeight = 427;
+constexpr int kMaxZoom = 8;
+
+const FileDialogs::Filter kArchiveFilter{"PVM Files", "*.pvm;*.pvr"};
+const FileDialogs::Filter kBmpFilter{"BMP Files", "*.bmp"};
+// Pictures are exported and imported as PNG or BMP; the chosen file's extension decides.
+const std::vector<FileDialogs::Filter> kPictureFilters{{"PNG Files", "*.png"}, kBmpFilter};
+
+constexpr std::array<TextureView::Mode, 3> kViewModes{
+    TextureView::Mode::Image, TextureView::Mode::Mask, TextureView::Mode::Alpha};
+
+Answer Ask(const std::string& text, Buttons buttons, Icon icon, const std::string& title = "") {
+  return MessageBoxes::Show({text, title, buttons, icon});
+}
+
+void Tell(const std::string& text, Icon icon = Icon::Exclamation) {
+  MessageBoxes::Show({text, "", Buttons::Ok, icon});
+}
+
+void WarnNoSelection() { Tell("Please select a texture before Importing/Exporting"); }
+
+std::string FileNameOf(const std::string& path) {
+  const size_t cut = path.find_last_of('/');
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// The folder of a path with its trailing separator.
+std::string FolderOf(const std::string& path) {
+  return path.substr(0, path.size() - FileNameOf(path).size());
+}
+
+std::string Plural(size_t count, const char* word) {
+  return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+}
+
+// The desktop's viewer for the page. A missing page, or a desktop that cannot show it,
+// stays silent: the program has nothing useful to add.
+void OpenWithDesktop(const std::string& page) {
+  const QString path = QString::fromStdString(page);
+  if (QFileInfo(path).isFile()) QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+// The entry list. Unlike a plain QListView it does not make its first row current when it
+// gains the focus, so no row counts as chosen until the user picks one; Enter shows the
+// selected row, as a double-click does.
+class EntryList : public QListView {
+ public:
+  EntryList(QWidget* parent, std::function<void()> showSelected)
+      : QListView(parent), showSelected_(std::move(showSelected)) {}
+
+ protected:
+  void focusInEvent(QFocusEvent* event) override {
+    const bool hadCurrent = currentIndex().isValid();
+    QListView::focusInEvent(event);
+    if (!hadCurrent && !selectionModel()->hasSelection())
+      selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  }
+
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+      showSelected_();
+      return;
+    }
+    QListView::keyPressEvent(event);
+  }
+
+ private:
+  std::function<void()> showSelected_;
+};
+
+// A cancellable progress dialog over the window, as a batch's Progress.
+class BatchProgressDialog {
+ public:
+  BatchProgressDialog(QWidget* owner, const QString& label, size_t total)
+      : dialog_(label, QStringLiteral("Cancel"), 0, int(total), owner) {
+    dialog_.setWindowModality(Qt::WindowModal);
+    dialog_.setMinimumDuration(0);
+    dialog_.setAutoClose(false);
+  }
+
+  BatchFiles::Progress Step() {
+    return [this](size_t done, size_t) {
+      dialog_.setValue(int(done));
+      // Lets a click on Cancel through, however fast the textures go.
+      QCoreApplication::processEvents();
+      return !dialog_.wasCanceled();
+    };
+  }
+
+ private:
+  QProgressDialog dialog_;
+};
+
+// What the core had to say, one line each, shown after a summary in one box; the errors it
+// gives are shown at once.
+struct Report {
+  std::vector<std::string> lines;
+
+  BatchFiles::Voice Voice() {
+    return {[this](const std::string& line) { lines.push_back(line); },
+            [](const Error& error) { MessageBoxes::Show(error); }};
+  }
+
+  void Show(const std::string& summary, bool fault) const {
+    std::string text = summary;
+    for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+    if (!text.empty()) Tell(text, fault ? Icon::Exclamation : Icon::None);
+  }
+};
+
+enum class DroppedKind { None, Archive, Picture };
+
+// The one local file of a drop and what it is, judged by its extension as the file
+// dialogs' filters judge names.
+std::pair<DroppedKind, std::string> DroppedFile(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) return {};
+  const QUrl url = data->urls().first();
+  if (!url.isLocalFile()) return {};
+  const QString path = url.toLocalFile();
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  if (suffix == QLatin1String("pvm")) return {DroppedKind::Archive, path.toStdString()};
+  if (suffix == QLatin1String("bmp") || suffix == QLatin1String("png"))
+    return {DroppedKind::Picture, path.toStdString()};
+  return {};
+}
+
+}  // namespace
+
+// The first Open starts where the sample lies, so a newcomer finds something to open.
+MainWindow::MainWindow(std::string dataFolder, QWidget* parent)
+    : QMainWindow(parent), dialogFolder_(dataFolder), dataFolder_(std::move(dataFolder)) {
+  setWindowTitle(QString::fromUtf8(MessageBoxes::kAppTitle));
+  buildControls();
+  buildActions();
+  setAcceptDrops(true);
+}
+
+MainWindow::~MainWindow() {
+  // The archive goes before the model and the list, which must not look at it after.
+  model_->setArchive(nullptr);
+}
+
+// ---- Building -------------------------------------------------------------------------
+
+// The controls keep their classic places at the classic size, which is also the smallest;
+// a larger window gives the list more rows and the view more room.
+void MainWindow::buildControls() {
+  auto* client = new QWidget(this);
+  client->setMinimumSize(kClientWidth, kClientHeight);
+  setCentralWidget(client);
+
+  model_ = new ArchiveModel(this);
+  list_ = new EntryList(client, [this] { showSelectedRow(); });
+  list_->setModel(model_);
+  list_->setToolTip(QStringLiteral("WAV data sets embedded in te DAT file"));
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  connect(list_, &QListView::doubleClicked, this, [this] { showSelectedRow(); });
+  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { updateDetails(); });
+
+  status_ = new QLabel(QStringLiteral("No File Loaded"), client);
+  status_->setGeometry(8, 16, 113, 17);
+  viewCaption_ = new QLabel(QStringLiteral("View:"), client);
+  viewCaption_->setGeometry(152, 16, 33, 17);
+  const char* captions[] = {"Image", "Mask", "Alpha"};
+  for (size_t i = 0; i < viewSwitch_.size(); ++i) {
+    viewSwitch_[i] = new QLabel(QString::fromLatin1(captions[i]), client);
+    viewSwitch_[i]->setGeometry(192 + 72 * int(i), 16, 65, 17);
+    viewSwitch_[i]->setAutoFillBackground(true);
+    viewSwitch_[i]->installEventFilter(this);
+  }
+
+  viewArea_ = new QScrollArea(client);
+  viewArea_->setFrameShape(QFrame::NoFrame);
+  viewArea_->setFocusPolicy(Qt::NoFocus);
+  viewArea_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  viewArea_->viewport()->setBackgroundRole(QPalette::Window);
+  view_ = new TextureView;
+  view_->setFocusPolicy(Qt::TabFocus);
+  viewArea_->setWidget(view_);
+  connect(view_, &TextureView::menuWanted, this, [this](QPoint at) { textureMenu_->popup(at); });
+
+  details_ = new QLabel(this);
+  statusBar()->addPermanentWidget(details_, 1);
+
+  // Watched only once every control exists.
+  client->installEventFilter(this);
+  viewArea_->viewport()->installEventFilter(this);
+  setView(TextureView::Mode::Image);
+  applyZoom();
+  layOutControls();
+  resize(minimumSizeHint());
+}
+
+void MainWindow::buildActions() {
+  // Adds an action named after its handler, so tests and tools find it by that name. Those
+  // with shortcuts belong to the window as well, so the keys work while the menus are closed.
+  auto add = [this](QWidget* where, const char* name, const QString& text,
+                    std::function<void()> handler, QList<QKeySequence> keys = {}) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcuts(keys);
+    where->addAction(action);
+    if (!keys.isEmpty()) addAction(action);
+    connect(action, &QAction::triggered, this, std::move(handler));
+    return action;
+  };
+  using BatchFiles::FileFormat;
+
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  add(file, "openArchive", QStringLiteral("&Open"), [this] { openArchive(); }, {Qt::CTRL | Qt::Key_O});
+  add(file, "releaseArchive", QStringLiteral("&Release"), [this] { releaseArchive(); },
+      {Qt::CTRL | Qt::Key_R});
+  add(file, "saveArchive", QStringLiteral("&Save"), [this] { saveArchive(); }, {Qt::CTRL | Qt::Key_S});
+  file->addSeparator();
+  add(file, "exportAll", QStringLiteral("Export &all..."), [this] { exportAll(FileFormat::Bmp); });
+  add(file, "exportAllPng", QStringLiteral("Export all as &PNG..."),
+      [this] { exportAll(FileFormat::Png); });
+  add(file, "importAll", QStringLiteral("Import a&ll..."), [this] { importAll(FileFormat::Bmp); });
+  add(file, "importAllPng", QStringLiteral("Import all from P&NG..."),
+      [this] { importAll(FileFormat::Png); });
+  file->addSeparator();
+  add(file, "exit", QStringLiteral("E&xit"), [this] { close(); });
+
+  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+  add(view, "zoomIn", QStringLiteral("Zoom &In"), [this] { zoomIn(); },
+      {Qt::CTRL | Qt::Key_Plus, Qt::CTRL | Qt::Key_Equal});
+  add(view, "zoomOut", QStringLiteral("Zoom &Out"), [this] { zoomOut(); }, {Qt::CTRL | Qt::Key_Minus});
+  add(view, "zoomActualSize", QStringLiteral("&Actual Size"), [this] { zoomActualSize(); },
+      {Qt::CTRL | Qt::Key_0});
+  add(view, "zoomToFit", QStringLiteral("&Fit to View"), [this] { zoomToFit(); });
+
+  // Help is a command of its own on the menu bar. An About entry makes it a menu: this is
+  // where that menu is built.
+  add(menuBar(), "showHelp", QStringLiteral("&Help"), [this] { showHelp(); });
+
+  textureMenu_ = new QMenu(this);
+  add(textureMenu_, "importTexture", QStringLiteral("&Import..."), [this] { importTexture(); });
+  add(textureMenu_, "exportTexture", QStringLiteral("&Export..."), [this] { exportTexture(); });
+}
+
+void MainWindow::layOutControls() {
+  const QSize client = centralWidget()->size();
+  const int extraHeight = std::max(0, client.height() - kClientHeight);
+  list_->setGeometry(8, 32, 137, 264 + extraHeight);
+  viewArea_->setGeometry(152, 40, std::max(0, client.width() - 152), std::max(0, client.height() - 40));
+  if (fitToView_) applyZoom();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == centralWidget() && event->type() == QEvent::Resize) {
+    layOutControls();
+    return false;
+  }
+  if (watched == viewArea_->viewport() && event->type() == QEvent::Wheel) {
+    const auto* wheel = static_cast<QWheelEvent*>(event);
+    if (!(wheel->modifiers() & Qt::ControlModifier)) return false;
+    if (wheel->angleDelta().y() > 0) zoomIn();
+    if (wheel->angleDelta().y() < 0) zoomOut();
+    return true;
+  }
+  for (size_t i = 0; i < viewSwitch_.size(); ++i) {
+    if (watched == viewSwitch_[i] && event->type() == QEvent::MouseButtonRelease) {
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      if (mouse->button() == Qt::LeftButton &&
+          viewSwitch_[i]->rect().contains(mouse->position().toPoint()))
+        setView(kViewModes[i]);
+      return false;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- What the window shows ------------------------------------------------------------
+
+QString MainWindow::statusText() const { return status_->text(); }
+
+QString MainWindow::detailsText() const { return details_->text(); }
+
+void MainWindow::updateDetails() {
+  const std::optional<size_t> row = selectedRow();
+  // The same words quarnel-cli info uses.
+  details_->setText(row ? QString::fromStdString(TextureDetails::Text(archive_->Entries()[*row].texture))
+                        : QString());
+}
+
+void MainWindow::updateTitle() {
+  if (!archive_) {
+    setWindowModified(false);
+    setWindowTitle(QString::fromUtf8(MessageBoxes::kAppTitle));
+    return;
+  }
+  setWindowTitle(QString::fromStdString(FileNameOf(archivePath_)) + QStringLiteral("[*] - ") +
+                 QString::fromUtf8(MessageBoxes::kAppTitle));
+}
+
+std::optional<size_t> MainWindow::selectedRow() const {
+  const QModelIndexList selected = list_->selectionModel()->selectedIndexes();
+  if (!archive_ || selected.isEmpty()) return std::nullopt;
+  return size_t(selected.first().row());
+}
+
+void MainWindow::showSelectedRow() {
+  const std::optional<size_t> row = selectedRow();
+  if (!row) return;
+  rowShown_ = true;
+  const Texture& texture = archive_->Entries()[*row].texture;
+  // A texture that cannot be decoded shows the starting picture.
+  if (std::optional<Image> picture = texture.Decode())
+    view_->showTexture(std::move(*picture), texture.HasAlphaBits());
+  else
+    view_->showNothing();
+  applyZoom();
+}
+
+void MainWindow::setView(TextureView::Mode mode) {
+  for (size_t i = 0; i < viewSwitch_.size(); ++i) {
+    QPalette palette = viewSwitch_[i]->palette();
+    palette.setColor(viewSwitch_[i]->backgroundRole(),
+                     kViewModes[i] == mode ? QColor(Qt::white) : this->palette().color(QPalette::Window));
+    viewSwitch_[i]->setPalette(palette);
+  }
+  view_->setMode(mode);
+}
+
+// ---- Zoom -----------------------------------------------------------------------------
+
+void MainWindow::applyZoom() {
+  double scale = zoom_;
+  const QSize picture = view_->pictureSize();
+  if (fitToView_ && !picture.isEmpty()) {
+    const QSize room = viewArea_->size();
+    scale = std::min(double(room.width()) / picture.width(), double(room.height()) / picture.height());
+    // Enlarged, a texel takes a whole number of screen pixels, so all texels stay one size.
+    if (scale >= 1) scale = std::min<double>(kMaxZoom, std::floor(scale));
+    if (scale <= 0) scale = 1;
+  }
+  view_->setScale(scale);
+}
+
+void MainWindow::zoomIn() {
+  fitToView_ = false;
+  zoom_ = std::clamp(int(std::floor(view_->scale())) + 1, 1, kMaxZoom);
+  applyZoom();
+}
+
+// Below 1:1 comes fit-to-view, which shrinks only a texture larger than the view.
+void MainWindow::zoomOut() {
+  if (fitToView_) return;
+  if (zoom_ > 1)
+    --zoom_;
+  else
+    fitToView_ = true;
+  applyZoom();
+}
+
+void MainWindow::zoomActualSize() {
+  fitToView_ = false;
+  zoom_ = 1;
+  applyZoom();
+}
+
+void MainWindow::zoomToFit() {
+  fitToView_ = true;
+  applyZoom();
+}
+
+// ---- Opening, releasing, saving -------------------------------------------------------
+
+void MainWindow::openArchive() {
+  const std::string path = FileDialogs::Ask(
+      {this, FileDialogs::Kind::Open, "Open Texture File", {kArchiveFilter}, dialogFolder_, "pvm"});
+  if (!path.empty()) openArchiveFile(path);
+}
+
+void MainWindow::openArchiveFile(const std::string& path) {
+  // Asked only once a new archive was chosen: a cancelled dialog loses nothing.
+  if (!confirmDroppingChanges()) return;
+  dialogFolder_ = FolderOf(path);
+  archivePath_ = path;
+  dropArchive();
+  status_->setText(QStringLiteral("Loading..."));
+  // Lets the status line be painted before the archive is read.
+  QCoreApplication::processEvents();
+  Expected<Archive> opened = Archive::Open(path);
+  if (opened) {
+    archive_ = std::move(opened).value();
+    model_->setArchive(&*archive_);
+    // Names cut short leave "Loading..." standing, as a sign that not all is listed.
+    if (const std::optional<std::string> loaded = archive_->LoadedStatus())
+      status_->setText(QString::fromStdString(*loaded));
+  } else {
+    MessageBoxes::Show(opened.error());
+  }
+  setWindowModified(false);
+  updateTitle();
+}
+
+void MainWindow::openArguments(const QStringList& arguments) {
+  if (arguments.size() < 2) return;
+  // The folder of the path becomes where dialogs start, so a relative path is made whole.
+  openArchiveFile(QFileInfo(arguments[1]).absoluteFilePath().toStdString());
+}
+
+void MainWindow::dropArchive() {
+  model_->setArchive(nullptr);
+  archive_.reset();
+  rowShown_ = false;
+  status_->setText(QStringLiteral("No File Loaded"));
+  updateDetails();
+}
+
+void MainWindow::releaseArchive() {
+  if (!confirmDroppingChanges()) return;
+  // The view keeps the texture it shows.
+  dropArchive();
+  updateTitle();
+}
+
+bool MainWindow::confirmDroppingChanges() {
+  if (!isWindowModified() || !archive_) return true;
+  const Answer answer = Ask("The textures imported into " + FileNameOf(archivePath_) +
+                                " have not been saved.\n\nSave the archive before it is closed?",
+                            Buttons::SaveDiscardCancel, Icon::Question);
+  if (answer == Answer::Discard) return true;
+  return answer == Answer::Save && saveArchive();
+}
+
+bool MainWindow::saveArchive() {
+  if (!archive_) {
+    Tell("There is no archive loaded, so there is nothing to save.");
+    return false;
+  }
+  const std::string backup = BackupPathOf(archivePath_);
+  if (!platform::FileExists(backup)) {
+    const Answer answer = Ask("Would you like to make a backup of the existing DAT file first?",
+                              Buttons::YesNoCancel, Icon::None, "No backup detected...");
+    if (answer == Answer::Cancel) return false;
+    std::string error;
+    // The user asked for a copy of the old file; writing over it without one would lose
+    // exactly what they meant to keep.
+    if (answer == Answer::Yes && !platform::CopyFile(archivePath_, backup, error)) {
+      Tell("The backup copy could not be made, so the archive was not saved.\n\nArchive: " +
+               archivePath_ + "\nBackup: " + backup + "\n\n" + error,
+           Icon::Critical);
+      return false;
+    }
+  }
+  if (const Failure failure = archive_->Save(archivePath_)) {
+    MessageBoxes::Show(*failure);
+    return false;
+  }
+  setWindowModified(false);
+  return true;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!confirmDroppingChanges()) {
+    event->ignore();
+    return;
+  }
+  dropArchive();
+  setWindowModified(false);
+  event->accept();
+}
+
+void MainWindow::showHelp() {
+  const std::string page = dataFolder_ + "/docs.html";
+  if (const HelpOpener& opener = app::InstalledSeam<HelpOpener>())
+    opener(page);
+  else
+    OpenWithDesktop(page);
+}
+
+MainWindow::HelpOpener MainWindow::SetHelpOpener(HelpOpener opener) {
+  return app::ReplaceSeam(std::move(opener));
+}
+
+// ---- One texture ----------------------------------------------------------------------
+
+Archive::Entry* MainWindow::entryToImportOrExport() {
+  const std::optional<size_t> row = selectedRow();
+  if (!rowShown_ || !row) {
+    WarnNoSelection();
+    return nullptr;
+  }
+  return &archive_->Entries()[*row];
+}
+
+bool MainWindow::refuseImportWithoutCodec(const Archive::Entry& entry) {
+  const std::string why = BatchFiles::WhyNotEncoded(entry.texture);
+  if (why.empty()) return false;
+  Tell("The texture \"" + entry.name + "\" " + why + ", so nothing can be imported into it.");
+  return true;
+}
+
+void MainWindow::exportTexture() {
+  const Archive::Entry* entry = entryToImportOrExport();
+  if (entry == nullptr) return;
+  // The alpha view shows the image, so it exports the image.
+  const bool mask = view_->mode() == TextureView::Mode::Mask;
+  // Decoded afresh: the row selected may not be the one shown.
+  const std::optional<Image> picture = entry->texture.Decode();
+  if (!picture) {
+    Tell("The texture \"" + entry->name + "\" cannot be decoded, so there is nothing to export.");
+    return;
+  }
+  const std::string path =
+      FileDialogs::Ask({this, FileDialogs::Kind::Save, mask ? "Export Mask" : "Export Image",
+                        kPictureFilters, dialogFolder_, "png"});
+  if (path.empty()) return;
+  if (platform::FileExists(path) &&
+      Ask("Do you want to over write the file:\n\n" + path, Buttons::YesNo, Icon::Question,
+          "Hold up!") != Answer::Yes)
+    return;
+  // A PNG holds the image and its alpha together, whichever view is current.
+  Report report;
+  if (!BatchFiles::WriteExport(entry->texture, *picture, mask, path, report.Voice()))
+    report.Show("", true);
+}
+
+void MainWindow::importTexture() {
+  if (model_->rowCount() == 0) return;
+  const Archive::Entry* entry = entryToImportOrExport();
+  if (entry == nullptr || refuseImportWithoutCodec(*entry)) return;
+  const std::string image = FileDialogs::Ask(
+      {this, FileDialogs::Kind::Open, "Import Image", kPictureFilters, dialogFolder_, "png"});
+  if (image.empty()) return;
+  // A PNG brings its own alpha, so only a BMP is asked for a mask.
+  const std::string mask =
+      PictureFiles::NamesPng(image)
+          ? std::string()
+          : FileDialogs::Ask({this, FileDialogs::Kind::Open,
+                              "Import Mask (Optional! Cancel to skip)", {kBmpFilter},
+                              dialogFolder_, "bmp"});
+  importIntoSelected(image, mask);
+}
+
+void MainWindow::importIntoSelected(const std::string& image, const std::string& mask) {
+  const std::optional<size_t> row = selectedRow();
+  if (!row) return;
+  // A refused file leaves the texture and the view as they were. A picture that went in is
+  // shown at once, which says more than the core's notes on its size.
+  Report report;
+  const std::optional<bool> changed =
+      BatchFiles::ImportInto(archive_->Entries()[*row].texture, *row, image, mask, report.Voice());
+  if (!changed) {
+    report.Show("", true);
+    return;
+  }
+  if (*changed) setWindowModified(true);
+  showSelectedRow();
+}
+
+// ---- Every texture --------------------------------------------------------------------
+
+std::string MainWindow::chooseBatchFolder(const std::string& title) {
+  if (!archive_) {
+    Tell("There is no archive loaded.");
+    return {};
+  }
+  return FileDialogs::Ask({this, FileDialogs::Kind::Folder, title, {}, dialogFolder_, ""});
+}
+
+void MainWindow::exportAll(BatchFiles::FileFormat format) {
+  const std::string folder = chooseBatchFolder("Export All Textures");
+  if (folder.empty()) return;
+  size_t existing = 0;
+  for (const std::string& path :
+       BatchFiles::ExportPaths(BatchFiles::ListedNames(*archive_), folder, format))
+    existing += platform::FileExists(path) ? 1 : 0;
+  if (existing > 0 &&
+      Ask(Plural(existing, "file") + " of this export already exist in " + folder +
+              ".\n\nReplace them?",
+          Buttons::YesNo, Icon::Exclamation) != Answer::Yes)
+    return;
+
+  Report report;
+  BatchProgressDialog progress(this, QStringLiteral("Exporting textures..."), archive_->ListedCount());
+  const BatchFiles::Result result =
+      BatchFiles::ExportAll(*archive_, folder, format, report.Voice(), progress.Step());
+  using BatchFiles::Outcome;
+  std::string summary;
+  if (result.outcome == Outcome::kCancelled)
+    summary = "Export all was cancelled after " + Plural(result.count, "texture") + ".";
+  else if (result.outcome != Outcome::kRefused)
+    summary = "Exported " + Plural(result.count, "texture") + " to " + folder;
+  report.Show(summary, result.outcome != Outcome::kDone);
+}
+
+void MainWindow::importAll(BatchFiles::FileFormat format) {
+  const std::string folder = chooseBatchFolder("Import All Textures");
+  if (folder.empty()) return;
+  const std::string archiveName = FileNameOf(archivePath_);
+  if (Ask("Import every texture file in " + folder + " into " + archiveName +
+              " and save the archive?\n\nThe textures they came from are replaced.",
+          Buttons::YesNo, Icon::Question) != Answer::Yes)
+    return;
+
+  Report report;
+  BatchFiles::Result result;
+  {
+    BatchProgressDialog progress(this, QStringLiteral("Importing textures..."), archive_->ListedCount());
+    result = BatchFiles::ImportAll(*archive_, folder, format, archivePath_, report.Voice(),
+                                   progress.Step());
+  }
+  using BatchFiles::Outcome;
+  if (result.outcome == Outcome::kCancelled) {
+    report.Show("Import all was cancelled; nothing was imported and " + archiveName +
+                    " was not written.",
+                false);
+    return;
+  }
+  if (result.outcome != Outcome::kDone) {
+    report.Show("", true);
+    return;
+  }
+  setWindowModified(true);
+  if (rowShown_) showSelectedRow();
+  if (!saveArchive()) return;  // kept in the window, marked unsaved
+  report.Show("Imported " + Plural(result.count, "texture") + " into " + archivePath_, false);
+}
+
+// ---- Drops ----------------------------------------------------------------------------
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (DroppedFile(event->mimeData()).first != DroppedKind::None) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const auto [kind, path] = DroppedFile(event->mimeData());
+  if (kind == DroppedKind::None) return;
+  event->acceptProposedAction();
+  if (kind == DroppedKind::Archive) {
+    openArchiveFile(path);
+    return;
+  }
+  // A picture counts only where the texture is shown; elsewhere it is not meant for it.
+  const QWidget* viewport = viewArea_->viewport();
+  if (viewport->rect().contains(viewport->mapFrom(this, event->position().toPoint())))
+    importDroppedPicture(path);
+}
+
+void MainWindow::importDroppedPicture(const std::string& path) {
+  if (model_->rowCount() == 0) {
+    WarnNoSelection();
+    return;
+  }
+  const Archive::Entry* entry = entryToImportOrExport();
+  if (entry == nullptr || refuseImportWithoutCodec(*entry)) return;
+  if (Ask("Import " + FileNameOf(path) + " into the texture \"" + entry->name + "\"?",
+          Buttons::YesNo, Icon::Question) == Answer::Yes)
+    importIntoSelected(path, "");
+}

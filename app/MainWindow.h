@@ -1,0 +1,127 @@
+// The editor's one window: the open archive's entry list, the status line, the texture view
+// with its Image / Mask / Alpha switch, and the commands on the menus. The window owns the
+// open archive. The core reads, converts and writes it and gives back errors as values; the
+// window asks the questions, before or after it calls the core, and shows the errors.
+//
+// Every command is an action named after its handler (openArchive, exportAll, zoomIn, ...),
+// so tests and tools can find it with findChild<QAction*>(name) and trigger it.
+#pragma once
+
+#include <QMainWindow>
+#include <QStringList>
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/TextureView.h"
+#include "archive/Archive.h"
+#include "archive/BatchFiles.h"
+
+class ArchiveModel;
+class QLabel;
+class QListView;
+class QMenu;
+class QScrollArea;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // dataFolder holds the help page and the sample archive; the first Open starts there.
+  explicit MainWindow(std::string dataFolder, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // Open's steps after its dialog, for a path chosen another way (the command line, a
+  // drop): asks about unsaved changes first, then releases the archive and reads the new one.
+  void openArchiveFile(const std::string& path);
+  // Opens the archive named by the first argument after the program's own, if any.
+  void openArguments(const QStringList& arguments);
+  // Decodes the selected row's texture and shows it, as a double-click or Enter on the list
+  // does; nothing happens while no row is selected.
+  void showSelectedRow();
+  // Brings a view to the front, as a click on its switch does.
+  void setView(TextureView::Mode mode);
+
+  // ---- What the window shows --------------------------------------------------------------
+  const Archive* archive() const { return archive_ ? &*archive_ : nullptr; }
+  // The archive chosen last, kept by Release and by an Open that was refused.
+  const std::string& archivePath() const { return archivePath_; }
+  QListView* entryList() const { return list_; }
+  TextureView* textureView() const { return view_; }
+  QScrollArea* viewArea() const { return viewArea_; }
+  QString statusText() const;
+  // The selected texture's details in the status bar ("" while no row is selected).
+  QString detailsText() const;
+
+  // Replaces how the help page is opened: the opener gets the page's full path. An empty
+  // function restores the desktop's viewer. Returns the opener installed before.
+  using HelpOpener = std::function<void(const std::string& page)>;
+  static HelpOpener SetHelpOpener(HelpOpener opener);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  // ---- Handlers -------------------------------------------------------------------------
+  void openArchive();
+  void releaseArchive();
+  bool saveArchive();  // true when the archive was written
+  void exportTexture();
+  void importTexture();
+  void exportAll(BatchFiles::FileFormat format);
+  void importAll(BatchFiles::FileFormat format);
+  void showHelp();
+  // Zoom runs from fit-to-view through 1:1 up to 8x. In and out step between fit-to-view
+  // and the whole-number scales; fit-to-view follows the view's size and the texture.
+  void zoomIn();
+  void zoomOut();
+  void zoomActualSize();
+  void zoomToFit();
+
+  // ---- Steps they share -----------------------------------------------------------------
+  void buildControls();
+  void buildActions();
+  void layOutControls();
+  void applyZoom();
+  void updateTitle();
+  void updateDetails();
+  // Lets go of the open archive: an empty list, "No File Loaded", no row shown.
+  void dropArchive();
+  // Asks, when there are unsaved changes, whether to save them first. True when the caller
+  // may go on and drop the archive: nothing to lose, Discard, or a save that went through.
+  bool confirmDroppingChanges();
+  // The selected row, nullopt when none is.
+  std::optional<size_t> selectedRow() const;
+  // The selected row's entry when a row was shown since the archive was opened, as Import
+  // and Export need; else says so and gives nullptr.
+  Archive::Entry* entryToImportOrExport();
+  // Says so and returns true when the codec cannot encode the entry's texture, so that no
+  // file is asked for in vain.
+  bool refuseImportWithoutCodec(const Archive::Entry& entry);
+  void importIntoSelected(const std::string& image, const std::string& mask);
+  void importDroppedPicture(const std::string& path);
+  // A loaded archive's folder chosen for a batch; "" when there is no archive or no folder.
+  std::string chooseBatchFolder(const std::string& title);
+
+  std::optional<Archive> archive_;
+  std::string archivePath_;
+  std::string dialogFolder_;  // where every file dialog starts
+  std::string dataFolder_;
+  bool rowShown_ = false;     // a row was shown since the archive was opened or released
+  bool fitToView_ = false;    // fit-to-view, else zoom_ screen pixels per texel
+  int zoom_ = 1;
+
+  ArchiveModel* model_ = nullptr;
+  QListView* list_ = nullptr;
+  QLabel* status_ = nullptr;
+  QLabel* viewCaption_ = nullptr;
+  std::array<QLabel*, 3> viewSwitch_{};  // Image, Mask, Alpha
+  QScrollArea* viewArea_ = nullptr;
+  TextureView* view_ = nullptr;
+  QLabel* details_ = nullptr;
+  QMenu* textureMenu_ = nullptr;  // Import and Export, on the view's right button
+};
