@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "quarnel/Version.h"
 #include "texture/PngFile.h"
 
 namespace {
@@ -69,6 +70,7 @@ Options:
   --format png|bmp
              the files export-all writes and import-all reads (default bmp)
   --help     show this text
+  --version  print "quarnel VERSION" and exit
   --         ends the options: later arguments starting with '-' are paths
 
 File names (export-all, import-all):
@@ -140,6 +142,9 @@ int main(int argc, char* argv[]) {
       optionsEnded = true;
     } else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      return cli::kSuccess;
+    } else if (arg == "--version") {
+      std::puts("quarnel " QUARNEL_VERSION);
       return cli::kSuccess;
     } else if (arg == "--force") {
       force = true;
