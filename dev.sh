@@ -8,20 +8,24 @@
 #                    the other, keeping what they learn in build-fuzz/corpus/
 #   ./dev.sh bench   build and run the benchmarks
 #   ./dev.sh package build the Debian package quarnel_VERSION_ARCH.deb (Release) in
-#                    build-package/, to install with apt install ./build-package/quarnel_*.deb
+#                    build-package/, to install with apt install ./build-package/quarnel_*.deb,
+#                    and check it with lintian; exits non-zero on any error or warning
 # Debian packages that are missing are installed (as root, or through sudo); what is
 # installed already is skipped.
 set -euo pipefail
 cd "$(dirname "$0")"
 
+# The build renders the bitmap icons with rsvg-convert (librsvg2-bin); the tests validate the
+# AppStream metadata with appstreamcli.
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
           xvfb xauth python3 libpng-dev zlib1g-dev
-          desktop-file-utils shared-mime-info libglib2.0-bin)
+          desktop-file-utils shared-mime-info libglib2.0-bin librsvg2-bin appstream)
 # The VQ benchmark quantises pictures made from these packaged game textures.
 BENCH_PACKAGES=(colobot-common-textures)
-# CPack finds the package's library dependencies with dpkg-shlibdeps, and its binaries with file.
-PACKAGE_PACKAGES=(dpkg-dev file)
+# CPack finds the package's library dependencies with dpkg-shlibdeps, and its binaries with file;
+# lintian checks the package as Debian would.
+PACKAGE_PACKAGES=(dpkg-dev file lintian)
 
 install_missing() {
   local missing=()
@@ -116,12 +120,20 @@ case "$cmd" in
     PACKAGES+=("${PACKAGE_PACKAGES[@]}")
     install_missing
     # Configured for /usr, where the package installs, so the editor's fallback to its
-    # configured data folder names the same place.
+    # configured data folder names the same place. Built with the flags a Debian package
+    # build uses, hardening included (fortified functions, stack protector, read-only
+    # relocations bound at start), given on every run since CMake reads CXXFLAGS and
+    # LDFLAGS from the environment only when a build folder is first made.
+    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
     build build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-      -DQUARNEL_BUILD_TESTS=OFF -DQUARNEL_BUILD_BENCH=OFF
+      -DQUARNEL_BUILD_TESTS=OFF -DQUARNEL_BUILD_BENCH=OFF \
+      -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+      -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
     rm -f build-package/quarnel_*.deb
     (cd build-package && cpack -G DEB)
     deb=$(ls build-package/quarnel_*.deb)
+    echo "== lintian $deb"
+    lintian --fail-on error,warning "$deb"
     echo "Built $deb; install it (as root) with: apt install ./$deb"
     ;;
   *)

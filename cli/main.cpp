@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "quarnel/Version.h"
 #include "texture/PngFile.h"
 
 namespace {
@@ -130,6 +131,7 @@ Options:
              data format can hold it; or scale the picture to the texture's
              size
   --help     show this text
+  --version  print "quarnel VERSION" and exit
   --         ends the options: later arguments starting with '-' are paths
 
 File names (export-all, import-all):
@@ -352,6 +354,9 @@ int main(int argc, char* argv[]) {
       optionsEnded = true;
     } else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      return cli::kSuccess;
+    } else if (arg == "--version") {
+      std::puts("quarnel " QUARNEL_VERSION);
       return cli::kSuccess;
     } else if (const std::string problem = ReadOption(argc, argv, i, options); !problem.empty()) {
       // A bad value is said at once; an unknown option after every argument is read.

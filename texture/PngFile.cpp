@@ -313,4 +313,10 @@ bool Write(uint32_t width, uint32_t height, std::span<const uint8_t> rgba,
   return true;
 }
 
+std::string LibraryVersion() {
+  // libpng reports itself without looking at a read or write struct, so none is made.
+  const char* version = png_get_libpng_ver(nullptr);
+  return version != nullptr ? version : "";
+}
+
 }  // namespace PngFile

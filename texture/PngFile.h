@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -96,5 +97,9 @@ const char* Explain(Fault fault);
 // size does not match or libpng fails (memory runs out).
 bool Write(uint32_t width, uint32_t height, std::span<const uint8_t> rgba,
            std::vector<uint8_t>& file);
+
+// The version of the libpng loaded at run time (say "1.6.39"), which may be newer than the
+// headers this was built with.
+std::string LibraryVersion();
 
 }  // namespace PngFile
