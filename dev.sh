@@ -19,7 +19,7 @@ cd "$(dirname "$0")"
 # AppStream metadata with appstreamcli.
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-          xvfb xauth python3 libpng-dev zlib1g-dev
+          xvfb xauth python3 libpng-dev zlib1g-dev libstb-dev
           desktop-file-utils shared-mime-info libglib2.0-bin librsvg2-bin appstream)
 # The VQ benchmark quantises pictures made from these packaged game textures.
 BENCH_PACKAGES=(colobot-common-textures)
@@ -46,7 +46,7 @@ build() {  # build DIR [cmake options...]
   cmake --build "$dir" -j "$(nproc)"
 }
 
-FUZZ_TARGETS=(fuzz_archive fuzz_bmp fuzz_codec fuzz_png)
+FUZZ_TARGETS=(fuzz_archive fuzz_bmp fuzz_codec fuzz_pack fuzz_png)
 
 build_fuzz() {
   CC=clang CXX=clang++ build build-fuzz -DQUARNEL_FUZZ=ON -DQUARNEL_BUILD_APP=OFF \
