@@ -96,6 +96,29 @@ std::string NameToUtf8(Bytes name) {
   return out;
 }
 
+// The inverse of NameToUtf8, for names written back: a character the code page lacks
+// becomes '?'. Names given by users are printable ASCII, which both share.
+std::string NameToWindows1252(const std::string& utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size();) {
+    const uint8_t b = uint8_t(utf8[i]);
+    const size_t length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    char32_t c = length == 1 ? b : length == 2 ? (b & 0x1F) : length == 3 ? (b & 0x0F) : (b & 0x07);
+    for (size_t k = 1; k < length && i + k < utf8.size(); ++k) c = (c << 6) | (uint8_t(utf8[i + k]) & 0x3F);
+    i += length;
+    char byte = '?';
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+      byte = char(c);
+    } else {
+      const std::string character = utf8.substr(i - length, length);
+      for (uint8_t code = 0x80; code < 0xA0; ++code)
+        if (NameToUtf8(Bytes(&code, 1)) == character) byte = char(code);
+    }
+    out += byte;
+  }
+  return out;
+}
+
 // The global index an index chunk holds: the u32 after its 8 fixed bytes, when it is there.
 std::optional<uint32_t> IndexOfChunk(Bytes indexChunk) {
   uint32_t index = 0;
@@ -495,7 +518,8 @@ std::array<uint8_t, kNameFieldSize> NameField(const Archive::Entry& entry) {
       NameToUtf8(Bytes(read.data(), size_t(nul - read.begin()))) == entry.name) {
     std::copy(read.begin(), read.end(), field.begin());
   } else {
-    std::copy_n(entry.name.begin(), std::min(entry.name.size(), kNameFieldSize - 1), field.begin());
+    const std::string name = NameToWindows1252(entry.name);
+    std::copy_n(name.begin(), std::min(name.size(), kNameFieldSize - 1), field.begin());
   }
   return field;
 }

@@ -1,5 +1,5 @@
 // Writes the fuzz targets' seed corpora: small valid archives assembled as the archive
-// tests assemble them, BMP files exported by the texture object itself, and chunk records
+// tests assemble them, BMP files exported from decoded textures, and chunk records
 // of every pixel and data format. Given a second folder, also writes there the malformed
 // inputs of the reader, BMP and codec tests as regression files (tests/data/regressions),
 // named for the outcome each must have. Run it from the repository root after a change to
@@ -16,10 +16,10 @@
 #include "kit/BmpBuilder.h"
 #include "kit/Files.h"
 #include "kit/PvmBuilder.h"
-#include "kit/Seams.h"
 #include "platform/ByteOrder.h"
 #include "texture/DataFormats.h"
-#include "texture/cPVR.h"
+#include "texture/PictureFiles.h"
+#include "texture/Texture.h"
 
 namespace {
 
@@ -93,18 +93,22 @@ void ArchiveSeeds(const fs::path& dir) {
 
 // The editor's own exports of a decoded texture: image and mask BMPs.
 std::pair<Bytes, Bytes> Exported(uint8_t pmat, uint8_t emat, int16_t w, int16_t h, uint8_t seed) {
-  cPVR t;
-  const Bytes data = Pattern(size_t(w) * size_t(h) * 2, seed);
-  t.SetPVRData(int32_t(data.size() + 8), pmat, emat, w, h, data);
-  t.PVR2BMP();
-  const testkit::ScratchFolder scratch;
-  const std::string image = scratch / "seed-image.bmp";
-  const std::string mask = scratch / "seed-mask.bmp";
-  if (!t.SaveBitmap(0, image) || !t.SaveBitmap(1, mask)) {
+  Texture t;
+  t.pixelFormat = pmat;
+  t.dataFormat = emat;
+  t.width = w;
+  t.height = h;
+  t.data = Pattern(size_t(w) * size_t(h) * 2, seed);
+  t.length = int32_t(t.data.size() + 8);
+  const std::optional<Image> decoded = t.Decode();
+  using PictureFiles::Export;
+  const auto image = decoded ? PictureFiles::Encode(*decoded, Export::BmpImage, t.HasAlphaBits(), {}) : std::nullopt;
+  const auto mask = decoded ? PictureFiles::Encode(*decoded, Export::BmpMask, t.HasAlphaBits(), {}) : std::nullopt;
+  if (!image || !mask) {
     std::fprintf(stderr, "cannot export a %dx%d texture\n", w, h);
     std::exit(1);
   }
-  return {testkit::ReadBytes(image), testkit::ReadBytes(mask)};
+  return {*image, *mask};
 }
 
 // Bitmap target input: shape byte, image length (2 bytes), image file, mask file.
@@ -350,7 +354,6 @@ int main(int argc, char** argv) {
     return 2;
   }
   const fs::path root = argv[1];
-  testkit::MessageLog quiet(platform::Answer::Yes);
   ArchiveSeeds(root / "fuzz_archive");
   BitmapSeeds(root / "fuzz_bmp");
   CodecSeeds(root / "fuzz_codec");

@@ -1,5 +1,5 @@
-// LoadBitMap on arbitrary bytes, with and without a mask file, then BMP2PVR into textures
-// of each pixel format and texel order.
+// PictureFiles::Read on arbitrary BMP files, with and without a mask file, then Fit and
+// Encode into textures of each pixel format and texel order.
 #include <cstdio>
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-// Decode and encode of arbitrary chunk records, and pixel access at odd coordinates.
+// Decode and encode of arbitrary textures, and pictures of other sizes fitted to them.
 #include <cstdio>
 #include <cstdlib>
 

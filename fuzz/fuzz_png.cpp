@@ -1,9 +1,9 @@
 // PngFile::Read on arbitrary bytes under the import's picture limit, as they are and again
 // with every chunk's CRC made right (a mutation nearly always breaks one, which would stop
 // the input before libpng sees it). A picture it accepts must be whole and consistent, and
-// must come back unchanged through Write and Read. The repaired bytes are then imported
-// into a texture with LoadPng and encoded: taken exactly when Read takes them, and a
-// refusal shown to the user and leaving the surfaces as they were.
+// must come back unchanged through Write and Read. The repaired bytes are then read as an
+// import with PictureFiles::Read, fitted to a texture and encoded: taken exactly when
+// PngFile::Read takes them, and refused with words otherwise.
 #include <zlib.h>
 
 #include <cstdio>
@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "kit/Files.h"
-#include "kit/Seams.h"
+#include "texture/PictureFiles.h"
 #include "texture/PngFile.h"
-#include "texture/cPVR.h"
+#include "texture/Texture.h"
 
 namespace {
 
@@ -45,18 +45,22 @@ void Import(std::span<const uint8_t> bytes, bool accepted) {
   static const testkit::ScratchFolder folder(true);
   const std::string path = folder / "input.png";
   if (!testkit::WriteBytes(path, bytes)) return;
-  cPVR texture;
-  const std::vector<uint8_t> data(512, 0x5A);
-  texture.SetPVRData(int32_t(data.size() + 8), 2, 9, 16, 16, data);
-  texture.PVR2BMP();
-  const std::vector<uint8_t> image = texture.SurfaceBits(0), mask = texture.SurfaceBits(1);
-  testkit::MessageLog messages;
-  if (texture.LoadPng(path) != accepted) Fail("LoadPng and Read disagree");
-  if (!accepted && (messages.messages.empty() || texture.SurfaceBits(0) != image ||
-                    texture.SurfaceBits(1) != mask))
-    Fail("a refused import was not told, or changed the surfaces");
-  texture.BMP2PVR();
-  if (texture.ChunkRecord().Data.size() != data.size()) Fail("encoding changed the data's length");
+  Texture texture;
+  texture.pixelFormat = 2;
+  texture.dataFormat = 9;
+  texture.width = texture.height = 16;
+  texture.data.assign(512, 0x5A);
+  texture.length = 520;
+  const Expected<PictureFiles::Picture> picture = PictureFiles::Read(path, "");
+  if (picture.has_value() != accepted) Fail("PictureFiles::Read and PngFile::Read disagree");
+  if (!picture) {
+    if (picture.error().text.find(path) == std::string::npos) Fail("a refused import does not name its file");
+    return;
+  }
+  const std::optional<Image> fitted = texture.Fit(picture->image, picture->hasAlpha);
+  if (!fitted) Fail("a texture that decodes could not take a picture");
+  texture.Encode(*fitted);
+  if (texture.data.size() != 512) Fail("encoding changed the data's length");
 }
 
 bool Check(std::span<const uint8_t> bytes) {

@@ -1,7 +1,8 @@
 // One texture: the fields of its chunk header, its data bytes, and the picture they hold.
 //
 //   offset  size  field
-//   0       4     magic ("PVRT"; another is carried, and an archive writes back "PVRT")
+//   0       4     magic ("PVRT"; an archive's reader takes any chunk for a texture and
+//                 writes back "PVRT", a .pvr file keeps what it read)
 //   4       4     length, int32: 8 + the number of data bytes
 //   8       1     pixel format (PvrFormat)
 //   9       1     data format, the texel order (PvrFormat; DataFormats.h lays out each)

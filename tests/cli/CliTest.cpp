@@ -7,12 +7,11 @@
 #include <cstdlib>
 #include <set>
 
-#include "archive/ParseFuncts.h"
-#include "platform/Messages.h"
+#include "archive/Archive.h"
+#include "archive/BatchFiles.h"
 #include "tests/cli/CliHarness.h"
 #include "texture/DataFormats.h"
 #include "texture/PngFile.h"
-#include "texture/cPVR.h"
 
 namespace {
 
@@ -157,15 +156,24 @@ TEST(CliInfo, DescribesEveryListedTexture) {
                                          Texture("x", 0, 5, 8, 8, 7)}));
   const Outcome run = RunCli(dir, {"info", dir / "a.pvm"});
   EXPECT_EQ(run.status, 0);
-  // The last two columns: mip levels (0 when not decoded) and codebook entries.
-  EXPECT_EQ(run.out,
-            "0\ta\\x09b\t8x4\t0 ARGB1555\t9 rectangle\t72\t1\t0\n"
-            "1\tb\t16x16\t1 RGB565\t1 twiddled\t520\t1\t0\n"
-            "2\tc\t3x2\t2 ARGB4444\t9 rectangle\t24\t1\t0\n"
-            "3\tvq\t8x8\t7 unknown\t3 VQ\t136\t0\t0\n"
-            "4\tm\t8x8\t0 ARGB1555\t18 twiddled+mipmaps (8-byte 1x1)\t136\t4\t0\n"
-            "5\ts\t32x32\t2 ARGB4444\t17 small VQ+mipmaps\t2056\t6\t64\n"
-            "6\tx\t8x8\t0 ARGB1555\t5 other\t136\t0\t0\n");
+  // Then mip levels (0 when not decoded), codebook entries and the global index the core
+  // reads (here from the entry table's filler).
+  const std::vector<std::string> lines = {
+      "0\ta\\x09b\t8x4\t0 ARGB1555\t9 rectangle\t72\t1\t0",
+      "1\tb\t16x16\t1 RGB565\t1 twiddled\t520\t1\t0",
+      "2\tc\t3x2\t2 ARGB4444\t9 rectangle\t24\t1\t0",
+      "3\tvq\t8x8\t7 unknown\t3 VQ\t136\t0\t0",
+      "4\tm\t8x8\t0 ARGB1555\t18 twiddled+mipmaps (8-byte 1x1)\t136\t4\t0",
+      "5\ts\t32x32\t2 ARGB4444\t17 small VQ+mipmaps\t2056\t6\t64",
+      "6\tx\t8x8\t0 ARGB1555\t5 other\t136\t0\t0"};
+  const Expected<Archive> opened = Archive::Open(dir / "a.pvm");
+  ASSERT_TRUE(opened);
+  std::string expected;
+  for (size_t row = 0; row < lines.size(); ++row) {
+    const std::optional<uint32_t> index = opened->Entries()[row].globalIndex;
+    expected += lines[row] + "\t" + (index ? std::to_string(*index) : "-") + "\n";
+  }
+  EXPECT_EQ(run.out, expected);
 }
 
 TEST(CliRefusals, RefusedInputsExitOneWithAMessage) {
@@ -243,14 +251,17 @@ TEST(CliExport, WritesWhatTheEditorsExportWrites) {
   const std::vector<ModelTexture> textures = EveryFormat();
   const std::string archive = dir / "a.pvm";
   WriteFile(archive, BuildArchive(textures));
-  ASSERT_TRUE(ParseFuncts::OpenArchive(archive));
+  const Expected<Archive> opened = Archive::Open(archive);
+  ASSERT_TRUE(opened);
+  const BatchFiles::Voice quiet{[](const std::string&) {}, [](const Error&) {}};
   for (size_t row = 0; row < textures.size(); ++row) {
-    cPVR& texture = *ParseFuncts::Textures[row + 1];
-    ASSERT_TRUE(texture.PVR2BMP());
+    const ::Texture& texture = opened->Entries()[row].texture;
+    const std::optional<Image> decoded = BatchFiles::Decode(texture, row, quiet);
+    ASSERT_TRUE(decoded);
     for (int16_t mode : {0, 1}) {
       const std::string editor = dir / ("editor" + std::to_string(mode) + ".bmp");
       const std::string cli = dir / ("cli" + std::to_string(mode) + ".bmp");
-      ASSERT_TRUE(texture.SaveBitmap(mode, editor));
+      ASSERT_TRUE(BatchFiles::WriteExport(texture, *decoded, mode == 1, editor, quiet));
       const std::vector<std::string> args =
           mode == 0 ? std::vector<std::string>{"export", archive, std::to_string(row), cli}
                     : std::vector<std::string>{"export", archive, std::to_string(row), dir / "x.bmp", cli};
@@ -261,7 +272,6 @@ TEST(CliExport, WritesWhatTheEditorsExportWrites) {
       fs::remove(dir / "x.bmp");
     }
   }
-  ParseFuncts::CloseArchive();
 }
 
 TEST(CliExport, ReplacesAnExistingFileOnlyWithForce) {
@@ -352,12 +362,20 @@ TEST(CliRoundTrip, PngFilesHoldTheBmpPairsPixelsAndImportAsTheyDo) {
   const Bytes original = ReadFile(archive);
   ASSERT_EQ(RunCli(dir, {"export-all", archive, dir / "bmp"}).status, 0);
   ASSERT_EQ(RunCli(dir, {"export-all", archive, dir / "png", "--format", "png"}).status, 0);
+  // A texture without alpha bits gives an opaque PNG; its BMP mask stays black.
+  const Expected<Archive> opened = Archive::Open(archive);
+  ASSERT_TRUE(opened);
+  const std::vector<std::string> names = BatchFiles::ListedNames(*opened);
+  const std::vector<std::string> pngs = BatchFiles::ExportPaths(names, dir / "png", BatchFiles::FileFormat::Png);
+  const std::vector<std::string> bmps = BatchFiles::ExportPaths(names, dir / "bmp", BatchFiles::FileFormat::Bmp);
   size_t compared = 0;
-  for (const auto& entry : fs::directory_iterator(dir / "png")) {
-    const std::string base = (dir / "bmp/") + entry.path().stem().string();
-    const Bytes image = ReadFile(base + ".bmp"), mask = ReadFile(base + "_mask.bmp");
+  for (size_t row = 0; row < names.size(); ++row) {
+    if (!fs::exists(pngs[row])) continue;
+    const std::string base = bmps[2 * row];
+    const Bytes image = ReadFile(bmps[2 * row]), mask = ReadFile(bmps[2 * row + 1]);
+    const bool alphaBits = opened->Entries()[row].texture.HasAlphaBits();
     PngFile::Picture png;
-    ASSERT_EQ(PngFile::Read(ReadFile(entry.path()), uint64_t{1} << 28, png), PngFile::Fault::None);
+    ASSERT_EQ(PngFile::Read(ReadFile(pngs[row]), uint64_t{1} << 28, png), PngFile::Fault::None);
     const uint32_t w = png.Width, h = png.Height, stride = Stride(int(w));
     ASSERT_GE(image.size(), 54 + size_t(h) * stride);
     ASSERT_EQ(mask.size(), image.size());
@@ -365,7 +383,11 @@ TEST(CliRoundTrip, PngFilesHoldTheBmpPairsPixelsAndImportAsTheyDo) {
       for (uint32_t x = 0; x < w; ++x) {
         const size_t at = 54 + size_t(h - 1 - y) * stride + 3 * x;
         const uint8_t* p = &png.Rgba[(size_t(y) * w + x) * 4];
-        ASSERT_EQ(Bytes(p, p + 4), (Bytes{image[at + 2], image[at + 1], image[at], mask[at + 2]}))
+        if (!alphaBits) {
+          ASSERT_EQ(mask[at + 2], 0) << base;
+        }
+        ASSERT_EQ(Bytes(p, p + 4),
+                  (Bytes{image[at + 2], image[at + 1], image[at], alphaBits ? mask[at + 2] : uint8_t(255)}))
             << base << " at " << x << "," << y;
       }
     ++compared;

@@ -4,20 +4,19 @@
 // killed by an alarm if it hangs.
 #include <gtest/gtest.h>
 
-#include "archive/ParseFuncts.h"
+#include "archive/Archive.h"
 #include "core/ChildProcess.h"
 #include "kit/BmpBuilder.h"
 #include "kit/Files.h"
 #include "kit/PvmBuilder.h"
-#include "kit/Seams.h"
-#include "texture/cPVR.h"
+#include "texture/PictureFiles.h"
 
 namespace {
 
 using namespace archive_builder;
 
 // What a process may need beyond the input itself: the sanitizers' bookkeeping, the
-// allocator's caches, and the surfaces of one small texture.
+// allocator's caches, and the pictures of one small texture.
 constexpr uint64_t kAllowance = uint64_t{24} << 20;
 constexpr unsigned kSecondsAllowed = 60;
 
@@ -46,14 +45,13 @@ TEST(LargeInput, ArchiveOfThousandsOfEntriesIsReadWithinItsSize) {
 
   const child_process::Measured m = child_process::MeasureInChild(
       [&] {
-        testkit::RecordingWindow window;
-        ParseFuncts::AttachWindow(&window);
-        if (!ParseFuncts::OpenArchive(path)) return kOpenFailed;
-        if (window.rows.size() != size_t(kEntries) || window.rows.back() != "e4000" ||
-            window.status != "Loaded 4000 sets...")
+        const Expected<Archive> archive = Archive::Open(path);
+        if (!archive) return kOpenFailed;
+        if (archive->ListedCount() != size_t(kEntries) || archive->Entries().back().name != "e4000" ||
+            archive->LoadedStatus() != "Loaded 4000 sets...")
           return kWrongListing;
         // What selecting the first and the last entry does.
-        if (!ParseFuncts::Textures[1]->PVR2BMP() || !ParseFuncts::Textures[kEntries]->PVR2BMP())
+        if (!archive->Entries().front().texture.Decode() || !archive->Entries().back().texture.Decode())
           return kDecodeFailed;
         return kDone;
       },
@@ -66,8 +64,8 @@ TEST(LargeInput, ArchiveOfThousandsOfEntriesIsReadWithinItsSize) {
       << " MB";
 }
 
-// Archives whose fields promise more than the file holds. Each is either refused with a
-// message or read, and decoding what was read stays within the file's measure.
+// Archives whose fields promise more than the file holds. Each is either refused with words
+// or read, and decoding what was read stays within the file's measure.
 TEST(LargeInput, HeadersPromisingMoreThanTheFileAreBoundedByTheFile) {
   struct Case {
     const char* what;
@@ -98,11 +96,11 @@ TEST(LargeInput, HeadersPromisingMoreThanTheFileAreBoundedByTheFile) {
     const std::string path = folder.Write("claims.pvm", c.archive);
     const child_process::Measured m = child_process::MeasureInChild(
         [&] {
-          testkit::MessageLog log;
-          if (!ParseFuncts::OpenArchive(path)) return log.messages.empty() ? kRefusalSilent : kDone;
+          const Expected<Archive> archive = Archive::Open(path);
+          if (!archive) return archive.error().text.empty() ? kRefusalSilent : kDone;
           // Decoding may show black for missing texels, or refuse; the memory it takes is
           // what is measured.
-          for (size_t k = 1; k < ParseFuncts::Textures.size(); ++k) ParseFuncts::Textures[k]->PVR2BMP();
+          for (const Archive::Entry& entry : archive->Entries()) entry.texture.Decode();
           return kDone;
         },
         kSecondsAllowed);
@@ -141,14 +139,13 @@ TEST(LargeInput, BitmapHeaderPromisingMoreThanTheFileIsBoundedByTheFile) {
     const std::string path = folder.Write("claims.bmp", c.bitmap);
     const child_process::Measured m = child_process::MeasureInChild(
         [&] {
-          testkit::MessageLog log;
-          cPVR texture;
-          const Bytes data(32 * 32 * 2, 0);
-          texture.SetPVRData(int32_t(data.size() + 8), 0, 9, 32, 32, data);
-          // Whatever the loader decides, encoding afterwards stays inside the buffers.
-          const bool loaded = texture.LoadBitMap(path, "");
-          texture.BMP2PVR();
-          if (!loaded && log.messages.empty()) return kRefusalSilent;
+          const Expected<PictureFiles::Picture> picture = PictureFiles::Read(path, "");
+          if (!picture) return picture.error().text.empty() ? kRefusalSilent : kDone;
+          Texture texture;
+          texture.width = texture.height = 32;
+          texture.data.assign(32 * 32 * 2, 0);
+          texture.length = int32_t(texture.data.size() + 8);
+          texture.Encode(*texture.Fit(picture->image, picture->hasAlpha));
           return kDone;
         },
         kSecondsAllowed);

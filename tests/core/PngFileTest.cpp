@@ -7,18 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "TextureModel.h"
-#include "TextureTestSupport.h"
+#include "kit/BmpBuilder.h"
 #include "kit/Files.h"
-#include "kit/Seams.h"
+#include "texture/PictureFiles.h"
 #include "texture/PngFile.h"
 
 namespace {
 
-using testing_support::SurfaceState;
-using testing_support::Texture;
 using testkit::ScratchFolder;
-using testkit::WriteBytes;
 
 constexpr uint64_t kLimit = uint64_t{256} << 20;
 
@@ -162,42 +158,30 @@ TEST(PngRead, RefusesHostileFilesAndKeepsThePicture) {
   }
 }
 
-TEST(PngFiles, WithoutAlphaTheImportKeepsEachTexelsAlphaAsABmpWithoutMaskDoes) {
+// A PNG without alpha is read as a BMP without a mask is: opaque, saying it has no alpha,
+// so that each texel keeps its own.
+TEST(PngImport, WithoutAlphaItReadsAsABmpWithoutMask) {
   ScratchFolder folder;
-  model::Picture picture(3, 2);
-  for (size_t i = 0; i < picture.px.size(); ++i) {
-    const auto* p = &kRgb3x2.rows[3 * i];
-    picture.px[i] = {p[0], p[1], p[2], 255};
-  }
-  WriteBytes(folder.File("rgb.png"), Encode(kRgb3x2));
-  WriteBytes(folder.File("rgb.bmp"), testing_support::MakeBmp(picture));
-  const auto data = model::RandomBytes(12, 3);
-  auto fromPng = Texture(0, 9, 3, 2, data);
-  auto fromBmp = Texture(0, 9, 3, 2, data);
-  ASSERT_TRUE(fromPng->LoadPng(folder.File("rgb.png")));
-  ASSERT_TRUE(fromBmp->LoadBitMap(folder.File("rgb.bmp"), ""));
-  for (int16_t mode : {0, 1})
-    EXPECT_TRUE(SurfaceState(*fromPng, mode) == SurfaceState(*fromBmp, mode));
-  fromPng->BMP2PVR();
-  fromBmp->BMP2PVR();
-  EXPECT_EQ(fromPng->ChunkRecord().Data, fromBmp->ChunkRecord().Data);
+  const std::string png = folder.Write("rgb.png", Encode(kRgb3x2));
+  const std::string bmp = folder.Write("rgb.bmp", testkit::BuildBmp({.width = 3, .height = 2}, [](int x, int y) {
+    const uint8_t* p = &kRgb3x2.rows[size_t(y * 3 + x) * 3];
+    return std::array<uint8_t, 3>{p[2], p[1], p[0]};
+  }));
+  const Expected<PictureFiles::Picture> fromPng = PictureFiles::Read(png, ""), fromBmp = PictureFiles::Read(bmp, "");
+  ASSERT_TRUE(fromPng && fromBmp);
+  EXPECT_FALSE(fromPng->hasAlpha);
+  EXPECT_FALSE(fromBmp->hasAlpha);
+  EXPECT_TRUE(fromPng->image == fromBmp->image);
 }
 
-TEST(PngFiles, ARefusedImportChangesNothingAndSaysWhy) {
+TEST(PngImport, ARefusedFileIsNamedWithTheReason) {
   ScratchFolder folder;
   std::vector<uint8_t> damaged = Encode(kRgb3x2);
   damaged[kIdat + 9] ^= 1;
-  WriteBytes(folder.File("bad.png"), damaged);
-  auto t = Texture(1, 9, 3, 2, model::RandomBytes(12, 4));
-  t->PVR2BMP();
-  const SurfaceState image(*t, 0), mask(*t, 1);
-  testkit::MessageLog messages(platform::Answer::Yes);
-  for (const std::string& file : {folder.File("bad.png"), folder.File("missing.png")}) {
-    EXPECT_FALSE(t->LoadPng(file));
-    ASSERT_FALSE(messages.messages.empty());
-    EXPECT_EQ(messages.messages.back().text.rfind(file, 0), 0u);
-  }
-  EXPECT_NE(messages.messages[0].text.find(PngFile::Explain(PngFile::Fault::BadChecksum)),
-            std::string::npos);
-  EXPECT_TRUE(SurfaceState(*t, 0) == image && SurfaceState(*t, 1) == mask);
+  const std::string bad = folder.Write("bad.png", damaged), missing = folder / "missing.png";
+  const Expected<PictureFiles::Picture> refused = PictureFiles::Read(bad, "");
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error(), (Error{"Whoops", bad + "\n\n" + PngFile::Explain(PngFile::Fault::BadChecksum)}));
+  ASSERT_FALSE(PictureFiles::Read(missing, ""));
+  EXPECT_EQ(PictureFiles::Read(missing, "").error().text, missing + "\n\nThis file does not exist.");
 }

@@ -2,9 +2,9 @@
 // steps the fuzz targets take. Files live in tests/data/regressions/<kind>/, where kind is
 // archive, bmp or codec (the fuzz target's input layout, see tests/kit/Replay.h), and each
 // name starts with the outcome it must have:
-//   accepted-...  read (opened, loaded, decoded) and consistent afterwards;
-//   refused-...   refused, with a message to the user for archives and bitmaps (the codec
-//                 shows none: it only declines to decode).
+//   accepted-...  read (opened, read, decoded) and consistent afterwards;
+//   refused-...   refused, with words for the user for archives and bitmaps (the codec says
+//                 nothing: it only declines to decode).
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -129,12 +129,12 @@ TEST(Reshape, AutomaticFormatsAndSizeRules) {
       {16, 16, 255, 255, {}, PvrFormat::kRGB565, PvrFormat::kTwiddledMipmaps, nullptr},
       {16, 8, 0, 255, {}, PvrFormat::kARGB1555, PvrFormat::kRectangle, nullptr},
       {12, 12, 128, 255, {}, PvrFormat::kARGB4444, PvrFormat::kRectangle, nullptr},
-      {16, 16, 255, 255, {.mipmaps = false}, PvrFormat::kRGB565, PvrFormat::kTwiddled, nullptr},
-      {64, 64, 255, 255, {.dataFormat = PvrFormat::kVq, .mipmaps = true}, 1, PvrFormat::kVqMipmaps, nullptr},
-      {4, 4, 255, 255, {.dataFormat = PvrFormat::kVq}, 0, 0, "VQ needs a square whose side is a power of two from 8 to 1024"},
-      {16, 8, 255, 255, {.dataFormat = PvrFormat::kTwiddled}, 0, 0, "twiddled needs a square"},
-      {12, 8, 255, 255, {.dataFormat = PvrFormat::kRectangularTwiddled}, 0, 0, "sides that are powers of two"},
-      {16, 8, 255, 255, {.dataFormat = PvrFormat::kRectangle, .mipmaps = true}, 0, 0, "has no mipmaps"},
+      {16, 16, 255, 255, {{}, {}, false}, PvrFormat::kRGB565, PvrFormat::kTwiddled, nullptr},
+      {64, 64, 255, 255, {{}, PvrFormat::kVq, true}, 1, PvrFormat::kVqMipmaps, nullptr},
+      {4, 4, 255, 255, {{}, PvrFormat::kVq, {}}, 0, 0, "VQ needs a square whose side is a power of two from 8 to 1024"},
+      {16, 8, 255, 255, {{}, PvrFormat::kTwiddled, {}}, 0, 0, "twiddled needs a square"},
+      {12, 8, 255, 255, {{}, PvrFormat::kRectangularTwiddled, {}}, 0, 0, "sides that are powers of two"},
+      {16, 8, 255, 255, {{}, PvrFormat::kRectangle, true}, 0, 0, "has no mipmaps"},
   };
   for (const Case& c : cases) {
     const Expected<Texture> made = FormatChoice::Make(Picture(c.width, c.height, c.alpha, c.otherAlpha), c.choice);

@@ -1,7 +1,7 @@
 // Saves that fail at each step of replacing the file, saves into files or folders that may
 // not be written, and savers killed part way: afterwards the archive on disk holds exactly
-// its old bytes or exactly its new ones, the user has been told of a failure, and no
-// temporary file stays beside it.
+// its old bytes or exactly its new ones, the failure names the file, and no temporary file
+// stays beside it.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -16,11 +16,10 @@
 #include <set>
 #include <thread>
 
-#include "archive/ParseFuncts.h"
+#include "archive/Archive.h"
 #include "core/ChildProcess.h"
 #include "kit/Files.h"
 #include "kit/PvmBuilder.h"
-#include "kit/Seams.h"
 #include "platform/Files.h"
 
 namespace {
@@ -55,9 +54,12 @@ Bytes WithData(Bytes archive, int k, int16_t side, const Bytes& data) {
   return archive;
 }
 
-// Replaces texture k's data in the loaded archive, keeping its size and formats.
-void Edit(int k, int16_t side, const Bytes& data) {
-  ParseFuncts::Textures.at(size_t(k))->SetPVRData(int32_t(data.size() + 8), 1, 9, side, side, data);
+// The archive at path with texture k's data replaced; an empty one if it cannot be read.
+Archive OpenAndEdit(const std::string& path, int k, const Bytes& data) {
+  Expected<Archive> archive = Archive::Open(path);
+  if (!archive) return {};
+  archive->Entries().at(size_t(k - 1)).texture.data = data;
+  return std::move(*archive);
 }
 
 // The file's bytes, read in one go (a byte-wise stream read of the large archive below
@@ -69,40 +71,29 @@ Bytes FileBytes(const std::string& path) {
   return bytes;
 }
 
-bool MentionsFile(const std::vector<platform::Message>& messages, const std::string& path) {
-  for (const auto& m : messages)
-    if (m.text.find(path) != std::string::npos) return true;
-  return false;
-}
-
 class SaveFaults : public ::testing::Test {
  protected:
   static constexpr int16_t kSide = 8;
 
   void SetUp() override {
-    ParseFuncts::AttachWindow(&window_);
     oldBytes_ = MakeArchive(3, kSide);
     path_ = folder_.Write("level.pvm", oldBytes_);
-    newData_ = Pattern(size_t(kSide) * kSide * 2, 0xC0);
-    newBytes_ = WithData(oldBytes_, 2, kSide, newData_);
-    ASSERT_TRUE(ParseFuncts::OpenArchive(path_));
-    Edit(2, kSide, newData_);
+    const Bytes newData = Pattern(size_t(kSide) * kSide * 2, 0xC0);
+    newBytes_ = WithData(oldBytes_, 2, kSide, newData);
+    archive_ = OpenAndEdit(path_, 2, newData);
+    ASSERT_EQ(archive_.EntryCount(), 3u);
   }
-  void TearDown() override {
-    platform::SetReplaceFaultHook({});
-    ParseFuncts::CloseArchive();
-    ParseFuncts::AttachWindow(nullptr);
-  }
+  void TearDown() override { platform::SetReplaceFaultHook({}); }
 
   std::set<std::string> Entries() const {
     const auto names = folder_.Entries();
     return {names.begin(), names.end()};
   }
 
-  testkit::RecordingWindow window_;
   testkit::ScratchFolder folder_;
   std::string path_;
-  Bytes oldBytes_, newBytes_, newData_;
+  Bytes oldBytes_, newBytes_;
+  Archive archive_;
 };
 
 TEST_F(SaveFaults, EachFailingStepLeavesTheOldArchiveAndSaysSo) {
@@ -128,50 +119,47 @@ TEST_F(SaveFaults, EachFailingStepLeavesTheOldArchiveAndSaysSo) {
       injected = true;
       return c.error;
     });
-    testkit::MessageLog log;
-    EXPECT_FALSE(ParseFuncts::SaveArchive(path_));
+    const Failure failure = archive_.Save(path_);
     EXPECT_TRUE(injected);
     EXPECT_EQ(FileBytes(path_), oldBytes_);
     EXPECT_EQ(Entries(), std::set<std::string>{"level.pvm"});
-    ASSERT_EQ(log.messages.size(), 1u);
-    EXPECT_NE(log.messages[0].text.find(path_), std::string::npos) << log.messages[0].text;
-    EXPECT_NE(log.messages[0].text.find(std::strerror(c.error)), std::string::npos)
-        << log.messages[0].text;
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->title, "Whoops");
+    EXPECT_EQ(failure->text.rfind(path_ + "\n\nThis file could not be written", 0), 0u) << failure->text;
+    EXPECT_NE(failure->text.find(std::strerror(c.error)), std::string::npos) << failure->text;
   }
 
   // The edit is still there to save once the fault is gone.
   platform::SetReplaceFaultHook({});
-  testkit::MessageLog log;
-  EXPECT_TRUE(ParseFuncts::SaveArchive(path_));
-  EXPECT_TRUE(log.messages.empty());
+  EXPECT_FALSE(archive_.Save(path_));
   EXPECT_EQ(FileBytes(path_), newBytes_);
   EXPECT_EQ(Entries(), std::set<std::string>{"level.pvm"});
 }
 
 // Runs a save in a child that may not write what root could: as root the child first
 // becomes the unprivileged user "nobody" (65534), since root ignores permission bits.
-// Returns 0 when the save failed and the message named the file. (A folder that refuses
+// Returns 0 when the save failed and the error named the file. (A folder that refuses
 // the temporary file is also imitated through the fault hook above, EACCES on creating
 // it, which needs no second user.)
 constexpr int kCannotDropPrivileges = 10;
 
-child_process::ChildEnd SaveWithoutPrivileges(const std::string& path) {
+child_process::ChildEnd SaveWithoutPrivileges(const Archive& archive, const std::string& path) {
   return child_process::RunInChild([&] {
     if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
       return kCannotDropPrivileges;
-    testkit::MessageLog log;
-    if (ParseFuncts::SaveArchive(path)) return 1;
-    return MentionsFile(log.messages, path) ? 0 : 2;
+    const Failure failure = archive.Save(path);
+    if (!failure) return 1;
+    return failure->text.find(path) != std::string::npos ? 0 : 2;
   });
 }
 
 TEST_F(SaveFaults, ReadOnlyArchiveIsRefusedAndKept) {
   ::chmod(folder_.Path("").c_str(), 0777);
   ::chmod(path_.c_str(), 0444);
-  const child_process::ChildEnd end = SaveWithoutPrivileges(path_);
+  const child_process::ChildEnd end = SaveWithoutPrivileges(archive_, path_);
   ASSERT_TRUE(end.exited);
   if (end.code == kCannotDropPrivileges) GTEST_SKIP() << "root here cannot become another user";
-  EXPECT_EQ(end.code, 0) << "1: the save went through; 2: the user was not told";
+  EXPECT_EQ(end.code, 0) << "1: the save went through; 2: the error did not name the file";
   EXPECT_EQ(FileBytes(path_), oldBytes_);
   EXPECT_EQ(Entries(), std::set<std::string>{"level.pvm"});
   struct stat st {};
@@ -182,11 +170,11 @@ TEST_F(SaveFaults, ReadOnlyArchiveIsRefusedAndKept) {
 TEST_F(SaveFaults, ArchiveInReadOnlyFolderIsRefusedAndKept) {
   ::chmod(path_.c_str(), 0666);
   ::chmod(folder_.Path("").c_str(), 0555);
-  const child_process::ChildEnd end = SaveWithoutPrivileges(path_);
+  const child_process::ChildEnd end = SaveWithoutPrivileges(archive_, path_);
   ::chmod(folder_.Path("").c_str(), 0700);
   ASSERT_TRUE(end.exited);
   if (end.code == kCannotDropPrivileges) GTEST_SKIP() << "root here cannot become another user";
-  EXPECT_EQ(end.code, 0) << "1: the save went through; 2: the user was not told";
+  EXPECT_EQ(end.code, 0) << "1: the save went through; 2: the error did not name the file";
   EXPECT_EQ(FileBytes(path_), oldBytes_);
   EXPECT_EQ(Entries(), std::set<std::string>{"level.pvm"});
 }
@@ -196,17 +184,15 @@ TEST_F(SaveFaults, ArchiveInReadOnlyFolderIsRefusedAndKept) {
 // Forks a child that opens the archive, edits texture `k`, tells the parent through a pipe
 // that it is about to save, and saves. With killAt, the child kills itself with SIGKILL as
 // the save reaches that step. Returns the child's id once it is about to save.
-pid_t StartSaver(const std::string& path, int k, int16_t side, const Bytes& data,
+pid_t StartSaver(const std::string& path, int k, const Bytes& data,
                  std::optional<ReplaceStep> killAt) {
   int fds[2];
   if (::pipe(fds) != 0) return -1;
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(fds[0]);
-    testkit::MessageLog log;
-    ParseFuncts::AttachWindow(nullptr);
-    if (!ParseFuncts::OpenArchive(path)) ::_exit(2);
-    Edit(k, side, data);
+    const Archive archive = OpenAndEdit(path, k, data);
+    if (archive.EntryCount() == 0) ::_exit(2);
     if (killAt) {
       platform::SetReplaceFaultHook([step = *killAt](ReplaceStep s) {
         if (s == step) ::raise(SIGKILL);
@@ -214,7 +200,7 @@ pid_t StartSaver(const std::string& path, int k, int16_t side, const Bytes& data
       });
     }
     if (::write(fds[1], "s", 1) != 1) ::_exit(3);
-    ::_exit(ParseFuncts::SaveArchive(path) ? 0 : 1);
+    ::_exit(archive.Save(path) ? 1 : 0);
   }
   ::close(fds[1]);
   char ready = 0;
@@ -249,7 +235,7 @@ TEST(SaveKilled, KilledSaverLeavesOldOrNewArchiveAndNextSaveClearsItsTemporary) 
                            ReplaceStep::Rename}) {
     SCOPED_TRACE(int(step));
     folder.Write("big.pvm", oldBytes);
-    const pid_t pid = StartSaver(path, kEdited, kSide, newData, step);
+    const pid_t pid = StartSaver(path, kEdited, newData, step);
     ASSERT_GT(pid, 0);
     EXPECT_EQ(child_process::WaitFor(pid).signal, SIGKILL);
     EXPECT_STREQ(isOldOrNew(), "old");
@@ -260,7 +246,7 @@ TEST(SaveKilled, KilledSaverLeavesOldOrNewArchiveAndNextSaveClearsItsTemporary) 
   for (int delayMs : {0, 3, 8, 15, 25, 40, 60, 90}) {
     SCOPED_TRACE(delayMs);
     folder.Write("big.pvm", oldBytes);
-    const pid_t pid = StartSaver(path, kEdited, kSide, newData, std::nullopt);
+    const pid_t pid = StartSaver(path, kEdited, newData, std::nullopt);
     ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     ::kill(pid, SIGKILL);
@@ -271,7 +257,7 @@ TEST(SaveKilled, KilledSaverLeavesOldOrNewArchiveAndNextSaveClearsItsTemporary) 
 
   // A save that runs to the end writes the new archive and removes what dead savers left.
   folder.Write("big.pvm", oldBytes);
-  const pid_t pid = StartSaver(path, kEdited, kSide, newData, std::nullopt);
+  const pid_t pid = StartSaver(path, kEdited, newData, std::nullopt);
   ASSERT_GT(pid, 0);
   const child_process::ChildEnd end = child_process::WaitFor(pid);
   EXPECT_TRUE(end.exited && end.code == 0);

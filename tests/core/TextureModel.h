@@ -1,11 +1,13 @@
 // An independent model of the texture rules, written from the formats' definitions (bit
-// fields, bit-interleaved twiddle indexes, bottom-up padded rows) rather than from the
-// code under test, which uses channel masks, a recursive walk and row pointers instead.
+// fields, bit-interleaved twiddle indexes, bottom-up padded BMP rows) rather than from the
+// code under test, which uses channel masks, lookup tables and a recursive walk instead.
 #pragma once
 
 #include <cstdint>
 #include <random>
 #include <vector>
+
+#include "texture/Image.h"
 
 namespace model {
 
@@ -14,14 +16,14 @@ struct Rgba {
   bool operator==(const Rgba&) const = default;
 };
 
-// The 8-bit colour and alpha of one texel.
+// The 8-bit colour and alpha of one texel; 5-6-5 has no alpha bits and is opaque.
 inline Rgba DecodeTexel(int pixelFormat, uint16_t v) {
   switch (pixelFormat) {
     case 0:  // A1 R5 G5 B5
       return {uint8_t(((v >> 10) & 31) << 3), uint8_t(((v >> 5) & 31) << 3),
               uint8_t((v & 31) << 3), uint8_t(v >> 15 ? 255 : 0)};
     case 1:  // R5 G6 B5
-      return {uint8_t((v >> 11) << 3), uint8_t(((v >> 5) & 63) << 2), uint8_t((v & 31) << 3), 0};
+      return {uint8_t((v >> 11) << 3), uint8_t(((v >> 5) & 63) << 2), uint8_t((v & 31) << 3), 255};
     case 2:  // A4 R4 G4 B4
       return {uint8_t(((v >> 8) & 15) << 4), uint8_t(((v >> 4) & 15) << 4),
               uint8_t((v & 15) << 4), uint8_t((v >> 12) << 4)};
@@ -49,27 +51,29 @@ inline bool IsSquarePowerOfTwo(int w, int h) { return w == h && w > 0 && (w & (w
 
 // A picture as seen: pixel (x, y) with y from the top.
 struct Picture {
-  Picture(int width, int height) : w(width), h(height), px(size_t(width) * size_t(height)) {}
+  Picture(int width, int height, Rgba fill = {})
+      : w(width), h(height), px(size_t(width) * size_t(height), fill) {}
   Rgba& at(int x, int y) { return px[size_t(y) * size_t(w) + size_t(x)]; }
   const Rgba& at(int x, int y) const { return px[size_t(y) * size_t(w) + size_t(x)]; }
-  // What the surfaces give for any position: outside, the bottom-left pixel.
-  const Rgba& Read(int x, int y) const {
-    return x < 0 || y < 0 || x >= w || y >= h ? at(0, h - 1) : at(x, y);
-  }
   int w, h;
   std::vector<Rgba> px;
 };
+
+inline Image ToImage(const Picture& p) {
+  Image image{p.w, p.h, {}};
+  for (const Rgba& c : p.px) image.rgba.insert(image.rgba.end(), {c.r, c.g, c.b, c.a});
+  return image;
+}
 
 // Which data texel the pixel at (x, y) shows: row by row, or by twiddle index.
 inline uint32_t TexelAt(int dataFormat, int w, int x, int y) {
   return dataFormat == 1 ? TwiddleIndex(uint32_t(x), uint32_t(y)) : uint32_t(y * w + x);
 }
 
-// The picture a texture decodes to: black for what the codec does not handle, and for
-// texels beyond the data.
+// Black for what the codec does not handle and for texels beyond the data: opaque for 5-6-5.
 inline Picture Decode(int pixelFormat, int dataFormat, int w, int h,
                       const std::vector<uint8_t>& data) {
-  Picture p(w, h);
+  Picture p(w, h, {0, 0, 0, uint8_t(pixelFormat == 1 ? 255 : 0)});
   const bool supported = pixelFormat <= 2 &&
                          (dataFormat == 9 || (dataFormat == 1 && IsSquarePowerOfTwo(w, h)));
   if (!supported) return p;
@@ -82,17 +86,13 @@ inline Picture Decode(int pixelFormat, int dataFormat, int w, int h,
   return p;
 }
 
-// Data after encoding `source` (as the surfaces hold it) into a w x h texture; alpha comes
-// from the source only when `alpha` is set.
-inline std::vector<uint8_t> Encode(int pixelFormat, int dataFormat, int w, int h,
-                                   const Picture& source, bool alpha,
+// Data after encoding a picture of the texture's size over `data`.
+inline std::vector<uint8_t> Encode(int pixelFormat, int dataFormat, const Picture& source,
                                    std::vector<uint8_t> data) {
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      Rgba c = source.Read(x, y);
-      if (!alpha) c.a = 0;
-      const uint16_t v = EncodeTexel(pixelFormat, c);
-      const size_t n = TexelAt(dataFormat, w, x, y);
+  for (int y = 0; y < source.h; ++y)
+    for (int x = 0; x < source.w; ++x) {
+      const uint16_t v = EncodeTexel(pixelFormat, source.at(x, y));
+      const size_t n = TexelAt(dataFormat, source.w, x, y);
       data[2 * n] = uint8_t(v & 0xFF);
       data[2 * n + 1] = uint8_t(v >> 8);
     }
@@ -101,22 +101,20 @@ inline std::vector<uint8_t> Encode(int pixelFormat, int dataFormat, int w, int h
 
 inline size_t Stride(int w) { return (size_t(w) * 3 + 3) / 4 * 4; }
 
-// A surface buffer holding the picture (or, for the mask, its alpha in the red bytes):
-// bottom row first, rows of Stride(w) bytes, (padding + w) x h x factor bytes in all.
-inline std::vector<uint8_t> SurfaceBytes(const Picture& p, bool mask, size_t factor = 4) {
+// The pixel bytes of a BMP export of the picture (or of its alpha as red, for a mask):
+// bottom row first, rows of Stride(w) bytes, then zeros up to (padding + w) x h x 4 bytes.
+inline std::vector<uint8_t> BmpBits(const Picture& p, bool mask) {
   const size_t stride = Stride(p.w);
   const size_t padding = stride - 3 * size_t(p.w);
-  std::vector<uint8_t> bytes((padding + size_t(p.w)) * size_t(p.h) * factor, 0);
+  std::vector<uint8_t> bytes((padding + size_t(p.w)) * size_t(p.h) * 4, 0);
   for (int y = 0; y < p.h; ++y)
     for (int x = 0; x < p.w; ++x) {
-      const size_t o = size_t(p.h - 1 - y) * stride + size_t(x) * 3;
+      uint8_t* o = &bytes[size_t(p.h - 1 - y) * stride + size_t(x) * 3];
       const Rgba& c = p.at(x, y);
       if (mask) {
-        bytes[o + 2] = c.a;
+        o[2] = c.a;
       } else {
-        bytes[o] = c.b;
-        bytes[o + 1] = c.g;
-        bytes[o + 2] = c.r;
+        o[0] = c.b, o[1] = c.g, o[2] = c.r;
       }
     }
   return bytes;

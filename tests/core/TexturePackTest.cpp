@@ -72,7 +72,7 @@ Archive SmallArchive() {
 TEST(TexturePack, AnUneditedRoundTripChangesNothingInAFolderOrAPvmx) {
   const ScratchFolder scratch;
   const Archive original = SmallArchive();
-  for (const std::string pack : {scratch / "pack", scratch / "pack.pvmx"}) {
+  for (const std::string& pack : {scratch / "pack", scratch / "pack.pvmx"}) {
     ASSERT_TRUE(TexturePack::Write(original, pack, kQuiet));
     std::vector<std::string> notes;
     const auto read = TexturePack::Read(pack, notes);

@@ -1,336 +1,286 @@
-// What the fuzz targets do with one input, shared with the regression test that replays
-// the inputs they once tripped over (see Replay.h).
 #include "kit/Replay.h"
 
 #include <algorithm>
-#include <climits>
-#include <cstdint>
-#include <filesystem>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "archive/ParseFuncts.h"
+#include "archive/Archive.h"
 #include "kit/Files.h"
-#include "kit/Seams.h"
-#include "platform/Messages.h"
-#include "texture/cPVR.h"
+#include "texture/PictureFiles.h"
+#include "texture/Texture.h"
 
 namespace harness {
 namespace {
 
-using testkit::MessageLog;
 using testkit::ReadBytes;
 using testkit::WriteBytes;
 
 // This process's folder, in memory where it can be, since every save flushes its file.
-const std::filesystem::path& Scratch() {
+std::string Scratch(const std::string& name) {
   static const testkit::ScratchFolder folder(true);
-  return folder.path();
+  return folder / name;
 }
 
-// How many messages the core showed during a run, and the last one's text.
-int Count(const MessageLog& log) { return int(log.messages.size()); }
-std::string Last(const MessageLog& log) { return log.messages.empty() ? "" : log.messages.back().text; }
+// A refusal a modder can read: a title (or the program's own) and a text.
+bool Told(const Error& error) { return !error.text.empty(); }
 
-// A texture's chunk as SavePVR hands it out.
-struct ChunkValues {
-  std::vector<uint8_t> data;
-  int16_t height = 0, width = 0;
-  uint8_t pmat = 0, emat = 0;
-  int32_t length = 0;
-  bool operator==(const ChunkValues&) const = default;
+// Everything of an entry that a save and a reopening keep. A chunk's magic is not: an
+// archive writes "PVRT" whatever it read.
+struct Kept {
+  std::string name;
+  std::optional<uint32_t> globalIndex;
+  std::vector<uint8_t> indexChunk, data;
+  int32_t length;
+  uint8_t pixelFormat, dataFormat;
+  int16_t width, height;
+  bool operator==(const Kept&) const = default;
 };
 
-ChunkValues ValuesOf(const cPVR& texture) {
-  ChunkValues v;
-  texture.SavePVR(v.data, v.height, v.width, v.pmat, v.emat, v.length);
-  return v;
-}
-
-std::vector<ChunkValues> LoadedChunks() {
-  std::vector<ChunkValues> chunks;
-  for (size_t k = 1; k < ParseFuncts::Textures.size(); ++k) {
-    const auto& texture = ParseFuncts::Textures[k];
-    chunks.push_back(texture ? ValuesOf(*texture) : ChunkValues{});
+std::vector<Kept> KeptOf(const Archive& archive) {
+  std::vector<Kept> kept;
+  for (const Archive::Entry& e : archive.Entries()) {
+    const Texture& t = e.texture;
+    kept.push_back({e.name, e.globalIndex, e.indexChunk, t.data, t.length, t.pixelFormat, t.dataFormat,
+                    t.width, t.height});
   }
-  return chunks;
+  return kept;
 }
 
-// ---- Archive --------------------------------------------------------------------------
-
-// Whether a chunk read back from a saved archive is the one that was saved. A chunk whose
-// length counts the whole chunk holds the next chunk's magic and length as its last 8 data
-// bytes; the save writes that header over them, so those 4 magic bytes come back "PVRT".
-bool SameAfterSave(const ChunkValues& saved, const ChunkValues& read) {
+// A chunk whose length counts the whole chunk holds the next chunk's magic and length as its
+// last 8 data bytes; the save writes that header over them, so the magic comes back "PVRT".
+bool SameAfterSave(Kept saved, const Kept& read) {
   if (saved == read) return true;
-  ChunkValues normalised = saved;
-  const size_t n = normalised.data.size();
-  if (n < 8) return false;
-  const char magic[] = {'P', 'V', 'R', 'T'};
-  std::copy(magic, magic + 4, normalised.data.begin() + std::ptrdiff_t(n - 8));
-  return normalised == read;
+  if (saved.data.size() < 8) return false;
+  std::copy_n("PVRT", 4, saved.data.end() - 8);
+  return saved == read;
+}
+
+// Whether a decoded picture is whole and of the texture's size.
+bool WholePicture(const Image& image, const Texture& t) {
+  return image.width == t.width && image.height == t.height &&
+         image.rgba.size() == size_t(image.width) * size_t(image.height) * 4;
 }
 
 }  // namespace
 
-// The bytes as an archive file: open it; when it is accepted, decode every texture, save
-// it in place, reopen it and expect the same rows and chunks, and expect a second save to
-// change nothing.
 Outcome RunArchive(std::span<const uint8_t> bytes) {
   Outcome outcome;
-  MessageLog messages(platform::Answer::Yes);
-  testkit::AttachedWindow window;
-
-  const std::string path = (Scratch() / "archive.pvm").string();
+  const std::string path = Scratch("archive.pvm");
   if (!WriteBytes(path, bytes)) return outcome;  // scratch trouble is not the core's fault
 
-  ParseFuncts::CloseArchive();
-  window.status = "Loading...";
-  outcome.accepted = ParseFuncts::OpenArchive(path);
-  outcome.told = Count(messages) > 0;
-  if (!outcome.accepted) {
-    if (!outcome.told) outcome.fault = "the archive was refused without a message";
-    else if (ParseFuncts::ArchiveLoaded()) outcome.fault = "a refused archive counts as loaded";
-    else if (!window.rows.empty()) outcome.fault = "a refused archive filled the list";
+  Expected<Archive> read = Archive::Read(bytes, path);
+  Expected<Archive> opened = Archive::Open(path);
+  outcome.accepted = opened.has_value();
+  if (read.has_value() != opened.has_value()) {
+    outcome.fault = "the same bytes were taken from memory and refused from a file, or the reverse";
     return outcome;
   }
-  if (!ParseFuncts::ArchiveLoaded()) {
-    outcome.fault = "an opened archive does not count as loaded";
+  if (!opened) {
+    outcome.told = Told(opened.error());
+    if (!outcome.told) outcome.fault = "the archive was refused without words";
+    else if (!(read.error() == opened.error())) outcome.fault = "memory and file give other refusals";
     return outcome;
   }
+  const Archive& archive = *opened;
+  const std::vector<Kept> entries = KeptOf(archive);
+  if (KeptOf(*read) != entries) return outcome.fault = "memory and file give other entries", outcome;
+  if (archive.ListedCount() > archive.EntryCount())
+    return outcome.fault = "more rows are listed than there are entries", outcome;
+  for (const Archive::Entry& e : archive.Entries()) {
+    const std::optional<Image> image = e.texture.Decode();
+    if (image && !WholePicture(*image, e.texture))
+      return outcome.fault = "a decoded picture is not the texture's size", outcome;
+  }
+  if (KeptOf(archive) != entries) return outcome.fault = "decoding changed a texture", outcome;
 
-  const std::vector<std::string> rows = window.rows;
-  const std::vector<ChunkValues> chunks = LoadedChunks();
-  for (size_t k = 1; k < ParseFuncts::Textures.size(); ++k) {
-    if (!ParseFuncts::Textures[k]) {
-      outcome.fault = "slot " + std::to_string(k) + " of an opened archive is empty";
-      return outcome;
-    }
-    ParseFuncts::Textures[k]->PVR2BMP();
-  }
-  if (LoadedChunks() != chunks) {
-    outcome.fault = "decoding changed a chunk";
-    return outcome;
-  }
-
-  if (!ParseFuncts::SaveArchive(path)) {
-    outcome.fault = "saving an opened archive failed: " + Last(messages);
-    return outcome;
-  }
+  if (const Failure failure = archive.Save(path))
+    return outcome.fault = "saving an opened archive failed: " + failure->text, outcome;
   const std::vector<uint8_t> saved = ReadBytes(path);
   // Nothing was edited, so the save rewrites the file as it was but for each chunk's magic
   // and reserved field (6 bytes a chunk); a last chunk whose length counts the whole chunk
   // adds the 8 zero bytes that were read from past the end.
-  {
-    const size_t common = std::min(saved.size(), bytes.size());
-    size_t changed = 0;
-    for (size_t i = 0; i < common; ++i) changed += saved[i] != bytes[i];
-    const bool grewByZeros =
-        saved.size() >= bytes.size() && saved.size() - bytes.size() <= 8 &&
-        std::all_of(saved.begin() + std::ptrdiff_t(common), saved.end(), [](uint8_t b) { return b == 0; });
-    if (!grewByZeros) {
-      outcome.fault = "an unchanged save changed the file's length";
-      return outcome;
-    }
-    if (changed > 6 * chunks.size()) {
-      outcome.fault = "an unchanged save changed " + std::to_string(changed) + " bytes";
-      return outcome;
-    }
-  }
+  const size_t common = std::min(saved.size(), bytes.size());
+  const bool grewByZeros = saved.size() >= bytes.size() && saved.size() - bytes.size() <= 8 &&
+                           std::all_of(saved.begin() + std::ptrdiff_t(common), saved.end(),
+                                       [](uint8_t b) { return b == 0; });
+  if (!grewByZeros) return outcome.fault = "an unchanged save changed the file's length", outcome;
+  size_t changed = 0;
+  for (size_t i = 0; i < common; ++i) changed += saved[i] != bytes[i];
+  if (changed > 6 * entries.size())
+    return outcome.fault = "an unchanged save changed " + std::to_string(changed) + " bytes", outcome;
 
-  ParseFuncts::CloseArchive();
-  if (!ParseFuncts::OpenArchive(path)) {
-    outcome.fault = "the saved archive was refused: " + Last(messages);
-    return outcome;
-  }
-  if (window.rows != rows) {
-    outcome.fault = "the saved archive lists other rows";
-    return outcome;
-  }
-  const std::vector<ChunkValues> reread = LoadedChunks();
-  if (reread.size() != chunks.size()) {
-    outcome.fault = "the saved archive holds another number of chunks";
-    return outcome;
-  }
-  for (size_t k = 0; k < chunks.size(); ++k) {
-    if (!SameAfterSave(chunks[k], reread[k])) {
-      outcome.fault = "chunk " + std::to_string(k + 1) + " of the saved archive differs";
-      return outcome;
-    }
-  }
-  if (!ParseFuncts::SaveArchive(path) || ReadBytes(path) != saved) {
-    outcome.fault = "saving the saved archive again changed it";
-    return outcome;
+  Expected<Archive> reopened = Archive::Open(path);
+  if (!reopened) return outcome.fault = "the saved archive was refused: " + reopened.error().text, outcome;
+  const std::vector<Kept> again = KeptOf(*reopened);
+  if (again.size() != entries.size() || reopened->ListedCount() != archive.ListedCount())
+    return outcome.fault = "the saved archive holds other entries", outcome;
+  for (size_t k = 0; k < entries.size(); ++k)
+    if (!SameAfterSave(entries[k], again[k]))
+      return outcome.fault = "entry " + std::to_string(k + 1) + " of the saved archive differs", outcome;
+  if (reopened->Save(path) || ReadBytes(path) != saved)
+    return outcome.fault = "saving the saved archive again changed it", outcome;
+
+  // Laid out anew after a change that changes nothing (an entry's global index set to what it
+  // is), the archive reads back with the same textures, each chunk padded with zeros.
+  if (archive.EntryCount() == 0) return outcome;
+  Archive edited = archive;
+  if (edited.SetGlobalIndex(0, archive.Entries()[0].globalIndex.value_or(0)))
+    return outcome.fault = "a global index could not be set", outcome;
+  if (const Failure failure = edited.Save(path))
+    return outcome.fault = "saving an archive laid out anew failed: " + failure->text, outcome;
+  Expected<Archive> anew = Archive::Open(path);
+  if (!anew) return outcome.fault = "an archive laid out anew was refused: " + anew.error().text, outcome;
+  if (anew->EntryCount() != entries.size()) return outcome.fault = "laid out anew, the entries changed", outcome;
+  for (size_t k = 0; k < entries.size(); ++k) {
+    const Texture& before = archive.Entries()[k].texture;
+    const Texture& after = anew->Entries()[k].texture;
+    const bool padded = after.data.size() >= before.data.size() && after.data.size() - before.data.size() < 16 &&
+                        std::equal(before.data.begin(), before.data.end(), after.data.begin()) &&
+                        std::all_of(after.data.begin() + std::ptrdiff_t(before.data.size()), after.data.end(),
+                                    [](uint8_t b) { return b == 0; });
+    if (!padded || after.pixelFormat != before.pixelFormat || after.dataFormat != before.dataFormat ||
+        after.width != before.width || after.height != before.height ||
+        (k < archive.ListedCount() && anew->Entries()[k].name != archive.Entries()[k].name))
+      return outcome.fault = "laid out anew, entry " + std::to_string(k + 1) + " differs", outcome;
   }
   return outcome;
 }
 
 namespace {
 
-// ---- Bitmap ---------------------------------------------------------------------------
-
-// Texture shapes a bitmap is imported into: every pixel format (and one without a row in
-// the table) in both texel orders (and one without an encoder).
+// Textures a picture is imported into: every pixel format (and one without a codec) in
+// both texel orders (and one whose data is too short to encode).
 constexpr uint8_t kImportPixelFormats[] = {0, 1, 2, 3};
 constexpr uint8_t kImportDataFormats[] = {9, 1, 2};
 
-// Whether a built surface's buffer holds every row its header promises.
-bool SurfaceFitsItsBuffer(const cPVR& t, int16_t mode) {
-  const BmpFile::BITMAPINFOHEADER& info = t.SurfaceInfo(mode);
-  if (info.biWidth <= 0 || info.biHeight <= 0) return false;
-  const uint64_t stride = (uint64_t(info.biWidth) * 3 + 3) / 4 * 4;
-  return uint64_t(t.SurfaceBits(mode).size()) >= stride * uint64_t(info.biHeight);
-}
-
-// Imports the image (and optionally the mask) into `t`, encodes, decodes, and checks what
-// an import must keep. Returns the fault, empty when none.
-std::string ImportInto(cPVR& t, const std::string& image, const std::string& mask,
-                              bool& accepted, MessageLog& messages) {
-  const ChunkValues before = ValuesOf(t);
-  const int told = Count(messages);
-  accepted = t.LoadBitMap(image, mask);
-  if (!accepted && Count(messages) == told) return "a bitmap was refused without a message";
-  if (accepted) {
-    if (!t.HasSurface(0) || !t.HasSurface(1)) return "a loaded bitmap left a surface unbuilt";
-    if (!SurfaceFitsItsBuffer(t, 0)) return "the image header promises more than its buffer";
-    if (mask.empty() && (t.SurfaceInfo(1).biWidth != t.SurfaceInfo(0).biWidth ||
-                         t.SurfaceInfo(1).biHeight != t.SurfaceInfo(0).biHeight))
-      return "the blank mask is not the image's size";
+// Fits the picture to the texture, encodes it, and checks what an import must keep.
+std::string ImportInto(Texture& t, const PictureFiles::Picture& picture) {
+  const Texture before = t;
+  const std::optional<Image> shown = t.Decode();
+  const std::optional<Image> fitted = t.Fit(picture.image, picture.hasAlpha);
+  if (fitted.has_value() != shown.has_value()) return "a texture that decodes could not take a picture";
+  if (!fitted) return {};
+  if (!WholePicture(*fitted, t)) return "a fitted picture is not the texture's size";
+  for (int32_t y = 0; y < t.height; ++y) {
+    for (int32_t x = 0; x < t.width; ++x) {
+      const bool inside = x < picture.image.width && y < picture.image.height;
+      const uint8_t* want = inside ? picture.image.Pixel(x, y) : picture.image.Pixel(0, picture.image.height - 1);
+      const uint8_t* got = fitted->Pixel(x, y);
+      if (!std::equal(got, got + 3, want)) return "a fitted texel does not show its picture's pixel";
+      if (got[3] != (picture.hasAlpha ? want[3] : shown->Pixel(x, y)[3]))
+        return "a fitted texel has the wrong alpha";
+    }
   }
-  t.BMP2PVR();
-  const ChunkValues after = ValuesOf(t);
-  if (after.length != before.length || after.width != before.width ||
-      after.height != before.height || after.pmat != before.pmat || after.emat != before.emat)
-    return "encoding changed a chunk header field";
-  if (after.data.size() != before.data.size()) return "encoding changed the data length";
-  t.PVR2BMP();
-  if (ValuesOf(t) != after) return "decoding changed the chunk";
+  const bool changed = t.Encode(*fitted);
+  if (t.length != before.length || t.width != before.width || t.height != before.height ||
+      t.pixelFormat != before.pixelFormat || t.dataFormat != before.dataFormat || t.magic != before.magic)
+    return "encoding changed a header field";
+  if (t.data.size() != before.data.size()) return "encoding changed the data length";
+  if (changed != (t.data != before.data)) return "encoding said the wrong thing about a change";
+  if (!t.Encodes() && changed) return "a texture the codec does not encode was changed";
+  const std::optional<Image> after = t.Decode();
+  if (!after) return "a texture stopped decoding after an import";
+  if (t.Encode(*after)) return "encoding what an import left changed the texture again";
   return {};
 }
 
 }  // namespace
 
-// Input layout: byte 0 picks the texture's side, bytes 1-2 (little-endian) say how many of
-// the remaining bytes are the image file; the rest is the mask file.
 Outcome RunBitmap(std::span<const uint8_t> bytes) {
   Outcome outcome;
   if (bytes.size() < 3) return outcome;
-  MessageLog messages(platform::Answer::Yes);
   const uint8_t shape = bytes[0];
   const std::span<const uint8_t> files = bytes.subspan(3);
   const size_t split = std::min<size_t>(bytes[1] | (bytes[2] << 8), files.size());
-  const auto image = Scratch() / "image.bmp";
-  const auto mask = Scratch() / "mask.bmp";
-  if (!WriteBytes(image.string(), files.first(split)) || !WriteBytes(mask.string(), files.subspan(split)))
-    return outcome;
+  const std::string image = Scratch("image.bmp"), mask = Scratch("mask.bmp");
+  if (!WriteBytes(image, files.first(split)) || !WriteBytes(mask, files.subspan(split))) return outcome;
 
-  bool first = true;
+  std::vector<PictureFiles::Picture> pictures;
+  for (const std::string& maskPath : {std::string(), mask}) {
+    Expected<PictureFiles::Picture> read = PictureFiles::Read(image, maskPath);
+    if (maskPath.empty()) outcome.accepted = read.has_value();
+    if (!read) {
+      outcome.told = true;
+      if (!Told(read.error())) return outcome.fault = "a picture was refused without words", outcome;
+      continue;
+    }
+    if (!outcome.accepted) return outcome.fault = "an image refused alone was taken with a mask", outcome;
+    const Image& picture = read->image;
+    if (picture.width < 1 || picture.height < 1 ||
+        picture.rgba.size() != size_t(picture.width) * size_t(picture.height) * 4)
+      return outcome.fault = "a picture read is not 4 x width x height bytes", outcome;
+    if (read->hasAlpha != !maskPath.empty()) return outcome.fault = "a BMP's alpha does not follow its mask", outcome;
+    pictures.push_back(std::move(*read));
+  }
+
   for (uint8_t pmat : kImportPixelFormats) {
     for (uint8_t emat : kImportDataFormats) {
       // Twiddled textures are square with a power-of-two side; the others any small size.
-      const int16_t width = emat == 1 ? int16_t(1 << (shape % 6)) : int16_t(1 + (shape & 15));
-      const int16_t height = emat == 1 ? width : int16_t(1 + (shape >> 4));
-      std::vector<uint8_t> data(size_t(width) * size_t(height) * 2 + (shape & 1), 0x5A);
-      cPVR texture;
-      texture.SetPVRData(int32_t(data.size() + 8), pmat, emat, width, height, data);
-
-      bool withoutMask = false, withMask = false;
-      outcome.fault = ImportInto(texture, image.string(), "", withoutMask, messages);
-      if (outcome.fault.empty())
-        outcome.fault = ImportInto(texture, image.string(), mask.string(), withMask, messages);
-      if (!outcome.fault.empty()) return outcome;
-      if (first) outcome.accepted = withoutMask;
-      else if (withoutMask != outcome.accepted) {
-        outcome.fault = "the same bitmap was taken by one texture and refused by another";
-        return outcome;
+      const int16_t width = emat == 9 ? int16_t(1 + (shape & 15)) : int16_t(1 << (shape % 6));
+      const int16_t height = emat == 9 ? int16_t(1 + (shape >> 4)) : width;
+      Texture texture;
+      texture.pixelFormat = pmat;
+      texture.dataFormat = emat;
+      texture.width = width;
+      texture.height = height;
+      texture.data.assign(size_t(width) * size_t(height) * 2 + (shape & 1), 0x5A);
+      texture.length = int32_t(texture.data.size() + 8);
+      for (const PictureFiles::Picture& picture : pictures) {
+        outcome.fault = ImportInto(texture, picture);
+        if (!outcome.fault.empty()) return outcome;
       }
-      first = false;
     }
   }
-  outcome.told = Count(messages) > 0;
   return outcome;
 }
 
-// ---- Codec ----------------------------------------------------------------------------
-
-// Input layout: width (2 bytes), height (2), pixel format (1), data format (1), length (4),
-// all little-endian, then the data bytes.
-
-// Decodes and encodes an arbitrary chunk record, probes pixels at odd coordinates, and
-// checks that a chunk the codec fully understands survives decode then encode unchanged.
 Outcome RunCodec(std::span<const uint8_t> bytes) {
   Outcome outcome;
   if (bytes.size() < kCodecHeaderSize) return outcome;
-  MessageLog messages(platform::Answer::Yes);
-  const int16_t width = int16_t(bytes[0] | (bytes[1] << 8));
-  const int16_t height = int16_t(bytes[2] | (bytes[3] << 8));
-  const uint8_t pmat = bytes[4];
-  const uint8_t emat = bytes[5];
-  const int32_t length =
-      int32_t(uint32_t(bytes[6]) | uint32_t(bytes[7]) << 8 | uint32_t(bytes[8]) << 16 |
-              uint32_t(bytes[9]) << 24);
-  const std::span<const uint8_t> data = bytes.subspan(kCodecHeaderSize);
+  Texture texture;
+  texture.width = int16_t(bytes[0] | (bytes[1] << 8));
+  texture.height = int16_t(bytes[2] | (bytes[3] << 8));
+  texture.pixelFormat = bytes[4];
+  texture.dataFormat = bytes[5];
+  texture.length = int32_t(uint32_t(bytes[6]) | uint32_t(bytes[7]) << 8 | uint32_t(bytes[8]) << 16 |
+                           uint32_t(bytes[9]) << 24);
+  texture.data.assign(bytes.begin() + kCodecHeaderSize, bytes.end());
+  const Texture stored = texture;
 
-  cPVR texture;
-  texture.SetPVRData(length, pmat, emat, width, height, data);
-  const ChunkValues stored = ValuesOf(texture);
-  if (stored.data.size() != data.size() || stored.length != length)
-    return outcome.fault = "the chunk was not stored as given", outcome;
+  const std::optional<Image> decoded = texture.Decode();
+  outcome.accepted = decoded.has_value();
+  if (texture.data != stored.data) return outcome.fault = "decoding changed the data", outcome;
+  if (!decoded) return outcome;
+  if (!WholePicture(*decoded, texture)) return outcome.fault = "the picture is not the texture's size", outcome;
+  if (!texture.HasAlphaBits())
+    for (size_t i = 3; i < decoded->rgba.size(); i += 4)
+      if (decoded->rgba[i] != 255) return outcome.fault = "a format without alpha bits decoded a see-through texel", outcome;
 
-  outcome.accepted = texture.PVR2BMP();
-  if (ValuesOf(texture) != stored) return outcome.fault = "decoding changed the chunk", outcome;
-  if (outcome.accepted != (texture.HasSurface(0) && texture.HasSurface(1)))
-    return outcome.fault = "decoding's result does not match the surfaces it built", outcome;
+  // An unedited picture leaves the bytes of every layout as they were: plain texels encode
+  // back exactly, and other layouts are not rewritten.
+  if (texture.Encode(*decoded) || texture.data != stored.data)
+    return outcome.fault = "decode then encode changed the data", outcome;
 
-  if (outcome.accepted) {
-    if (texture.Width() != width || texture.Height() != height)
-      return outcome.fault = "the surfaces are not the texture's size", outcome;
-    texture.BMP2PVR();
-    const ChunkValues encoded = ValuesOf(texture);
-    if (encoded.length != stored.length || encoded.width != stored.width ||
-        encoded.height != stored.height || encoded.pmat != stored.pmat ||
-        encoded.emat != stored.emat || encoded.data.size() != stored.data.size())
-      return outcome.fault = "encoding changed the chunk's header or data length", outcome;
-    // An unedited picture leaves the bytes of every layout the codec encodes as they were:
-    // plain texels encode back exactly, and other layouts are not rewritten.
-    if (PvrChunkLayout::Encodes(texture.ChunkRecord()) && encoded != stored)
-      return outcome.fault = "decode then encode changed the texels", outcome;
-
-    // Fresh surfaces, then pixels at coordinates on and off the surface: everything off it
-    // lands on the bottom-left pixel, and nothing reaches outside the buffers.
-    texture.PVR2BMP();
-    const int32_t w = width, h = height;
-    const std::pair<int32_t, int32_t> offSurface[] = {
-        {-1, 0}, {0, -1}, {w, 0}, {0, h}, {INT32_MIN, INT32_MAX}, {INT32_MAX, INT32_MIN},
-        {w * 2 + 1, -h - 3}};
-    uint8_t value = 1;
-    for (auto [x, y] : offSurface) {
-      texture.SetPixel(x, y, value, uint8_t(value + 1), uint8_t(value + 2), uint8_t(value + 3));
-      uint8_t r = 0, g = 0, b = 0, a = 0;
-      texture.GetPixel(0, h - 1, r, g, b, a);
-      if (r != value || g != value + 1 || b != value + 2 || a != value + 3)
-        return outcome.fault = "a pixel off the surface did not land bottom-left", outcome;
-      uint8_t r2 = 0, g2 = 0, b2 = 0, a2 = 0;
-      texture.GetPixel(x, y, r2, g2, b2, a2);
-      if (r2 != r || g2 != g || b2 != b || a2 != a)
-        return outcome.fault = "a pixel off the surface did not read bottom-left", outcome;
-      value = uint8_t(value + 4);
-    }
-    const std::pair<int32_t, int32_t> onSurface[] = {{w - 1, 0}, {0, 0}, {w - 1, h - 1},
-                                                     {w / 2, h / 2}};
-    for (auto [x, y] : onSurface) {
-      texture.SetPixel(x, y, 9, 8, 7, 6);
-      uint8_t r = 0, g = 0, b = 0, a = 0;
-      texture.GetPixel(x, y, r, g, b, a);
-      if (r != 9 || g != 8 || b != 7 || a != 6)
-        return outcome.fault = "a pixel did not read back as written", outcome;
-    }
-    texture.BMP2PVR();
-    if (ValuesOf(texture).data.size() != stored.data.size())
+  // An edited picture, then pictures of other sizes fitted to the texture: the data keeps its
+  // length, and what the import left encodes to itself. Larger textures only cost time.
+  if (decoded->rgba.size() > (size_t{256} << 10)) return outcome;
+  Image edited = *decoded;
+  for (size_t i = 0; i < edited.rgba.size(); ++i) edited.rgba[i] = uint8_t(edited.rgba[i] ^ (i * 37));
+  const std::optional<Image> small = Image::Blank(1 + texture.width / 3, 1 + texture.height / 2, 0x9C);
+  const std::optional<Image> large = Image::Blank(texture.width + 1, texture.height + 3, 0x3A);
+  for (const Image* picture : std::initializer_list<const Image*>{&edited, small ? &*small : nullptr,
+                                                                   large ? &*large : nullptr}) {
+    if (picture == nullptr) continue;
+    const std::optional<Image> fitted = texture.Fit(*picture, picture != &edited);
+    if (!fitted || !WholePicture(*fitted, texture)) return outcome.fault = "a fitted picture is not whole", outcome;
+    texture.Encode(*fitted);
+    if (texture.data.size() != stored.data.size() || texture.length != stored.length)
       return outcome.fault = "encoding changed the data length", outcome;
+    if (!texture.Encodes() && texture.data != stored.data)
+      return outcome.fault = "a texture the codec does not encode was changed", outcome;
+    const std::optional<Image> after = texture.Decode();
+    if (!after || texture.Encode(*after)) return outcome.fault = "an imported picture does not encode to itself", outcome;
   }
-  outcome.told = Count(messages) > 0;
   return outcome;
 }
 
