@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "texture/DataFormats.h"
+#include "texture/TexelCodec.h"
 
 namespace {
 
@@ -60,9 +61,21 @@ DataFormats::Layout LayoutOfChunk(const PVRChunk& chunk) {
 
 void cPVR::DecodeChunk(Surface& image, Surface& mask) {
   if (!PvrChunkLayout::Decodes(Chunk)) return;  // black surfaces of the texture's size
+  // The codec decodes into a picture; the surfaces take its colours, and the mask its alpha
+  // where the pixel format has alpha bits (it stays black otherwise, as it always has).
+  const DataFormats::Layout layout = LayoutOfChunk(Chunk);
+  std::vector<uint8_t> rgba(layout.width * layout.height * 4);
+  if (!DataFormats::DecodeMainLevel(layout, Chunk.pFormat, Chunk.Data, rgba.data())) return;
+  const bool alpha = TexelCodec::kPixelFormats[Chunk.pFormat].AMask != 0;
   // Both surfaces were just built at the texture's size, so they are laid out alike.
-  DataFormats::DecodeMainLevel(LayoutOfChunk(Chunk), Chunk.pFormat, Chunk.Data,
-                               {image.Bits.data(), mask.Bits.data(), Stride(image)});
+  const size_t stride = Stride(image);
+  for (size_t y = 0; y < layout.height; ++y)
+    for (size_t x = 0; x < layout.width; ++x) {
+      const uint8_t* p = &rgba[4 * (y * layout.width + x)];
+      const size_t o = (layout.height - 1 - y) * stride + 3 * x;
+      image.Bits[o] = p[2], image.Bits[o + 1] = p[1], image.Bits[o + 2] = p[0];
+      if (alpha) mask.Bits[o + 2] = p[3];
+    }
 }
 
 bool cPVR::PVR2BMP() {
@@ -127,7 +140,17 @@ void cPVR::BMP2PVR() {
     mask = &fittedMask;
   }
   const DataFormats::Layout layout = LayoutOfChunk(Chunk);
-  const DataFormats::ConstSurfaces picture{image->Bits.data(), mask->Bits.data(), Stride(*image)};
+  // The codec reads one picture: colours from the image, alpha from the mask's red bytes.
+  std::vector<uint8_t> rgba(layout.width * layout.height * 4);
+  const size_t stride = Stride(*image);
+  for (size_t y = 0; y < layout.height; ++y)
+    for (size_t x = 0; x < layout.width; ++x) {
+      uint8_t* p = &rgba[4 * (y * layout.width + x)];
+      const size_t o = (layout.height - 1 - y) * stride + 3 * x;
+      p[0] = image->Bits[o + 2], p[1] = image->Bits[o + 1], p[2] = image->Bits[o];
+      p[3] = mask->Bits[o + 2];
+    }
+  const uint8_t* const picture = rgba.data();
   // A picture the texture already shows changes nothing: its smaller levels stay as the file
   // made them, and a VQ texture is not quantised again, which would lose a little each time
   // it goes round. Plain texels need no check: they encode back to the bytes they came from.
