@@ -84,6 +84,11 @@ void EncodeTwiddledLevel(int pixelFormat, const uint8_t* level, size_t pixels, u
   Chosen().encodeTwiddledLevel[pixelFormat](level, pixels, texels, half);
 }
 
+void PlaceVqBlocks(const uint8_t* entries, const uint8_t* indices, size_t held, size_t side,
+                   uint8_t* rgba) {
+  Chosen().placeVqBlocks(entries, indices, held, side, rgba);
+}
+
 void HalvePicture(const uint8_t* rgba, size_t stride, size_t side, uint8_t* half) {
   detail::HalvePicture(rgba, stride, side, half);
 }

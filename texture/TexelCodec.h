@@ -75,6 +75,13 @@ void DecodeTwiddled(int pixelFormat, const uint8_t* texels, size_t count, uint8_
 void EncodeTwiddled(int pixelFormat, const uint8_t* rgba, size_t stride, size_t side,
                     uint8_t* texels);
 
+// Places the 2 x 2 blocks of a side x side VQ picture (side a power of two, 8 and up):
+// block (x, y) takes entry indices[k] of `entries`, k its twiddle index, or entry 256 where
+// k is `held` or more. `entries` holds 257 entries of 16 bytes: the block's top row (two
+// pixels, left first), then its bottom row. Every pixel is written.
+void PlaceVqBlocks(const uint8_t* entries, const uint8_t* indices, size_t held, size_t side,
+                   uint8_t* rgba);
+
 // ---- Mip levels ----------------------------------------------------------------------------
 //
 // Each smaller level of a mipmapped texture is the level above it halved: every channel of a

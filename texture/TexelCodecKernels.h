@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "texture/TexelCodec.h"
@@ -125,6 +126,36 @@ inline void HalveTwiddled(const uint8_t* from, size_t pixels, uint8_t* half) {
   }
 }
 
+// ---- VQ blocks -----------------------------------------------------------------------------
+
+constexpr size_t kVqEntryBytes = 16;
+constexpr size_t kVqMissingEntry = 256;
+
+// The entries of the four blocks of the 2 x 2 square of blocks whose first twiddle index is
+// k: (x, y), (x, y + 1), (x + 1, y), (x + 1, y + 1), their indices consecutive.
+inline void SquareEntries(const uint8_t* entries, const uint8_t* indices, size_t held, size_t k,
+                          const uint8_t* e[4]) {
+  for (size_t i = 0; i < 4; ++i)
+    e[i] = entries + kVqEntryBytes * (k + i < held ? indices[k + i] : kVqMissingEntry);
+}
+
+// The blocks a 2 x 2 square of them at a time: four picture rows of 16 bytes.
+inline void PlaceVqBlocks(const uint8_t* entries, const uint8_t* indices, size_t held,
+                          size_t side, uint8_t* rgba) {
+  const size_t blocks = side / 2, stride = 4 * side;
+  for (size_t by = 0; by < blocks; by += 2)
+    for (size_t bx = 0; bx < blocks; bx += 2) {
+      const uint8_t* e[4];
+      SquareEntries(entries, indices, held, TwiddleIndex(bx, by), e);
+      uint8_t* const at = rgba + 2 * by * stride + 8 * bx;
+      for (size_t i = 0; i < 4; ++i) {
+        uint8_t* const corner = at + (i & 1) * 2 * stride + (i >> 1) * 8;
+        std::memcpy(corner, e[i], 8);
+        std::memcpy(corner + stride, e[i] + 8, 8);
+      }
+    }
+}
+
 // A path's conversions for one pixel-format code, as static functions with the signatures
 // of the Kernels table below. The plain loops, one texel at a time, take any size.
 template <int Code>
@@ -172,6 +203,11 @@ struct Plain {
     EncodeRow(level, pixels, texels);
     if (half != nullptr) HalveTwiddled(level, pixels, half);
   }
+
+  static void PlaceVqBlocks(const uint8_t* entries, const uint8_t* indices, size_t held,
+                            size_t side, uint8_t* rgba) {
+    detail::PlaceVqBlocks(entries, indices, held, side, rgba);
+  }
 };
 
 // ---- Paths ---------------------------------------------------------------------------------
@@ -191,12 +227,15 @@ struct Kernels {
                                            uint8_t* texels, uint8_t* half);
   using EncodeTwiddledLevelFn = void (*)(const uint8_t* level, size_t pixels, uint8_t* texels,
                                          uint8_t* half);
+  using PlaceVqBlocksFn = void (*)(const uint8_t* entries, const uint8_t* indices, size_t held,
+                                   size_t side, uint8_t* rgba);
   std::array<DecodeRowsFn, kPixelFormats.size()> decodeRows;
   std::array<EncodeRowsFn, kPixelFormats.size()> encodeRows;
   std::array<DecodeTwiddledFn, kPixelFormats.size()> decodeTwiddled;
   std::array<EncodeTwiddledFn, kPixelFormats.size()> encodeTwiddled;
   std::array<EncodeTwiddledHalvingFn, kPixelFormats.size()> encodeTwiddledHalving;
   std::array<EncodeTwiddledLevelFn, kPixelFormats.size()> encodeTwiddledLevel;
+  PlaceVqBlocksFn placeVqBlocks;  // the same for every pixel format
 };
 
 // The table of a path whose conversions for code C are Steps<C> (as Plain<C> above).
@@ -210,6 +249,7 @@ constexpr Kernels KernelsOf() {
         {&Steps<C>::EncodeTwiddled...},
         {&Steps<C>::EncodeTwiddledHalving...},
         {&Steps<C>::EncodeTwiddledLevel...},
+        &Steps<0>::PlaceVqBlocks,
     };
   }(std::make_integer_sequence<int, int(kPixelFormats.size())>{});
 }

@@ -22,6 +22,9 @@
 
 #include <algorithm>
 
+
+
+
 #define QUARNEL_SSSE3 __attribute__((target("ssse3")))
 #define QUARNEL_AVX2 __attribute__((target("avx2")))
 #define QUARNEL_VBMI __attribute__((target("avx2,avx512bw,avx512vl,avx512vbmi,avx512vnni")))
@@ -263,6 +266,24 @@ struct Ssse3 {
     }
     Plain<Code>::EncodeTwiddledLevel(level + 4 * j, pixels - j, texels + 2 * j,
                                      half != nullptr ? half + j : nullptr);
+  }
+
+  // A 2 x 2 square of blocks a step: each row of it the top or bottom halves of two entries.
+  QUARNEL_SSSE3 static void PlaceVqBlocks(const uint8_t* entries, const uint8_t* indices,
+                                          size_t held, size_t side, uint8_t* rgba) {
+    const size_t blocks = side / 2, stride = 4 * side;
+    for (size_t by = 0; by < blocks; by += 2)
+      for (size_t bx = 0; bx < blocks; bx += 2) {
+        const uint8_t* e[4];
+        SquareEntries(entries, indices, held, TwiddleIndex(bx, by), e);
+        const __m128i topLeft = Load(e[0]), bottomLeft = Load(e[1]), topRight = Load(e[2]),
+                      bottomRight = Load(e[3]);
+        uint8_t* const at = rgba + 2 * by * stride + 8 * bx;
+        Store(at, _mm_unpacklo_epi64(topLeft, topRight));
+        Store(at + stride, _mm_unpackhi_epi64(topLeft, topRight));
+        Store(at + 2 * stride, _mm_unpacklo_epi64(bottomLeft, bottomRight));
+        Store(at + 3 * stride, _mm_unpackhi_epi64(bottomLeft, bottomRight));
+      }
   }
 };
 

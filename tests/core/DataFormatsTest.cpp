@@ -107,10 +107,12 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
   return v;
 }
 
-// One shape per layout, both orientations of format 13, and 1 x 1 mipmaps.
+// One shape per layout, both orientations of format 13, 1 x 1 mipmaps, and a square wide
+// enough for the vector paths to read ahead of the row they decode.
 const Case kCases[] = {{9, 6, 5},   {1, 32, 32},    {13, 32, 8},  {13, 8, 32},
                        {2, 16, 16}, {18, 128, 128}, {2, 1, 1},    {18, 1, 1},
-                       {3, 16, 16}, {4, 16, 16},    {16, 16, 16}, {17, 32, 32}};
+                       {3, 16, 16}, {4, 16, 16},    {16, 16, 16}, {17, 32, 32},
+                       {1, 512, 512}};
 
 TEST(DataFormats, LayoutsHoldTheFormatTablesNumbers) {
   struct Row {
@@ -158,8 +160,10 @@ TEST(DataFormats, LayoutsHoldTheFormatTablesNumbers) {
     EXPECT_FALSE(DataFormats::LayoutOf(c.format, c.width, c.height).Handled()) << c.format;
 }
 
-// Full data, and every kind of short data: none, one byte, half, all but the last byte.
+// Full data, and every kind of short data: none, one byte, half, all but the last byte; on
+// every path.
 TEST(DataFormats, DecodesTheMainLevelOfEveryLayoutAsTheModelDoes) {
+  testing_support::OnEveryPath([] {
   for (const Case& c : kCases)
     for (int pf = 0; pf < 3; ++pf) {
       const auto layout = DataFormats::LayoutOf(c.format, c.width, c.height);
@@ -174,6 +178,7 @@ TEST(DataFormats, DecodesTheMainLevelOfEveryLayoutAsTheModelDoes) {
         EXPECT_TRUE(FromBytes(rgba, layout.width, layout.height).px == Model(c, pf, data).px);
       }
     }
+  });
   std::vector<uint8_t> rgba(4 * 8 * 8, 0x5A);
   EXPECT_FALSE(DataFormats::DecodeMainLevel(DataFormats::LayoutOf(1, 8, 8), 3, RandomBytes(128, 1),
                                             rgba.data()));
