@@ -319,9 +319,30 @@ namespace avx2 {
 #undef QUARNEL_WIDE
 }  // namespace avx2
 
+// For the dot-product halving (VNNI): the second byte of each 32-bit lane of two registers
+// a and b, in the order SquareMeans gives its means: per half, a's four lanes, b's four,
+// and (filled from the other pair of registers) the next eight.
+struct MeanBytes {
+  alignas(32) int8_t index[32];
+};
+
+constexpr MeanBytes MakeMeanBytes() {
+  MeanBytes m{};
+  for (int i = 0; i < 32; ++i) {
+    const int half = i / 16, slot = i % 16;  // slot: 4 bytes of a, 4 of b, then 8 unused
+    const int reg = slot / 4 % 2, lane = slot % 4;
+    m.index[i] = int8_t(32 * reg + 16 * half + 4 * lane + 1);
+  }
+  return m;
+}
+
+constexpr MeanBytes kMeanBytes = MakeMeanBytes();
+
 namespace vbmi {
 #define QUARNEL_WIDE QUARNEL_VBMI
+#define QUARNEL_WIDE_VNNI
 #include "texture/TexelCodecWide.inc"
+#undef QUARNEL_WIDE_VNNI
 #undef QUARNEL_WIDE
 }  // namespace vbmi
 
