@@ -64,6 +64,7 @@ struct Ops128 {
   QUARNEL_SSSE3 static __m128i And(__m128i a, __m128i b) { return _mm_and_si128(a, b); }
   QUARNEL_SSSE3 static __m128i Or(__m128i a, __m128i b) { return _mm_or_si128(a, b); }
   QUARNEL_SSSE3 static __m128i Eq16(__m128i a, __m128i b) { return _mm_cmpeq_epi16(a, b); }
+  QUARNEL_SSSE3 static __m128i TopBitEverywhere16(__m128i v) { return _mm_srai_epi16(v, 15); }
   QUARNEL_SSSE3 static __m128i Eq32(__m128i a, __m128i b) { return _mm_cmpeq_epi32(a, b); }
   template <int S>
   QUARNEL_SSSE3 static __m128i Shift16(__m128i v) {
@@ -83,6 +84,7 @@ struct Ops256 {
   QUARNEL_AVX2 static __m256i And(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
   QUARNEL_AVX2 static __m256i Or(__m256i a, __m256i b) { return _mm256_or_si256(a, b); }
   QUARNEL_AVX2 static __m256i Eq16(__m256i a, __m256i b) { return _mm256_cmpeq_epi16(a, b); }
+  QUARNEL_AVX2 static __m256i TopBitEverywhere16(__m256i v) { return _mm256_srai_epi16(v, 15); }
   QUARNEL_AVX2 static __m256i Eq32(__m256i a, __m256i b) { return _mm256_cmpeq_epi32(a, b); }
   template <int S>
   QUARNEL_AVX2 static __m256i Shift16(__m256i v) {
