@@ -14,7 +14,6 @@ namespace DataFormats {
 namespace {
 
 constexpr size_t kPixelFormatCount = TexelCodec::kPixelFormats.size();
-constexpr size_t kCodebookEntryBytes = 8;  // four 16-bit texels
 constexpr size_t kMaxEntries = 256;        // an index is one byte
 
 bool IsPowerOfTwo(size_t v) { return v != 0 && (v & (v - 1)) == 0; }
@@ -46,9 +45,9 @@ using TexelCodec::detail::Compact;
 using TexelCodec::detail::Spread;
 
 // The rows of a square twiddled texture reach far apart in the data, so the squares are
-// converted a tile at a time: an aligned tile holds one run of consecutive twiddle indexes,
+// encoded a tile at a time: an aligned tile holds one run of consecutive twiddle indexes,
 // laid out as a twiddled square of its own, and a tile of 64 x 64 keeps its texels and its
-// surface rows in the caches while it is converted.
+// picture rows in the caches while it is converted.
 constexpr size_t kTile = 64;
 
 // Calls fn(firstTexel, x, yFromTop, tileSide) for every tile of a side x side square, in
