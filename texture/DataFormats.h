@@ -1,10 +1,10 @@
 // The data formats of a PVR chunk: where a texture's texels, codebook and index levels lie in
-// its data bytes, decoding the main level into the surfaces, and encoding a picture back with
+// its data bytes, decoding the main level into a picture, and encoding a picture back with
 // every mip level and, for VQ formats, a codebook of its own.
 //
-// Surfaces are as the texture object holds them: rows bottom-up, `stride` bytes apart, pixel x
-// of a row at byte 3x (blue, green, red). A pixel's alpha is the red byte of the mask surface
-// at the same offset. Pixel formats are TexelCodec's (0, 1, 2); others are not handled.
+// A picture is width x height pixels of 4 bytes (red, green, blue, alpha), top row first,
+// rows tightly packed: pixel (x, y) at byte 4 (width y + x). Pixel formats are TexelCodec's
+// (0, 1, 2); others are not handled.
 //
 // Data bytes by data format (W x H the texture's size; "twiddled" is square, power-of-two
 // side, texel k at the pixel whose twiddle index is k):
@@ -81,45 +81,28 @@ Layout LayoutOf(int dataFormat, int width, int height);
 // is its whole space, of which the texel (or index) sits in the last slot.
 ByteRange LevelRange(const Layout& layout, size_t level);
 
-// Surfaces of layout.width x layout.height pixels, as described at the top.
-struct Surfaces {
-  uint8_t* image;
-  uint8_t* mask;
-  size_t stride;
-};
-struct ConstSurfaces {
-  const uint8_t* image;
-  const uint8_t* mask;
-  size_t stride;
-};
-
-// Decodes the main level of `data` into surfaces that are black, as surfaces just built are
-// (the mask's blue and green bytes may be written with the zeros they hold). Texels or
-// indices the data does not hold stay black, as does every block whose index is beyond the
-// codebook's entries or whose entry the data does not hold; nothing outside `data` is read,
-// whatever its length. False, writing nothing, for an unhandled layout or pixel format.
+// Decodes the main level of `data` into `rgba`, a picture of layout.width x layout.height
+// pixels. Every pixel is written: texels or indices the data does not hold, blocks whose
+// index is beyond the codebook's entries and texels of entries the data does not hold
+// decode as a zero texel does, black with alpha 0 (alpha 255 for a format without alpha
+// bits, which decodes opaque throughout). Nothing outside `data` is read, whatever its
+// length. False, writing nothing, for an unhandled layout or pixel format.
 bool DecodeMainLevel(const Layout& layout, int pixelFormat, std::span<const uint8_t> data,
-                     const Surfaces& out);
+                     uint8_t* rgba);
 
-// Encodes the picture (the texture's size; the mask gives alpha and is never null) into
-// `data` in the layout: the main level, every smaller level as the 2 x 2 average of the one
-// above ((a + b + c + d + 2) >> 2 per 8-bit channel, alpha included), and for VQ formats a
-// codebook for all levels. The 1 x 1 texel fills every slot of its space. Bytes outside the
-// texels, codebook and indices written are kept. False, changing nothing, for an unhandled
-// layout or pixel format, or data shorter than layout.End(). The same picture always gives
-// the same bytes.
-bool Encode(const Layout& layout, int pixelFormat, const ConstSurfaces& picture,
-            std::span<uint8_t> data);
+// Encodes the picture (layout.width x layout.height pixels, alpha from its alpha bytes,
+// ignored by a format without alpha bits) into `data` in the layout: the main level, every
+// smaller level as the 2 x 2 average of the one above ((a + b + c + d + 2) >> 2 per 8-bit
+// channel, alpha included), and for VQ formats a codebook for all levels. The 1 x 1 texel
+// fills every slot of its space. Bytes outside the texels, codebook and indices written are
+// kept. False, changing nothing, for an unhandled layout or pixel format, or data shorter
+// than layout.End(). The same picture always gives the same bytes.
+bool Encode(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::span<uint8_t> data);
 
 // Whether the picture, taken to the pixel format's precision, is exactly what the main level
 // of `data` decodes to (alpha counted only where the format keeps it). An import of such a
 // picture has nothing to change. False for an unhandled layout or pixel format.
 bool DecodesTo(const Layout& layout, int pixelFormat, std::span<const uint8_t> data,
-               const ConstSurfaces& picture);
-
-// The same on one RGBA picture (width x height x 4 bytes, top row first).
-bool DecodeMainLevel(const Layout& layout, int pixelFormat, std::span<const uint8_t> data, uint8_t* rgba);
-bool Encode(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::span<uint8_t> data);
-bool DecodesTo(const Layout& layout, int pixelFormat, std::span<const uint8_t> data, const uint8_t* rgba);
+               const uint8_t* rgba);
 
 }  // namespace DataFormats

@@ -35,70 +35,66 @@ bool Known(int pixelFormat) {
 Rgba DecodeTexel(int pixelFormat, uint16_t texel) {
   if (!Known(pixelFormat)) return {};
   const uint8_t bytes[2] = {uint8_t(texel), uint8_t(texel >> 8)};
-  uint8_t image[3] = {}, mask[3] = {};
-  kPlain.decodeRow[pixelFormat](bytes, 1, image, mask);
-  return {image[2], image[1], image[0], mask[2]};
+  uint8_t pixel[4] = {};
+  kPlain.decodeRows[pixelFormat](bytes, 1, 1, pixel, 4);
+  return {pixel[0], pixel[1], pixel[2], pixel[3]};
 }
 
 uint16_t EncodeTexel(int pixelFormat, Rgba pixel) {
   if (!Known(pixelFormat)) return 0;
-  const uint8_t image[3] = {pixel.b, pixel.g, pixel.r}, mask[3] = {0, 0, pixel.a};
+  const uint8_t rgba[4] = {pixel.r, pixel.g, pixel.b, pixel.a};
   uint8_t texel[2] = {};
-  kPlain.encodeRows[pixelFormat][true](image, mask, 0, 1, 1, texel, 0);
+  kPlain.encodeRows[pixelFormat](rgba, 4, 1, 1, texel, 0);
   return uint16_t(texel[0] | texel[1] << 8);
 }
 
 void DecodeRows(int pixelFormat, const uint8_t* texels, size_t columns, size_t rows,
-                uint8_t* imageRow, uint8_t* maskRow, ptrdiff_t pitch) {
+                uint8_t* rgba, size_t stride) {
   if (!Known(pixelFormat)) return;
-  const auto decodeRow = Chosen().decodeRow[pixelFormat];
-  for (size_t i = 0; i < rows; ++i)
-    decodeRow(texels + 2 * columns * i, columns, imageRow + pitch * ptrdiff_t(i),
-              maskRow + pitch * ptrdiff_t(i));
+  Chosen().decodeRows[pixelFormat](texels, columns, rows, rgba, stride);
 }
 
-void EncodeRows(int pixelFormat, const uint8_t* imageRow, const uint8_t* maskRow,
-                ptrdiff_t pitch, size_t columns, size_t rows, uint8_t* texels,
-                size_t texelRowBytes) {
+void EncodeRows(int pixelFormat, const uint8_t* rgba, size_t stride, size_t columns,
+                size_t rows, uint8_t* texels, size_t texelRowBytes) {
   if (!Known(pixelFormat)) return;
-  Chosen().encodeRows[pixelFormat][maskRow != nullptr](imageRow, maskRow, pitch, columns, rows,
-                                                       texels, texelRowBytes);
+  Chosen().encodeRows[pixelFormat](rgba, stride, columns, rows, texels, texelRowBytes);
 }
 
-void DecodeTwiddled(int pixelFormat, const uint8_t* texels, size_t count, uint8_t* image,
-                    uint8_t* mask, size_t stride, size_t side) {
+void DecodeTwiddled(int pixelFormat, const uint8_t* texels, size_t count, uint8_t* rgba,
+                    size_t stride, size_t side) {
   if (!Known(pixelFormat)) return;
-  Chosen().decodeTwiddled[pixelFormat](texels, std::min(count, side * side), image, mask,
-                                       stride, side);
+  Chosen().decodeTwiddled[pixelFormat](texels, std::min(count, side * side), rgba, stride, side);
 }
 
-void EncodeTwiddled(int pixelFormat, const uint8_t* image, const uint8_t* mask, size_t stride,
-                    size_t side, uint8_t* texels) {
+void EncodeTwiddled(int pixelFormat, const uint8_t* rgba, size_t stride, size_t side,
+                    uint8_t* texels) {
   if (!Known(pixelFormat)) return;
-  Chosen().encodeTwiddled[pixelFormat][mask != nullptr](image, mask, stride, side, texels);
+  Chosen().encodeTwiddled[pixelFormat](rgba, stride, side, texels);
 }
 
-void EncodeTwiddledHalving(int pixelFormat, const uint8_t* image, const uint8_t* mask,
-                           size_t stride, size_t side, uint8_t* texels, uint8_t* half,
-                           size_t plane) {
+void EncodeTwiddledHalving(int pixelFormat, const uint8_t* rgba, size_t stride, size_t side,
+                           uint8_t* texels, uint8_t* half) {
   if (!Known(pixelFormat) || side < 2) return;
-  Chosen().encodeTwiddledHalving[pixelFormat][mask != nullptr](image, mask, stride, side, texels,
-                                                               half, plane);
+  Chosen().encodeTwiddledHalving[pixelFormat](rgba, stride, side, texels, half);
 }
 
-void EncodePlanes(int pixelFormat, const uint8_t* planes, size_t pixels, bool alpha,
-                  uint8_t* texels, uint8_t* half) {
+void EncodeTwiddledLevel(int pixelFormat, const uint8_t* level, size_t pixels, uint8_t* texels,
+                         uint8_t* half) {
   if (!Known(pixelFormat)) return;
-  Chosen().encodePlanes[pixelFormat][alpha](planes, pixels, texels, half);
+  Chosen().encodeTwiddledLevel[pixelFormat](level, pixels, texels, half);
 }
 
-void HalveSurfaces(const uint8_t* image, const uint8_t* mask, size_t stride, size_t side,
-                   uint8_t* half) {
-  detail::HalveSurfaces(image, mask, stride, side, half, side / 2 * (side / 2));
+void PlaceVqBlocks(const uint8_t* entries, const uint8_t* indices, size_t held, size_t side,
+                   uint8_t* rgba) {
+  Chosen().placeVqBlocks(entries, indices, held, side, rgba);
 }
 
-void HalvePlanes(const uint8_t* planes, size_t pixels, uint8_t* half) {
-  detail::HalvePlanes(planes, pixels, 4, half);
+void HalvePicture(const uint8_t* rgba, size_t stride, size_t side, uint8_t* half) {
+  detail::HalvePicture(rgba, stride, side, half);
+}
+
+void HalveTwiddled(const uint8_t* level, size_t pixels, uint8_t* half) {
+  detail::HalveTwiddled(level, pixels, half);
 }
 
 Path LimitPath(Path widest) { return std::exchange(PathLimit(), widest); }

@@ -1,12 +1,13 @@
 // Inside TexelCodec: what the portable conversions (TexelCodec.cpp) and the x86 vector paths
 // (TexelCodecX86.cpp) share. That is the format rows as compile-time shifts, the twiddle
-// index, the plain loops (the vector steps finish short rows and short blocks with them),
+// index, the plain loops (the vector steps finish short rows and small squares with them),
 // and the table through which each path offers its conversions.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "texture/TexelCodec.h"
@@ -57,172 +58,184 @@ constexpr size_t TwiddleIndex(size_t x, size_t y) {
   return Spread(uint32_t(y)) | Spread(uint32_t(x)) << 1;
 }
 
-// Byte offset of the pixel with twiddle index k in a bottom-up surface.
-inline size_t TwiddledPixel(size_t k, size_t stride, size_t side) {
-  const size_t x = Compact(uint32_t(k >> 1));
-  const size_t y = Compact(uint32_t(k));
-  return (side - 1 - y) * stride + 3 * x;
+// Byte offset of the pixel with twiddle index k in a picture whose rows are `stride` apart.
+inline size_t TwiddledPixel(size_t k, size_t stride) {
+  return Compact(uint32_t(k)) * stride + 4 * Compact(uint32_t(k >> 1));
 }
 
 // ---- Plain loops ---------------------------------------------------------------------------
 
-// The pixel of texel v; the mask's blue and green bytes are left alone.
+// The pixel of texel v. A format without alpha bits decodes opaque.
 template <int Code>
-void DecodeOne(uint32_t v, uint8_t* image, uint8_t* mask) {
+void DecodeOne(uint32_t v, uint8_t* pixel) {
   using F = Format<Code>;
-  image[0] = uint8_t((v & F::f.BMask) * F::f.BMul);
-  image[1] = uint8_t((v & F::f.GMask) / F::f.GDiv);
-  image[2] = uint8_t((v & F::f.RMask) / F::f.RDiv);
-  mask[2] = uint8_t((v & F::f.AMask) / F::f.ADiv * F::E);
+  pixel[0] = uint8_t((v & F::f.RMask) / F::f.RDiv);
+  pixel[1] = uint8_t((v & F::f.GMask) / F::f.GDiv);
+  pixel[2] = uint8_t((v & F::f.BMask) * F::f.BMul);
+  pixel[3] = F::f.AMask != 0 ? uint8_t((v & F::f.AMask) / F::f.ADiv * F::E) : uint8_t(255);
 }
 
 // Each channel keeps its top bits and alpha is divided by its stretch factor, the exact
-// inverse of decoding. A null mask gives alpha 0.
+// inverse of decoding.
 template <int Code>
-void EncodeOne(const uint8_t* image, const uint8_t* mask, uint8_t* texel) {
+void EncodeOne(const uint8_t* pixel, uint8_t* texel) {
   using F = Format<Code>;
-  const int32_t A = mask != nullptr ? mask[2] : 0;
-  const uint32_t v = ((A / F::E * F::f.ADiv) & F::f.AMask) + ((image[2] * F::f.RDiv) & F::f.RMask) +
-                     ((image[1] * F::f.GDiv) & F::f.GMask) + ((image[0] / F::f.BMul) & F::f.BMask);
+  const uint32_t v = ((pixel[3] / F::E * F::f.ADiv) & F::f.AMask) +
+                     ((pixel[0] * F::f.RDiv) & F::f.RMask) +
+                     ((pixel[1] * F::f.GDiv) & F::f.GMask) + ((pixel[2] / F::f.BMul) & F::f.BMask);
   texel[0] = uint8_t(v);
   texel[1] = uint8_t(v >> 8);
 }
 
-// Texels first .. last - 1 of a twiddled texture, each straight to its pixel.
+// Texels first .. last - 1 of a twiddled texture, each straight to its pixel; those from
+// `count` on are missing and decode as a zero texel.
 template <int Code>
-void DecodeTwiddledRange(const uint8_t* texels, size_t first, size_t last, uint8_t* image,
-                         uint8_t* mask, size_t stride, size_t side) {
-  for (size_t k = first; k < last; ++k) {
-    const size_t o = TwiddledPixel(k, stride, side);
-    DecodeOne<Code>(uint32_t(texels[2 * k] | texels[2 * k + 1] << 8), image + o, mask + o);
-  }
+void DecodeTwiddledRange(const uint8_t* texels, size_t first, size_t last, size_t count,
+                         uint8_t* rgba, size_t stride) {
+  for (size_t k = first; k < last; ++k)
+    DecodeOne<Code>(k < count ? uint32_t(texels[2 * k] | texels[2 * k + 1] << 8) : 0,
+                    rgba + TwiddledPixel(k, stride));
 }
 
 // ---- Halving -------------------------------------------------------------------------------
 //
 // A mip level is the level above it halved: each channel of a pixel, alpha included, is the
-// rounded mean of the 2 x 2 pixels it covers. Halved pictures are kept as channel planes in
-// twiddled order (see TexelCodec.h), where the four pixels a pixel of the next level covers
-// are four consecutive bytes.
+// rounded mean of the 2 x 2 pixels it covers. Halved pictures are kept in twiddled order
+// (see TexelCodec.h), where the four pixels a pixel of the next level covers are four
+// consecutive pixels.
 
 constexpr uint8_t Mean4(unsigned a, unsigned b, unsigned c, unsigned d) {
   return uint8_t((a + b + c + d + 2) >> 2);
 }
 
-// The side x side surface pixels halved into the planes at `half`, `plane` bytes apart, as
-// pixels 0 .. (side / 2)^2 - 1 of each; alpha only when mask is not null.
-inline void HalveSurfaces(const uint8_t* image, const uint8_t* mask, size_t stride, size_t side,
-                          uint8_t* half, size_t plane) {
+// The side x side picture pixels halved into (side / 2)^2 pixels in twiddled order.
+inline void HalvePicture(const uint8_t* rgba, size_t stride, size_t side, uint8_t* half) {
   for (size_t k = 0; k < side / 2 * (side / 2); ++k) {
-    const size_t top = (side - 1 - 2 * Compact(uint32_t(k))) * stride + 6 * Compact(uint32_t(k >> 1));
-    const size_t below = top - stride;
-    for (size_t c = 0; c < 3; ++c)
-      half[c * plane + k] = Mean4(image[top + c], image[top + 3 + c], image[below + c], image[below + 3 + c]);
-    if (mask != nullptr)
-      half[3 * plane + k] = Mean4(mask[top + 2], mask[top + 5], mask[below + 2], mask[below + 5]);
+    const uint8_t* top = rgba + 2 * Compact(uint32_t(k)) * stride + 8 * Compact(uint32_t(k >> 1));
+    const uint8_t* below = top + stride;
+    for (size_t c = 0; c < 4; ++c)
+      half[4 * k + c] = Mean4(top[c], top[4 + c], below[c], below[4 + c]);
   }
 }
 
-// The first `planes` planes of a picture of `pixels` pixels halved into planes of pixels / 4.
-inline void HalvePlanes(const uint8_t* from, size_t pixels, size_t planes, uint8_t* half) {
-  const size_t quarter = pixels / 4;
-  for (size_t c = 0; c < planes; ++c)
-    for (size_t k = 0; k < quarter; ++k) {
-      const uint8_t* p = from + c * pixels + 4 * k;
-      half[c * quarter + k] = Mean4(p[0], p[1], p[2], p[3]);
-    }
+// `pixels` pixels in twiddled order halved into pixels / 4.
+inline void HalveTwiddled(const uint8_t* from, size_t pixels, uint8_t* half) {
+  for (size_t k = 0; k < pixels / 4; ++k) {
+    const uint8_t* p = from + 16 * k;
+    for (size_t c = 0; c < 4; ++c) half[4 * k + c] = Mean4(p[c], p[4 + c], p[8 + c], p[12 + c]);
+  }
 }
 
-// Whether halving works out alpha: only a format with alpha bits, given a mask, uses it.
-template <int Code, bool Alpha>
-constexpr bool kHalvesAlpha = Alpha && Format<Code>::f.AMask != 0;
+// ---- VQ blocks -----------------------------------------------------------------------------
+
+constexpr size_t kVqEntryBytes = 16;
+constexpr size_t kVqMissingEntry = 256;
+
+// The entries of the four blocks of the 2 x 2 square of blocks whose first twiddle index is
+// k: (x, y), (x, y + 1), (x + 1, y), (x + 1, y + 1), their indices consecutive.
+inline void SquareEntries(const uint8_t* entries, const uint8_t* indices, size_t held, size_t k,
+                          const uint8_t* e[4]) {
+  for (size_t i = 0; i < 4; ++i)
+    e[i] = entries + kVqEntryBytes * (k + i < held ? indices[k + i] : kVqMissingEntry);
+}
+
+// The blocks a 2 x 2 square of them at a time: four picture rows of 16 bytes.
+inline void PlaceVqBlocks(const uint8_t* entries, const uint8_t* indices, size_t held,
+                          size_t side, uint8_t* rgba) {
+  const size_t blocks = side / 2, stride = 4 * side;
+  for (size_t by = 0; by < blocks; by += 2)
+    for (size_t bx = 0; bx < blocks; bx += 2) {
+      const uint8_t* e[4];
+      SquareEntries(entries, indices, held, TwiddleIndex(bx, by), e);
+      uint8_t* const at = rgba + 2 * by * stride + 8 * bx;
+      for (size_t i = 0; i < 4; ++i) {
+        uint8_t* const corner = at + (i & 1) * 2 * stride + (i >> 1) * 8;
+        std::memcpy(corner, e[i], 8);
+        std::memcpy(corner + stride, e[i] + 8, 8);
+      }
+    }
+}
 
 // A path's conversions for one pixel-format code, as static functions with the signatures
 // of the Kernels table below. The plain loops, one texel at a time, take any size.
 template <int Code>
 struct Plain {
-  static void DecodeRow(const uint8_t* texels, size_t count, uint8_t* image, uint8_t* mask) {
-    for (size_t j = 0; j < count; ++j, texels += 2, image += 3, mask += 3)
-      DecodeOne<Code>(uint32_t(texels[0] | texels[1] << 8), image, mask);
+  static void DecodeRow(const uint8_t* texels, size_t count, uint8_t* rgba) {
+    for (size_t j = 0; j < count; ++j, texels += 2, rgba += 4)
+      DecodeOne<Code>(uint32_t(texels[0] | texels[1] << 8), rgba);
   }
 
-  // Alpha tells whether mask is non-null; the plain loop looks for itself.
-  template <bool Alpha>
-  static void EncodeRow(const uint8_t* image, const uint8_t* mask, size_t count, uint8_t* texels) {
-    for (size_t j = 0; j < count; ++j, image += 3, texels += 2) {
-      EncodeOne<Code>(image, mask, texels);
-      if (mask != nullptr) mask += 3;
-    }
+  static void EncodeRow(const uint8_t* rgba, size_t count, uint8_t* texels) {
+    for (size_t j = 0; j < count; ++j, rgba += 4, texels += 2) EncodeOne<Code>(rgba, texels);
   }
 
-  // Rows `pitch` bytes apart in the surfaces and `texelRowBytes` apart in the texels. Every
+  // Rows `stride` bytes apart in the picture and `texelRowBytes` apart in the texels. Every
   // path loops over the rows inside its own instruction set: a call for each row of a small
   // texture costs more than its row.
-  template <bool Alpha>
-  static void EncodeRows(const uint8_t* image, const uint8_t* mask, ptrdiff_t pitch, size_t count,
-                         size_t rows, uint8_t* texels, size_t texelRowBytes) {
-    for (size_t i = 0; i < rows; ++i)
-      EncodeRow<Alpha>(image + pitch * ptrdiff_t(i), mask ? mask + pitch * ptrdiff_t(i) : nullptr,
-                       count, texels + texelRowBytes * i);
+  static void DecodeRows(const uint8_t* texels, size_t count, size_t rows, uint8_t* rgba,
+                         size_t stride) {
+    for (size_t i = 0; i < rows; ++i) DecodeRow(texels + 2 * count * i, count, rgba + stride * i);
   }
 
-  static void DecodeTwiddled(const uint8_t* texels, size_t count, uint8_t* image,
-                             uint8_t* mask, size_t stride, size_t side) {
-    DecodeTwiddledRange<Code>(texels, 0, count, image, mask, stride, side);
+  static void EncodeRows(const uint8_t* rgba, size_t stride, size_t count, size_t rows,
+                         uint8_t* texels, size_t texelRowBytes) {
+    for (size_t i = 0; i < rows; ++i) EncodeRow(rgba + stride * i, count, texels + texelRowBytes * i);
   }
 
-  template <bool Alpha>
-  static void EncodeTwiddled(const uint8_t* image, const uint8_t* mask, size_t stride,
-                             size_t side, uint8_t* texels) {
-    for (size_t k = 0; k < side * side; ++k) {
-      const size_t o = TwiddledPixel(k, stride, side);
-      EncodeOne<Code>(image + o, mask != nullptr ? mask + o : nullptr, texels + 2 * k);
-    }
+  static void DecodeTwiddled(const uint8_t* texels, size_t count, uint8_t* rgba, size_t stride,
+                             size_t side) {
+    DecodeTwiddledRange<Code>(texels, 0, side * side, count, rgba, stride);
   }
 
-  template <bool Alpha>
-  static void EncodeTwiddledHalving(const uint8_t* image, const uint8_t* mask, size_t stride,
-                                    size_t side, uint8_t* texels, uint8_t* half, size_t plane) {
-    EncodeTwiddled<Alpha>(image, mask, stride, side, texels);
-    HalveSurfaces(image, kHalvesAlpha<Code, Alpha> ? mask : nullptr, stride, side, half, plane);
+  static void EncodeTwiddled(const uint8_t* rgba, size_t stride, size_t side, uint8_t* texels) {
+    for (size_t k = 0; k < side * side; ++k)
+      EncodeOne<Code>(rgba + TwiddledPixel(k, stride), texels + 2 * k);
   }
 
-  template <bool Alpha>
-  static void EncodePlanes(const uint8_t* planes, size_t pixels, uint8_t* texels, uint8_t* half) {
-    for (size_t k = 0; k < pixels; ++k) {
-      const uint8_t image[3] = {planes[k], planes[pixels + k], planes[2 * pixels + k]};
-      const uint8_t mask[3] = {0, 0, Alpha ? planes[3 * pixels + k] : uint8_t(0)};
-      EncodeOne<Code>(image, mask, texels + 2 * k);
-    }
-    if (half != nullptr) HalvePlanes(planes, pixels, kHalvesAlpha<Code, Alpha> ? 4 : 3, half);
+  static void EncodeTwiddledHalving(const uint8_t* rgba, size_t stride, size_t side,
+                                    uint8_t* texels, uint8_t* half) {
+    EncodeTwiddled(rgba, stride, side, texels);
+    HalvePicture(rgba, stride, side, half);
+  }
+
+  static void EncodeTwiddledLevel(const uint8_t* level, size_t pixels, uint8_t* texels,
+                                  uint8_t* half) {
+    EncodeRow(level, pixels, texels);
+    if (half != nullptr) HalveTwiddled(level, pixels, half);
+  }
+
+  static void PlaceVqBlocks(const uint8_t* entries, const uint8_t* indices, size_t held,
+                            size_t side, uint8_t* rgba) {
+    detail::PlaceVqBlocks(entries, indices, held, side, rgba);
   }
 };
 
 // ---- Paths ---------------------------------------------------------------------------------
 
-// One path's conversions, by pixel-format code and, for encoding, by whether a mask is given
-// ([code][1] takes a mask, [code][0] a null one). Arguments are those of the public
-// functions in TexelCodec.h, one row or one square texture at a time.
+// One path's conversions, by pixel-format code. Arguments are those of the public functions
+// in TexelCodec.h, one square texture at a time for the twiddled ones.
 struct Kernels {
-  using DecodeRowFn = void (*)(const uint8_t* texels, size_t count, uint8_t* image,
-                               uint8_t* mask);
-  using EncodeRowsFn = void (*)(const uint8_t* image, const uint8_t* mask, ptrdiff_t pitch,
-                                size_t count, size_t rows, uint8_t* texels, size_t texelRowBytes);
-  using DecodeTwiddledFn = void (*)(const uint8_t* texels, size_t count, uint8_t* image,
-                                    uint8_t* mask, size_t stride, size_t side);
-  using EncodeTwiddledFn = void (*)(const uint8_t* image, const uint8_t* mask, size_t stride,
-                                    size_t side, uint8_t* texels);
-  std::array<DecodeRowFn, kPixelFormats.size()> decodeRow;
-  std::array<std::array<EncodeRowsFn, 2>, kPixelFormats.size()> encodeRows;
+  using DecodeRowsFn = void (*)(const uint8_t* texels, size_t count, size_t rows, uint8_t* rgba,
+                                size_t stride);
+  using EncodeRowsFn = void (*)(const uint8_t* rgba, size_t stride, size_t count, size_t rows,
+                                uint8_t* texels, size_t texelRowBytes);
+  using DecodeTwiddledFn = void (*)(const uint8_t* texels, size_t count, uint8_t* rgba,
+                                    size_t stride, size_t side);
+  using EncodeTwiddledFn = void (*)(const uint8_t* rgba, size_t stride, size_t side,
+                                    uint8_t* texels);
+  using EncodeTwiddledHalvingFn = void (*)(const uint8_t* rgba, size_t stride, size_t side,
+                                           uint8_t* texels, uint8_t* half);
+  using EncodeTwiddledLevelFn = void (*)(const uint8_t* level, size_t pixels, uint8_t* texels,
+                                         uint8_t* half);
+  using PlaceVqBlocksFn = void (*)(const uint8_t* entries, const uint8_t* indices, size_t held,
+                                   size_t side, uint8_t* rgba);
+  std::array<DecodeRowsFn, kPixelFormats.size()> decodeRows;
+  std::array<EncodeRowsFn, kPixelFormats.size()> encodeRows;
   std::array<DecodeTwiddledFn, kPixelFormats.size()> decodeTwiddled;
-  using EncodeTwiddledHalvingFn = void (*)(const uint8_t* image, const uint8_t* mask,
-                                           size_t stride, size_t side, uint8_t* texels,
-                                           uint8_t* half, size_t plane);
-  using EncodePlanesFn = void (*)(const uint8_t* planes, size_t pixels, uint8_t* texels,
-                                  uint8_t* half);
-  std::array<std::array<EncodeTwiddledFn, 2>, kPixelFormats.size()> encodeTwiddled;
-  std::array<std::array<EncodeTwiddledHalvingFn, 2>, kPixelFormats.size()> encodeTwiddledHalving;
-  std::array<std::array<EncodePlanesFn, 2>, kPixelFormats.size()> encodePlanes;
+  std::array<EncodeTwiddledFn, kPixelFormats.size()> encodeTwiddled;
+  std::array<EncodeTwiddledHalvingFn, kPixelFormats.size()> encodeTwiddledHalving;
+  std::array<EncodeTwiddledLevelFn, kPixelFormats.size()> encodeTwiddledLevel;
+  PlaceVqBlocksFn placeVqBlocks;  // the same for every pixel format
 };
 
 // The table of a path whose conversions for code C are Steps<C> (as Plain<C> above).
@@ -230,14 +243,13 @@ template <template <int> class Steps>
 constexpr Kernels KernelsOf() {
   return []<int... C>(std::integer_sequence<int, C...>) {
     return Kernels{
-        {&Steps<C>::DecodeRow...},
-        {{{&Steps<C>::template EncodeRows<false>, &Steps<C>::template EncodeRows<true>}...}},
+        {&Steps<C>::DecodeRows...},
+        {&Steps<C>::EncodeRows...},
         {&Steps<C>::DecodeTwiddled...},
-        {{{&Steps<C>::template EncodeTwiddled<false>,
-           &Steps<C>::template EncodeTwiddled<true>}...}},
-        {{{&Steps<C>::template EncodeTwiddledHalving<false>,
-           &Steps<C>::template EncodeTwiddledHalving<true>}...}},
-        {{{&Steps<C>::template EncodePlanes<false>, &Steps<C>::template EncodePlanes<true>}...}},
+        {&Steps<C>::EncodeTwiddled...},
+        {&Steps<C>::EncodeTwiddledHalving...},
+        {&Steps<C>::EncodeTwiddledLevel...},
+        &Steps<0>::PlaceVqBlocks,
     };
   }(std::make_integer_sequence<int, int(kPixelFormats.size())>{});
 }

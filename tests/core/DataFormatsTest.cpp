@@ -19,37 +19,22 @@ struct Case {
   int format, width, height;
 };
 
-// A picture top row first, and the same as surfaces (bottom-up, rows padded by 2 bytes).
+// A picture top row first, and the same as the codec's bytes (R G B A a pixel).
 struct Picture {
   size_t w, h;
   std::vector<Rgba> px;
   Rgba& at(size_t x, size_t y) { return px[y * w + x]; }
 };
-struct Surfaces {
-  size_t stride;
-  std::vector<uint8_t> image, mask;
-  Surfaces(size_t w, size_t h) : stride(3 * w + 2), image(stride * h), mask(stride * h) {}
-  DataFormats::Surfaces Out() { return {image.data(), mask.data(), stride}; }
-  DataFormats::ConstSurfaces In() const { return {image.data(), mask.data(), stride}; }
-};
 
-Surfaces ToSurfaces(const Picture& p) {
-  Surfaces s(p.w, p.h);
-  for (size_t y = 0; y < p.h; ++y)
-    for (size_t x = 0; x < p.w; ++x) {
-      const size_t o = (p.h - 1 - y) * s.stride + 3 * x;
-      const Rgba c = p.px[y * p.w + x];
-      s.image[o] = c.b, s.image[o + 1] = c.g, s.image[o + 2] = c.r, s.mask[o + 2] = c.a;
-    }
-  return s;
+std::vector<uint8_t> Bytes(const Picture& p) {
+  std::vector<uint8_t> bytes;
+  for (const Rgba& c : p.px) bytes.insert(bytes.end(), {c.r, c.g, c.b, c.a});
+  return bytes;
 }
-Picture FromSurfaces(const Surfaces& s, size_t w, size_t h) {
+Picture FromBytes(const std::vector<uint8_t>& bytes, size_t w, size_t h) {
   Picture p{w, h, std::vector<Rgba>(w * h)};
-  for (size_t y = 0; y < h; ++y)
-    for (size_t x = 0; x < w; ++x) {
-      const size_t o = (h - 1 - y) * s.stride + 3 * x;
-      p.at(x, y) = {s.image[o + 2], s.image[o + 1], s.image[o], s.mask[o + 2]};
-    }
+  for (size_t i = 0; i < w * h; ++i)
+    p.px[i] = {bytes[4 * i], bytes[4 * i + 1], bytes[4 * i + 2], bytes[4 * i + 3]};
   return p;
 }
 
@@ -92,15 +77,16 @@ size_t TexelByte(int format, size_t w, size_t h, size_t x, size_t y) {
   return LevelStart(format, w) + 2 * Twiddle(x, y);
 }
 
-// What the main level of `data` shows, missing texels black.
+// What the main level of `data` shows, missing texels as a zero texel (black).
 Picture Model(const Case& c, int pf, const std::vector<uint8_t>& data) {
   const size_t w = size_t(c.width), h = size_t(c.height);
+  const Rgba missing = TexelCodec::DecodeTexel(pf, 0);
   const auto texel = [&](size_t byte) {
     return byte + 2 <= data.size()
                ? TexelCodec::DecodeTexel(pf, uint16_t(data[byte] | data[byte + 1] << 8))
-               : Rgba{};
+               : missing;
   };
-  Picture p{w, h, std::vector<Rgba>(w * h)};
+  Picture p{w, h, std::vector<Rgba>(w * h, missing)};
   for (size_t y = 0; y < h; ++y)
     for (size_t x = 0; x < w; ++x) {
       if (!Vq(c.format)) {
@@ -121,10 +107,12 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
   return v;
 }
 
-// One shape per layout, both orientations of format 13, and 1 x 1 mipmaps.
+// One shape per layout, both orientations of format 13, 1 x 1 mipmaps, and a square wide
+// enough for the vector paths to read ahead of the row they decode.
 const Case kCases[] = {{9, 6, 5},   {1, 32, 32},    {13, 32, 8},  {13, 8, 32},
                        {2, 16, 16}, {18, 128, 128}, {2, 1, 1},    {18, 1, 1},
-                       {3, 16, 16}, {4, 16, 16},    {16, 16, 16}, {17, 32, 32}};
+                       {3, 16, 16}, {4, 16, 16},    {16, 16, 16}, {17, 32, 32},
+                       {1, 512, 512}};
 
 TEST(DataFormats, LayoutsHoldTheFormatTablesNumbers) {
   struct Row {
@@ -172,8 +160,10 @@ TEST(DataFormats, LayoutsHoldTheFormatTablesNumbers) {
     EXPECT_FALSE(DataFormats::LayoutOf(c.format, c.width, c.height).Handled()) << c.format;
 }
 
-// Full data, and every kind of short data: none, one byte, half, all but the last byte.
+// Full data, and every kind of short data: none, one byte, half, all but the last byte; on
+// every path.
 TEST(DataFormats, DecodesTheMainLevelOfEveryLayoutAsTheModelDoes) {
+  testing_support::OnEveryPath([] {
   for (const Case& c : kCases)
     for (int pf = 0; pf < 3; ++pf) {
       const auto layout = DataFormats::LayoutOf(c.format, c.width, c.height);
@@ -182,15 +172,42 @@ TEST(DataFormats, DecodesTheMainLevelOfEveryLayoutAsTheModelDoes) {
         SCOPED_TRACE(testing::Message() << "format " << c.format << " " << c.width << "x"
                                         << c.height << " pf " << pf << " bytes " << n);
         const std::vector<uint8_t> data(full.begin(), full.begin() + std::ptrdiff_t(n));
-        Surfaces s(size_t(c.width), size_t(c.height));
-        ASSERT_TRUE(DataFormats::DecodeMainLevel(layout, pf, data, s.Out()));
-        EXPECT_TRUE(FromSurfaces(s, size_t(c.width), size_t(c.height)).px == Model(c, pf, data).px);
+        // Every pixel is written, whatever the picture held before.
+        std::vector<uint8_t> rgba(4 * layout.width * layout.height, 0x5A);
+        ASSERT_TRUE(DataFormats::DecodeMainLevel(layout, pf, data, rgba.data()));
+        EXPECT_TRUE(FromBytes(rgba, layout.width, layout.height).px == Model(c, pf, data).px);
       }
     }
-  Surfaces s(8, 8);
+  });
+  std::vector<uint8_t> rgba(4 * 8 * 8, 0x5A);
   EXPECT_FALSE(DataFormats::DecodeMainLevel(DataFormats::LayoutOf(1, 8, 8), 3, RandomBytes(128, 1),
-                                            s.Out()));
-  EXPECT_EQ(s.image, std::vector<uint8_t>(s.image.size()));
+                                            rgba.data()));
+  EXPECT_EQ(rgba, std::vector<uint8_t>(rgba.size(), 0x5A));
+}
+
+// Alpha as the format keeps it: one bit all or nothing, four bits at the top of the byte,
+// and a format without alpha bits opaque, in texels and in what the data does not hold.
+TEST(DataFormats, DecodedAlphaIsTheFormatsOrOpaque) {
+  const struct {
+    int pf;
+    uint16_t texel;
+    uint8_t alpha, missing;
+  } rows[] = {{0, 0x7FFF, 0, 0},   {0, 0x8000, 255, 0}, {1, 0x0000, 255, 255},
+              {1, 0xFFFF, 255, 255}, {2, 0x0FFF, 0, 0},   {2, 0x7000, 0x70, 0}};
+  for (const auto& r : rows)
+    for (int format : {9, 1, 3}) {
+      SCOPED_TRACE(testing::Message() << "pf " << r.pf << " texel " << r.texel << " format " << format);
+      const auto layout = DataFormats::LayoutOf(format, 16, 16);
+      // Every texel, and every codebook entry, the one texel; every index 0.
+      std::vector<uint8_t> data(layout.End(), 0);
+      for (size_t i = 0; i < (layout.IsVq() ? layout.CodebookBytes() : data.size()); i += 2)
+        data[i] = uint8_t(r.texel), data[i + 1] = uint8_t(r.texel >> 8);
+      for (const auto& [bytes, alpha] : {std::pair{data.size(), r.alpha}, std::pair{size_t(0), r.missing}}) {
+        std::vector<uint8_t> rgba(4 * 16 * 16, 0x5A);
+        ASSERT_TRUE(DataFormats::DecodeMainLevel(layout, r.pf, std::span(data).first(bytes), rgba.data()));
+        for (size_t i = 3; i < rgba.size(); i += 4) ASSERT_EQ(rgba[i], alpha) << "pixel " << i / 4;
+      }
+    }
 }
 
 Picture RandomPicture(size_t w, size_t h, uint32_t seed) {
@@ -242,10 +259,10 @@ TEST(DataFormats, EncodesTexelsAndMipLevelsByTheRuleKeepingOtherBytes) {
         if (level.w == 1)  // every slot of the 1 x 1 level's space
           for (size_t at = 0; at < (c.format == 2 ? 4u : 8u); at += 2) put(at, level.px[0]);
       }
-      const Surfaces in = ToSurfaces(picture);
-      ASSERT_TRUE(DataFormats::Encode(layout, pf, in.In(), data));
+      const std::vector<uint8_t> in = Bytes(picture);
+      ASSERT_TRUE(DataFormats::Encode(layout, pf, in.data(), data));
       EXPECT_EQ(data, expected);
-      EXPECT_TRUE(DataFormats::DecodesTo(layout, pf, data, in.In()));
+      EXPECT_TRUE(DataFormats::DecodesTo(layout, pf, data, in.data()));
     }
   }
   });
@@ -263,14 +280,14 @@ TEST(DataFormats, VqEncodesEveryLevelWithOneCodebook) {
       for (size_t y = 0; y < 16; ++y)
         for (size_t x = 0; x < 16; ++x) p.at(x, y) = colours[(x / 2 * 3 + y / 2) % 5 == 0];
       std::vector<uint8_t> data(layout.End() + 3, 0xEE);
-      const Surfaces in = ToSurfaces(p);
-      ASSERT_TRUE(DataFormats::Encode(layout, pf, in.In(), data));
-      EXPECT_TRUE(DataFormats::DecodesTo(layout, pf, data, in.In()));
+      const std::vector<uint8_t> in = Bytes(p);
+      ASSERT_TRUE(DataFormats::Encode(layout, pf, in.data(), data));
+      EXPECT_TRUE(DataFormats::DecodesTo(layout, pf, data, in.data()));
       EXPECT_EQ(std::vector<uint8_t>(data.end() - 3, data.end()), std::vector<uint8_t>(3, 0xEE));
 
       // One colour everywhere: every index of every level names an entry of that colour.
       p.px.assign(256, colours[1]);
-      ASSERT_TRUE(DataFormats::Encode(layout, pf, ToSurfaces(p).In(), data));
+      ASSERT_TRUE(DataFormats::Encode(layout, pf, Bytes(p).data(), data));
       const uint16_t texel = TexelCodec::EncodeTexel(pf, colours[1]);
       for (size_t i = layout.CodebookBytes(); i < layout.End(); ++i)
         for (size_t t = 0; t < 4; ++t)
@@ -280,7 +297,7 @@ TEST(DataFormats, VqEncodesEveryLevelWithOneCodebook) {
 }
 
 TEST(DataFormats, RefusesToEncodeWhatItCannotHold) {
-  const Surfaces in = ToSurfaces(RandomPicture(8, 8, 3));
+  const std::vector<uint8_t> in = Bytes(RandomPicture(8, 8, 3));
   struct Row {
     int format, pf;
     size_t missing;
@@ -288,7 +305,7 @@ TEST(DataFormats, RefusesToEncodeWhatItCannotHold) {
   for (const Row& r : {Row{1, 0, 1}, Row{2, 1, 1}, Row{4, 2, 1}, Row{1, 3, 0}, Row{5, 0, 0}}) {
     const auto layout = DataFormats::LayoutOf(r.format, 8, 8);
     std::vector<uint8_t> data(layout.End() + 16 - r.missing, 0x5A);
-    EXPECT_FALSE(DataFormats::Encode(layout, r.pf, in.In(),
+    EXPECT_FALSE(DataFormats::Encode(layout, r.pf, in.data(),
                                      std::span(data).first(layout.End() - r.missing)));
     EXPECT_EQ(data, std::vector<uint8_t>(data.size(), 0x5A));
   }
@@ -297,12 +314,12 @@ TEST(DataFormats, RefusesToEncodeWhatItCannotHold) {
 TEST(DataFormats, ComparesPicturesAtThePixelFormatsPrecision) {
   const auto layout = DataFormats::LayoutOf(9, 4, 2);
   const std::vector<uint8_t> data = RandomBytes(16, 4);
-  Surfaces s(4, 2);
-  DataFormats::DecodeMainLevel(layout, 0, data, s.Out());
-  s.image[3] |= 7;  // below 5-bit precision: the same picture
-  EXPECT_TRUE(DataFormats::DecodesTo(layout, 0, data, s.In()));
-  s.image[3] ^= 8;
-  EXPECT_FALSE(DataFormats::DecodesTo(layout, 0, data, s.In()));
+  std::vector<uint8_t> rgba(4 * 4 * 2);
+  DataFormats::DecodeMainLevel(layout, 0, data, rgba.data());
+  rgba[4 * 5 + 2] |= 7;  // below 5-bit precision: the same picture
+  EXPECT_TRUE(DataFormats::DecodesTo(layout, 0, data, rgba.data()));
+  rgba[4 * 5 + 2] ^= 8;
+  EXPECT_FALSE(DataFormats::DecodesTo(layout, 0, data, rgba.data()));
 }
 
 }  // namespace

@@ -64,8 +64,17 @@ TEST(TextureFormats, SurfacesShowTheMainLevelTheLayoutDecodes) {
         const auto data = model::RandomBytes(bytes, uint32_t(s.format * 7 + pf));
         auto t = Texture(pf, s.format, s.w, s.h, data);
         ASSERT_TRUE(t->PVR2BMP());
+        std::vector<uint8_t> rgba(4 * layout.width * layout.height);
+        ASSERT_TRUE(DataFormats::DecodeMainLevel(layout, pf, data, rgba.data()));
+        // The surfaces: colours bottom row first, alpha in the mask where the format has it.
         std::vector<uint8_t> image(t->SurfaceBits(0).size()), mask(image.size());
-        ASSERT_TRUE(DataFormats::DecodeMainLevel(layout, pf, data, {image.data(), mask.data(), model::Stride(s.w)}));
+        for (int y = 0; y < s.h; ++y)
+          for (int x = 0; x < s.w; ++x) {
+            const uint8_t* p = &rgba[4 * size_t(y * s.w + x)];
+            const size_t o = size_t(s.h - 1 - y) * model::Stride(s.w) + 3 * size_t(x);
+            image[o] = p[2], image[o + 1] = p[1], image[o + 2] = p[0];
+            mask[o + 2] = pf == 1 ? 0 : p[3];
+          }
         EXPECT_EQ(t->SurfaceBits(0), image);
         EXPECT_EQ(t->SurfaceBits(1), mask);
       }
