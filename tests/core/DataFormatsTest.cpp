@@ -3,17 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <vector>
 
+#include "TextureModel.h"
 #include "TextureTestSupport.h"
 #include "texture/DataFormats.h"
-#include "texture/TexelCodec.h"
 
 namespace {
 
 using DataFormats::Kind;
-using TexelCodec::Rgba;
+using model::RandomBytes;
+using model::Rgba;
 
 struct Case {
   int format, width, height;
@@ -80,10 +80,10 @@ size_t TexelByte(int format, size_t w, size_t h, size_t x, size_t y) {
 // What the main level of `data` shows, missing texels as a zero texel (black).
 Picture Model(const Case& c, int pf, const std::vector<uint8_t>& data) {
   const size_t w = size_t(c.width), h = size_t(c.height);
-  const Rgba missing = TexelCodec::DecodeTexel(pf, 0);
+  const Rgba missing = model::DecodeTexel(pf, 0);
   const auto texel = [&](size_t byte) {
     return byte + 2 <= data.size()
-               ? TexelCodec::DecodeTexel(pf, uint16_t(data[byte] | data[byte + 1] << 8))
+               ? model::DecodeTexel(pf, uint16_t(data[byte] | data[byte + 1] << 8))
                : missing;
   };
   Picture p{w, h, std::vector<Rgba>(w * h, missing)};
@@ -98,13 +98,6 @@ Picture Model(const Case& c, int pf, const std::vector<uint8_t>& data) {
         p.at(x, y) = texel(8 * data[i] + 2 * (2 * (x & 1) + (y & 1)));
     }
   return p;
-}
-
-std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
-  std::mt19937 gen(seed);
-  std::vector<uint8_t> v(n);
-  for (auto& b : v) b = uint8_t(gen());
-  return v;
 }
 
 // One shape per layout, both orientations of format 13, 1 x 1 mipmaps, and a square wide
@@ -248,7 +241,7 @@ TEST(DataFormats, EncodesTexelsAndMipLevelsByTheRuleKeepingOtherBytes) {
           RandomPicture(size_t(c.width), size_t(c.height), uint32_t(pf + c.width));
       std::vector<uint8_t> data = RandomBytes(layout.End() + 5, 99), expected = data;
       const auto put = [&](size_t at, const Rgba& px) {
-        const uint16_t t = TexelCodec::EncodeTexel(pf, px);
+        const uint16_t t = model::EncodeTexel(pf, px);
         expected[at] = uint8_t(t), expected[at + 1] = uint8_t(t >> 8);
       };
       for (const Picture& level : ExpectedLevels(picture)) {
@@ -274,8 +267,7 @@ TEST(DataFormats, VqEncodesEveryLevelWithOneCodebook) {
     for (int pf = 0; pf < 3; ++pf) {
       SCOPED_TRACE(testing::Message() << "format " << format << " pf " << pf);
       const auto layout = DataFormats::LayoutOf(format, 16, 16);
-      const Rgba colours[2] = {TexelCodec::DecodeTexel(pf, 0x8421),
-                               TexelCodec::DecodeTexel(pf, 0xF7DE)};
+      const Rgba colours[2] = {model::DecodeTexel(pf, 0x8421), model::DecodeTexel(pf, 0xF7DE)};
       Picture p{16, 16, std::vector<Rgba>(256)};
       for (size_t y = 0; y < 16; ++y)
         for (size_t x = 0; x < 16; ++x) p.at(x, y) = colours[(x / 2 * 3 + y / 2) % 5 == 0];
@@ -288,7 +280,7 @@ TEST(DataFormats, VqEncodesEveryLevelWithOneCodebook) {
       // One colour everywhere: every index of every level names an entry of that colour.
       p.px.assign(256, colours[1]);
       ASSERT_TRUE(DataFormats::Encode(layout, pf, Bytes(p).data(), data));
-      const uint16_t texel = TexelCodec::EncodeTexel(pf, colours[1]);
+      const uint16_t texel = model::EncodeTexel(pf, colours[1]);
       for (size_t i = layout.CodebookBytes(); i < layout.End(); ++i)
         for (size_t t = 0; t < 4; ++t)
           ASSERT_EQ(data[8 * data[i] + 2 * t] | data[8 * data[i] + 2 * t + 1] << 8, texel)

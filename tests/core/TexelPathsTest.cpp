@@ -5,16 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "TextureModel.h"
 #include "TextureTestSupport.h"
 #include "texture/TexelCodec.h"
-#include "texture/cPVR.h"
 
+using testing_support::MakeTexture;
 using testing_support::OnEveryPath;
-using testing_support::Paint;
-using testing_support::Texture;
 
 namespace {
 
@@ -24,7 +23,7 @@ struct Shape {
 const Shape kShapes[] = {{9, 15, 3}, {9, 16, 2}, {9, 17, 4}, {9, 47, 5}, {9, 64, 9}, {9, 81, 2},
                          {1, 2, 2},  {1, 8, 8},  {1, 16, 16}, {1, 32, 32}, {1, 128, 128}};
 
-TEST(TexelPaths, DecodeGivesTheModelsSurfaces) {
+TEST(TexelPaths, DecodeGivesTheModelsPicture) {
   OnEveryPath([] {
     uint32_t seed = 500;
     for (int format = 0; format <= 2; ++format)
@@ -32,11 +31,9 @@ TEST(TexelPaths, DecodeGivesTheModelsSurfaces) {
         SCOPED_TRACE(testing::Message() << "format " << format << " order " << s.order << " "
                                         << s.w << "x" << s.h);
         const auto data = model::RandomBytes(size_t(s.w * s.h * 2), seed++);
-        auto t = Texture(format, s.order, s.w, s.h, data);
-        ASSERT_TRUE(t->PVR2BMP());
-        const model::Picture expected = model::Decode(format, s.order, s.w, s.h, data);
-        EXPECT_TRUE(t->SurfaceBits(0) == model::SurfaceBytes(expected, false));
-        EXPECT_TRUE(t->SurfaceBits(1) == model::SurfaceBytes(expected, true));
+        const std::optional<Image> image = MakeTexture(format, s.order, s.w, s.h, data).Decode();
+        ASSERT_TRUE(image);
+        EXPECT_TRUE(*image == model::ToImage(model::Decode(format, s.order, s.w, s.h, data)));
       }
   });
 }
@@ -47,11 +44,9 @@ TEST(TexelPaths, ShortTwiddledDataEndsInsideABlock) {
     for (size_t texels : {size_t(0), size_t(63), size_t(64), size_t(200), size_t(1023)}) {
       SCOPED_TRACE(texels);
       const auto data = model::RandomBytes(2 * texels + 1, uint32_t(texels));
-      auto t = Texture(0, 1, 32, 32, data);
-      ASSERT_TRUE(t->PVR2BMP());
-      const model::Picture expected = model::Decode(0, 1, 32, 32, data);
-      EXPECT_TRUE(t->SurfaceBits(0) == model::SurfaceBytes(expected, false));
-      EXPECT_TRUE(t->SurfaceBits(1) == model::SurfaceBytes(expected, true));
+      const std::optional<Image> image = MakeTexture(0, 1, 32, 32, data).Decode();
+      ASSERT_TRUE(image);
+      EXPECT_TRUE(*image == model::ToImage(model::Decode(0, 1, 32, 32, data)));
     }
   });
 }
@@ -65,11 +60,9 @@ TEST(TexelPaths, EncodeGivesTheModelsTexels) {
                                         << s.w << "x" << s.h);
         const model::Picture picture = model::RandomPicture(s.w, s.h, seed++);
         const auto before = model::RandomBytes(size_t(s.w * s.h * 2), seed++);
-        auto t = Texture(format, s.order, s.w, s.h, before);
-        Paint(*t, picture);
-        t->BMP2PVR();
-        EXPECT_EQ(t->ChunkRecord().Data,
-                  model::Encode(format, s.order, s.w, s.h, picture, true, before));
+        Texture t = MakeTexture(format, s.order, s.w, s.h, before);
+        EXPECT_TRUE(t.Encode(model::ToImage(picture)));
+        EXPECT_EQ(t.data, model::Encode(format, s.order, picture, before));
       }
   });
 }
@@ -93,8 +86,8 @@ TEST(TexelPaths, RowsAndSquaresOfAPartOfAPictureFollowTheModel) {
       TexelCodec::EncodeRows(format, rgba.data(), stride, side, side, rows.data(), 2 * side);
       TexelCodec::EncodeTwiddled(format, rgba.data(), stride, side, twiddled.data());
       const std::vector<uint8_t> none(size_t(side * side * 2));
-      EXPECT_EQ(rows, model::Encode(format, 9, side, side, picture, true, none));
-      EXPECT_EQ(twiddled, model::Encode(format, 1, side, side, picture, true, none));
+      EXPECT_EQ(rows, model::Encode(format, 9, picture, none));
+      EXPECT_EQ(twiddled, model::Encode(format, 1, picture, none));
       // Decoding both back gives one picture, and leaves the bytes between rows alone.
       std::vector<uint8_t> fromRows(rgba.size(), 0x5A), fromTwiddled(rgba.size(), 0x5A);
       TexelCodec::DecodeRows(format, rows.data(), side, side, fromRows.data(), stride);
@@ -115,10 +108,7 @@ TEST(TexelPaths, OneTexelCallsFollowTheModel) {
     for (uint32_t v = 0; v <= 0xFFFF; ++v) {
       const TexelCodec::Rgba got = TexelCodec::DecodeTexel(format, uint16_t(v));
       const model::Rgba want = model::DecodeTexel(format, uint16_t(v));
-      // The surfaces' model keeps a format without alpha bits at alpha 0; the codec
-      // decodes it opaque.
-      const uint8_t alpha = format == 1 ? 255 : want.a;
-      ASSERT_TRUE((got == TexelCodec::Rgba{want.r, want.g, want.b, alpha})) << "texel " << v;
+      ASSERT_TRUE((got == TexelCodec::Rgba{want.r, want.g, want.b, want.a})) << "texel " << v;
     }
     for (const model::Rgba& p : pixels)
       EXPECT_EQ(TexelCodec::EncodeTexel(format, {p.r, p.g, p.b, p.a}),

@@ -3,17 +3,16 @@
 // it. The layouts themselves are DataFormatsTest's.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 #include "TextureModel.h"
 #include "TextureTestSupport.h"
 #include "texture/DataFormats.h"
 #include "texture/TextureDetails.h"
-#include "texture/cPVR.h"
 
 using model::Rgba;
-using testing_support::Paint;
-using testing_support::Texture;
+using testing_support::MakeTexture;
 
 namespace {
 
@@ -49,9 +48,9 @@ std::vector<uint8_t> MipmappedData(int dataFormat, int pixelFormat, model::Pictu
 
 }  // namespace
 
-// Full data and data cut short, in every pixel format: the surfaces, row padding included,
-// hold the main level as the layout decodes it (indices past a small codebook black).
-TEST(TextureFormats, SurfacesShowTheMainLevelTheLayoutDecodes) {
+// Full data and data cut short, in every pixel format: the picture is the main level as the
+// layout decodes it (indices past a small codebook black), alpha as the format keeps it.
+TEST(TextureFormats, DecodeShowsTheMainLevelTheLayoutDecodes) {
   const struct {
     int format, w, h;
   } shapes[] = {{2, 16, 16},  {18, 8, 8}, {3, 16, 16}, {4, 16, 16}, {16, 16, 16},
@@ -62,72 +61,61 @@ TEST(TextureFormats, SurfacesShowTheMainLevelTheLayoutDecodes) {
       for (const size_t bytes : {layout.End() + 6, layout.End() / 2 + 1}) {
         SCOPED_TRACE(testing::Message() << s.format << " " << s.w << "x" << s.h << " " << pf << " " << bytes);
         const auto data = model::RandomBytes(bytes, uint32_t(s.format * 7 + pf));
-        auto t = Texture(pf, s.format, s.w, s.h, data);
-        ASSERT_TRUE(t->PVR2BMP());
+        const std::optional<Image> image = MakeTexture(pf, s.format, s.w, s.h, data).Decode();
+        ASSERT_TRUE(image);
         std::vector<uint8_t> rgba(4 * layout.width * layout.height);
         ASSERT_TRUE(DataFormats::DecodeMainLevel(layout, pf, data, rgba.data()));
-        // The surfaces: colours bottom row first, alpha in the mask where the format has it.
-        std::vector<uint8_t> image(t->SurfaceBits(0).size()), mask(image.size());
-        for (int y = 0; y < s.h; ++y)
-          for (int x = 0; x < s.w; ++x) {
-            const uint8_t* p = &rgba[4 * size_t(y * s.w + x)];
-            const size_t o = size_t(s.h - 1 - y) * model::Stride(s.w) + 3 * size_t(x);
-            image[o] = p[2], image[o + 1] = p[1], image[o + 2] = p[0];
-            mask[o + 2] = pf == 1 ? 0 : p[3];
-          }
-        EXPECT_EQ(t->SurfaceBits(0), image);
-        EXPECT_EQ(t->SurfaceBits(1), mask);
+        EXPECT_EQ(image->rgba, rgba);
       }
   }
 }
 
-// An edited picture replaces every level by the averaging rule (alpha from the mask, or
-// without one the alpha each texel had); the bytes after the layout stay.
+// An edited picture replaces every level by the averaging rule (its own alpha, or without it
+// the alpha each texel had); the bytes after the layout stay.
 TEST(TextureFormats, EditedMipmapsGetExactlyTheAveragedLevels) {
   for (const int format : {2, 18})
     for (int pf = 0; pf <= 2; ++pf) {
       SCOPED_TRACE(testing::Message() << format << " pf " << pf);
       const auto before = model::RandomBytes(DataFormats::LayoutOf(format, 16, 16).End() + 4, uint32_t(pf));
       model::Picture p = model::RandomPicture(16, 16, uint32_t(pf + 5));
-      auto t = Texture(pf, format, 16, 16, before);
-      Paint(*t, p);
-      t->BMP2PVR();
-      EXPECT_EQ(t->ChunkRecord().Data, MipmappedData(format, pf, p, before));
+      Texture t = MakeTexture(pf, format, 16, 16, before);
+      ASSERT_TRUE(t.Encode(model::ToImage(p)));
+      EXPECT_EQ(t.data, MipmappedData(format, pf, p, before));
 
-      ASSERT_TRUE(t->PVR2BMP());
-      const std::vector<uint8_t> maskBefore = t->SurfaceBits(1), dataBefore = t->ChunkRecord().Data;
+      const std::vector<uint8_t> dataBefore = t.data;
       const model::Picture kept = p;
       p = model::RandomPicture(16, 16, 99);
+      const std::optional<Image> fitted = t.Fit(model::ToImage(p), false);
+      ASSERT_TRUE(fitted);
       for (size_t i = 0; i < p.px.size(); ++i) p.px[i].a = model::DecodeTexel(pf, model::EncodeTexel(pf, kept.px[i])).a;
-      Paint(*t, p);
-      t->MakeNew(2, 2, 1);  // a mask of another length gives no alpha
-      t->BMP2PVR();
-      EXPECT_EQ(t->ChunkRecord().Data, MipmappedData(format, pf, p, dataBefore));
+      ASSERT_TRUE(t.Encode(*fitted));
+      EXPECT_EQ(t.data, MipmappedData(format, pf, p, dataBefore));
     }
 }
 
-// Without alpha from a mask, a VQ texture keeps each texel's alpha too: its 64 blocks fit
-// the codebook, so the alpha shown comes back exactly.
-TEST(TextureFormats, VqImportWithoutAMaskKeepsEachTexelsAlpha) {
-  auto t = Texture(2, 3, 16, 16, std::vector<uint8_t>(DataFormats::LayoutOf(3, 16, 16).End(), 0));
-  Paint(*t, model::RandomPicture(16, 16, 1));
-  t->BMP2PVR();
-  ASSERT_TRUE(t->PVR2BMP());
-  const std::vector<uint8_t> maskBefore = t->SurfaceBits(1);
-  Paint(*t, model::RandomPicture(16, 16, 2));
-  t->MakeNew(2, 2, 1);
-  t->BMP2PVR();
-  ASSERT_TRUE(t->PVR2BMP());
-  EXPECT_EQ(t->SurfaceBits(1), maskBefore);
+// Without alpha of its own, a picture imported into a VQ texture keeps each texel's alpha
+// too: its 64 blocks fit the codebook, so the alpha shown comes back exactly.
+TEST(TextureFormats, VqImportWithoutAlphaKeepsEachTexelsAlpha) {
+  Texture t = MakeTexture(2, 3, 16, 16, std::vector<uint8_t>(DataFormats::LayoutOf(3, 16, 16).End(), 0));
+  ASSERT_TRUE(t.Encode(model::ToImage(model::RandomPicture(16, 16, 1))));
+  const std::optional<Image> before = t.Decode();
+  const std::optional<Image> fitted = t.Fit(model::ToImage(model::RandomPicture(16, 16, 2)), false);
+  ASSERT_TRUE(before && fitted);
+  ASSERT_TRUE(t.Encode(*fitted));
+  const std::optional<Image> after = t.Decode();
+  ASSERT_TRUE(after);
+  for (size_t i = 3; i < after->rgba.size(); i += 4) ASSERT_EQ(after->rgba[i], before->rgba[i]) << "pixel " << i / 4;
+  // What it now shows goes back unchanged rather than quantised again.
+  const std::vector<uint8_t> data = t.data;
+  EXPECT_FALSE(t.Encode(*after));
+  EXPECT_EQ(t.data, data);
 }
 
 TEST(TextureFormats, DetailsNameWhatTheLayoutHolds) {
-  PVRChunk c;
-  c.pFormat = 2, c.eFormat = 4, c.Width = c.Height = 128;
-  c.Data.resize(DataFormats::LayoutOf(4, 128, 128).End());
-  EXPECT_EQ(TextureDetails::Text(c), "128x128, ARGB4444, VQ+mipmaps, 8 mip levels, 256 codebook entries");
-  c.pFormat = 1, c.eFormat = 13, c.Height = 32;
-  EXPECT_EQ(TextureDetails::Text(c), "128x32, RGB565, rectangular twiddled, data ends early (7510 of 8192 bytes)");
-  c.eFormat = 3;  // VQ is square
-  EXPECT_EQ(TextureDetails::Text(c), "128x32, RGB565, VQ, not decoded");
+  Texture t = MakeTexture(2, 4, 128, 128, std::vector<uint8_t>(DataFormats::LayoutOf(4, 128, 128).End()));
+  EXPECT_EQ(TextureDetails::Text(t), "128x128, ARGB4444, VQ+mipmaps, 8 mip levels, 256 codebook entries");
+  t.pixelFormat = 1, t.dataFormat = 13, t.height = 32;
+  EXPECT_EQ(TextureDetails::Text(t), "128x32, RGB565, rectangular twiddled, data ends early (7510 of 8192 bytes)");
+  t.dataFormat = 3;  // VQ is square
+  EXPECT_EQ(TextureDetails::Text(t), "128x32, RGB565, VQ, not decoded");
 }
