@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Reads archives that quarnel-cli makes by the layout alone, apart from Quarnel's own
-reader, and checks them against what `quarnel-cli info` says and what the layout demands.
+reader, and checks them against what `quarnel-cli info` says and what the layout demands;
+then reads the texture pack it unpacks them to by the mod loader's rules.
 
     independent_reader.py QUARNEL_CLI SCRATCH_FOLDER
 """
@@ -79,7 +80,19 @@ def main():
         assert line[3].split()[0] == str(pixel) and line[4].split()[0] == str(layout), (entry, line)
         assert line[-1] == str(gbix), (entry, line)
     assert entries[1][:3] == ["vq", 1, 3] and entries[1][4] == 4000000000
-    print("3 passed, 0 failed")
+
+    # Its texture pack, read by the mod loader's rules: line k is entry k, at the size and
+    # global index the archive gives it, its picture a PNG beside index.txt.
+    pack = scratch / "pack"
+    run("unpack", str(archive), str(pack), "--force")
+    lines = [l for l in (pack / "index.txt").read_text().splitlines() if l and not l.startswith("#")]
+    assert len(lines) == len(entries)
+    for entry, line in zip(entries, lines):
+        gbix, file, size = line.split(",")
+        assert (int(gbix), size.lower()) == (entry[4], entry[3]), (entry, line)
+        picture = (pack / file).read_bytes()
+        assert picture[12:16] == b"IHDR" and "%dx%d" % struct.unpack_from(">II", picture, 16) == entry[3]
+    print("4 passed, 0 failed")
 
 
 if __name__ == "__main__":
