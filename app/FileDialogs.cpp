@@ -44,16 +44,18 @@ std::string AskForFolder(const Request& request) {
       .toStdString();
 }
 
-std::string AskForFile(const Request& request) {
+QStringList AskForFiles(const Request& request) {
   QFileDialog dialog(request.owner, QString::fromStdString(request.title),
                      QString::fromStdString(request.initialDir));
   // Qt's own dialog everywhere, so the case-blind filter and the checks below hold on every
   // desktop; the bracket patterns stay out of sight.
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setOption(QFileDialog::HideNameFilterDetails);
-  const bool opening = request.kind == Kind::Open;
+  const bool opening = request.kind == Kind::Open || request.kind == Kind::OpenSeveral;
   dialog.setAcceptMode(opening ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
-  dialog.setFileMode(opening ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  dialog.setFileMode(request.kind == Kind::OpenSeveral ? QFileDialog::ExistingFiles
+                     : opening                         ? QFileDialog::ExistingFile
+                                                       : QFileDialog::AnyFile);
   QStringList names, suffixes;  // "*.bmp;*.dib" gives the suffix "bmp"
   for (const Filter& filter : request.filters) {
     if (filter.patterns.empty()) continue;
@@ -74,15 +76,27 @@ std::string AskForFile(const Request& request) {
   });
 
   if (dialog.exec() != QDialog::Accepted) return {};
-  const QStringList chosen = dialog.selectedFiles();
-  return chosen.isEmpty() ? std::string() : chosen.first().toStdString();
+  return dialog.selectedFiles();
 }
 
 }  // namespace
 
 std::string Ask(const Request& request) {
   if (const Hook& hook = app::InstalledSeam<Hook>()) return hook(request);
-  return request.kind == Kind::Folder ? AskForFolder(request) : AskForFile(request);
+  if (request.kind == Kind::Folder) return AskForFolder(request);
+  const QStringList chosen = AskForFiles(request);
+  return chosen.isEmpty() ? std::string() : chosen.first().toStdString();
+}
+
+std::vector<std::string> AskSeveral(const Request& request) {
+  std::vector<std::string> paths;
+  if (const Hook& hook = app::InstalledSeam<Hook>()) {
+    const QString answer = QString::fromStdString(hook(request));
+    for (const QString& path : answer.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) paths.push_back(path.toStdString());
+    return paths;
+  }
+  for (const QString& path : AskForFiles(request)) paths.push_back(path.toStdString());
+  return paths;
 }
 
 Hook SetHook(Hook hook) { return app::ReplaceSeam(std::move(hook)); }

@@ -17,7 +17,8 @@ struct Filter {
   bool operator==(const Filter&) const = default;
 };
 
-enum class Kind { Open, Save, Folder };
+// OpenSeveral chooses one or more existing files (see AskSeveral).
+enum class Kind { Open, OpenSeveral, Save, Folder };
 
 // Everything a caller asks of a dialog.
 struct Request {
@@ -36,6 +37,10 @@ struct Request {
 // the first filter is chosen, and the extension of the chosen filter's first pattern once
 // the user picks another.
 std::string Ask(const Request& request);
+
+// The same for Kind::OpenSeveral: every file chosen, in the dialog's order; none when the
+// user cancels. A hook answers with the paths separated by line breaks.
+std::vector<std::string> AskSeveral(const Request& request);
 
 // Replaces the real dialogs: every later Ask hands its request to the hook and returns the
 // hook's answer. An empty function restores the real dialogs. Returns the hook installed

@@ -24,10 +24,13 @@
 #include <utility>
 #include <vector>
 
+#include "app/About.h"
 #include "app/ArchiveModel.h"
+#include "app/EntryDialogs.h"
 #include "app/FileDialogs.h"
 #include "app/MessageBoxes.h"
 #include "app/Seam.h"
+#include "archive/TexturePack.h"
 #include "platform/Files.h"
 #include "texture/PictureFiles.h"
 #include "texture/TextureDetails.h"
@@ -42,6 +45,9 @@ constexpr int kClientHeight = 427;
 constexpr int kMaxZoom = 8;
 
 const FileDialogs::Filter kArchiveFilter{"PVM Files", "*.pvm;*.pvr"};
+// A pack is a .pvmx file or a folder, which a file dialog chooses by its index.txt.
+const FileDialogs::Filter kPvmxFilter{"PVMX Files", "*.pvmx"};
+const FileDialogs::Filter kPackFilter{"Texture Packs", "*.pvmx;index.txt"};
 const FileDialogs::Filter kBmpFilter{"BMP Files", "*.bmp"};
 // Pictures are exported and imported as PNG or BMP; the chosen file's extension decides.
 const std::vector<FileDialogs::Filter> kPictureFilters{{"PNG Files", "*.png"}, kBmpFilter};
@@ -58,6 +64,24 @@ void Tell(const std::string& text, Icon icon = Icon::Exclamation) {
 }
 
 void WarnNoSelection() { Tell("Please select a texture before Importing/Exporting"); }
+
+bool EndsWithNoCase(const std::string& path, const char* ending) {
+  return QString::fromStdString(path).endsWith(QLatin1String(ending), Qt::CaseInsensitive);
+}
+
+// The pack a chosen file stands for: a .pvmx file itself, or the folder of an index.txt.
+std::string PackPath(const std::string& chosen) {
+  if (EndsWithNoCase(chosen, ".pvmx")) return chosen;
+  return QFileInfo(QString::fromStdString(chosen)).absolutePath().toStdString();
+}
+
+// Properties' view of an entry: its data format without mipmaps, and whether it has them.
+EntryDialogs::Properties PropertiesOf(const Archive::Entry& entry) {
+  const Texture& t = entry.texture;
+  const Expected<uint8_t> plain = FormatChoice::DataFormatFor({t.pixelFormat, t.dataFormat, false}, t.width, t.height);
+  const uint8_t dataFormat = plain ? *plain : t.dataFormat;
+  return {entry.name, entry.globalIndex, t.pixelFormat, dataFormat, dataFormat != t.dataFormat, t.width, t.height};
+}
 
 std::string FileNameOf(const std::string& path) {
   const size_t cut = path.find_last_of('/');
@@ -158,7 +182,8 @@ std::pair<DroppedKind, std::string> DroppedFile(const QMimeData* data) {
   if (!url.isLocalFile()) return {};
   const QString path = url.toLocalFile();
   const QString suffix = QFileInfo(path).suffix().toLower();
-  if (suffix == QLatin1String("pvm")) return {DroppedKind::Archive, path.toStdString()};
+  if (suffix == QLatin1String("pvm") || suffix == QLatin1String("pvmx"))
+    return {DroppedKind::Archive, path.toStdString()};
   if (suffix == QLatin1String("bmp") || suffix == QLatin1String("png"))
     return {DroppedKind::Picture, path.toStdString()};
   return {};
@@ -249,11 +274,15 @@ void MainWindow::buildActions() {
   using BatchFiles::FileFormat;
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  add(file, "newArchive", QStringLiteral("&New"), [this] { newArchive(); }, {Qt::CTRL | Qt::Key_N});
   add(file, "openArchive", QStringLiteral("&Open"), [this] { openArchive(); }, {Qt::CTRL | Qt::Key_O});
   add(file, "releaseArchive", QStringLiteral("&Release"), [this] { releaseArchive(); },
       {Qt::CTRL | Qt::Key_R});
   add(file, "saveArchive", QStringLiteral("&Save"), [this] { saveArchive(); }, {Qt::CTRL | Qt::Key_S});
+  add(file, "saveArchiveAs", QStringLiteral("Sa&ve As..."), [this] { saveArchiveAs(); },
+      {Qt::CTRL | Qt::SHIFT | Qt::Key_S});
   file->addSeparator();
+  add(file, "extractPvr", QStringLiteral("Extract .p&vr..."), [this] { extractPvr(); });
   add(file, "exportAll", QStringLiteral("Export &all..."), [this] { exportAll(FileFormat::Bmp); });
   add(file, "exportAllPng", QStringLiteral("Export all as &PNG..."),
       [this] { exportAll(FileFormat::Png); });
@@ -261,7 +290,24 @@ void MainWindow::buildActions() {
   add(file, "importAllPng", QStringLiteral("Import all from P&NG..."),
       [this] { importAll(FileFormat::Png); });
   file->addSeparator();
+  add(file, "exportTexturePack", QStringLiteral("Export as &texture pack..."), [this] { exportTexturePack(); });
+  add(file, "newArchiveFromPack", QStringLiteral("New archive from texture pac&k..."),
+      [this] { newArchiveFromPack(); });
+  add(file, "updateFromPack", QStringLiteral("&Update from texture pack..."), [this] { updateFromPack(); });
+  file->addSeparator();
   add(file, "exit", QStringLiteral("E&xit"), [this] { close(); });
+
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+  add(edit, "addTextures", QStringLiteral("&Add textures..."), [this] { addTextures(); },
+      {Qt::CTRL | Qt::SHIFT | Qt::Key_A});
+  add(edit, "removeEntry", QStringLiteral("Re&move"), [this] { removeEntry(); }, {Qt::Key_Delete});
+  add(edit, "renameEntry", QStringLiteral("Re&name..."), [this] { renameEntry(); }, {Qt::Key_F2});
+  add(edit, "moveEntryUp", QStringLiteral("Move &Up"), [this] { moveEntry(-1); }, {Qt::CTRL | Qt::Key_Up});
+  add(edit, "moveEntryDown", QStringLiteral("Move &Down"), [this] { moveEntry(+1); },
+      {Qt::CTRL | Qt::Key_Down});
+  edit->addSeparator();
+  add(edit, "editProperties", QStringLiteral("&Properties..."), [this] { editProperties(); },
+      {Qt::ALT | Qt::Key_Return});
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
   add(view, "zoomIn", QStringLiteral("Zoom &In"), [this] { zoomIn(); },
@@ -271,9 +317,9 @@ void MainWindow::buildActions() {
       {Qt::CTRL | Qt::Key_0});
   add(view, "zoomToFit", QStringLiteral("&Fit to View"), [this] { zoomToFit(); });
 
-  // Help is a command of its own on the menu bar. An About entry makes it a menu: this is
-  // where that menu is built.
-  add(menuBar(), "showHelp", QStringLiteral("&Help"), [this] { showHelp(); });
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  add(help, "showHelp", QStringLiteral("&Help"), [this] { showHelp(); }, {Qt::Key_F1});
+  add(help, "showAbout", QStringLiteral("&About Quarnel"), [this] { showAbout(); });
 
   textureMenu_ = new QMenu(this);
   add(textureMenu_, "importTexture", QStringLiteral("&Import..."), [this] { importTexture(); });
@@ -331,8 +377,12 @@ void MainWindow::updateTitle() {
     setWindowTitle(QString::fromUtf8(MessageBoxes::kAppTitle));
     return;
   }
-  setWindowTitle(QString::fromStdString(FileNameOf(archivePath_)) + QStringLiteral("[*] - ") +
+  setWindowTitle(QString::fromStdString(archiveName()) + QStringLiteral("[*] - ") +
                  QString::fromUtf8(MessageBoxes::kAppTitle));
+}
+
+std::string MainWindow::archiveName() const {
+  return archivePath_.empty() ? std::string("Untitled") : FileNameOf(archivePath_);
 }
 
 std::optional<size_t> MainWindow::selectedRow() const {
@@ -345,12 +395,8 @@ void MainWindow::showSelectedRow() {
   const std::optional<size_t> row = selectedRow();
   if (!row) return;
   rowShown_ = true;
-  const Texture& texture = archive_->Entries()[*row].texture;
   // A texture that cannot be decoded shows the starting picture.
-  if (std::optional<Image> picture = texture.Decode())
-    view_->showTexture(std::move(*picture), texture.HasAlphaBits());
-  else
-    view_->showNothing();
+  view_->showTexture(archive_->Entries()[*row].texture);
   applyZoom();
 }
 
@@ -410,11 +456,15 @@ void MainWindow::zoomToFit() {
 
 void MainWindow::openArchive() {
   const std::string path = FileDialogs::Ask(
-      {this, FileDialogs::Kind::Open, "Open Texture File", {kArchiveFilter}, dialogFolder_, "pvm"});
+      {this, FileDialogs::Kind::Open, "Open Texture File", {kArchiveFilter, kPvmxFilter}, dialogFolder_, "pvm"});
   if (!path.empty()) openArchiveFile(path);
 }
 
 void MainWindow::openArchiveFile(const std::string& path) {
+  if (EndsWithNoCase(path, ".pvmx") || FileNameOf(path) == "index.txt") {
+    openTexturePack(path);
+    return;
+  }
   // Asked only once a new archive was chosen: a cancelled dialog loses nothing.
   if (!confirmDroppingChanges()) return;
   dialogFolder_ = FolderOf(path);
@@ -460,7 +510,7 @@ void MainWindow::releaseArchive() {
 
 bool MainWindow::confirmDroppingChanges() {
   if (!isWindowModified() || !archive_) return true;
-  const Answer answer = Ask("The textures imported into " + FileNameOf(archivePath_) +
+  const Answer answer = Ask("The changes to " + archiveName() +
                                 " have not been saved.\n\nSave the archive before it is closed?",
                             Buttons::SaveDiscardCancel, Icon::Question);
   if (answer == Answer::Discard) return true;
@@ -472,6 +522,7 @@ bool MainWindow::saveArchive() {
     Tell("There is no archive loaded, so there is nothing to save.");
     return false;
   }
+  if (archivePath_.empty()) return saveArchiveAs();
   const std::string backup = BackupPathOf(archivePath_);
   if (!platform::FileExists(backup)) {
     const Answer answer = Ask("Would you like to make a backup of the existing DAT file first?",
@@ -582,15 +633,30 @@ void MainWindow::importIntoSelected(const std::string& image, const std::string&
   if (!row) return;
   // A refused file leaves the texture and the view as they were. A picture that went in is
   // shown at once, which says more than the core's notes on its size.
+  Expected<PictureFiles::Picture> picture = PictureFiles::Read(image, mask);
+  if (!picture) {
+    MessageBoxes::Show(picture.error());
+    return;
+  }
+  Texture& texture = archive_->Entries()[*row].texture;
+  BatchFiles::SizeChoice size = BatchFiles::SizeChoice::Keep;
+  const Image& pixels = picture->image;
+  if (pixels.width != texture.width || pixels.height != texture.height) {
+    const std::optional<BatchFiles::SizeChoice> chosen = EntryDialogs::AskSize(
+        this, {image, pixels.width, pixels.height, texture.width, texture.height});
+    if (!chosen) return;
+    size = *chosen;
+  }
   Report report;
   const std::optional<bool> changed =
-      BatchFiles::ImportInto(archive_->Entries()[*row].texture, *row, image, mask, report.Voice());
+      BatchFiles::ImportPicture(texture, *row, std::move(*picture), image, report.Voice(), size);
   if (!changed) {
     report.Show("", true);
     return;
   }
   if (*changed) setWindowModified(true);
   showSelectedRow();
+  updateDetails();
 }
 
 // ---- Every texture --------------------------------------------------------------------
@@ -692,4 +758,306 @@ void MainWindow::importDroppedPicture(const std::string& path) {
   if (Ask("Import " + FileNameOf(path) + " into the texture \"" + entry->name + "\"?",
           Buttons::YesNo, Icon::Question) == Answer::Yes)
     importIntoSelected(path, "");
+}
+
+// ---- New archives and saving elsewhere ------------------------------------------------
+
+void MainWindow::showNewArchive(Archive archive, bool unsaved) {
+  dropArchive();
+  archivePath_.clear();
+  archive_ = std::move(archive);
+  model_->setArchive(&*archive_);
+  status_->setText(QStringLiteral("New archive"));
+  setWindowModified(unsaved);
+  updateTitle();
+}
+
+// An empty archive has nothing to lose, so it counts as saved until something goes in.
+void MainWindow::newArchive() {
+  if (!confirmDroppingChanges()) return;
+  showNewArchive(Archive::New(), false);
+}
+
+bool MainWindow::saveArchiveAs() {
+  if (!archive_) {
+    Tell("There is no archive loaded, so there is nothing to save.");
+    return false;
+  }
+  const std::string path = FileDialogs::Ask(
+      {this, FileDialogs::Kind::Save, "Save Archive As", {kArchiveFilter}, dialogFolder_, "pvm"});
+  if (path.empty()) return false;
+  if (const Failure failure = archive_->Save(path)) {
+    MessageBoxes::Show(*failure);
+    return false;
+  }
+  archivePath_ = path;
+  dialogFolder_ = FolderOf(path);
+  setWindowModified(false);
+  updateTitle();
+  return true;
+}
+
+bool MainWindow::confirmReplacing(const std::string& path) {
+  return !platform::FileExists(path) ||
+         Ask("Do you want to over write the file:\n\n" + path, Buttons::YesNo, Icon::Question, "Hold up!") ==
+             Answer::Yes;
+}
+
+void MainWindow::extractPvr() {
+  const std::optional<size_t> row = rowToChange();
+  if (!row) return;
+  const std::string path = FileDialogs::Ask(
+      {this, FileDialogs::Kind::Save, "Extract Texture File", {{"PVR Files", "*.pvr"}}, dialogFolder_, "pvr"});
+  if (path.empty() || !confirmReplacing(path)) return;
+  const Expected<std::vector<uint8_t>> file = archive_->ExtractPvr(*row);
+  std::string error;
+  if (!file)
+    MessageBoxes::Show(file.error());
+  else if (!platform::ReplaceFile(path, *file, error))
+    Tell(path + "\n\nThis file could not be written.\n" + error, Icon::Critical);
+}
+
+// ---- Texture packs --------------------------------------------------------------------
+
+void MainWindow::exportTexturePack() {
+  if (!archive_) {
+    Tell("There is no archive loaded.");
+    return;
+  }
+  const std::string chosen =
+      FileDialogs::Ask({this, FileDialogs::Kind::Save, "Export as Texture Pack",
+                        {kPvmxFilter, {"Texture Pack Folders", "index.txt"}}, dialogFolder_, "pvmx"});
+  if (chosen.empty()) return;
+  const std::string pack = PackPath(chosen);
+  if (pack == chosen) {
+    if (!confirmReplacing(pack)) return;
+  } else {
+    size_t existing = 0;
+    for (const std::string& path : TexturePack::FolderFiles(*archive_, pack))
+      existing += platform::FileExists(path) ? 1 : 0;
+    if (existing > 0 && Ask(Plural(existing, "file") + " of this export already exist in " + pack +
+                                ".\n\nReplace them?",
+                            Buttons::YesNo, Icon::Exclamation) != Answer::Yes)
+      return;
+  }
+  Report report;
+  const Expected<size_t> written = TexturePack::Write(*archive_, pack, report.Voice());
+  if (!written) {
+    report.lines.push_back(written.error().text);
+    report.Show("", true);
+    return;
+  }
+  report.Show("Exported " + Plural(*written, "texture") + " to " + pack, false);
+}
+
+void MainWindow::newArchiveFromPack() {
+  const std::string chosen = FileDialogs::Ask(
+      {this, FileDialogs::Kind::Open, "New Archive from Texture Pack", {kPackFilter}, dialogFolder_, "pvmx"});
+  if (!chosen.empty()) openTexturePack(chosen);
+}
+
+void MainWindow::openTexturePack(const std::string& chosen) {
+  if (!confirmDroppingChanges()) return;
+  const std::string pack = PackPath(chosen);
+  dialogFolder_ = FolderOf(chosen);
+  Report report;
+  Expected<TexturePack::Pack> read = TexturePack::Read(pack, report.lines);
+  if (!read) {
+    report.lines.push_back(read.error().text);
+    report.Show("", true);
+    return;
+  }
+  Expected<Archive> made = TexturePack::MakeArchive(*read, {}, false, "Untitled", report.Voice());
+  if (!made) {
+    report.lines.push_back(made.error().text);
+    report.Show("", true);
+    return;
+  }
+  showNewArchive(std::move(*made), true);
+  report.Show("", false);
+}
+
+void MainWindow::updateFromPack() {
+  if (!archive_) {
+    Tell("There is no archive loaded.");
+    return;
+  }
+  const std::string chosen = FileDialogs::Ask(
+      {this, FileDialogs::Kind::Open, "Update from Texture Pack", {kPackFilter}, dialogFolder_, "pvmx"});
+  if (chosen.empty()) return;
+  const std::string pack = PackPath(chosen);
+  Report report;
+  Expected<TexturePack::Pack> read = TexturePack::Read(pack, report.lines);
+  if (!read) {
+    report.lines.push_back(read.error().text);
+    report.Show("", true);
+    return;
+  }
+  // Asked once, for the first picture whose entry (as Update matches them: by global index,
+  // else by name) has another size.
+  BatchFiles::SizeChoice size = BatchFiles::SizeChoice::Keep;
+  const std::vector<Archive::Entry>& entries = archive_->Entries();
+  for (const TexturePack::Entry& t : *read) {
+    const std::optional<size_t> row = TexturePack::MatchingRow(*archive_, t);
+    if (!row) continue;
+    const Archive::Entry* match = &entries[*row];
+    const Image& picture = t.picture.image;
+    if (picture.width == match->texture.width && picture.height == match->texture.height) continue;
+    const std::optional<BatchFiles::SizeChoice> chosenSize = EntryDialogs::AskSize(
+        this, {t.line.file, picture.width, picture.height, match->texture.width, match->texture.height});
+    if (!chosenSize) return;
+    size = *chosenSize;
+    break;
+  }
+  const Expected<size_t> imported = TexturePack::Update(*archive_, *read, size, false, archiveName(), report.Voice());
+  if (!imported) {
+    report.lines.push_back(imported.error().text);
+    report.Show("", true);
+    return;
+  }
+  model_->entriesChanged();
+  if (*imported > 0) setWindowModified(true);
+  if (rowShown_) showSelectedRow();
+  updateDetails();
+  report.Show("Imported " + Plural(*imported, "texture") + " from " + pack, false);
+}
+
+// ---- Changing the entries -------------------------------------------------------------
+
+void MainWindow::selectRow(size_t row) {
+  list_->selectionModel()->setCurrentIndex(model_->index(int(row)), QItemSelectionModel::ClearAndSelect);
+  if (rowShown_) showSelectedRow();
+}
+
+std::optional<size_t> MainWindow::rowToChange() {
+  const std::optional<size_t> row = selectedRow();
+  if (!row) Tell(archive_ ? "Please select a texture first." : "There is no archive loaded.");
+  return row;
+}
+
+void MainWindow::addTextures() {
+  if (!archive_) {
+    Tell("There is no archive loaded.");
+    return;
+  }
+  const std::vector<std::string> files = FileDialogs::AskSeveral(
+      {this, FileDialogs::Kind::OpenSeveral, "Add Textures",
+       {{"Textures and Pictures", "*.png;*.bmp;*.pvr"}, {"PNG Files", "*.png"}, {"BMP Files", "*.bmp"},
+        {"PVR Files", "*.pvr"}},
+       dialogFolder_, "png"});
+  if (files.empty()) return;
+  const std::optional<FormatChoice::Choice> formats = EntryDialogs::AskFormats(this);
+  if (!formats) return;
+  const std::optional<size_t> selected = selectedRow();
+  size_t at = selected ? *selected + 1 : archive_->EntryCount();
+  // What went in stays in when a later file is refused; the report says which.
+  Report report;
+  size_t added = 0;
+  for (const std::string& file : files) {
+    Expected<Archive::Entry> entry = BatchFiles::EntryFromFile(file, *formats);
+    Failure refused = entry ? model_->insert(at, std::move(*entry), archiveName()) : Failure(entry.error());
+    if (refused) {
+      report.lines.push_back(refused->text);
+      break;
+    }
+    for (std::string& note : BatchFiles::SharedNotes(*archive_, at)) report.lines.push_back(std::move(note));
+    ++at;
+    ++added;
+  }
+  if (added > 0) {
+    setWindowModified(true);
+    selectRow(at - 1);
+  }
+  report.Show("Added " + Plural(added, "texture") + " to " + archiveName(), added < files.size());
+}
+
+void MainWindow::removeEntry() {
+  const std::optional<size_t> row = rowToChange();
+  if (!row) return;
+  if (Ask("Remove the texture \"" + archive_->Entries()[*row].name + "\" from " + archiveName() + "?",
+          Buttons::YesNo, Icon::Question) != Answer::Yes)
+    return;
+  if (const Failure refused = model_->remove(*row)) {
+    MessageBoxes::Show(*refused);
+    return;
+  }
+  setWindowModified(true);
+  // The next entry takes the removed one's place, so that Delete can go on down the list.
+  if (model_->rowCount() > 0)
+    selectRow(std::min(*row, size_t(model_->rowCount() - 1)));
+  else if (rowShown_)
+    view_->showNothing();
+  updateDetails();
+}
+
+void MainWindow::renameEntry() {
+  const std::optional<size_t> row = rowToChange();
+  if (!row) return;
+  const std::optional<std::string> name = EntryDialogs::AskName(this, archive_->Entries()[*row].name);
+  if (!name || *name == archive_->Entries()[*row].name) return;
+  if (const Failure refused = model_->rename(*row, *name)) {
+    MessageBoxes::Show(*refused);
+    return;
+  }
+  setWindowModified(true);
+  Report report;
+  report.lines = BatchFiles::SharedNotes(*archive_, *row);
+  report.Show("", false);
+}
+
+void MainWindow::moveEntry(int step) {
+  const std::optional<size_t> row = rowToChange();
+  if (!row) return;
+  const int64_t to = int64_t(*row) + step;
+  if (to < 0 || to >= model_->rowCount()) return;  // already first or last
+  // The selection follows the entry: the model moves the row rather than renaming rows.
+  if (const Failure refused = model_->move(*row, size_t(to))) {
+    MessageBoxes::Show(*refused);
+    return;
+  }
+  setWindowModified(true);
+  list_->scrollTo(list_->currentIndex());
+}
+
+// Every change is checked before the first is made, so a refusal leaves the entry whole.
+void MainWindow::editProperties() {
+  const std::optional<size_t> row = rowToChange();
+  if (!row) return;
+  const Archive::Entry& entry = archive_->Entries()[*row];
+  const EntryDialogs::Properties now = PropertiesOf(entry);
+  const std::optional<EntryDialogs::Properties> wanted = EntryDialogs::AskProperties(this, now);
+  if (!wanted || *wanted == now) return;
+
+  std::optional<Texture> converted;
+  if (wanted->pixelFormat != now.pixelFormat || wanted->dataFormat != now.dataFormat ||
+      wanted->mipmaps != now.mipmaps) {
+    Expected<Texture> made =
+        FormatChoice::Convert(entry.texture, {wanted->pixelFormat, wanted->dataFormat, wanted->mipmaps});
+    if (!made) {
+      Tell("Nothing was changed: " + made.error().text);
+      return;
+    }
+    converted = std::move(*made);
+  }
+  if (wanted->name != now.name) {
+    if (const Failure refused = model_->rename(*row, wanted->name)) {
+      MessageBoxes::Show(*refused);
+      return;
+    }
+  }
+  // Neither can refuse a row that exists.
+  if (wanted->globalIndex && wanted->globalIndex != now.globalIndex)
+    archive_->SetGlobalIndex(*row, *wanted->globalIndex);
+  if (converted) archive_->Replace(*row, std::move(*converted));
+  model_->entriesChanged();
+  setWindowModified(true);
+  if (converted && rowShown_) showSelectedRow();
+  updateDetails();
+  Report report;
+  report.lines = BatchFiles::SharedNotes(*archive_, *row);
+  report.Show("", false);
+}
+
+void MainWindow::showAbout() {
+  MessageBoxes::Show({AboutText().toStdString(), "About Quarnel", Buttons::Ok, Icon::None});
 }

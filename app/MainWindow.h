@@ -34,6 +34,8 @@ class MainWindow : public QMainWindow {
 
   // Open's steps after its dialog, for a path chosen another way (the command line, a
   // drop): asks about unsaved changes first, then releases the archive and reads the new one.
+  // A texture pack (a .pvmx file, or a pack folder's index.txt) gives a new, untitled
+  // archive made from it instead.
   void openArchiveFile(const std::string& path);
   // Opens the archive named by the first argument after the program's own, if any.
   void openArguments(const QStringList& arguments);
@@ -45,7 +47,8 @@ class MainWindow : public QMainWindow {
 
   // ---- What the window shows --------------------------------------------------------------
   const Archive* archive() const { return archive_ ? &*archive_ : nullptr; }
-  // The archive chosen last, kept by Release and by an Open that was refused.
+  // The archive chosen last, kept by Release and by an Open that was refused; "" while the
+  // archive shown is a new one not saved yet.
   const std::string& archivePath() const { return archivePath_; }
   QListView* entryList() const { return list_; }
   TextureView* textureView() const { return view_; }
@@ -67,9 +70,21 @@ class MainWindow : public QMainWindow {
 
  private:
   // ---- Handlers -------------------------------------------------------------------------
+  void newArchive();
   void openArchive();
   void releaseArchive();
-  bool saveArchive();  // true when the archive was written
+  bool saveArchive();    // true when the archive was written
+  bool saveArchiveAs();  // the same, to a path asked for, which the window then works on
+  void extractPvr();
+  void exportTexturePack();
+  void newArchiveFromPack();
+  void updateFromPack();
+  void addTextures();
+  void removeEntry();
+  void renameEntry();
+  void moveEntry(int step);  // -1 up, +1 down
+  void editProperties();
+  void showAbout();
   void exportTexture();
   void importTexture();
   void exportAll(BatchFiles::FileFormat format);
@@ -91,6 +106,17 @@ class MainWindow : public QMainWindow {
   void updateDetails();
   // Lets go of the open archive: an empty list, "No File Loaded", no row shown.
   void dropArchive();
+  // Shows an archive made here (New, a texture pack) in place of the open one, untitled.
+  void showNewArchive(Archive archive, bool unsaved);
+  void openTexturePack(const std::string& path);
+  // The archive's file name, or "Untitled" before its first save.
+  std::string archiveName() const;
+  // Selects the row (and makes it current), showing it when a row was shown before.
+  void selectRow(size_t row);
+  // The selected row, or nullopt after saying that a row must be chosen first.
+  std::optional<size_t> rowToChange();
+  // Asks before a file is replaced; true when it does not exist or the user agreed.
+  bool confirmReplacing(const std::string& path);
   // Asks, when there are unsaved changes, whether to save them first. True when the caller
   // may go on and drop the archive: nothing to lose, Discard, or a save that went through.
   bool confirmDroppingChanges();

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <utility>
 
+#include "texture/Texture.h"
+
 namespace {
 
 constexpr int kStartWidth = 449;
@@ -84,6 +86,18 @@ void TextureView::showTexture(Image picture, bool hasAlphaBits) {
   // The old wrap goes before the bytes it points into.
   opaque_ = translucent_ = mask_ = QImage();
   texture_ = std::move(picture);
+  wrapPicture(hasAlphaBits);
+}
+
+bool TextureView::showTexture(const Texture& texture) {
+  opaque_ = translucent_ = mask_ = QImage();
+  const bool decoded = texture.DecodeInto(texture_);
+  if (!decoded) texture_ = Image{};
+  wrapPicture(texture.HasAlphaBits());
+  return decoded;
+}
+
+void TextureView::wrapPicture(bool hasAlphaBits) {
   hasAlphaBits_ = hasAlphaBits;
   if (!texture_.Empty()) {
     auto wrap = [this](QImage::Format format) {

@@ -10,6 +10,8 @@
 
 #include "texture/Image.h"
 
+struct Texture;
+
 class TextureView : public QWidget {
   Q_OBJECT
 
@@ -22,6 +24,10 @@ class TextureView : public QWidget {
   // its bytes rather than copy them. hasAlphaBits false gives a black mask, whatever the
   // picture's alpha says.
   void showTexture(Image picture, bool hasAlphaBits);
+  // Decodes the texture into the picture shown before, reusing its memory: showing one large
+  // texture after another then spares the system a fresh block, and its page faults, each
+  // time. A texture that cannot be decoded shows the starting picture; returns false then.
+  bool showTexture(const Texture& texture);
   // Shows the starting picture instead.
   void showNothing();
 
@@ -52,6 +58,8 @@ class TextureView : public QWidget {
 
  private:
   void fitToPicture();
+  // Wraps texture_'s bytes in the QImages painted and takes the picture's size.
+  void wrapPicture(bool hasAlphaBits);
 
   Image texture_;           // empty while the starting picture is shown
   bool hasAlphaBits_ = false;

@@ -1,5 +1,7 @@
 #include "archive/BatchFiles.h"
 
+#include <array>
+#include <cctype>
 #include <filesystem>
 #include <set>
 #include <system_error>
@@ -138,6 +140,57 @@ std::optional<bool> ImportPicture(Texture& texture, size_t row, PictureFiles::Pi
   if (otherSize && size == SizeChoice::Picture) return true;
   const std::optional<Image> fitted = texture.Fit(pixels, picture.hasAlpha);
   return fitted && texture.Encode(*fitted);
+}
+
+namespace {
+
+bool HoldsTextures(const std::string& path) {
+  std::string extension = fs::path(path).extension().string();
+  for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == ".pvr" || extension == ".pvm") return true;
+  platform::FileReader file;
+  std::array<uint8_t, 4> magic{};
+  std::string error;
+  if (!file.Open(path, error) || file.Size() < magic.size() || !file.ReadAt(0, magic, error)) return false;
+  const std::string text(magic.begin(), magic.end());
+  return text == "PVRT" || text == "GBIX" || text == "GCIX" || text == "PVMH";
+}
+
+}  // namespace
+
+Expected<Archive::Entry> EntryFromFile(const std::string& path, const FormatChoice::Choice& formats) {
+  const std::string stem = fs::path(path).stem().string();
+  if (HoldsTextures(path)) {
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!platform::ReadWholeFile(path, bytes, error, uint64_t{1} << 30))
+      return Error{"Whoops", path + "\n\nThis file could not be read.\n" + error, Icon::Critical};
+    Expected<Archive::Entry> entry = Archive::FromPvr(bytes, path);
+    if (entry) entry->name = stem;
+    return entry;
+  }
+  std::string mask;
+  if (!PictureFiles::NamesPng(path)) {
+    const std::string beside = (fs::path(path).parent_path() / (stem + "_mask.bmp")).string();
+    if (platform::FileExists(beside)) mask = beside;
+  }
+  Expected<PictureFiles::Picture> picture = PictureFiles::Read(path, mask);
+  if (!picture) return picture.error();
+  Expected<Texture> texture = FormatChoice::Make(picture->image, formats);
+  if (!texture) return Error{"", path + ": " + texture.error().text, Icon::Exclamation};
+  Archive::Entry entry;
+  entry.name = stem;
+  entry.texture = std::move(*texture);
+  return entry;
+}
+
+std::vector<std::string> SharedNotes(const Archive& archive, size_t row) {
+  std::vector<std::string> notes;
+  const Archive::Entry& entry = archive.Entries()[row];
+  if (archive.NameTaken(entry.name, row)) notes.push_back("Note: another entry is named \"" + entry.name + "\" too.");
+  if (entry.globalIndex && archive.GlobalIndexTaken(*entry.globalIndex, row))
+    notes.push_back("Note: another entry has the global index " + std::to_string(*entry.globalIndex) + " too.");
+  return notes;
 }
 
 std::vector<std::string> ListedNames(const Archive& archive) {

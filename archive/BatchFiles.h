@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "archive/Archive.h"
 #include "texture/Error.h"
+#include "texture/FormatChoice.h"
 #include "texture/Image.h"
 #include "texture/PictureFiles.h"
 
-class Archive;
-struct Texture;
 
 namespace BatchFiles {
 
@@ -88,6 +88,17 @@ std::optional<bool> ImportInto(Texture& texture, size_t row, const std::string& 
 std::optional<bool> ImportPicture(Texture& texture, size_t row, PictureFiles::Picture picture,
                                   const std::string& label, const Voice& voice,
                                   SizeChoice size = SizeChoice::Keep);
+
+// ---- New entries ---------------------------------------------------------------------------
+
+// The entry Add makes of a file: a texture file (.pvr by its name or its first bytes) as it
+// is, or a picture (with NAME_mask.bmp beside a BMP, as export writes them) encoded in the
+// chosen formats at its own size; named by the file's stem.
+Expected<Archive::Entry> EntryFromFile(const std::string& path, const FormatChoice::Choice& formats);
+
+// What another row shares with the entry in `row` (its name, its global index), as notes:
+// the game then finds only one of them.
+std::vector<std::string> SharedNotes(const Archive& archive, size_t row);
 
 // ---- Every listed texture -----------------------------------------------------------------
 

@@ -344,6 +344,16 @@ Expected<Archive> MakeArchive(const Pack& pack, const FormatChoice::Choice& form
   return archive;
 }
 
+std::optional<size_t> MatchingRow(const Archive& archive, const Entry& texture) {
+  const auto& entries = archive.Entries();
+  auto match = std::find_if(entries.begin(), entries.end(),
+                            [&](const Archive::Entry& e) { return e.globalIndex == texture.line.globalIndex; });
+  if (match == entries.end())
+    match = std::find_if(entries.begin(), entries.end(), [&](const Archive::Entry& e) { return e.name == texture.name; });
+  if (match == entries.end()) return std::nullopt;
+  return size_t(match - entries.begin());
+}
+
 Expected<size_t> Update(Archive& archive, const Pack& pack, BatchFiles::SizeChoice size, bool add,
                         const std::string& archiveName, const BatchFiles::Voice& voice) {
   Archive updated = archive;
@@ -351,12 +361,8 @@ Expected<size_t> Update(Archive& archive, const Pack& pack, BatchFiles::SizeChoi
   std::string refusal;
   const BatchFiles::Voice quiet{voice.say, [&](const Error& e) { refusal = e.text; }};
   for (const Entry& t : pack) {
-    const auto& entries = updated.Entries();
-    auto match = std::find_if(entries.begin(), entries.end(),
-                              [&](const Archive::Entry& e) { return e.globalIndex == t.line.globalIndex; });
-    if (match == entries.end())
-      match = std::find_if(entries.begin(), entries.end(), [&](const Archive::Entry& e) { return e.name == t.name; });
-    if (match == entries.end()) {
+    const std::optional<size_t> match = MatchingRow(updated, t);
+    if (!match) {
       if (!add) {
         voice.say("Note: line " + std::to_string(t.line.number) + " (" + t.line.file + ") matches no entry of " +
                   archiveName + " and was not imported.");
@@ -368,7 +374,7 @@ Expected<size_t> Update(Archive& archive, const Pack& pack, BatchFiles::SizeChoi
       ++count;
       continue;
     }
-    const size_t row = size_t(match - entries.begin());
+    const size_t row = *match;
     ::Texture& texture = updated.Entries()[row].texture;
     if (BatchFiles::RefuseWithoutCodec(texture, row, "Note: " + t.line.file + " was not imported: ", voice)) continue;
     if (!BatchFiles::ImportPicture(texture, row, t.picture, t.line.file, quiet, size))

@@ -95,6 +95,10 @@ std::vector<std::string> FolderFiles(const Archive& archive, const std::string& 
 Expected<Archive> MakeArchive(const Pack& pack, const FormatChoice::Choice& formats, bool keepPictureSize,
                               const std::string& archiveName, const BatchFiles::Voice& voice);
 
+// The row a pack's texture replaces: the first entry with its global index, or else the first
+// with its name; nullopt for none.
+std::optional<size_t> MatchingRow(const Archive& archive, const Entry& texture);
+
 // Updates an archive from a pack: each texture replaces the entry with its global index,
 // or else with its name, re-encoded in that entry's own formats, its size dealt with as
 // `size` says. Textures that match no entry are noted, or with `add` appended in the

@@ -235,52 +235,7 @@ bool Refuse(const Failure& failure) {
 
 // Notes what another row shares with the entry in `row`: the game then finds only one.
 void NoteShared(const Archive& archive, size_t row) {
-  const Archive::Entry& entry = archive.Entries()[row];
-  if (archive.NameTaken(entry.name, row)) Say("Note: another entry is named \"" + entry.name + "\" too.");
-  if (entry.globalIndex && archive.GlobalIndexTaken(*entry.globalIndex, row))
-    Say("Note: another entry has the global index " + std::to_string(*entry.globalIndex) + " too.");
-}
-
-// Whether a file holds a texture or an archive rather than a picture: by its name, or by
-// its first bytes, so that a misnamed one is not read as a picture.
-bool HoldsTextures(const std::string& path) {
-  std::string extension = fs::path(path).extension().string();
-  for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
-  if (extension == ".pvr" || extension == ".pvm") return true;
-  platform::FileReader file;
-  std::array<uint8_t, 4> magic{};
-  std::string error;
-  if (!file.Open(path, error) || file.Size() < magic.size() || !file.ReadAt(0, magic, error)) return false;
-  const std::string text(magic.begin(), magic.end());
-  return text == "PVRT" || text == "GBIX" || text == "GCIX" || text == "PVMH";
-}
-
-// The entry a file gives: a .pvr file as it is, or a picture (with NAME_mask.bmp beside a
-// BMP, as export writes them) encoded in the chosen formats.
-Expected<Archive::Entry> EntryFromFile(const std::string& file, const FormatChoice::Choice& formats) {
-  const std::string stem = fs::path(file).stem().string();
-  if (HoldsTextures(file)) {
-    std::vector<uint8_t> bytes;
-    std::string error;
-    if (!platform::ReadWholeFile(file, bytes, error, uint64_t{1} << 30))
-      return Error{"Whoops", file + "\n\nThis file could not be read.\n" + error, Icon::Critical};
-    Expected<Archive::Entry> entry = Archive::FromPvr(bytes, file);
-    if (entry) entry->name = stem;
-    return entry;
-  }
-  std::string mask;
-  if (!PictureFiles::NamesPng(file)) {
-    const std::string beside = (fs::path(file).parent_path() / (stem + "_mask.bmp")).string();
-    if (platform::FileExists(beside)) mask = beside;
-  }
-  Expected<PictureFiles::Picture> picture = PictureFiles::Read(file, mask);
-  if (!picture) return picture.error();
-  Expected<Texture> texture = FormatChoice::Make(picture->image, formats);
-  if (!texture) return Error{"", file + ": " + texture.error().text, Icon::Exclamation};
-  Archive::Entry entry;
-  entry.name = stem;
-  entry.texture = std::move(*texture);
-  return entry;
+  for (const std::string& note : SharedNotes(archive, row)) Say(note);
 }
 
 // Whether a re-encoding from one format to another keeps less of the picture.

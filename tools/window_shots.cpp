@@ -1,13 +1,15 @@
 // Takes the help page's screenshots from the real window on a real X screen (run it under
-// Xvfb): the enlarged window with the sample archive, a 1024 x 1024 texture scrolled, an
-// 8 x 8 texture at 8x, the alpha view over its checkerboard. Each shot shows the details
-// in the status bar.
+// Xvfb): the enlarged window with the sample archive, its Edit menu open, its Properties
+// dialog, a 1024 x 1024 texture scrolled, an 8 x 8 texture at 8x, the alpha view over its
+// checkerboard. Each shot shows the details in the status bar.
 //
 //   xvfb-run -a -s "-screen 0 1280x800x24" window_shots SAMPLE.pvm OUTPUT_FOLDER
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
 #include <QListView>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -78,6 +80,28 @@ void Trigger(MainWindow& window, const char* action, int times = 1) {
   for (int i = 0; i < times; ++i) window.findChild<QAction*>(action)->trigger();
 }
 
+// Opens a menu of the menu bar, as a click on its title does, for one shot.
+bool ShootMenu(MainWindow& window, int index, const std::string& file) {
+  QMenuBar* bar = window.menuBar();
+  QAction* title = bar->actions().at(index);
+  title->menu()->popup(bar->mapToGlobal(bar->actionGeometry(title).bottomLeft()));
+  const bool ok = Shoot(window, file);
+  title->menu()->hide();
+  return ok;
+}
+
+// Runs a command whose dialog is modal, shoots the window with the dialog over it, then
+// cancels the dialog.
+bool ShootDialog(MainWindow& window, const char* action, const std::string& file) {
+  bool ok = false;
+  QTimer::singleShot(0, &window, [&] {
+    ok = Shoot(window, file);
+    if (QWidget* dialog = QApplication::activeModalWidget()) dialog->close();
+  });
+  Trigger(window, action);
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -98,6 +122,8 @@ int main(int argc, char* argv[]) {
   ShowRow(window, 9);
   Trigger(window, "zoomIn");
   bool ok = Shoot(window, out + "window.png");
+  ok = ShootMenu(window, 1, out + "edit-menu.png") && ok;
+  ok = ShootDialog(window, "editProperties", out + "properties.png") && ok;
 
   ShowRow(window, 2);
   window.setView(TextureView::Mode::Alpha);

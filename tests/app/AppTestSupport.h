@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/EntryDialogs.h"
 #include "app/FileDialogs.h"
 #include "app/MainWindow.h"
 #include "app/MessageBoxes.h"
@@ -126,8 +127,19 @@ class ScriptedSeams {
   ScriptedSeams()
       : previousDialogs_(FileDialogs::SetHook([this](const FileDialogs::Request& r) { return Pick(r); })),
         previousMessages_(MessageBoxes::SetHook([this](const MessageBoxes::Message& m) { return messages.Reply(m); })),
-        previousHelp_(MainWindow::SetHelpOpener([this](const std::string& page) { helpOpened.push_back(page); })) {}
+        previousHelp_(MainWindow::SetHelpOpener([this](const std::string& page) { helpOpened.push_back(page); })),
+        previousEntryDialogs_(EntryDialogs::SetHooks(
+            {[this] { return formatsAnswer; },
+             [this](const EntryDialogs::SizeQuestion& q) {
+               sizeQuestions.push_back(q);
+               return sizeAnswer;
+             },
+             [this](const std::string&) { return nameAnswer; },
+             [this](const EntryDialogs::Properties& now) {
+               return editProperties ? editProperties(now) : std::nullopt;
+             }})) {}
   ~ScriptedSeams() {
+    EntryDialogs::SetHooks(std::move(previousEntryDialogs_));
     MainWindow::SetHelpOpener(std::move(previousHelp_));
     MessageBoxes::SetHook(std::move(previousMessages_));
     FileDialogs::SetHook(std::move(previousDialogs_));
@@ -138,6 +150,12 @@ class ScriptedSeams {
   std::function<void()> duringDialog;  // runs inside the next dialog, then is cleared
   ScriptedMessages messages;
   std::vector<std::string> helpOpened;
+  // What the entry dialogs answer; nullopt cancels.
+  std::optional<FormatChoice::Choice> formatsAnswer = FormatChoice::Choice{};
+  std::optional<BatchFiles::SizeChoice> sizeAnswer = BatchFiles::SizeChoice::Keep;
+  std::vector<EntryDialogs::SizeQuestion> sizeQuestions;
+  std::optional<std::string> nameAnswer;
+  std::function<std::optional<EntryDialogs::Properties>(EntryDialogs::Properties)> editProperties;
 
  private:
   std::string Pick(const FileDialogs::Request& request) {
@@ -152,6 +170,7 @@ class ScriptedSeams {
   FileDialogs::Hook previousDialogs_;
   MessageBoxes::Hook previousMessages_;
   MainWindow::HelpOpener previousHelp_;
+  EntryDialogs::Hooks previousEntryDialogs_;
 };
 
 // Drives a MainWindow as its user would: through its actions, its list and its view.

@@ -46,7 +46,7 @@ TEST_F(ArchiveCommands, OpenAsksForAPvmFileAndListsItsEntries) {
   EXPECT_EQ(r.owner, window.get());
   EXPECT_EQ(r.kind, FileDialogs::Kind::Open);
   EXPECT_EQ(r.title, "Open Texture File");
-  EXPECT_EQ(r.filters, (std::vector<FileDialogs::Filter>{{"PVM Files", "*.pvm;*.pvr"}}));
+  EXPECT_EQ(r.filters, (std::vector<FileDialogs::Filter>{{"PVM Files", "*.pvm;*.pvr"}, {"PVMX Files", "*.pvmx"}}));
   EXPECT_EQ(r.defaultExt, "pvm");
 
   EXPECT_EQ(Drive().Rows(), (std::vector<std::string>{"first", "", "third"}));
@@ -280,7 +280,7 @@ TEST_F(ArchiveCommands, UnsavedImportsAreNeverDroppedWithoutAsking) {
     ASSERT_FALSE(messages.shown.empty());
     EXPECT_EQ(messages.shown[0].buttons, MessageBoxes::Buttons::SaveDiscardCancel);
     EXPECT_EQ(messages.shown[0].text,
-              "The textures imported into a.pvm have not been saved.\n\nSave the archive before it is closed?");
+              "The changes to a.pvm have not been saved.\n\nSave the archive before it is closed?");
     EXPECT_EQ(Drive().Rows().size() == 2, !c.dropped);
     EXPECT_EQ(window->isWindowModified(), !c.dropped);
     EXPECT_EQ(ReadBytes(path), c.saved ? changed : original);

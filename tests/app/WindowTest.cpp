@@ -86,22 +86,26 @@ TEST_F(Window, TabMovesBetweenTheListAndTheView) {
 
 TEST_F(Window, MenusHoldEveryCommandWithItsShortcut) {
   const QList<QAction*> bar = window->menuBar()->actions();
-  ASSERT_EQ(bar.size(), 3);
+  ASSERT_EQ(bar.size(), 4);
   EXPECT_EQ(bar[0]->text(), "&File");
-  EXPECT_EQ(bar[1]->text(), "&View");
-  EXPECT_EQ(bar[2]->text(), "&Help");
-  EXPECT_EQ(bar[2]->menu(), nullptr);
-  EXPECT_EQ(bar[2]->objectName(), "showHelp");
+  EXPECT_EQ(bar[1]->text(), "&Edit");
+  EXPECT_EQ(bar[2]->text(), "&View");
+  EXPECT_EQ(bar[3]->text(), "&Help");
 
   struct Item {
     const char* text;  // nullptr: a separator
     const char* shortcut;
   };
   const std::vector<std::vector<Item>> menus = {
-      {{"&Open", "Ctrl+O"}, {"&Release", "Ctrl+R"}, {"&Save", "Ctrl+S"}, {nullptr, ""},
-       {"Export &all...", ""}, {"Export all as &PNG...", ""}, {"Import a&ll...", ""},
-       {"Import all from P&NG...", ""}, {nullptr, ""}, {"E&xit", ""}},
-      {{"Zoom &In", "Ctrl++"}, {"Zoom &Out", "Ctrl+-"}, {"&Actual Size", "Ctrl+0"}, {"&Fit to View", ""}}};
+      {{"&New", "Ctrl+N"}, {"&Open", "Ctrl+O"}, {"&Release", "Ctrl+R"}, {"&Save", "Ctrl+S"},
+       {"Sa&ve As...", "Ctrl+Shift+S"}, {nullptr, ""}, {"Extract .p&vr...", ""}, {"Export &all...", ""},
+       {"Export all as &PNG...", ""}, {"Import a&ll...", ""}, {"Import all from P&NG...", ""}, {nullptr, ""},
+       {"Export as &texture pack...", ""}, {"New archive from texture pac&k...", ""},
+       {"&Update from texture pack...", ""}, {nullptr, ""}, {"E&xit", ""}},
+      {{"&Add textures...", "Ctrl+Shift+A"}, {"Re&move", "Del"}, {"Re&name...", "F2"}, {"Move &Up", "Ctrl+Up"},
+       {"Move &Down", "Ctrl+Down"}, {nullptr, ""}, {"&Properties...", "Alt+Return"}},
+      {{"Zoom &In", "Ctrl++"}, {"Zoom &Out", "Ctrl+-"}, {"&Actual Size", "Ctrl+0"}, {"&Fit to View", ""}},
+      {{"&Help", "F1"}, {"&About Quarnel", ""}}};
   for (size_t m = 0; m < menus.size(); ++m) {
     const QList<QAction*> actions = bar[qsizetype(m)]->menu()->actions();
     ASSERT_EQ(size_t(actions.size()), menus[m].size());
