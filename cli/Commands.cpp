@@ -377,16 +377,25 @@ int UnpackCommand(const std::string& archive, const std::string& pack, bool forc
   return kSuccess;
 }
 
+namespace {
+
+// A pack read whole, its notes said; nullopt (and said) when it is refused.
+std::optional<TexturePack::Pack> ReadPack(const std::string& pack) {
+  std::vector<std::string> notes;
+  Expected<TexturePack::Pack> read = TexturePack::Read(pack, notes);
+  for (const std::string& note : notes) Say(note);
+  if (read) return std::move(*read);
+  Say(read.error().text);
+  return std::nullopt;
+}
+
+}  // namespace
+
 int PackCommand(const std::string& pack, const std::string& archive, const FormatChoice::Choice& formats,
                 bool keepPictureSize, bool force) {
   if (!force && RefuseExisting(archive)) return kRefused;
-  std::vector<std::string> notes;
-  const Expected<TexturePack::Pack> read = TexturePack::Read(pack, notes);
-  for (const std::string& note : notes) Say(note);
-  if (!read) {
-    Say(read.error().text);
-    return kRefused;
-  }
+  const std::optional<TexturePack::Pack> read = ReadPack(pack);
+  if (!read) return kRefused;
   const Expected<Archive> made = TexturePack::MakeArchive(*read, formats, keepPictureSize, archive, kVoice);
   if (!made) {
     Say(made.error().text);
@@ -400,13 +409,8 @@ int PackCommand(const std::string& pack, const std::string& archive, const Forma
 int ImportPackCommand(const std::string& archive, const std::string& pack, SizeChoice size, bool add, bool backup) {
   Session session;
   if (!session.Open(archive)) return kRefused;
-  std::vector<std::string> notes;
-  const Expected<TexturePack::Pack> read = TexturePack::Read(pack, notes);
-  for (const std::string& note : notes) Say(note);
-  if (!read) {
-    Say(read.error().text);
-    return kRefused;
-  }
+  const std::optional<TexturePack::Pack> read = ReadPack(pack);
+  if (!read) return kRefused;
   const Expected<size_t> imported = TexturePack::Update(session.archive(), *read, size, add, archive, kVoice);
   if (!imported) {
     Say(imported.error().text);

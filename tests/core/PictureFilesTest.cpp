@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "TextureModel.h"
+#include "TextureTestSupport.h"
 #include "kit/BmpBuilder.h"
 #include "kit/Files.h"
 #include "platform/Files.h"
@@ -25,14 +26,7 @@ using testkit::ReadBytes;
 const std::string kLazy = "Lazy coder alert: Only 24 bit bitmaps are supported...";
 
 Texture Make(int pixelFormat, int dataFormat, int w, int h, Bytes data) {
-  Texture t;
-  t.pixelFormat = uint8_t(pixelFormat);
-  t.dataFormat = uint8_t(dataFormat);
-  t.width = int16_t(w);
-  t.height = int16_t(h);
-  t.length = int32_t(data.size() + 8);
-  t.data = std::move(data);
-  return t;
+  return testing_support::MakeTexture(pixelFormat, dataFormat, w, h, std::move(data));
 }
 
 // A BMP file of the picture's colours (or its alpha as red, for a mask); fields left at

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "TextureModel.h"
+#include "TextureTestSupport.h"
 #include "texture/Texture.h"
 
 namespace {
@@ -13,14 +14,7 @@ using Bytes = std::vector<uint8_t>;
 using model::Rgba;
 
 Texture Make(int pixelFormat, int dataFormat, int w, int h, Bytes data) {
-  Texture t;
-  t.pixelFormat = uint8_t(pixelFormat);
-  t.dataFormat = uint8_t(dataFormat);
-  t.width = int16_t(w);
-  t.height = int16_t(h);
-  t.length = int32_t(data.size() + 8);
-  t.data = std::move(data);
-  return t;
+  return testing_support::MakeTexture(pixelFormat, dataFormat, w, h, std::move(data));
 }
 
 // Texel data, low byte first.
