@@ -1,5 +1,6 @@
 #include "BudgetReporter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ostream>
@@ -24,6 +25,12 @@ std::string FormatRate(double perSecond, const char* unit) {
   if (perSecond >= 1e9) return Format("%.2f G", perSecond / 1e9) + unit;
   if (perSecond >= 1e6) return Format("%.1f M", perSecond / 1e6) + unit;
   return Format("%.1f k", perSecond / 1e3) + unit;
+}
+
+bool IsCallByCall(const std::string& baseline) {
+  static const std::string kSuffix = ", call by call";
+  return baseline.size() >= kSuffix.size() &&
+         baseline.compare(baseline.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
 }
 
 double SecondsPerIteration(const benchmark::BenchmarkReporter::Run& run) {
@@ -69,9 +76,9 @@ void BudgetReporter::Finalize() {
     const Measured* op = Find(c.operation);
     if (op == nullptr) continue;  // filtered out of this run
     const Measured* found = c.baseline.empty() ? nullptr : Find(c.baseline);
-    const double baseSeconds = op->alternatingBaseline > 0 ? op->alternatingBaseline
-                               : found != nullptr          ? found->seconds
-                                                           : 0;
+    const double baseSeconds = IsCallByCall(c.baseline) ? op->alternatingBaseline
+                               : found != nullptr       ? found->seconds
+                                                        : 0;
     const auto counter = [&](const char* name, const char* unit) {
       const auto it = op->counters.find(name);
       return it == op->counters.end() ? std::string("–") : FormatRate(it->second, unit);
@@ -118,11 +125,14 @@ void BudgetReporter::Finalize() {
     if (!ok) ++missed_;
     out << "\n" << b.operation << ": " << b.numerator << " " << Format("%.1f", num->second / 1e6)
         << " MB / " << b.denominator << " " << Format("%.1f", den->second / 1e6)
-        << " MB = " << Format("%.2f", r) << " (budget ≤ " << Format("%g", b.maxRatio) << ", "
+        << " MB = " << Format("%.3f", r) << " (budget ≤ " << Format("%g", b.maxRatio) << ", "
         << b.note << "): " << (ok ? "met" : "**MISSED**") << "\n";
   }
 
-  if (!growths_.empty()) {
+  const bool anyGrowth = std::any_of(growths_.begin(), growths_.end(), [&](const Growth& g) {
+    return Find(g.bySide.front().second) != nullptr;
+  });
+  if (anyGrowth) {
     out << "\n## Growth with the texture's side (ns per texel; linear cost keeps it flat)\n\n"
         << "| Operation |";
     for (const auto& [side, name] : growths_.front().bySide) out << " " << side << "² |";

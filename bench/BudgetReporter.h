@@ -14,8 +14,9 @@ namespace bench {
 // One row of the results table.
 struct Comparison {
   std::string operation;  // benchmark name
-  // Benchmark name of the baseline; empty for none. An operation that times its baseline
-  // itself (bench::Alternate) is held against that, and this only names it.
+  // Benchmark name of the baseline; empty for none. A name ending in ", call by call" stands
+  // for the baseline an operation times itself, call by call beside it (bench::Alternate),
+  // and only names it; any other is a benchmark of its own from the same run.
   std::string baseline;
   double maxRatio = 0;    // budget on time / baseline time; 0 for none
   double maxSeconds = 0;  // budget on the operation's own time; 0 for none

@@ -60,12 +60,13 @@ std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed) {
   return bytes;
 }
 
-std::unique_ptr<cPVR> MakeTexture(uint8_t pFormat, uint8_t eFormat, int side, uint32_t seed) {
-  const size_t dataBytes = size_t(side) * size_t(side) * 2;
-  const std::vector<uint8_t> data = RandomBytes(dataBytes, seed);
-  auto texture = std::make_unique<cPVR>();
-  texture->LoadPVR(data, int16_t(side), int16_t(side), pFormat, eFormat,
-                   int32_t(dataBytes + 8));
+Texture MakeTexture(uint8_t pixelFormat, uint8_t dataFormat, int side, uint32_t seed) {
+  Texture texture;
+  texture.data = RandomBytes(size_t(side) * size_t(side) * 2, seed);
+  texture.length = int32_t(texture.data.size() + 8);
+  texture.pixelFormat = pixelFormat;
+  texture.dataFormat = dataFormat;
+  texture.width = texture.height = int16_t(side);
   return texture;
 }
 

@@ -1,5 +1,5 @@
-// Inputs for the benchmarks: textures of random texels, PVM archives and BMP files written
-// into a scratch folder that is removed when the program ends.
+// Inputs for the benchmarks: textures of random texels, PVM archives and picture files
+// written into a scratch folder that is removed when the program ends.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "texture/cPVR.h"
+#include "texture/Texture.h"
 
 namespace bench {
 
@@ -24,9 +24,9 @@ void RemoveScratch();
 // `count` bytes from a fixed-seed generator, so every run measures the same input.
 std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed);
 
-// A texture holding side x side random texels in the given formats, loaded the way the
-// archive reader loads one.
-std::unique_ptr<cPVR> MakeTexture(uint8_t pFormat, uint8_t eFormat, int side, uint32_t seed);
+// A texture of side x side random texels in the given formats, its header as an archive
+// would read it.
+Texture MakeTexture(uint8_t pixelFormat, uint8_t dataFormat, int side, uint32_t seed);
 
 // Writes a PVM archive of `count` square textures of side x side texels to path: pixel
 // formats cycle through 0, 1, 2 and data formats alternate rectangular and twiddled, every
@@ -69,32 +69,55 @@ class Memcpy {
   uint8_t *from_, *to_;
 };
 
+// Times of two operations taken in turn; Report sets the counters "baseline_seconds" and
+// "seconds" to the median of each, which BudgetReporter holds against each other.
+class AlternateTimes {
+ public:
+  void Add(double baselineSeconds, double seconds) {
+    baseline_.push_back(baselineSeconds);
+    own_.push_back(seconds);
+  }
+  void Report(benchmark::State& state) {
+    state.counters["baseline_seconds"] = Median(baseline_);
+    state.counters["seconds"] = Median(own_);
+  }
+
+ private:
+  static double Median(std::vector<double>& v) {
+    if (v.empty()) return 0.0;
+    std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
+    return v[v.size() / 2];
+  }
+  std::vector<double> baseline_, own_;
+};
+
 // Runs `baseline` and `operation` in turn, call by call, each timed on its own, and sets the
 // counters "baseline_seconds" and "seconds" to the median time of each. Both thus meet the
 // machine in the same state, which on a shared machine two runs a few seconds apart do not:
-// there they differ by a fifth and more.
+// there they differ by a fifth and more. With `calls` above 1 each timing covers that many
+// calls in a row and counts a call as its share, so that calls of a few hundred nanoseconds
+// are not measured mostly by the clock.
 template <typename Baseline, typename Operation>
-void Alternate(benchmark::State& state, Baseline&& baseline, Operation&& operation) {
+void Alternate(benchmark::State& state, int calls, Baseline&& baseline, Operation&& operation) {
   using Clock = std::chrono::steady_clock;
-  std::vector<double> baselineTimes, times;
+  AlternateTimes times;
   for (auto _ : state) {
     const auto start = Clock::now();
-    baseline();
+    for (int i = 0; i < calls; ++i) baseline();
     benchmark::ClobberMemory();
     const auto between = Clock::now();
-    operation();
+    for (int i = 0; i < calls; ++i) operation();
     benchmark::ClobberMemory();
     const auto end = Clock::now();
-    baselineTimes.push_back(std::chrono::duration<double>(between - start).count());
-    times.push_back(std::chrono::duration<double>(end - between).count());
+    times.Add(std::chrono::duration<double>(between - start).count() / calls,
+              std::chrono::duration<double>(end - between).count() / calls);
   }
-  const auto median = [](std::vector<double>& v) {
-    if (v.empty()) return 0.0;
-    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-    return v[v.size() / 2];
-  };
-  state.counters["baseline_seconds"] = median(baselineTimes);
-  state.counters["seconds"] = median(times);
+  times.Report(state);
+}
+
+template <typename Baseline, typename Operation>
+void Alternate(benchmark::State& state, Baseline&& baseline, Operation&& operation) {
+  Alternate(state, 1, std::forward<Baseline>(baseline), std::forward<Operation>(operation));
 }
 
 }  // namespace bench
