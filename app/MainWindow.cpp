@@ -901,7 +901,7 @@ void MainWindow::updateFromPack() {
     const std::optional<size_t> row = TexturePack::MatchingRow(*archive_, t);
     if (!row) continue;
     const Archive::Entry* match = &entries[*row];
-    const Image& picture = t.picture.image;
+    const PictureFiles::Size& picture = t.pictureSize;
     if (picture.width == match->texture.width && picture.height == match->texture.height) continue;
     const std::optional<BatchFiles::SizeChoice> chosenSize = EntryDialogs::AskSize(
         this, {t.line.file, picture.width, picture.height, match->texture.width, match->texture.height});

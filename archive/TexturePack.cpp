@@ -219,9 +219,9 @@ Expected<Pack> Read(const std::string& path, std::vector<std::string>& notes) {
       const std::string label = path + ", texture " + std::to_string(k + 1) + " (" + t.name + ")";
       if (t.png.size() < 8 || t.png[0] != 0x89 || t.png[1] != 'P')
         return Refused(label + ": its picture is not PNG data; Quarnel reads only PNG.");
-      Expected<PictureFiles::Picture> picture = PictureFiles::ReadPng(t.png, label);
-      if (!picture) return picture.error();
-      pack.push_back({{k + 1, t.globalIndex, t.name, t.size}, t.name, std::move(*picture)});
+      const Expected<PictureFiles::Size> size = PictureFiles::Measure(t.png, label);
+      if (!size) return size.error();
+      pack.push_back({{k + 1, t.globalIndex, t.name, t.size}, t.name, "", std::move(t.png), *size});
     }
     return pack;
   }
@@ -243,11 +243,19 @@ Expected<Pack> Read(const std::string& path, std::vector<std::string>& notes) {
     const std::string file = (fs::path(path) / line.file).string();
     const std::string where = path + "/index.txt, line " + std::to_string(line.number) + ": ";
     if (!platform::FileExists(file)) return Refused(where + line.file + " does not exist.");
-    Expected<PictureFiles::Picture> picture = PictureFiles::Read(file, "");
-    if (!picture) return Refused(where + line.file + " is not a picture Quarnel reads.\n" + picture.error().text);
-    pack.push_back({line, fs::path(line.file).stem().string(), std::move(*picture)});
+    std::vector<uint8_t> bytes;
+    if (!platform::ReadWholeFile(file, bytes, error, uint64_t{1} << 30))
+      return Refused(where + line.file + " could not be read.\n" + error);
+    const Expected<PictureFiles::Size> size = PictureFiles::Measure(bytes, file);
+    if (!size) return Refused(where + line.file + " is not a picture Quarnel reads.\n" + size.error().text);
+    pack.push_back({line, fs::path(line.file).stem().string(), file, {}, *size});
   }
   return pack;
+}
+
+Expected<PictureFiles::Picture> Entry::Load() const {
+  if (!path.empty()) return PictureFiles::Read(path, "");
+  return PictureFiles::ReadPng(png, "texture " + std::to_string(line.number) + " (" + name + ")");
 }
 
 // ---- Writing a pack ------------------------------------------------------------------------
@@ -307,12 +315,14 @@ Expected<size_t> Write(const Archive& archive, const std::string& path, const Ba
 namespace {
 
 // The picture a pack's texture gives, at the size its line asks for unless keepPictureSize.
-Image SizedPicture(const Entry& t, bool keepPictureSize, const BatchFiles::Voice& voice) {
-  const Image& picture = t.picture.image;
+Expected<Image> SizedPicture(const Entry& t, bool keepPictureSize, const BatchFiles::Voice& voice) {
+  Expected<PictureFiles::Picture> loaded = t.Load();
+  if (!loaded) return loaded.error();
+  Image& picture = loaded->image;
   if (keepPictureSize || !t.line.size || (t.line.size->width == picture.width && t.line.size->height == picture.height))
-    return picture;
+    return std::move(picture);
   std::optional<Image> scaled = FormatChoice::Scale(picture, t.line.size->width, t.line.size->height);
-  if (!scaled) return picture;
+  if (!scaled) return std::move(picture);
   voice.say("Note: " + t.line.file + " is " + SizeText({picture.width, picture.height}) + " pixels; it was scaled to " +
             SizeText(*t.line.size) + ", the size the game expects.");
   return std::move(*scaled);
@@ -321,7 +331,9 @@ Image SizedPicture(const Entry& t, bool keepPictureSize, const BatchFiles::Voice
 Expected<Archive::Entry> NewEntry(const Entry& t, const FormatChoice::Choice& formats, bool keepPictureSize,
                                   const BatchFiles::Voice& voice) {
   const std::string where = "Line " + std::to_string(t.line.number) + " (" + t.line.file + "): ";
-  Expected<::Texture> texture = FormatChoice::Make(SizedPicture(t, keepPictureSize, voice), formats);
+  Expected<Image> picture = SizedPicture(t, keepPictureSize, voice);
+  if (!picture) return Refused(where + picture.error().text);
+  Expected<::Texture> texture = FormatChoice::Make(*picture, formats);
   if (!texture) return Refused(where + texture.error().text);
   if (const auto why = Archive::WhyNameRefused(t.name)) return Refused(where + *why);
   Archive::Entry entry;
@@ -377,7 +389,9 @@ Expected<size_t> Update(Archive& archive, const Pack& pack, BatchFiles::SizeChoi
     const size_t row = *match;
     ::Texture& texture = updated.Entries()[row].texture;
     if (BatchFiles::RefuseWithoutCodec(texture, row, "Note: " + t.line.file + " was not imported: ", voice)) continue;
-    if (!BatchFiles::ImportPicture(texture, row, t.picture, t.line.file, quiet, size))
+    Expected<PictureFiles::Picture> picture = t.Load();
+    if (!picture) return Refused("Nothing was imported; " + archiveName + " was not written.\n" + picture.error().text);
+    if (!BatchFiles::ImportPicture(texture, row, std::move(*picture), t.line.file, quiet, size))
       return Refused("Nothing was imported; " + archiveName + " was not written." + (refusal.empty() ? "" : "\n" + refusal));
     ++count;
   }

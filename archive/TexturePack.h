@@ -65,18 +65,24 @@ Expected<std::vector<Line>> ParseIndex(std::string_view text, std::vector<std::s
 // index.txt for the lines, as the loader reads it: "GBIX,FILE,WxH" (or without the size).
 std::string WriteIndex(const std::vector<Line>& lines);
 
-// A pack read whole: its lines with their pictures.
+// A pack as read: its lines, each picture checked and measured. Pictures are decoded one at
+// a time as they are used, so a pack of hundreds never holds them all at once.
 struct Entry {
   Line line;
-  std::string name;  // the file's stem, or a PVMX texture's name
-  PictureFiles::Picture picture;
+  std::string name;          // the file's stem, or a PVMX texture's name
+  std::string path;          // the picture file; empty for a PVMX texture
+  std::vector<uint8_t> png;  // a PVMX texture's PNG data
+  PictureFiles::Size pictureSize;
+
+  // The picture, decoded; an error names the file (or texture) and the fault.
+  Expected<PictureFiles::Picture> Load() const;
 };
 using Pack = std::vector<Entry>;
 
 // Reads a pack: a folder with index.txt, or a .pvmx file. Refused, naming the line (or the
 // PVMX texture) and the fault, before anything is written: as ParseIndex, and a listed file
-// that is missing or not a PNG, an index.txt over 1 MiB, a PVMX whose offsets, sizes or
-// names point past its end, or whose data is not PNG.
+// that is missing or not a picture (its headers checked), an index.txt over 1 MiB, a PVMX
+// whose offsets, sizes or names point past its end, or whose data is not PNG.
 Expected<Pack> Read(const std::string& path, std::vector<std::string>& notes);
 
 // The pack of an archive's listed entries: each texture as an 8-bit RGBA PNG named as

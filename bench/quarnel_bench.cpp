@@ -38,6 +38,11 @@
 #include "texture/PictureFiles.h"
 #include "texture/Texture.h"
 
+namespace bench {
+// Entry changes and texture packs (ReshapeBench.cpp).
+void RegisterReshape(BudgetReporter& reporter, std::string (*largeArchive)());
+}  // namespace bench
+
 namespace {
 
 using bench::MemcpyBaseline;
@@ -568,6 +573,7 @@ int main(int argc, char** argv) {
   RegisterPictureFiles();
   RegisterArchives();
   RegisterExportAll();
+  bench::RegisterReshape(reporter, LargeArchive);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   bench::RemoveScratch();

@@ -68,6 +68,22 @@ Expected<Picture> ReadPngFile(const std::string& path) {
 
 }  // namespace
 
+Expected<Size> Measure(std::span<const uint8_t> file, const std::string& label) {
+  if (file.size() >= 2 && file[0] == 'B' && file[1] == 'M') {
+    BmpFile::Layout layout;
+    const BmpFile::Fault fault = BmpFile::Inspect(file, layout);
+    if (fault != BmpFile::Fault::None) return FileProblem(label, BmpFile::Explain(fault));
+    if (!ImportableSize(layout.Info.biWidth, layout.Info.biHeight))
+      return FileProblem(label, "This picture is too large to import.");
+    return Size{layout.Info.biWidth, layout.Info.biHeight};
+  }
+  PngFile::Header header;
+  const PngFile::Fault fault = PngFile::Inspect(file, Image::kMaxBytes, header);
+  if (fault != PngFile::Fault::None) return FileProblem(label, PngFile::Explain(fault));
+  if (!ImportableSize(header.Width, header.Height)) return FileProblem(label, PngFile::Explain(PngFile::Fault::TooLarge));
+  return Size{int32_t(header.Width), int32_t(header.Height)};
+}
+
 Expected<Picture> ReadPng(std::span<const uint8_t> file, const std::string& path) {
   Picture picture;
   const auto start = [&](const PngFile::Shape& shape) {

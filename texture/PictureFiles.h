@@ -32,6 +32,14 @@ struct Picture {
 // oversized files, and a mask of another size, each with the file's path.
 Expected<Picture> Read(const std::string& imagePath, const std::string& maskPath);
 
+// The size of the picture a PNG or BMP file holds, from its headers alone, after the checks
+// reading it would make of them; `label` names it in messages.
+struct Size {
+  int32_t width = 0;
+  int32_t height = 0;
+};
+Expected<Size> Measure(std::span<const uint8_t> file, const std::string& label);
+
 // A PNG held in memory; `label` names it in messages.
 Expected<Picture> ReadPng(std::span<const uint8_t> file, const std::string& label);
 
