@@ -909,7 +909,18 @@ void MainWindow::updateFromPack() {
     size = *chosenSize;
     break;
   }
-  const Expected<size_t> imported = TexturePack::Update(*archive_, *read, size, false, archiveName(), report.Voice());
+  // Textures that match no entry are added only when the user says so, as --add does.
+  size_t unmatched = 0;
+  for (const TexturePack::Entry& t : *read) unmatched += TexturePack::MatchingRow(*archive_, t) ? 0 : 1;
+  bool add = false;
+  if (unmatched > 0) {
+    const Answer answer = Ask(Plural(unmatched, "texture") + " of the pack match no entry of " + archiveName() +
+                                  ".\n\nAdd them as new entries?",
+                              Buttons::YesNoCancel, Icon::Question);
+    if (answer == Answer::Cancel) return;
+    add = answer == Answer::Yes;
+  }
+  const Expected<size_t> imported = TexturePack::Update(*archive_, *read, size, add, archiveName(), report.Voice());
   if (!imported) {
     report.lines.push_back(imported.error().text);
     report.Show("", true);

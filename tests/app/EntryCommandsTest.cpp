@@ -235,6 +235,16 @@ TEST_F(EntryCommands, APackExportedAndReadBackGivesThePicturesAgain) {
   EXPECT_EQ(messages.Texts(), std::vector<std::string>{"Imported 1 texture from " + dir.File("hd")});
   EXPECT_EQ(window->archive()->Entries()[1].texture.width, 4);
   EXPECT_TRUE(window->isWindowModified());
+
+  // A picture that matches no entry is added only when the user says so, as --add does.
+  WriteBytes(dir.File("hd/index.txt"), {'7', ',', 'b', '.', 'p', 'n', 'g', '\n'});
+  for (const Answer answer : {Answer::No, Answer::Yes}) {
+    chosenPaths = {dir.File("hd/index.txt")};
+    messages.answers = {answer};
+    Run("updateFromPack");
+  }
+  ASSERT_EQ(window->archive()->EntryCount(), 3u);
+  EXPECT_EQ(window->archive()->Entries()[2].globalIndex, 7u);
 }
 
 TEST_F(EntryCommands, AboutShowsTheAboutText) {
