@@ -170,7 +170,21 @@ struct Report {
     for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
     if (!text.empty()) Tell(text, fault ? Icon::Exclamation : Icon::None);
   }
+
+  // Shows an error after the lines said so far, as a fault.
+  void Refuse(const Error& error) {
+    lines.push_back(error.text);
+    Show("", true);
+  }
 };
+
+// The pack a chosen file stands for, read; nullopt when it was refused (and shown).
+std::optional<TexturePack::Pack> ReadPack(const std::string& pack, Report& report) {
+  Expected<TexturePack::Pack> read = TexturePack::Read(pack, report.lines);
+  if (read) return std::move(*read);
+  report.Refuse(read.error());
+  return std::nullopt;
+}
 
 enum class DroppedKind { None, Archive, Picture };
 
@@ -861,18 +875,10 @@ void MainWindow::openTexturePack(const std::string& chosen) {
   const std::string pack = PackPath(chosen);
   dialogFolder_ = FolderOf(chosen);
   Report report;
-  Expected<TexturePack::Pack> read = TexturePack::Read(pack, report.lines);
-  if (!read) {
-    report.lines.push_back(read.error().text);
-    report.Show("", true);
-    return;
-  }
+  const std::optional<TexturePack::Pack> read = ReadPack(pack, report);
+  if (!read) return;
   Expected<Archive> made = TexturePack::MakeArchive(*read, {}, false, "Untitled", report.Voice());
-  if (!made) {
-    report.lines.push_back(made.error().text);
-    report.Show("", true);
-    return;
-  }
+  if (!made) return report.Refuse(made.error());
   showNewArchive(std::move(*made), true);
   report.Show("", false);
 }
@@ -887,12 +893,8 @@ void MainWindow::updateFromPack() {
   if (chosen.empty()) return;
   const std::string pack = PackPath(chosen);
   Report report;
-  Expected<TexturePack::Pack> read = TexturePack::Read(pack, report.lines);
-  if (!read) {
-    report.lines.push_back(read.error().text);
-    report.Show("", true);
-    return;
-  }
+  const std::optional<TexturePack::Pack> read = ReadPack(pack, report);
+  if (!read) return;
   // Asked once, for the first picture whose entry (as Update matches them: by global index,
   // else by name) has another size.
   BatchFiles::SizeChoice size = BatchFiles::SizeChoice::Keep;
@@ -921,11 +923,7 @@ void MainWindow::updateFromPack() {
     add = answer == Answer::Yes;
   }
   const Expected<size_t> imported = TexturePack::Update(*archive_, *read, size, add, archiveName(), report.Voice());
-  if (!imported) {
-    report.lines.push_back(imported.error().text);
-    report.Show("", true);
-    return;
-  }
+  if (!imported) return report.Refuse(imported.error());
   model_->entriesChanged();
   if (*imported > 0) setWindowModified(true);
   if (rowShown_) showSelectedRow();
