@@ -320,3 +320,9 @@ std::string LibraryVersion() {
 }
 
 }  // namespace PngFile
+
+namespace PngFile {
+// Placeholders until indexed PNGs land.
+Fault ReadIndexed(std::span<const uint8_t>, uint64_t, IndexedPicture&) { return Fault::Damaged; }
+bool WriteIndexed(const IndexedPicture&, std::vector<uint8_t>& file) { file.clear(); return false; }
+}  // namespace PngFile

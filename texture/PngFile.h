@@ -98,6 +98,25 @@ const char* Explain(Fault fault);
 bool Write(uint32_t width, uint32_t height, std::span<const uint8_t> rgba,
            std::vector<uint8_t>& file);
 
+// An indexed picture: one byte per pixel, top row first, naming colours of `Palette`
+// (4 bytes each: red, green, blue, alpha).
+struct IndexedPicture {
+  uint32_t Width = 0;
+  uint32_t Height = 0;
+  std::vector<uint8_t> Indices;
+  std::vector<uint8_t> Palette;
+};
+
+// Reads a palette-colour PNG (colour type 3, any bit depth) as its indices and its PLTE
+// colours, alpha from tRNS (255 where tRNS says nothing). NotAPng-like faults as Read; a PNG
+// of any other colour type gives Fault::Damaged. On failure `picture` is left as it was.
+Fault ReadIndexed(std::span<const uint8_t> file, uint64_t maxRgbaBytes, IndexedPicture& picture);
+
+// Encodes an indexed picture as an 8-bit palette-colour PNG with PLTE and, when any colour
+// is not opaque, tRNS. False, with `file` left empty, when sizes do not match, the palette
+// has more than 256 colours, or an index names no colour.
+bool WriteIndexed(const IndexedPicture& picture, std::vector<uint8_t>& file);
+
 // The version of the libpng loaded at run time (say "1.6.39"), which may be newer than the
 // headers this was built with.
 std::string LibraryVersion();

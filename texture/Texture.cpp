@@ -60,13 +60,13 @@ bool Texture::HasAlphaBits() const {
   return pixelFormat >= TexelCodec::kPixelFormats.size() || TexelCodec::kPixelFormats[pixelFormat].AMask != 0;
 }
 
-std::optional<Image> Texture::Decode() const {
+std::optional<Image> Texture::Decode(const BankColours* colours) const {
   Image image;
-  if (!DecodeInto(image)) return std::nullopt;
+  if (!DecodeInto(image, colours)) return std::nullopt;
   return image;
 }
 
-bool Texture::DecodeInto(Image& image) const {
+bool Texture::DecodeInto(Image& image, const BankColours* /*colours*/) const {
   if (magic != kMagic || width < 1 || height < 1) return false;
   const uint64_t texels = uint64_t(width) * uint64_t(height);
   if (data.size() / 2 < texels && texels > kAlwaysShownTexels) return false;
@@ -98,7 +98,7 @@ std::optional<Image> Texture::Fit(const Image& picture, bool pictureHasAlpha) co
   return fitted;
 }
 
-bool Texture::Encode(const Image& picture) {
+bool Texture::Encode(const Image& picture, const BankColours* /*colours*/) {
   if (magic != kMagic || !Encodes() || picture.width != width || picture.height != height) return false;
   const DataFormats::Layout layout = LayoutOf(*this);
   // A picture the texture already shows changes nothing: its smaller levels stay as the
@@ -114,3 +114,15 @@ bool Texture::Encode(const Image& picture) {
   DataFormats::Encode(layout, pixelFormat, picture.rgba.data(), data);
   return !std::equal(before.begin(), before.end(), data.begin());
 }
+
+bool Texture::IsPalettized() const { return dataFormat >= 5 && dataFormat <= 8; }
+
+int Texture::IndexBits() const {
+  if (!IsPalettized()) return 0;
+  return dataFormat <= 6 ? 4 : 8;
+}
+
+// Placeholders until the palettized layouts land in the codec.
+std::optional<std::vector<uint8_t>> Texture::Indices() const { return std::nullopt; }
+
+bool Texture::EncodeIndices(std::span<const uint8_t>, const BankColours&) { return false; }

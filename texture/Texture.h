@@ -21,6 +21,7 @@
 
 #include "texture/BmpFile.h"
 #include "texture/Image.h"
+#include "texture/Palette.h"
 #include "texture/PvrChunk.h"
 
 struct Texture {
@@ -57,6 +58,11 @@ struct Texture {
   // Whether the pixel format has alpha bits; a texture without them is opaque.
   bool HasAlphaBits() const;
 
+  // Palettized data formats (5 to 8) hold indices into a bank of a palette kept in a file of
+  // its own. Their pixel-format byte does not decide the colours; the palette does.
+  bool IsPalettized() const;
+  int IndexBits() const;  // 4 or 8 for a palettized texture, else 0
+
   // The main level as a picture at the texture's size. Texels the data does not hold, and
   // whole textures the codec does not decode, are black (opaque for a format without alpha
   // bits, transparent otherwise).
@@ -65,11 +71,14 @@ struct Texture {
   // and its BMP export stay within 256 MiB, and the data holds every texel's two bytes or
   // the texture has at most 1024 x 1024 texels. So a header claiming 16384 x 16384 texels
   // over 32 bytes allocates nothing.
-  std::optional<Image> Decode() const;
+  //
+  // A palettized texture shows its indices through `colours`, or as BankColours::Greys
+  // without them; other textures ignore `colours`.
+  std::optional<Image> Decode(const BankColours* colours = nullptr) const;
   // The same into `image`, reusing its memory where it is large enough: a window showing one
   // texture after another then spares the system a fresh block, and its page faults, each
   // time. False, leaving `image` as it was, where Decode gives nullopt.
-  bool DecodeInto(Image& image) const;
+  bool DecodeInto(Image& image, const BankColours* colours = nullptr) const;
 
   // Encodes a picture of exactly the texture's size into the data, in the texture's own
   // pixel and data formats: every smaller level averaged from the one above, a VQ codebook
@@ -78,7 +87,21 @@ struct Texture {
   // as it is, so smaller levels the file made stay and VQ is not quantised again. Returns
   // whether the data changed; false, changing nothing, for a texture that Encodes() refuses
   // or a picture of another size.
-  bool Encode(const Image& picture);
+  //
+  // A palettized texture maps each pixel to the nearest held colour of `colours` (measured
+  // in the palette's colour format, alpha included), smaller levels averaged in colour and
+  // then mapped; without `colours` it refuses.
+  bool Encode(const Image& picture, const BankColours* colours = nullptr);
+
+  // A palettized texture's main level as indices, one byte each, top row first; nullopt for
+  // other textures and those the codec does not decode. Indices the data does not hold are 0.
+  std::optional<std::vector<uint8_t>> Indices() const;
+  // Stores width x height indices (one byte each, top row first, each below 1 << IndexBits())
+  // as the main level unchanged, which makes an indexed picture's import lossless; smaller
+  // levels are averaged in colour through `colours` and mapped. Returns whether the data
+  // changed; false, changing nothing, for a texture Encodes() refuses, the wrong count or an
+  // index out of range.
+  bool EncodeIndices(std::span<const uint8_t> indices, const BankColours& colours);
 
   // A picture imported into this texture, made into what Encode takes: the texture keeps its
   // size; a larger picture gives its top-left part, and beyond a smaller picture's right and
