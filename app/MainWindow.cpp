@@ -448,7 +448,7 @@ void MainWindow::showSelectedRow() {
   const std::optional<size_t> row = selectedRow();
   if (!row) return;
   rowShown_ = true;
-  showingBefore_ = false;
+  if (std::exchange(showingBefore_, false)) importLoss_->setText(importLossText_);
   // A texture that cannot be decoded shows the starting picture.
   view_->showTexture(archive_->Entries()[*row].texture);
   applyZoom();
@@ -552,7 +552,7 @@ void MainWindow::dropArchive() {
   // it is set anew.
   history_->clear();
   history_->setClean();
-  importLoss_->clear();
+  endBeforeAfter();
   model_->setArchive(nullptr);
   archive_.reset();
   rowShown_ = false;
@@ -728,8 +728,10 @@ void MainWindow::importPicture(PictureFiles::Picture picture, const std::string&
   const std::optional<Image> stored = entry.texture.Decode();
   const std::optional<PictureCompare::Loss> loss =
       stored ? PictureCompare::Compare(imported->encoded, *stored, entry.texture.HasAlphaBits()) : std::nullopt;
-  if (loss)
-    importLoss_->setText(QString::fromStdString("Imported into " + entry.name + ": " + PictureCompare::Text(*loss)));
+  if (loss) {
+    importLossText_ = QString::fromStdString("Imported into " + entry.name + ": " + PictureCompare::Text(*loss));
+    importLoss_->setText(importLossText_);
+  }
   if (changed) comparedRow_ = *row;
 }
 
@@ -756,8 +758,9 @@ void MainWindow::undo() { history_->undo(); }
 void MainWindow::redo() { history_->redo(); }
 
 void MainWindow::endBeforeAfter() {
-  importLoss_->clear();
   if (showingBefore_ && rowShown_) showSelectedRow();
+  importLossText_.clear();
+  importLoss_->clear();
   comparedRow_.reset();
   showingBefore_ = false;
 }
@@ -775,6 +778,7 @@ void MainWindow::toggleBeforeAfter() {
   view_->showTexture(*before);
   applyZoom();
   showingBefore_ = true;
+  importLoss_->setText(QStringLiteral("Before the import (\\ shows it after)"));
 }
 
 void MainWindow::copyTexture() {

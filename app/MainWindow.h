@@ -190,4 +190,5 @@ class MainWindow : public QMainWindow {
   // The row the last import went into while the toggle can show what it held before.
   std::optional<size_t> comparedRow_;
   bool showingBefore_ = false;
+  QString importLossText_;  // what importLoss_ says while the texture after it is shown
 };

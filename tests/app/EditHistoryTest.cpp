@@ -157,6 +157,7 @@ TEST_F(EditHistory, CopyThenPasteKeepsALosslessTextureAndBeforeAfterFlipsTheView
   ASSERT_NE(now, old);
   Run("toggleBeforeAfter");
   EXPECT_EQ(Drive().Shown(), old);
+  EXPECT_EQ(window->importLossText().toStdString(), "Before the import (\\ shows it after)");
   Run("toggleBeforeAfter");
   EXPECT_EQ(Drive().Shown(), now);
   Run("toggleBeforeAfter");
