@@ -1154,7 +1154,8 @@ void MainWindow::renameEntry() {
   if (!row) return;
   const std::optional<std::string> name = EntryDialogs::AskName(this, archive_->Entries()[*row].name);
   if (!name || *name == archive_->Entries()[*row].name) return;
-  const bool renamed = recordEdit(QString::fromStdString("Rename " + archive_->Entries()[*row].name), [&](ArchiveEdit& step) {
+  const QString text = QString::fromStdString("Rename " + archive_->Entries()[*row].name);
+  const bool renamed = recordEdit(text, [&](ArchiveEdit& step) {
     step.keepName(*row);
     const Failure refused = model_->rename(*row, *name);
     if (refused) MessageBoxes::Show(*refused);
@@ -1172,7 +1173,8 @@ void MainWindow::moveEntry(int step) {
   const int64_t to = int64_t(*row) + step;
   if (to < 0 || to >= model_->rowCount()) return;  // already first or last
   // The selection follows the entry: the model moves the row rather than renaming rows.
-  const bool moved = recordEdit(QString::fromStdString("Move " + archive_->Entries()[*row].name), [&](ArchiveEdit& step) {
+  const QString text = QString::fromStdString("Move " + archive_->Entries()[*row].name);
+  const bool moved = recordEdit(text, [&](ArchiveEdit& step) {
     const Failure refused = model_->move(*row, size_t(to));
     if (refused) MessageBoxes::Show(*refused);
     else step.noteMoved(*row, size_t(to));

@@ -28,7 +28,8 @@ Expected<PictureFiles::Picture> FromClipboard(const QImage& image) {
   const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
   std::optional<Image> pixels = Image::Blank(rgba.width(), rgba.height());
   if (!pixels || rgba.isNull()) return Error{"", "There is not enough memory to paste the picture.", Icon::Critical};
-  for (int32_t y = 0; y < pixels->height; ++y) std::memcpy(pixels->Pixel(0, y), rgba.constScanLine(y), pixels->RowBytes());
+  for (int32_t y = 0; y < pixels->height; ++y)
+    std::memcpy(pixels->Pixel(0, y), rgba.constScanLine(y), pixels->RowBytes());
   // A picture without an alpha channel leaves each texel its alpha, as a BMP without a mask does.
   return PictureFiles::Picture{std::move(*pixels), image.hasAlphaChannel(), std::nullopt, std::nullopt};
 }

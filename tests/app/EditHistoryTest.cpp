@@ -18,7 +18,8 @@ class EditHistory : public EditorTest {
     // Filler in the table where a save laid out anew writes indexes: only a save in place
     // gives these bytes back, so the layout must come back with the entries.
     opened = PvmHeader{.names = {"one", "two", "three"}}.Build();
-    for (const Entry& e : {Plain("one", 1, 8, 8, 0x1111), Plain("two", 2, 8, 8, 0x2222), HalfRedHalfGreen("three", 8, 8)})
+    for (const Entry& e :
+         {Plain("one", 1, 8, 8, 0x1111), Plain("two", 2, 8, 8, 0x2222), HalfRedHalfGreen("three", 8, 8)})
       opened = Join({opened, PvrChunk{.pFormat = e.pFormat, .eFormat = e.eFormat, .width = int16_t(e.width),
                                       .height = int16_t(e.height), .data = e.data}.Build()});
     path = dir.File("a.pvm");
