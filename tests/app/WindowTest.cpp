@@ -104,8 +104,7 @@ TEST_F(Window, MenusHoldEveryCommandWithItsShortcut) {
        {"&Update from texture pack...", ""}, {nullptr, ""}, {"E&xit", ""}},
       {{"Undo", "Ctrl+Z"}, {"Redo", "Ctrl+Shift+Z"}, {nullptr, ""}, {"&Copy", "Ctrl+C"}, {"&Paste", "Ctrl+V"},
        {nullptr, ""}, {"&Add textures...", "Ctrl+Shift+A"}, {"Re&move", "Del"}, {"Re&name...", "F2"},
-       {"Move &Up", "Ctrl+Up"},
-       {"Move &Down", "Ctrl+Down"}, {nullptr, ""}, {"&Properties...", "Alt+Return"}},
+       {"Move &Up", "Ctrl+Up"}, {"Move &Down", "Ctrl+Down"}, {nullptr, ""}, {"&Properties...", "Alt+Return"}},
       {{"Zoom &In", "Ctrl++"}, {"Zoom &Out", "Ctrl+-"}, {"&Actual Size", "Ctrl+0"}, {"&Fit to View", ""},
        {nullptr, ""}, {"&Before/After Import", "\\"}},
       {{"&Help", "F1"}, {"&About Quarnel", ""}}};
