@@ -74,6 +74,14 @@ TEST_F(EditHistory, UndoingEveryKindOfEditGivesBackTheOpenedBytesAndRedoTheEdite
          chosenPaths = {WritePng("x.png", 8, 8, Qt::red) + "\n" + WritePng("y.png", 4, 4, Qt::gray)};
          Run("addTextures");
        }, "Undo Add textures"},
+      {"update from a pack: one replaced, one added", [&] {
+         fs::create_directories(dir.File("hd"));
+         const std::string index = "7,b.png\n8,three.png\n";
+         WriteBytes(dir.File("hd/index.txt"), {index.begin(), index.end()});
+         WritePng("hd/b.png", 8, 8, Qt::white), WritePng("hd/three.png", 8, 8, Qt::red);
+         chosenPaths = {dir.File("hd/index.txt")}, messages.answers = {Answer::Yes};  // add
+         Run("updateFromPack");
+       }, "Undo Update from hd"},
       {"remove the middle", [&] { Drive().SelectRow(1), messages.answers = {Answer::Yes}, Run("removeEntry"); },
        "Undo Remove two"},
       {"rename", [&] { nameAnswer = "stone", Run("renameEntry"); }, "Undo Rename three"},
