@@ -1,0 +1,54 @@
+// What the editor remembers between runs, in the user's configuration (QSettings, as
+// ~/.config/quarnel/quarnel.conf on Linux): the recent files, where each file dialog was
+// last, the window's place and view, and the preferences. Values read back are checked, so
+// a hand-edited or older file gives the defaults rather than odd behaviour.
+//
+// Tests call QStandardPaths::setTestModeEnabled(true) before the first read, which moves the
+// file to a test folder, and Clear() before each case.
+#pragma once
+
+#include <QByteArray>
+#include <QColor>
+#include <QString>
+#include <QStringList>
+
+#include "app/TextureView.h"
+
+namespace Settings {
+
+// Everything Edit > Preferences sets.
+struct Preferences {
+  QString editorProgram;  // empty: the desktop's default image editor
+  int thumbnailSize = 64;  // pixels a side, kMinThumbnail to kMaxThumbnail
+  QColor checkerLight{255, 255, 255};
+  QColor checkerDark{192, 192, 192};
+  bool operator==(const Preferences&) const = default;
+};
+inline constexpr int kMinThumbnail = 16;
+inline constexpr int kMaxThumbnail = 256;
+
+Preferences LoadPreferences();
+void SavePreferences(const Preferences& preferences);
+
+// Most recent first.
+QStringList RecentFiles();
+void SetRecentFiles(const QStringList& paths);
+
+// The folder (with its trailing '/') where the dialog of this title last chose something;
+// empty when none is remembered.
+QString DialogFolder(const QString& dialogTitle);
+void SetDialogFolder(const QString& dialogTitle, const QString& folder);
+
+// The window's place and view as they were when it was last closed.
+struct WindowState {
+  QByteArray geometry;  // QWidget::saveGeometry
+  TextureView::Mode mode = TextureView::Mode::Image;
+  int zoom = 1;  // screen pixels per texel; 0 for fit-to-view
+};
+WindowState LoadWindowState();
+void SaveWindowState(const WindowState& state);
+
+// Forgets everything above.
+void Clear();
+
+}  // namespace Settings
