@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QPointer>
@@ -201,10 +202,15 @@ void ExternalEditor::checkFile() {
     emit note(name + QStringLiteral(" was not imported: ") + QString::fromUtf8(PngFile::Explain(fault)));
     return;
   }
-  if (!platform::ReplaceFile(snapshot_.toStdString(), bytes, error)) {
-    emit note(name + QStringLiteral(" could not be copied for the import: ") + QString::fromStdString(error));
+  // A plain write: the copy lives only until the import has read it, so the care that
+  // platform::ReplaceFile takes over a user's file (a sync to the disk) would only cost time.
+  QFile snapshot(snapshot_);
+  if (!snapshot.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+      snapshot.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) != qint64(bytes.size())) {
+    emit note(name + QStringLiteral(" could not be copied for the import: ") + snapshot.errorString());
     return;
   }
+  snapshot.close();
   lastBytes_ = std::move(bytes);
   importing_ = true;
   emit saved(snapshot_, QSize(int(header.Width), int(header.Height)));
