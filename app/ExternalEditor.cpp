@@ -114,15 +114,7 @@ std::string ExternalEditor::start(const Texture& texture, const std::string& nam
   std::string error;
   if (!platform::ReadWholeFile(file.toStdString(), written, error)) return error;
 
-  const uint64_t session = ++session_;
-  const QPointer<ExternalEditor> self(this);
-  const std::string why = StartEditor({file.toStdString(), program}, [self, session](const std::string& why) {
-    if (!self || self->session_ != session || !self->editing()) return;
-    self->stop();
-    emit self->editorFailed(QString::fromStdString(why));
-  });
-  if (!why.empty()) return why;  // the folder goes with `folder`
-
+  // Watched before the editor starts, so that not even a first save made at once is missed.
   folder_ = std::move(folder);
   file_ = file;
   lastBytes_ = std::move(written);
@@ -138,7 +130,16 @@ std::string ExternalEditor::start(const Texture& texture, const std::string& nam
   };
   connect(watcher_, &QFileSystemWatcher::fileChanged, this, changed);
   connect(watcher_, &QFileSystemWatcher::directoryChanged, this, changed);
-  return {};
+
+  const uint64_t session = ++session_;
+  const QPointer<ExternalEditor> self(this);
+  const std::string why = StartEditor({file.toStdString(), program}, [self, session](const std::string& why) {
+    if (!self || self->session_ != session || !self->editing()) return;
+    self->stop();
+    emit self->editorFailed(QString::fromStdString(why));
+  });
+  if (!why.empty()) stop();
+  return why;
 }
 
 void ExternalEditor::stop() {

@@ -94,4 +94,6 @@ void SaveWindowState(const WindowState& state) {
 
 void Clear() { Store().clear(); }
 
+void UseFolder(const QString& folder) { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder); }
+
 }  // namespace Settings

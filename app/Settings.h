@@ -3,8 +3,9 @@
 // last, the window's place and view, and the preferences. Values read back are checked, so
 // a hand-edited or older file gives the defaults rather than odd behaviour.
 //
-// Tests call QStandardPaths::setTestModeEnabled(true) before the first read, which moves the
-// file to a test folder, and Clear() before each case.
+// Tests and tools keep the user's file out of reach: QStandardPaths::setTestModeEnabled(true)
+// and UseFolder() with a folder of their own before the first read (ctest runs test
+// processes side by side, and each needs its own file), then Clear() before each case.
 #pragma once
 
 #include <QByteArray>
@@ -50,5 +51,8 @@ void SaveWindowState(const WindowState& state);
 
 // Forgets everything above.
 void Clear();
+
+// Keeps the settings in `folder` from now on, for this process.
+void UseFolder(const QString& folder);
 
 }  // namespace Settings

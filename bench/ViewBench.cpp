@@ -23,6 +23,7 @@
 #include <QListView>
 #include <QPainter>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <string>
 
@@ -216,6 +217,8 @@ int main(int argc, char** argv) {
   // The window's settings go to a test folder, never the user's.
   QStandardPaths::setTestModeEnabled(true);
   QApplication app(argc, argv);
+  const QTemporaryDir settings;
+  Settings::UseFolder(settings.path());
   Settings::Clear();
   if (!bench::InitializeBenchmarks(argc, argv)) return 1;
   bench::BudgetReporter reporter;

@@ -14,6 +14,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <string>
@@ -110,6 +111,8 @@ int main(int argc, char* argv[]) {
   // The shots show the window as on a first run, and leave the user's settings alone.
   QStandardPaths::setTestModeEnabled(true);
   QApplication app(argc, argv);
+  const QTemporaryDir settings;
+  Settings::UseFolder(settings.path());
   Settings::Clear();
   if (argc != 3) {
     std::fprintf(stderr, "Usage: window_shots SAMPLE.pvm OUTPUT_FOLDER\n");

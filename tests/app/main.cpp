@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include "app/Settings.h"
 
@@ -23,6 +24,8 @@ int main(int argc, char* argv[]) {
   // Settings go to a test folder, never the user's, and start empty.
   QStandardPaths::setTestModeEnabled(true);
   QApplication app(argc, argv);
+  const QTemporaryDir settings;
+  Settings::UseFolder(settings.path());
   Settings::Clear();
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
