@@ -352,7 +352,7 @@ void MainWindow::buildActions() {
   add(edit, "showPreferences", QStringLiteral("Pre&ferences..."), [this] { showPreferences(); });
 
   QMenu* texture = menuBar()->addMenu(QStringLiteral("&Texture"));
-  QAction* editExternallyAction = add(texture, "editExternally", QStringLiteral("&Edit in Image Editor"),
+  QAction* editExternallyAction = add(texture, "editExternally", QStringLiteral("Edit in Image E&ditor"),
                                       [this] { editExternally(); }, {Qt::CTRL | Qt::Key_E});
   stopEditing_ = add(texture, "stopEditing", QStringLiteral("&Stop Editing"), [this] { stopEditing(); });
   stopEditing_->setEnabled(false);

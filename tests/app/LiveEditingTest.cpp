@@ -3,7 +3,11 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QDialog>
+#include <QLineEdit>
 #include <QSignalSpy>
+#include <QSpinBox>
+#include <QTimer>
 
 #include "AppTestSupport.h"
 #include "app/ExternalEditor.h"
@@ -196,6 +200,23 @@ TEST_F(LiveEditing, PreferencesAreStoredAppliedAndKeptWithTheWindow) {
   EXPECT_EQ(grab.pixel(3 * 8 + 1, 1), qRgb(0, 0, 255));
   Run("openArchive");
   EXPECT_EQ(dialogRequests.back().initialDir, dir.Folder());
+}
+
+TEST_F(LiveEditing, ThePreferencesDialogStartsFromWhatIsStored) {
+  Settings::SavePreferences({"paint", 48, QColor(0, 0, 0), QColor(255, 255, 0)});
+  QTimer poll;
+  poll.callOnTimeout([&] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    poll.stop();
+    EXPECT_EQ(dialog->findChild<QLineEdit*>()->text(), "paint");
+    dialog->findChild<QSpinBox*>()->setValue(1000);  // beyond the largest
+    dialog->accept();
+  });
+  poll.start(10);
+  Run("showPreferences");
+  EXPECT_EQ(Settings::LoadPreferences(),
+            (Settings::Preferences{"paint", Settings::kMaxThumbnail, QColor(0, 0, 0), QColor(255, 255, 0)}));
 }
 
 }  // namespace

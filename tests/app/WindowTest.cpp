@@ -106,7 +106,7 @@ TEST_F(Window, MenusHoldEveryCommandWithItsShortcut) {
       {{"&Add textures...", "Ctrl+Shift+A"}, {"Re&move", "Del"}, {"Re&name...", "F2"}, {"Move &Up", "Ctrl+Up"},
        {"Move &Down", "Ctrl+Down"}, {nullptr, ""}, {"&Properties...", "Alt+Return"}, {nullptr, ""},
        {"Pre&ferences...", ""}},
-      {{"&Import...", ""}, {"&Export...", ""}, {nullptr, ""}, {"&Edit in Image Editor", "Ctrl+E"},
+      {{"&Import...", ""}, {"&Export...", ""}, {nullptr, ""}, {"Edit in Image E&ditor", "Ctrl+E"},
        {"&Stop Editing", ""}},
       {{"Zoom &In", "Ctrl++"}, {"Zoom &Out", "Ctrl+-"}, {"&Actual Size", "Ctrl+0"}, {"&Fit to View", ""}},
       {{"&Help", "F1"}, {"&About Quarnel", ""}}};
@@ -134,7 +134,7 @@ TEST_F(Window, RightButtonOverTheViewOffersImportAndExport) {
   ASSERT_EQ(menu->actions().size(), 5);
   EXPECT_EQ(menu->actions()[0]->text(), "&Import...");
   EXPECT_EQ(menu->actions()[1]->text(), "&Export...");
-  EXPECT_EQ(menu->actions()[3]->text(), "&Edit in Image Editor");
+  EXPECT_EQ(menu->actions()[3]->text(), "Edit in Image E&ditor");
   EXPECT_FALSE(menu->actions()[4]->isEnabled());  // Stop Editing, with nothing edited
   // With nothing open, Export warns and Import does nothing.
   menu->actions()[1]->trigger();
