@@ -269,6 +269,9 @@ void MainWindow::buildControls() {
   statusBar()->addPermanentWidget(details_, 1);
   editingNote_ = new QLabel(this);
   editingNote_->setObjectName(QStringLiteral("editingNote"));
+  // A long note may be cut, but must not make the window wider; the tip holds all of it.
+  editingNote_->setMinimumWidth(1);
+  editingNote_->setContentsMargins(0, 0, 16, 0);
   editingNote_->hide();
   statusBar()->insertPermanentWidget(0, editingNote_);
   editor_ = new ExternalEditor(this);
@@ -1177,6 +1180,7 @@ void MainWindow::importExternalSave(const QString& snapshot, QSize pictureSize) 
 
 void MainWindow::showEditingNote(const QString& note) {
   editingNote_->setText(note);
+  editingNote_->setToolTip(note);
   editingNote_->setVisible(!note.isEmpty());
 }
 
