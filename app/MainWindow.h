@@ -153,7 +153,8 @@ class MainWindow : public QMainWindow {
   // What the last run left: the window's place, its view and zoom, the preferences.
   void restoreSettings();
   void applyPreferences(const Settings::Preferences& preferences);
-  // The list's thumbnails take this size; the setting is kept whatever the list shows.
+  // Hands the thumbnail size to the list's thumbnails. The list draws none yet, so for now
+  // it only emits thumbnailSizeChanged; the setting is stored either way.
   void applyThumbnailSize(int pixels);
   void importExternalSave(const QString& snapshot, QSize pictureSize);
   // The note on the external editing in the status bar; "" hides it.
@@ -175,7 +176,7 @@ class MainWindow : public QMainWindow {
   QScrollArea* viewArea_ = nullptr;
   TextureView* view_ = nullptr;
   QLabel* details_ = nullptr;
-  QMenu* textureMenu_ = nullptr;  // Import and Export, on the view's right button
+  QMenu* textureMenu_ = nullptr;  // Import, Export and the editing, on the view's right button
   QLabel* editingNote_ = nullptr;
   ExternalEditor* editor_ = nullptr;
   QPersistentModelIndex editedRow_;  // the entry the editor's saves go into
