@@ -63,7 +63,9 @@ std::optional<Settings::Preferences> ShowDialog(QWidget* owner, const Settings::
   form->addRow(QStringLiteral("&Image editor:"), programRow);
 
   auto* thumbnails = new QSpinBox(&dialog);
-  thumbnails->setRange(Settings::kMinThumbnail, Settings::kMaxThumbnail);
+  // 0 is shown as "None"; 1 to 15 are stored as the smallest size.
+  thumbnails->setRange(0, Settings::kMaxThumbnail);
+  thumbnails->setSpecialValueText(QStringLiteral("None"));
   thumbnails->setSuffix(QStringLiteral(" pixels"));
   thumbnails->setValue(now.thumbnailSize);
   form->addRow(QStringLiteral("&Thumbnail size:"), thumbnails);

@@ -43,7 +43,7 @@ Preferences LoadPreferences() {
   p.editorProgram = store.value(kEditorProgram).toString().trimmed();
   bool number = false;
   const int size = store.value(kThumbnailSize).toInt(&number);
-  if (number) p.thumbnailSize = std::clamp(size, kMinThumbnail, kMaxThumbnail);
+  if (number) p.thumbnailSize = ThumbnailSizeWithin(size);
   p.checkerLight = ColourOr(store, kCheckerLight, p.checkerLight);
   p.checkerDark = ColourOr(store, kCheckerDark, p.checkerDark);
   return p;
@@ -52,7 +52,7 @@ Preferences LoadPreferences() {
 void SavePreferences(const Preferences& p) {
   QSettings store = Store();
   store.setValue(kEditorProgram, p.editorProgram.trimmed());
-  store.setValue(kThumbnailSize, std::clamp(p.thumbnailSize, kMinThumbnail, kMaxThumbnail));
+  store.setValue(kThumbnailSize, ThumbnailSizeWithin(p.thumbnailSize));
   store.setValue(kCheckerLight, p.checkerLight.name());
   store.setValue(kCheckerDark, p.checkerDark.name());
 }

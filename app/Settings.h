@@ -20,13 +20,18 @@ namespace Settings {
 // Everything Edit > Preferences sets.
 struct Preferences {
   QString editorProgram;  // empty: the desktop's default image editor
-  int thumbnailSize = 64;  // pixels a side, kMinThumbnail to kMaxThumbnail
+  // Pixels a side, kMinThumbnail to kMaxThumbnail; 0 for no thumbnails.
+  int thumbnailSize = 128;
   QColor checkerLight{255, 255, 255};
   QColor checkerDark{192, 192, 192};
   bool operator==(const Preferences&) const = default;
 };
 inline constexpr int kMinThumbnail = 16;
 inline constexpr int kMaxThumbnail = 256;
+// A size as stored: 0 stays 0, anything else is brought within the range.
+inline int ThumbnailSizeWithin(int pixels) {
+  return pixels == 0 ? 0 : pixels < kMinThumbnail ? kMinThumbnail : pixels > kMaxThumbnail ? kMaxThumbnail : pixels;
+}
 
 Preferences LoadPreferences();
 void SavePreferences(const Preferences& preferences);
