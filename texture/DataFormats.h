@@ -36,15 +36,14 @@
 //
 // Texels by pixel format, in every 16-bit layout above:
 //
-//   pixel format   texel (low byte first)              decodes to
-//   0, 1, 2, 5     bit fields (TexelCodec::kPixelFormats)  one pixel
-//   3 YUV422       U Y0, then V Y1: the pair of pixels    (x, y) and (x + 1, y), x even
-//                  (x, y) and (x + 1, y), x even; in a
-//                  rectangle the two texels follow each
-//                  other, twiddled they are at twiddle
-//                  indexes k and k + 2; in a VQ entry
-//                  texels 0 and 2 (top row), 1 and 3
-//   4 bump map     angle (low byte), elevation (high)    a normal, opaque
+//   pixel format   texels (low byte first)                 give
+//   0, 1, 2, 5     one: bit fields (TexelCodec::kPixelFormats)  one pixel
+//   3 YUV422       two: U Y0, then V Y1                     pixels (x, y) and (x + 1, y), x even
+//   4 bump map     one: angle, then elevation               one pixel, a normal, opaque
+//
+// The two texels of a YUV pair follow each other in a rectangle; twiddled they sit at twiddle
+// indexes k and k + 2, the places of (x, y) and (x + 1, y); in a VQ entry they are texels 0
+// and 2 (top row), then 1 and 3 (bottom row).
 //
 // YUV422 converts by full-range BT.601 worked out in integers (TexelCodec.h); other editors
 // differ among themselves by one to three levels. A YUV422 texture must have an even width:
