@@ -417,8 +417,13 @@ bool EncodesExactly(const Layout& layout, int pixelFormat) {
   if (layout.kind == Kind::Raster) return true;
   const bool plainTexels = layout.kind == Kind::Rectangle || layout.kind == Kind::Twiddled ||
                            layout.kind == Kind::RectangularTwiddled;
-  return plainTexels && Encodes(layout, pixelFormat) &&
-         TexelCodec::kTexels[size_t(pixelFormat)] == TexelCodec::Texels::Fields;
+  if (!plainTexels || !Encodes(layout, pixelFormat) ||
+      TexelCodec::kTexels[size_t(pixelFormat)] != TexelCodec::Texels::Fields)
+    return false;
+  // RGB555's top bit is read by nobody and written as 0, so its texels come back only if
+  // the fields fill all 16 bits.
+  const PixelFormatInfo& f = TexelCodec::kPixelFormats[size_t(pixelFormat)];
+  return (f.AMask | f.RMask | f.GMask | f.BMask) == 0xFFFF;
 }
 
 bool DecodeMainLevel(const Layout& layout, int pixelFormat, std::span<const uint8_t> data,

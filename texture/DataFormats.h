@@ -109,8 +109,8 @@ bool Decodes(const Layout& layout, int pixelFormat);
 // YUV422 is not in VQ.
 bool Encodes(const Layout& layout, int pixelFormat);
 // Whether encoding what the main level decodes to gives its bytes back, so that an import
-// of the same picture needs no comparison first: plain texels of bit fields (no mip levels,
-// no codebook) and the 32-bit raster.
+// of the same picture needs no comparison first: plain texels (no mip levels, no codebook)
+// whose bit fields fill all 16 bits, and the 32-bit raster.
 bool EncodesExactly(const Layout& layout, int pixelFormat);
 
 // The bytes mip level `level` (below layout.levels) takes. For the mipmapped 1 x 1 level this
