@@ -5,12 +5,12 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QPixmap>
 #include <QVector>
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
+#include "app/Checkerboard.h"
 #include "texture/Texture.h"
 
 namespace {
@@ -18,7 +18,6 @@ namespace {
 constexpr int kStartWidth = 449;
 constexpr int kStartHeight = 150;
 constexpr int kFrame = 12;
-constexpr int kCheckerCell = 8;
 const QColor kLightGrey(192, 192, 192);
 
 QImage MakeStartingPicture() {
@@ -39,19 +38,6 @@ QImage MakeStartingPicture() {
   painter.setPen(kLightGrey);
   painter.drawText(field, Qt::AlignCenter, QStringLiteral("No Image"));
   return picture;
-}
-
-// Two cells each way, white top-left, tiled from the widget's corner.
-const QPixmap& CheckerTile() {
-  static const QPixmap tile = [] {
-    QPixmap pixmap(2 * kCheckerCell, 2 * kCheckerCell);
-    pixmap.fill(Qt::white);
-    QPainter painter(&pixmap);
-    painter.fillRect(kCheckerCell, 0, kCheckerCell, kCheckerCell, kLightGrey);
-    painter.fillRect(0, kCheckerCell, kCheckerCell, kCheckerCell, kLightGrey);
-    return pixmap;
-  }();
-  return tile;
 }
 
 // The BMP mask export's picture: alpha as red, green and blue 0. Qt takes the alpha plane
@@ -153,7 +139,7 @@ void TextureView::paintEvent(QPaintEvent* event) {
   const QRect exposed = event->rect();
   const QImage shown = picture();
   const bool checkerboard = mode_ == Mode::Alpha && !texture_.Empty();
-  if (checkerboard) painter.fillRect(exposed, QBrush(CheckerTile()));
+  if (checkerboard) PaintCheckerboard(painter, exposed);
   if (scale_ == 1.0) {
     painter.drawImage(exposed.topLeft(), shown, exposed);
     return;
