@@ -8,7 +8,9 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QActionGroup>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
@@ -16,6 +18,7 @@
 #include <QMouseEvent>
 #include <QProgressDialog>
 #include <QScrollArea>
+#include <QSortFilterProxyModel>
 #include <QStatusBar>
 #include <QUrl>
 #include <QWheelEvent>
@@ -26,6 +29,7 @@
 
 #include "app/About.h"
 #include "app/ArchiveModel.h"
+#include "app/EntryDelegate.h"
 #include "app/EntryDialogs.h"
 #include "app/FileDialogs.h"
 #include "app/MessageBoxes.h"
@@ -40,9 +44,17 @@ namespace {
 using MessageBoxes::Answer;
 using MessageBoxes::Buttons;
 
-constexpr int kClientWidth = 610;
+// The entry list is wide enough for two columns of the grid's 128-pixel thumbnails, or a
+// list's 64-pixel ones beside their details; the view and its switch sit right of it.
+constexpr int kListWidth = 296;
+constexpr int kViewLeft = kListWidth + 15;
+constexpr int kClientWidth = kViewLeft + 458;
 constexpr int kClientHeight = 427;
 constexpr int kMaxZoom = 8;
+// The list's thumbnails are never larger than this, the grid's as large as asked.
+constexpr int kListThumbnail = 64;
+constexpr int kSmallestThumbnail = 16;
+constexpr int kLargestThumbnail = 256;
 
 const FileDialogs::Filter kArchiveFilter{"PVM Files", "*.pvm;*.pvr"};
 // A pack is a .pvmx file or a folder, which a file dialog chooses by its index.txt.
@@ -229,23 +241,37 @@ void MainWindow::buildControls() {
   setCentralWidget(client);
 
   model_ = new ArchiveModel(this);
+  filtered_ = new QSortFilterProxyModel(this);
+  filtered_->setSourceModel(model_);
+  filtered_->setFilterCaseSensitivity(Qt::CaseInsensitive);
+  filter_ = new QLineEdit(client);
+  filter_->setObjectName(QStringLiteral("entryFilter"));
+  filter_->setPlaceholderText(QStringLiteral("Filter by name"));
+  filter_->setClearButtonEnabled(true);
+  connect(filter_, &QLineEdit::textChanged, filtered_, &QSortFilterProxyModel::setFilterFixedString);
   list_ = new EntryList(client, [this] { showSelectedRow(); });
-  list_->setModel(model_);
+  list_->setModel(filtered_);
+  connect(filter_, &QLineEdit::returnPressed, list_, [this] { list_->setFocus(Qt::OtherFocusReason); });
+  delegate_ = new EntryDelegate(list_);
+  list_->setItemDelegate(delegate_);
+  list_->setUniformItemSizes(true);
   list_->setToolTip(QStringLiteral("WAV data sets embedded in te DAT file"));
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   connect(list_, &QListView::doubleClicked, this, [this] { showSelectedRow(); });
-  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-          [this] { updateDetails(); });
+  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    showSelectedRow();
+    updateDetails();
+  });
 
   status_ = new QLabel(QStringLiteral("No File Loaded"), client);
   status_->setGeometry(8, 16, 113, 17);
   viewCaption_ = new QLabel(QStringLiteral("View:"), client);
-  viewCaption_->setGeometry(152, 16, 33, 17);
+  viewCaption_->setGeometry(kViewLeft, 16, 33, 17);
   const char* captions[] = {"Image", "Mask", "Alpha"};
   for (size_t i = 0; i < viewSwitch_.size(); ++i) {
     viewSwitch_[i] = new QLabel(QString::fromLatin1(captions[i]), client);
-    viewSwitch_[i]->setGeometry(192 + 72 * int(i), 16, 65, 17);
+    viewSwitch_[i]->setGeometry(kViewLeft + 40 + 72 * int(i), 16, 65, 17);
     viewSwitch_[i]->setAutoFillBackground(true);
     viewSwitch_[i]->installEventFilter(this);
   }
@@ -268,7 +294,10 @@ void MainWindow::buildControls() {
   viewArea_->viewport()->installEventFilter(this);
   setView(TextureView::Mode::Image);
   applyZoom();
+  applyEntryLayout();
   layOutControls();
+  // The list, not the filter above it, has the keys first.
+  list_->setFocus();
   resize(minimumSizeHint());
 }
 
@@ -330,6 +359,14 @@ void MainWindow::buildActions() {
   add(view, "zoomActualSize", QStringLiteral("&Actual Size"), [this] { zoomActualSize(); },
       {Qt::CTRL | Qt::Key_0});
   add(view, "zoomToFit", QStringLiteral("&Fit to View"), [this] { zoomToFit(); });
+  view->addSeparator();
+  auto* layouts = new QActionGroup(this);
+  for (QAction* layout : {add(view, "showAsList", QStringLiteral("As &List"), [this] { showAsList(); }),
+                          add(view, "showAsGrid", QStringLiteral("As &Grid"), [this] { showAsGrid(); })}) {
+    layout->setCheckable(true);
+    layout->setChecked(layout->objectName() == QLatin1String(grid_ ? "showAsGrid" : "showAsList"));
+    layouts->addAction(layout);
+  }
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   add(help, "showHelp", QStringLiteral("&Help"), [this] { showHelp(); }, {Qt::Key_F1});
@@ -342,9 +379,11 @@ void MainWindow::buildActions() {
 
 void MainWindow::layOutControls() {
   const QSize client = centralWidget()->size();
-  const int extraHeight = std::max(0, client.height() - kClientHeight);
-  list_->setGeometry(8, 32, 137, 264 + extraHeight);
-  viewArea_->setGeometry(152, 40, std::max(0, client.width() - 152), std::max(0, client.height() - 40));
+  const int filterHeight = filter_->sizeHint().height();
+  filter_->setGeometry(8, 32, kListWidth, filterHeight);
+  const int listTop = 32 + filterHeight + 4;
+  list_->setGeometry(8, listTop, kListWidth, std::max(0, client.height() - listTop - 8));
+  viewArea_->setGeometry(kViewLeft, 40, std::max(0, client.width() - kViewLeft), std::max(0, client.height() - 40));
   if (fitToView_) applyZoom();
 }
 
@@ -402,7 +441,17 @@ std::string MainWindow::archiveName() const {
 std::optional<size_t> MainWindow::selectedRow() const {
   const QModelIndexList selected = list_->selectionModel()->selectedIndexes();
   if (!archive_ || selected.isEmpty()) return std::nullopt;
-  return size_t(selected.first().row());
+  return archiveRowOf(selected.first());
+}
+
+std::optional<size_t> MainWindow::archiveRowOf(const QModelIndex& listIndex) const {
+  const QModelIndex row = filtered_->mapToSource(listIndex);
+  if (!row.isValid()) return std::nullopt;
+  return size_t(row.row());
+}
+
+QModelIndex MainWindow::listIndexOf(size_t row) const {
+  return filtered_->mapFromSource(model_->index(int(row)));
 }
 
 void MainWindow::showSelectedRow() {
@@ -412,6 +461,38 @@ void MainWindow::showSelectedRow() {
   // A texture that cannot be decoded shows the starting picture.
   view_->showTexture(archive_->Entries()[*row].texture);
   applyZoom();
+}
+
+void MainWindow::showAsList() {
+  grid_ = false;
+  applyEntryLayout();
+}
+
+void MainWindow::showAsGrid() {
+  grid_ = true;
+  applyEntryLayout();
+}
+
+void MainWindow::setThumbnailSize(int side) {
+  thumbnailSize_ = side == 0 ? 0 : std::clamp(side, kSmallestThumbnail, kLargestThumbnail);
+  applyEntryLayout();
+}
+
+void MainWindow::applyEntryLayout() {
+  const int side = grid_ ? thumbnailSize_ : std::min(thumbnailSize_, kListThumbnail);
+  delegate_->setLayout(grid_ ? EntryDelegate::Layout::Grid : EntryDelegate::Layout::List, side);
+  model_->setThumbnailSize(side);
+  // Each mode sets what the other changed; the entries stay where the archive has them.
+  list_->setViewMode(grid_ ? QListView::IconMode : QListView::ListMode);
+  list_->setMovement(QListView::Static);
+  list_->setResizeMode(QListView::Adjust);
+  list_->setWrapping(grid_);
+  list_->setFlow(grid_ ? QListView::LeftToRight : QListView::TopToBottom);
+  QStyleOptionViewItem option;
+  option.initFrom(list_);
+  list_->setGridSize(grid_ ? delegate_->sizeHint(option, QModelIndex()) : QSize());
+  list_->doItemsLayout();
+  if (list_->currentIndex().isValid()) list_->scrollTo(list_->currentIndex());
 }
 
 void MainWindow::setView(TextureView::Mode mode) {
@@ -509,6 +590,8 @@ void MainWindow::openArguments(const QStringList& arguments) {
 
 void MainWindow::dropArchive() {
   model_->setArchive(nullptr);
+  // A filter typed for one archive would hide most of the next.
+  filter_->clear();
   archive_.reset();
   rowShown_ = false;
   status_->setText(QStringLiteral("No File Loaded"));
@@ -668,7 +751,10 @@ void MainWindow::importIntoSelected(const std::string& image, const std::string&
     report.Show("", true);
     return;
   }
-  if (*changed) setWindowModified(true);
+  if (*changed) {
+    setWindowModified(true);
+    model_->textureChanged(*row);
+  }
   showSelectedRow();
   updateDetails();
 }
@@ -737,6 +823,7 @@ void MainWindow::importAll(BatchFiles::FileFormat format) {
     return;
   }
   setWindowModified(true);
+  model_->entriesChanged();
   if (rowShown_) showSelectedRow();
   if (!saveArchive()) return;  // kept in the window, marked unsaved
   report.Show("Imported " + Plural(result.count, "texture") + " into " + archivePath_, false);
@@ -934,8 +1021,8 @@ void MainWindow::updateFromPack() {
 // ---- Changing the entries -------------------------------------------------------------
 
 void MainWindow::selectRow(size_t row) {
-  list_->selectionModel()->setCurrentIndex(model_->index(int(row)), QItemSelectionModel::ClearAndSelect);
-  if (rowShown_) showSelectedRow();
+  if (!listIndexOf(row).isValid()) filter_->clear();
+  list_->selectionModel()->setCurrentIndex(listIndexOf(row), QItemSelectionModel::ClearAndSelect);
 }
 
 std::optional<size_t> MainWindow::rowToChange() {
@@ -986,14 +1073,17 @@ void MainWindow::removeEntry() {
   if (Ask("Remove the texture \"" + archive_->Entries()[*row].name + "\" from " + archiveName() + "?",
           Buttons::YesNo, Icon::Question) != Answer::Yes)
     return;
+  const int listRow = listIndexOf(*row).row();
   if (const Failure refused = model_->remove(*row)) {
     MessageBoxes::Show(*refused);
     return;
   }
   setWindowModified(true);
-  // The next entry takes the removed one's place, so that Delete can go on down the list.
-  if (model_->rowCount() > 0)
-    selectRow(std::min(*row, size_t(model_->rowCount() - 1)));
+  // The next entry the list shows takes the removed one's place, so that Delete can go on
+  // down the list, filtered or not.
+  const int left = filtered_->rowCount();
+  if (left > 0)
+    selectRow(*archiveRowOf(filtered_->index(std::min(listRow, left - 1), 0)));
   else if (rowShown_)
     view_->showNothing();
   updateDetails();
@@ -1017,10 +1107,13 @@ void MainWindow::renameEntry() {
 void MainWindow::moveEntry(int step) {
   const std::optional<size_t> row = rowToChange();
   if (!row) return;
-  const int64_t to = int64_t(*row) + step;
-  if (to < 0 || to >= model_->rowCount()) return;  // already first or last
+  // It takes the place of the entry the list shows next to it, which a filter may put
+  // several rows away in the archive.
+  const QModelIndex neighbour = listIndexOf(*row).siblingAtRow(listIndexOf(*row).row() + step);
+  if (!neighbour.isValid()) return;  // already first or last
+  const size_t to = *archiveRowOf(neighbour);
   // The selection follows the entry: the model moves the row rather than renaming rows.
-  if (const Failure refused = model_->move(*row, size_t(to))) {
+  if (const Failure refused = model_->move(*row, to)) {
     MessageBoxes::Show(*refused);
     return;
   }
