@@ -145,7 +145,8 @@ void ArchiveModel::setThumbnailSize(int side) {
 
 int ArchiveModel::thumbnailsPending() const {
   if (side_ == 0) return 0;
-  return int(std::count_if(thumbnails_.begin(), thumbnails_.begin() + rows_,
+  const size_t listed = std::min(size_t(rows_), thumbnails_.size());
+  return int(std::count_if(thumbnails_.begin(), thumbnails_.begin() + ptrdiff_t(listed),
                            [](const Thumbnail& t) { return !t.current; }));
 }
 
