@@ -4,6 +4,7 @@
 #include <QString>
 #include <algorithm>
 
+#include "app/Checkerboard.h"
 #include "app/ThumbnailLoader.h"
 #include "texture/TextureDetails.h"
 
@@ -15,7 +16,7 @@ constexpr size_t kMostWanted = 1024;
 }  // namespace
 
 ArchiveModel::ArchiveModel(QObject* parent)
-    : QAbstractListModel(parent), loader_(new ThumbnailLoader(this)) {
+    : QAbstractListModel(parent), loader_(new ThumbnailLoader(this)), checkerTile_(CheckerTile()) {
   connect(loader_, &ThumbnailLoader::made, this, &ArchiveModel::thumbnailMade);
 }
 
@@ -133,8 +134,19 @@ void ArchiveModel::setThumbnailSize(int side) {
   side = std::max(0, side);
   if (side == side_) return;
   side_ = side;
+  remakeThumbnails();
+}
+
+void ArchiveModel::setCheckerColours(QColor first, QColor second) {
+  QImage tile = CheckerTile(first, second);
+  if (tile == checkerTile_) return;
+  checkerTile_ = std::move(tile);
+  remakeThumbnails();
+}
+
+void ArchiveModel::remakeThumbnails() {
   for (Thumbnail& t : thumbnails_) {
-    if (t.image.width() > side || t.image.height() > side) t.image = QImage();
+    if (t.image.width() > side_ || t.image.height() > side_) t.image = QImage();
     t = renewed(std::move(t));
   }
   unrequestedFrom_ = 0;
@@ -180,7 +192,7 @@ void ArchiveModel::requestThumbnails() {
     Thumbnail& t = thumbnails_[row];
     t.requested = true;
     inFlight_.emplace_back(t.generation, row);
-    loader_->request(t.generation, side_, archive_->Entries()[row].texture);
+    loader_->request(t.generation, side_, archive_->Entries()[row].texture, checkerTile_);
   };
   while (inFlight_.size() < most && !wanted_.empty()) {
     const auto [generation, hint] = wanted_.back();

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QColor>
 #include <QImage>
 #include <optional>
 #include <string>
@@ -59,6 +60,8 @@ class ArchiveModel : public QAbstractListModel {
   // more than side x side x 4 bytes; every row's is made again at the new size.
   void setThumbnailSize(int side);
   int thumbnailSize() const { return side_; }
+  // The checkerboard's colours behind transparent pixels; every thumbnail is made again.
+  void setCheckerColours(QColor first, QColor second);
   // Listed rows whose thumbnail for their texture as it is now has not come yet.
   int thumbnailsPending() const;
 
@@ -81,6 +84,8 @@ class ArchiveModel : public QAbstractListModel {
   Thumbnail renewed(Thumbnail old);
   // Every entry's thumbnail renewed, as many as the archive has entries.
   void renewThumbnails();
+  // Every thumbnail made again, those larger than side_ dropped at once.
+  void remakeThumbnails();
   // Hands the workers more textures, up to the few they hold at once.
   void requestThumbnails();
   void scheduleRequests() const;
@@ -97,6 +102,7 @@ class ArchiveModel : public QAbstractListModel {
 
   ThumbnailLoader* loader_;
   int side_ = 64;
+  QImage checkerTile_;
   std::vector<Thumbnail> thumbnails_;  // one per entry of the archive, in its order
   quint64 lastGeneration_ = 0;         // never reused, across archives as well
   // Requests not yet answered, stale ones included: each generation and the row it was

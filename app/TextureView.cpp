@@ -58,7 +58,7 @@ QImage MaskOf(const QImage& rgba, bool hasAlphaBits) {
 
 }  // namespace
 
-TextureView::TextureView(QWidget* parent) : QWidget(parent) {
+TextureView::TextureView(QWidget* parent) : QWidget(parent), checker_(CheckerTile()) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   fitToPicture();
 }
@@ -98,6 +98,11 @@ void TextureView::wrapPicture(bool hasAlphaBits) {
 }
 
 void TextureView::showNothing() { showTexture(Image{}, false); }
+
+void TextureView::setCheckerColours(QColor first, QColor second) {
+  checker_ = CheckerTile(first, second);
+  update();
+}
 
 void TextureView::setMode(Mode mode) {
   mode_ = mode;
@@ -139,7 +144,7 @@ void TextureView::paintEvent(QPaintEvent* event) {
   const QRect exposed = event->rect();
   const QImage shown = picture();
   const bool checkerboard = mode_ == Mode::Alpha && !texture_.Empty();
-  if (checkerboard) PaintCheckerboard(painter, exposed);
+  if (checkerboard) PaintCheckerboard(painter, exposed, checker_);
   if (scale_ == 1.0) {
     painter.drawImage(exposed.topLeft(), shown, exposed);
     return;

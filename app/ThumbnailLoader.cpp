@@ -27,9 +27,9 @@ ThumbnailLoader::~ThumbnailLoader() {
   pool_.waitForDone();
 }
 
-void ThumbnailLoader::request(quint64 generation, int side, Texture texture) {
-  pool_.start([this, generation, side, texture = std::move(texture)] {
-    QImage thumbnail = Make(texture, side);
+void ThumbnailLoader::request(quint64 generation, int side, Texture texture, QImage checkerTile) {
+  pool_.start([this, generation, side, texture = std::move(texture), checkerTile] {
+    QImage thumbnail = Make(texture, side, checkerTile);
     QMetaObject::invokeMethod(
         this, [this, generation, thumbnail] { emit made(generation, thumbnail); },
         Qt::QueuedConnection);
@@ -46,7 +46,7 @@ QSize ThumbnailLoader::Fit(QSize picture, int side) {
   return {std::max(1, fitted.width()), std::max(1, fitted.height())};
 }
 
-QImage ThumbnailLoader::Make(const Texture& texture, int side) {
+QImage ThumbnailLoader::Make(const Texture& texture, int side, const QImage& checkerTile) {
   if (side < 1) return {};
   thread_local Image picture;
   if (!texture.DecodeInto(picture)) return {};
@@ -62,7 +62,7 @@ QImage ThumbnailLoader::Make(const Texture& texture, int side) {
     const QImage scaled = size == decoded.size() ? decoded : decoded.scaled(size, Qt::IgnoreAspectRatio, mode);
     thumbnail = QImage(size, QImage::Format_RGB32);
     QPainter painter(&thumbnail);
-    PaintCheckerboard(painter, thumbnail.rect());
+    PaintCheckerboard(painter, thumbnail.rect(), checkerTile);
     painter.drawImage(0, 0, scaled);
   }
   if (picture.rgba.size() > kKeptPictureBytes) picture = Image{};

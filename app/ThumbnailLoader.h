@@ -22,15 +22,16 @@ class ThumbnailLoader : public QObject {
   // Waits for the thumbnails being made, which are then dropped.
   ~ThumbnailLoader() override;
 
-  // Makes the texture's thumbnail at most side x side. made() follows on this object's
-  // thread for every request, with a null image when the texture cannot be decoded.
-  void request(quint64 generation, int side, Texture texture);
+  // Makes the texture's thumbnail at most side x side, over the checkerboard's tile.
+  // made() follows on this object's thread for every request, with a null image when the
+  // texture cannot be decoded.
+  void request(quint64 generation, int side, Texture texture, QImage checkerTile);
   // How many requests the workers take at once; more wait their turn.
   int workers() const { return pool_.maxThreadCount(); }
 
   // A texture's thumbnail: its decoded picture over the checkerboard, opaque, 4 bytes a
   // pixel, within side x side (see Fit). Null when it cannot be decoded or side < 1.
-  static QImage Make(const Texture& texture, int side);
+  static QImage Make(const Texture& texture, int side, const QImage& checkerTile);
   // The size of a picture's thumbnail: one larger than side x side is made smaller keeping
   // its aspect (each side at least 1); a smaller one is enlarged by the largest whole factor
   // that stays within it, so its texels stay square and sharp, as the view shows them.

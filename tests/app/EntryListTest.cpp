@@ -51,6 +51,10 @@ TEST_F(EntryList, EveryRowGetsItsThumbnailOverTheCheckerboard) {
   ASSERT_EQ(wide.size(), QSize(64, 16));
   EXPECT_EQ(wide.pixel(30, 8), qRgb(0, 0, 248));
   EXPECT_TRUE(Thumbnail(2).isNull());  // cannot be decoded: none, and nothing left to wait for
+  // Other checkerboard colours, as Preferences sets them, make every thumbnail again.
+  Model().setCheckerColours(QColor(255, 0, 0), QColor(0, 0, 255));
+  WaitForThumbnails();
+  EXPECT_EQ(Thumbnail(0).pixel(40, 4), qRgb(0, 0, 255));
 }
 
 TEST_F(EntryList, ChangedTexturesGetNewThumbnailsAndAnEarlierArchivesAreDropped) {
