@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -11,6 +12,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
@@ -18,6 +20,7 @@
 #include <QMouseEvent>
 #include <QProgressDialog>
 #include <QScrollArea>
+#include <QSortFilterProxyModel>
 #include <QStatusBar>
 #include <QTime>
 #include <QUndoStack>
@@ -32,6 +35,7 @@
 #include "app/About.h"
 #include "app/ArchiveModel.h"
 #include "app/EditHistory.h"
+#include "app/EntryDelegate.h"
 #include "app/EntryDialogs.h"
 #include "app/ExternalEditor.h"
 #include "app/FileDialogs.h"
@@ -51,9 +55,15 @@ namespace {
 using MessageBoxes::Answer;
 using MessageBoxes::Buttons;
 
-constexpr int kClientWidth = 610;
+// The entry list is wide enough for two columns of the grid's 128-pixel thumbnails, or a
+// list's 64-pixel ones beside their details; the view and its switch sit right of it.
+constexpr int kListWidth = 296;
+constexpr int kViewLeft = kListWidth + 15;
+constexpr int kClientWidth = kViewLeft + 458;
 constexpr int kClientHeight = 427;
 constexpr int kMaxZoom = 8;
+// The list's thumbnails are never larger than this, the grid's as large as asked.
+constexpr int kListThumbnail = 64;
 
 const FileDialogs::Filter kArchiveFilter{"PVM Files", "*.pvm;*.pvr"};
 // A pack is a .pvmx file or a folder, which a file dialog chooses by its index.txt.
@@ -246,8 +256,20 @@ void MainWindow::buildControls() {
   setCentralWidget(client);
 
   model_ = new ArchiveModel(this);
+  filtered_ = new QSortFilterProxyModel(this);
+  filtered_->setSourceModel(model_);
+  filtered_->setFilterCaseSensitivity(Qt::CaseInsensitive);
+  filter_ = new QLineEdit(client);
+  filter_->setObjectName(QStringLiteral("entryFilter"));
+  filter_->setPlaceholderText(QStringLiteral("Filter by name"));
+  filter_->setClearButtonEnabled(true);
+  connect(filter_, &QLineEdit::textChanged, filtered_, &QSortFilterProxyModel::setFilterFixedString);
   list_ = new EntryList(client, [this] { showSelectedRow(); });
-  list_->setModel(model_);
+  list_->setModel(filtered_);
+  connect(filter_, &QLineEdit::returnPressed, list_, [this] { list_->setFocus(Qt::OtherFocusReason); });
+  delegate_ = new EntryDelegate(list_);
+  list_->setItemDelegate(delegate_);
+  list_->setUniformItemSizes(true);
   list_->setToolTip(QStringLiteral("WAV data sets embedded in te DAT file"));
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -256,17 +278,19 @@ void MainWindow::buildControls() {
   list_->setDragDropMode(QAbstractItemView::DragOnly);
   list_->setDefaultDropAction(Qt::CopyAction);
   connect(list_, &QListView::doubleClicked, this, [this] { showSelectedRow(); });
-  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-          [this] { updateDetails(); });
+  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    showSelectedRow();
+    updateDetails();
+  });
 
   status_ = new QLabel(QStringLiteral("No File Loaded"), client);
   status_->setGeometry(8, 16, 113, 17);
   viewCaption_ = new QLabel(QStringLiteral("View:"), client);
-  viewCaption_->setGeometry(152, 16, 33, 17);
+  viewCaption_->setGeometry(kViewLeft, 16, 33, 17);
   const char* captions[] = {"Image", "Mask", "Alpha"};
   for (size_t i = 0; i < viewSwitch_.size(); ++i) {
     viewSwitch_[i] = new QLabel(QString::fromLatin1(captions[i]), client);
-    viewSwitch_[i]->setGeometry(192 + 72 * int(i), 16, 65, 17);
+    viewSwitch_[i]->setGeometry(kViewLeft + 40 + 72 * int(i), 16, 65, 17);
     viewSwitch_[i]->setAutoFillBackground(true);
     viewSwitch_[i]->installEventFilter(this);
   }
@@ -311,7 +335,10 @@ void MainWindow::buildControls() {
   viewArea_->viewport()->installEventFilter(this);
   setView(TextureView::Mode::Image);
   applyZoom();
+  applyEntryLayout();
   layOutControls();
+  // The list, not the filter above it, has the keys first.
+  list_->setFocus();
   resize(minimumSizeHint());
 }
 
@@ -404,6 +431,13 @@ void MainWindow::buildActions() {
   view->addSeparator();
   add(view, "toggleBeforeAfter", QStringLiteral("&Before/After Import"), [this] { toggleBeforeAfter(); },
       {Qt::Key_Backslash});
+  auto* layouts = new QActionGroup(this);
+  for (QAction* layout : {add(view, "showAsList", QStringLiteral("As &List"), [this] { showAsList(); }),
+                          add(view, "showAsGrid", QStringLiteral("As &Grid"), [this] { showAsGrid(); })}) {
+    layout->setCheckable(true);
+    layout->setChecked(layout->objectName() == QLatin1String(grid_ ? "showAsGrid" : "showAsList"));
+    layouts->addAction(layout);
+  }
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   add(help, "showHelp", QStringLiteral("&Help"), [this] { showHelp(); }, {Qt::Key_F1});
@@ -421,9 +455,11 @@ void MainWindow::buildActions() {
 
 void MainWindow::layOutControls() {
   const QSize client = centralWidget()->size();
-  const int extraHeight = std::max(0, client.height() - kClientHeight);
-  list_->setGeometry(8, 32, 137, 264 + extraHeight);
-  viewArea_->setGeometry(152, 40, std::max(0, client.width() - 152), std::max(0, client.height() - 40));
+  const int filterHeight = filter_->sizeHint().height();
+  filter_->setGeometry(8, 32, kListWidth, filterHeight);
+  const int listTop = 32 + filterHeight + 4;
+  list_->setGeometry(8, listTop, kListWidth, std::max(0, client.height() - listTop - 8));
+  viewArea_->setGeometry(kViewLeft, 40, std::max(0, client.width() - kViewLeft), std::max(0, client.height() - 40));
   if (fitToView_) applyZoom();
 }
 
@@ -483,7 +519,17 @@ std::string MainWindow::archiveName() const {
 std::optional<size_t> MainWindow::selectedRow() const {
   const QModelIndexList selected = list_->selectionModel()->selectedIndexes();
   if (!archive_ || selected.isEmpty()) return std::nullopt;
-  return size_t(selected.first().row());
+  return archiveRowOf(selected.first());
+}
+
+std::optional<size_t> MainWindow::archiveRowOf(const QModelIndex& listIndex) const {
+  const QModelIndex row = filtered_->mapToSource(listIndex);
+  if (!row.isValid()) return std::nullopt;
+  return size_t(row.row());
+}
+
+QModelIndex MainWindow::listIndexOf(size_t row) const {
+  return filtered_->mapFromSource(model_->index(int(row)));
 }
 
 void MainWindow::showSelectedRow() {
@@ -494,6 +540,38 @@ void MainWindow::showSelectedRow() {
   // A texture that cannot be decoded shows the starting picture.
   view_->showTexture(archive_->Entries()[*row].texture);
   applyZoom();
+}
+
+void MainWindow::showAsList() {
+  grid_ = false;
+  applyEntryLayout();
+}
+
+void MainWindow::showAsGrid() {
+  grid_ = true;
+  applyEntryLayout();
+}
+
+void MainWindow::setThumbnailSize(int side) {
+  thumbnailSize_ = side == 0 ? 0 : std::clamp(side, Settings::kMinThumbnail, Settings::kMaxThumbnail);
+  applyEntryLayout();
+}
+
+void MainWindow::applyEntryLayout() {
+  const int side = grid_ ? thumbnailSize_ : std::min(thumbnailSize_, kListThumbnail);
+  delegate_->setLayout(grid_ ? EntryDelegate::Layout::Grid : EntryDelegate::Layout::List, side);
+  model_->setThumbnailSize(side);
+  // Each mode sets what the other changed; the entries stay where the archive has them.
+  list_->setViewMode(grid_ ? QListView::IconMode : QListView::ListMode);
+  list_->setMovement(QListView::Static);
+  list_->setResizeMode(QListView::Adjust);
+  list_->setWrapping(grid_);
+  list_->setFlow(grid_ ? QListView::LeftToRight : QListView::TopToBottom);
+  QStyleOptionViewItem option;
+  option.initFrom(list_);
+  list_->setGridSize(grid_ ? delegate_->sizeHint(option, QModelIndex()) : QSize());
+  list_->doItemsLayout();
+  if (list_->currentIndex().isValid()) list_->scrollTo(list_->currentIndex());
 }
 
 void MainWindow::setView(TextureView::Mode mode) {
@@ -598,6 +676,8 @@ void MainWindow::dropArchive() {
   history_->setClean();
   endBeforeAfter();
   model_->setArchive(nullptr);
+  // A filter typed for one archive would hide most of the next.
+  filter_->clear();
   archive_.reset();
   rowShown_ = false;
   status_->setText(QStringLiteral("No File Loaded"));
@@ -773,6 +853,7 @@ bool MainWindow::importPicture(PictureFiles::Picture picture, const std::string&
     report.Show("", true);
     return false;
   }
+  if (changed) model_->textureChanged(*row);
   showSelectedRow();
   updateDetails();
   // Measured on the texture as stored, decoded again: what a save writes and the game shows.
@@ -921,6 +1002,7 @@ void MainWindow::importAll(BatchFiles::FileFormat format) {
     report.Show("", true);
     return;
   }
+  model_->entriesChanged();
   if (rowShown_) showSelectedRow();
   if (!saveArchive()) return;  // kept in the window, marked unsaved
   report.Show("Imported " + Plural(result.count, "texture") + " into " + archivePath_, false);
@@ -1133,8 +1215,8 @@ void MainWindow::updateFromPack() {
 // ---- Changing the entries -------------------------------------------------------------
 
 void MainWindow::selectRow(size_t row) {
-  list_->selectionModel()->setCurrentIndex(model_->index(int(row)), QItemSelectionModel::ClearAndSelect);
-  if (rowShown_) showSelectedRow();
+  if (!listIndexOf(row).isValid()) filter_->clear();
+  list_->selectionModel()->setCurrentIndex(listIndexOf(row), QItemSelectionModel::ClearAndSelect);
 }
 
 std::optional<size_t> MainWindow::rowToChange() {
@@ -1188,6 +1270,7 @@ void MainWindow::removeEntry() {
   if (Ask("Remove the texture \"" + name + "\" from " + archiveName() + "?", Buttons::YesNo, Icon::Question) !=
       Answer::Yes)
     return;
+  const int listRow = listIndexOf(*row).row();
   const bool removed = recordEdit(QString::fromStdString("Remove " + name), [&](ArchiveEdit& step) {
     step.keepEntry(*row);
     const Failure refused = model_->remove(*row);
@@ -1195,9 +1278,11 @@ void MainWindow::removeEntry() {
     return !refused;
   });
   if (!removed) return;
-  // The next entry takes the removed one's place, so that Delete can go on down the list.
-  if (model_->rowCount() > 0)
-    selectRow(std::min(*row, size_t(model_->rowCount() - 1)));
+  // The next entry the list shows takes the removed one's place, so that Delete can go on
+  // down the list, filtered or not.
+  const int left = filtered_->rowCount();
+  if (left > 0)
+    selectRow(*archiveRowOf(filtered_->index(std::min(listRow, left - 1), 0)));
   else if (rowShown_)
     view_->showNothing();
   updateDetails();
@@ -1224,8 +1309,11 @@ void MainWindow::renameEntry() {
 void MainWindow::moveEntry(int step) {
   const std::optional<size_t> row = rowToChange();
   if (!row) return;
-  const int64_t to = int64_t(*row) + step;
-  if (to < 0 || to >= model_->rowCount()) return;  // already first or last
+  // It takes the place of the entry the list shows next to it, which a filter may put
+  // several rows away in the archive.
+  const QModelIndex neighbour = listIndexOf(*row).siblingAtRow(listIndexOf(*row).row() + step);
+  if (!neighbour.isValid()) return;  // already first or last
+  const size_t to = *archiveRowOf(neighbour);
   // The selection follows the entry: the model moves the row rather than renaming rows.
   const QString text = QString::fromStdString("Move " + archive_->Entries()[*row].name);
   const bool moved = recordEdit(text, [&](ArchiveEdit& step) {
@@ -1360,11 +1448,14 @@ void MainWindow::showPreferences() {
 
 void MainWindow::applyPreferences(const Settings::Preferences& preferences) {
   view_->setCheckerColours(preferences.checkerLight, preferences.checkerDark);
+  model_->setCheckerColours(preferences.checkerLight, preferences.checkerDark);
   applyThumbnailSize(preferences.thumbnailSize);
 }
 
-// The list has no thumbnails of its own yet: whatever draws them listens to the signal.
-void MainWindow::applyThumbnailSize(int pixels) { emit thumbnailSizeChanged(pixels); }
+void MainWindow::applyThumbnailSize(int pixels) {
+  setThumbnailSize(pixels);
+  emit thumbnailSizeChanged(pixels);
+}
 
 void MainWindow::restoreSettings() {
   const Settings::WindowState state = Settings::LoadWindowState();

@@ -24,13 +24,16 @@
 
 class ArchiveEdit;
 class ArchiveModel;
+class EntryDelegate;
 class ExternalEditor;
 class RecentFiles;
 class QLabel;
+class QLineEdit;
 class QListView;
 class QMenu;
 class QScrollArea;
 class QUndoStack;
+class QSortFilterProxyModel;
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -47,18 +50,25 @@ class MainWindow : public QMainWindow {
   void openArchiveFile(const std::string& path);
   // Opens the archive named by the first argument after the program's own, if any.
   void openArguments(const QStringList& arguments);
-  // Decodes the selected row's texture and shows it, as a double-click or Enter on the list
-  // does; nothing happens while no row is selected.
+  // Decodes the selected row's texture and shows it, as selecting a row, a double-click or
+  // Enter on the list does; nothing happens while no row is selected.
   void showSelectedRow();
   // Brings a view to the front, as a click on its switch does.
   void setView(TextureView::Mode mode);
+  // The side of the grid's thumbnails in pixels, 16 to 256 (others are clamped); the list's
+  // are at most 64. 0 lists the names alone and makes no thumbnails.
+  void setThumbnailSize(int side);
+  int thumbnailSize() const { return thumbnailSize_; }
 
   // ---- What the window shows --------------------------------------------------------------
   const Archive* archive() const { return archive_ ? &*archive_ : nullptr; }
   // The archive chosen last, kept by Release and by an Open that was refused; "" while the
   // archive shown is a new one not saved yet.
   const std::string& archivePath() const { return archivePath_; }
+  // The list's model is a filter over the ArchiveModel: its rows are not the archive's.
   QListView* entryList() const { return list_; }
+  QLineEdit* entryFilter() const { return filter_; }
+  ArchiveModel* archiveModel() const { return model_; }
   TextureView* textureView() const { return view_; }
   QScrollArea* viewArea() const { return viewArea_; }
   QString statusText() const;
@@ -148,12 +158,16 @@ class MainWindow : public QMainWindow {
   bool importPicture(PictureFiles::Picture picture, const std::string& label,
                      std::optional<BatchFiles::SizeChoice>* sizeAnswer = nullptr);
   void endBeforeAfter();
+  void showAsList();
+  void showAsGrid();
 
   // ---- Steps they share -----------------------------------------------------------------
   void buildControls();
   void buildActions();
   void layOutControls();
   void applyZoom();
+  // Lays the entry list out as a list or a grid, at the thumbnail size asked for.
+  void applyEntryLayout();
   void updateTitle();
   void updateDetails();
   // Lets go of the open archive: an empty list, "No File Loaded", no row shown.
@@ -163,8 +177,14 @@ class MainWindow : public QMainWindow {
   void openTexturePack(const std::string& path);
   // The archive's file name, or "Untitled" before its first save.
   std::string archiveName() const;
-  // Selects the row (and makes it current), showing it when a row was shown before.
+  // Selects the archive's row (and makes it current), which shows it; a filter that hides
+  // the row is cleared first.
   void selectRow(size_t row);
+  // The archive's row that an index of the list stands for, and the list's index of an
+  // archive's row (invalid while the filter hides it). Every way from the list's rows to
+  // the archive's and back goes through these two.
+  std::optional<size_t> archiveRowOf(const QModelIndex& listIndex) const;
+  QModelIndex listIndexOf(size_t row) const;
   // The selected row, or nullopt after saying that a row must be chosen first.
   std::optional<size_t> rowToChange();
   // Asks before a file is replaced; true when it does not exist or the user agreed.
@@ -190,8 +210,8 @@ class MainWindow : public QMainWindow {
   // What the last run left: the window's place, its view and zoom, the preferences.
   void restoreSettings();
   void applyPreferences(const Settings::Preferences& preferences);
-  // Hands the thumbnail size to the list's thumbnails. The list draws none yet, so for now
-  // it only emits thumbnailSizeChanged; the setting is stored either way.
+  // Hands the thumbnail size to the list (setThumbnailSize) and emits thumbnailSizeChanged;
+  // the setting is stored either way.
   void applyThumbnailSize(int pixels);
   void importExternalSave(const QString& snapshot, QSize pictureSize);
   // The note on the external editing in the status bar; "" hides it.
@@ -204,8 +224,13 @@ class MainWindow : public QMainWindow {
   bool rowShown_ = false;     // a row was shown since the archive was opened or released
   bool fitToView_ = false;    // fit-to-view, else zoom_ screen pixels per texel
   int zoom_ = 1;
+  bool grid_ = false;         // the entries as a grid of thumbnails, else as a list
+  int thumbnailSize_ = 128;
 
   ArchiveModel* model_ = nullptr;
+  QSortFilterProxyModel* filtered_ = nullptr;  // model_ narrowed by filter_
+  EntryDelegate* delegate_ = nullptr;
+  QLineEdit* filter_ = nullptr;
   QListView* list_ = nullptr;
   QLabel* status_ = nullptr;
   QLabel* viewCaption_ = nullptr;

@@ -5,12 +5,12 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QPixmap>
 #include <QVector>
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
+#include "app/Checkerboard.h"
 #include "texture/Texture.h"
 
 namespace {
@@ -18,7 +18,6 @@ namespace {
 constexpr int kStartWidth = 449;
 constexpr int kStartHeight = 150;
 constexpr int kFrame = 12;
-constexpr int kCheckerCell = 8;
 const QColor kLightGrey(192, 192, 192);
 
 QImage MakeStartingPicture() {
@@ -41,16 +40,6 @@ QImage MakeStartingPicture() {
   return picture;
 }
 
-// Two cells each way, `first` top-left, tiled from the widget's corner.
-QPixmap CheckerTile(QColor first, QColor second) {
-  QPixmap pixmap(2 * kCheckerCell, 2 * kCheckerCell);
-  pixmap.fill(first);
-  QPainter painter(&pixmap);
-  painter.fillRect(kCheckerCell, 0, kCheckerCell, kCheckerCell, second);
-  painter.fillRect(0, kCheckerCell, kCheckerCell, kCheckerCell, second);
-  return pixmap;
-}
-
 // The BMP mask export's picture: alpha as red, green and blue 0. Qt takes the alpha plane
 // out of the RGBA bytes, and a colour table of reds turns each alpha byte into its pixel.
 QImage MaskOf(const QImage& rgba, bool hasAlphaBits) {
@@ -69,7 +58,7 @@ QImage MaskOf(const QImage& rgba, bool hasAlphaBits) {
 
 }  // namespace
 
-TextureView::TextureView(QWidget* parent) : QWidget(parent), checker_(CheckerTile(Qt::white, kLightGrey)) {
+TextureView::TextureView(QWidget* parent) : QWidget(parent), checker_(CheckerTile()) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   fitToPicture();
 }
@@ -155,7 +144,7 @@ void TextureView::paintEvent(QPaintEvent* event) {
   const QRect exposed = event->rect();
   const QImage shown = picture();
   const bool checkerboard = mode_ == Mode::Alpha && !texture_.Empty();
-  if (checkerboard) painter.fillRect(exposed, QBrush(checker_));
+  if (checkerboard) PaintCheckerboard(painter, exposed, checker_);
   if (scale_ == 1.0) {
     painter.drawImage(exposed.topLeft(), shown, exposed);
     return;

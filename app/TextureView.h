@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QImage>
-#include <QPixmap>
 #include <QWidget>
 
 #include "texture/Image.h"
@@ -70,7 +69,7 @@ class TextureView : public QWidget {
   // texture_'s bytes, not copies: seen with alpha ignored, and with it.
   QImage opaque_, translucent_;
   mutable QImage mask_;     // built when first asked for, since few look at it
-  QPixmap checker_;         // two cells each way, tiled behind the alpha view
+  QImage checker_;          // two cells each way, tiled behind the alpha view
   Mode mode_ = Mode::Image;
   double scale_ = 1.0;
 };

@@ -54,8 +54,7 @@ class ImportExport : public EditorTest {
 };
 
 TEST_F(ImportExport, BothWarnUntilARowWasShown) {
-  OpenTwo();
-  Drive().SelectRow(0);  // selected, never shown
+  OpenTwo();  // nothing selected, so nothing shown
   Run("exportTexture");
   ExpectSelectionWarning();
   Run("importTexture");
@@ -122,7 +121,7 @@ TEST_F(ImportExport, ExportDecodesTheSelectedRowAndRefusesWhatCannotBeDecoded) {
   Open(WriteArchive("a.pvm", {HalfRedHalfGreen("halves", 8, 4), Plain("plain", 2, 4, 4, 0x8C3F),
                               {"short", 1, 9, 2048, 2048, Texels({1, 2})}}));
   Drive().ShowRow(0);
-  Drive().SelectRow(1);  // moved with the keys: not shown
+  Drive().SelectRow(1);
   const std::string out = dir.File("plain.bmp");
   chosenPaths = {out};
   Run("exportTexture");
@@ -131,7 +130,7 @@ TEST_F(ImportExport, ExportDecodesTheSelectedRowAndRefusesWhatCannotBeDecoded) {
   EXPECT_EQ(bmp[18], 4);  // the row's own texture, not the one in the view
   // 0x8C3F: alpha 8, red 12, green 3, blue 15.
   EXPECT_EQ(BmpPixel(bmp, 2, 2), QColor(192, 48, 240));
-  EXPECT_EQ(Drive().ShownSize(), QSize(8, 4));
+  EXPECT_EQ(Drive().ShownSize(), QSize(4, 4));  // selecting it showed it
 
   dialogRequests.clear();
   Drive().SelectRow(2);
@@ -176,7 +175,7 @@ TEST_F(ImportExport, ImportWithAMaskEncodesAndRedraws) {
 TEST_F(ImportExport, ImportWithoutAMaskKeepsEachTexelsAlphaAndActsOnTheSelectedRow) {
   OpenTwo();
   Drive().ShowRow(1);
-  Drive().SelectRow(0);  // the import acts on row 0; the view shows row 1
+  Drive().SelectRow(0);  // the import acts on row 0, the row selected
   const std::vector<uint8_t> row0 = Drive().DataOfRow(0), row1 = Drive().DataOfRow(1);
   Run("importTexture");  // the picture dialog is cancelled
   EXPECT_EQ(Drive().DataOfRow(0), row0);

@@ -1,6 +1,7 @@
 // The main window: layout, menus, showing a texture in its three views, zoom, the view's
 // popup menu and closing.
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -28,23 +29,26 @@ class Window : public EditorTest {
 };
 
 TEST_F(Window, ControlsSitWhereTheyBelongAndGrowWithTheWindow) {
-  EXPECT_EQ(window->centralWidget()->size(), QSize(610, 427));
+  EXPECT_EQ(window->centralWidget()->size(), QSize(769, 427));
   EXPECT_EQ(window->windowTitle(), "Quarnel");
-  EXPECT_EQ(window->entryList()->geometry(), QRect(8, 32, 137, 264));
+  // The filter above the list, as high as the style makes a line edit; the list below it.
+  const int filterHeight = window->entryFilter()->sizeHint().height();
+  EXPECT_EQ(window->entryFilter()->geometry(), QRect(8, 32, 296, filterHeight));
+  EXPECT_EQ(window->entryList()->geometry(), QRect(8, 36 + filterHeight, 296, 383 - filterHeight));
   EXPECT_EQ(window->entryList()->toolTip(), "WAV data sets embedded in te DAT file");
   EXPECT_EQ(window->statusText(), "No File Loaded");
   EXPECT_EQ(Label("No File Loaded")->geometry(), QRect(8, 16, 113, 17));
-  EXPECT_EQ(Label("View:")->geometry(), QRect(152, 16, 33, 17));
-  EXPECT_EQ(Label("Image")->geometry(), QRect(192, 16, 65, 17));
-  EXPECT_EQ(Label("Mask")->geometry(), QRect(264, 16, 65, 17));
-  EXPECT_EQ(Label("Alpha")->geometry(), QRect(336, 16, 65, 17));
-  EXPECT_EQ(InClient(window->textureView()), QRect(152, 40, 449, 150));
+  EXPECT_EQ(Label("View:")->geometry(), QRect(311, 16, 33, 17));
+  EXPECT_EQ(Label("Image")->geometry(), QRect(351, 16, 65, 17));
+  EXPECT_EQ(Label("Mask")->geometry(), QRect(423, 16, 65, 17));
+  EXPECT_EQ(Label("Alpha")->geometry(), QRect(495, 16, 65, 17));
+  EXPECT_EQ(InClient(window->textureView()), QRect(311, 40, 449, 150));
 
   const QSize classic = window->size();
   EXPECT_EQ(window->minimumSize(), classic);
   window->resize(classic + QSize(200, 100));
   QApplication::processEvents();
-  EXPECT_EQ(window->entryList()->height(), 364);
+  EXPECT_EQ(window->entryList()->height(), 483 - filterHeight);
   EXPECT_EQ(window->viewArea()->size(), QSize(658, 487));
 }
 
@@ -78,7 +82,8 @@ TEST_F(Window, TabMovesBetweenTheListAndTheView) {
   window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
   window->entryList()->setFocus(Qt::TabFocusReason);
-  for (QWidget* next : {static_cast<QWidget*>(window->textureView()), static_cast<QWidget*>(window->entryList())}) {
+  for (QWidget* next : {static_cast<QWidget*>(window->textureView()), static_cast<QWidget*>(window->entryFilter()),
+                        static_cast<QWidget*>(window->entryList())}) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), next);
   }
@@ -110,7 +115,7 @@ TEST_F(Window, MenusHoldEveryCommandWithItsShortcut) {
       {{"&Import...", ""}, {"&Export...", ""}, {nullptr, ""}, {"Edit in Image E&ditor", "Ctrl+E"},
        {"&Stop Editing", ""}},
       {{"Zoom &In", "Ctrl++"}, {"Zoom &Out", "Ctrl+-"}, {"&Actual Size", "Ctrl+0"}, {"&Fit to View", ""},
-       {nullptr, ""}, {"&Before/After Import", "\\"}},
+       {nullptr, ""}, {"&Before/After Import", "\\"}, {"As &List", ""}, {"As &Grid", ""}},
       {{"&Help", "F1"}, {"&About Quarnel", ""}}};
   for (size_t m = 0; m < menus.size(); ++m) {
     const QList<QAction*> actions = bar[qsizetype(m)]->menu()->actions();
@@ -185,7 +190,7 @@ TEST_F(Window, DoubleClickShowsTheRowInEveryView) {
   EXPECT_EQ(window->textureView()->mode(), Mode::Alpha);
 }
 
-TEST_F(Window, EnterShowsArrowKeysOnlyMove) {
+TEST_F(Window, ArrowKeysShowTheRowTheyReachAndEnterShowsItAgain) {
   Open(WriteArchive("a.pvm", {Plain("blue", 1, 8, 4, 0x001F), Plain("white", 1, 4, 8, 0xFFFF),
                               Plain("black", 1, 8, 8, 0x0000)}));
   window->activateWindow();
@@ -196,15 +201,17 @@ TEST_F(Window, EnterShowsArrowKeysOnlyMove) {
   EXPECT_EQ(Drive().ShownSize(), QSize(449, 150));
 
   QTest::keyClick(window->entryList(), Qt::Key_Down);
+  EXPECT_EQ(Drive().ShownSize(), QSize(8, 4));
   QTest::keyClick(window->entryList(), Qt::Key_Down);
   EXPECT_EQ(Drive().SelectedRow(), 1);
-  EXPECT_EQ(Drive().ShownSize(), QSize(449, 150));
-  QTest::keyClick(window->entryList(), Qt::Key_Return);
   EXPECT_EQ(Drive().ShownSize(), QSize(4, 8));
   EXPECT_EQ(Drive().Grab().pixel(2, 5), qRgb(248, 252, 248));
 
-  QTest::keyClick(window->entryList(), Qt::Key_Down);
+  window->textureView()->showNothing();
+  QTest::keyClick(window->entryList(), Qt::Key_Return);
   EXPECT_EQ(Drive().ShownSize(), QSize(4, 8));
+  QTest::keyClick(window->entryList(), Qt::Key_Down);
+  window->textureView()->showNothing();
   QTest::keyClick(window->entryList(), Qt::Key_Enter);
   EXPECT_EQ(Drive().ShownSize(), QSize(8, 8));
   EXPECT_EQ(Drive().Grab().pixel(2, 5), qRgb(0, 0, 0));
