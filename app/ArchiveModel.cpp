@@ -1,6 +1,8 @@
 #include "app/ArchiveModel.h"
 
+#include <QMimeData>
 #include <QString>
+#include <QStringList>
 
 void ArchiveModel::setArchive(Archive* archive) {
   beginResetModel();
@@ -78,4 +80,16 @@ QVariant ArchiveModel::data(const QModelIndex& index, int role) const {
   if (row >= archive_->EntryCount()) return {};
   // The archive holds names in UTF-8 already.
   return QString::fromStdString(archive_->Entries()[row].name);
+}
+
+Qt::ItemFlags ArchiveModel::flags(const QModelIndex& index) const {
+  const Qt::ItemFlags flags = QAbstractListModel::flags(index);
+  return index.isValid() ? flags | Qt::ItemIsDragEnabled : flags;
+}
+
+QStringList ArchiveModel::mimeTypes() const { return {QStringLiteral("text/uri-list")}; }
+
+QMimeData* ArchiveModel::mimeData(const QModelIndexList& indexes) const {
+  if (archive_ == nullptr || indexes.size() != 1 || !indexes.first().isValid()) return nullptr;
+  return drag_.mimeData(*archive_, size_t(indexes.first().row()));
 }

@@ -10,6 +10,7 @@
 #include <QAbstractListModel>
 #include <string>
 
+#include "app/PictureTransfer.h"
 #include "archive/Archive.h"
 
 class ArchiveModel : public QAbstractListModel {
@@ -36,10 +37,16 @@ class ArchiveModel : public QAbstractListModel {
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  // A row dragged out of the list goes as a PNG file (TextureDrag).
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  QStringList mimeTypes() const override;
+  QMimeData* mimeData(const QModelIndexList& indexes) const override;
+  Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
 
  private:
   Archive* archive_ = nullptr;
   // The rows the views were last told of. The core changes the archive before the views
   // hear of it, and Qt's views must go on seeing the old count until they do.
   int rows_ = 0;
+  mutable TextureDrag drag_;
 };

@@ -1,12 +1,14 @@
 #include "app/MainWindow.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
@@ -18,24 +20,29 @@
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTime>
+#include <QUndoStack>
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <set>
 #include <utility>
 #include <vector>
 
 #include "app/About.h"
 #include "app/ArchiveModel.h"
+#include "app/EditHistory.h"
 #include "app/EntryDialogs.h"
 #include "app/ExternalEditor.h"
 #include "app/FileDialogs.h"
 #include "app/MessageBoxes.h"
+#include "app/PictureTransfer.h"
 #include "app/PreferencesDialog.h"
 #include "app/RecentFiles.h"
 #include "app/Seam.h"
 #include "archive/TexturePack.h"
 #include "platform/Files.h"
+#include "texture/PictureCompare.h"
 #include "texture/PictureFiles.h"
 #include "texture/TextureDetails.h"
 
@@ -213,6 +220,9 @@ std::pair<DroppedKind, std::string> DroppedFile(const QMimeData* data) {
 MainWindow::MainWindow(std::string dataFolder, QWidget* parent)
     : QMainWindow(parent), dialogFolder_(dataFolder), dataFolder_(std::move(dataFolder)) {
   setWindowTitle(QString::fromUtf8(MessageBoxes::kAppTitle));
+  history_ = new QUndoStack(this);
+  connect(history_, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
+  connect(history_, &QUndoStack::indexChanged, this, [this] { endBeforeAfter(); });
   buildControls();
   buildActions();
   setAcceptDrops(true);
@@ -220,6 +230,8 @@ MainWindow::MainWindow(std::string dataFolder, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+  // The steps point into the archive, and the stack's last signals come to this window.
+  delete history_;
   // The archive goes before the model and the list, which must not look at it after.
   model_->setArchive(nullptr);
 }
@@ -239,6 +251,10 @@ void MainWindow::buildControls() {
   list_->setToolTip(QStringLiteral("WAV data sets embedded in te DAT file"));
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // A row dragged onto a file manager leaves a PNG there.
+  list_->setDragEnabled(true);
+  list_->setDragDropMode(QAbstractItemView::DragOnly);
+  list_->setDefaultDropAction(Qt::CopyAction);
   connect(list_, &QListView::doubleClicked, this, [this] { showSelectedRow(); });
   connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { updateDetails(); });
@@ -287,6 +303,8 @@ void MainWindow::buildControls() {
     const std::optional<size_t> row = selectedRow();
     if (editor_->editing() && (!row || !editedRow_.isValid() || size_t(editedRow_.row()) != *row)) stopEditing();
   });
+  importLoss_ = new QLabel(this);
+  statusBar()->addPermanentWidget(importLoss_);
 
   // Watched only once every control exists.
   client->installEventFilter(this);
@@ -341,6 +359,22 @@ void MainWindow::buildActions() {
   add(file, "exit", QStringLiteral("E&xit"), [this] { close(); });
 
   QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+  // Named for the step they undo and redo: "Undo Rename one".
+  const auto follow = [this](QAction* action, const QString& verb, auto canChanged, auto textChanged) {
+    action->setEnabled(false);
+    connect(history_, canChanged, action, &QAction::setEnabled);
+    connect(history_, textChanged, action,
+            [action, verb](const QString& step) { action->setText(step.isEmpty() ? verb : verb + u' ' + step); });
+  };
+  follow(add(edit, "undo", QStringLiteral("Undo"), [this] { undo(); }, {Qt::CTRL | Qt::Key_Z}),
+         QStringLiteral("Undo"), &QUndoStack::canUndoChanged, &QUndoStack::undoTextChanged);
+  follow(add(edit, "redo", QStringLiteral("Redo"), [this] { redo(); },
+             {Qt::CTRL | Qt::SHIFT | Qt::Key_Z, Qt::CTRL | Qt::Key_Y}),
+         QStringLiteral("Redo"), &QUndoStack::canRedoChanged, &QUndoStack::redoTextChanged);
+  edit->addSeparator();
+  add(edit, "copyTexture", QStringLiteral("&Copy"), [this] { copyTexture(); }, {Qt::CTRL | Qt::Key_C});
+  add(edit, "pasteTexture", QStringLiteral("&Paste"), [this] { pasteTexture(); }, {Qt::CTRL | Qt::Key_V});
+  edit->addSeparator();
   add(edit, "addTextures", QStringLiteral("&Add textures..."), [this] { addTextures(); },
       {Qt::CTRL | Qt::SHIFT | Qt::Key_A});
   add(edit, "removeEntry", QStringLiteral("Re&move"), [this] { removeEntry(); }, {Qt::Key_Delete});
@@ -367,6 +401,9 @@ void MainWindow::buildActions() {
   add(view, "zoomActualSize", QStringLiteral("&Actual Size"), [this] { zoomActualSize(); },
       {Qt::CTRL | Qt::Key_0});
   add(view, "zoomToFit", QStringLiteral("&Fit to View"), [this] { zoomToFit(); });
+  view->addSeparator();
+  add(view, "toggleBeforeAfter", QStringLiteral("&Before/After Import"), [this] { toggleBeforeAfter(); },
+      {Qt::Key_Backslash});
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   add(help, "showHelp", QStringLiteral("&Help"), [this] { showHelp(); }, {Qt::Key_F1});
@@ -420,6 +457,8 @@ QString MainWindow::statusText() const { return status_->text(); }
 
 QString MainWindow::detailsText() const { return details_->text(); }
 
+QString MainWindow::importLossText() const { return importLoss_->text(); }
+
 void MainWindow::updateDetails() {
   const std::optional<size_t> row = selectedRow();
   // The same words quarnel-cli info uses.
@@ -451,6 +490,7 @@ void MainWindow::showSelectedRow() {
   const std::optional<size_t> row = selectedRow();
   if (!row) return;
   rowShown_ = true;
+  if (std::exchange(showingBefore_, false)) importLoss_->setText(importLossText_);
   // A texture that cannot be decoded shows the starting picture.
   view_->showTexture(archive_->Entries()[*row].texture);
   applyZoom();
@@ -552,6 +592,11 @@ void MainWindow::openArguments(const QStringList& arguments) {
 
 void MainWindow::dropArchive() {
   stopEditing();
+  // The steps point into the archive. An empty stack keeps a clean state that was reset, so
+  // it is set anew.
+  history_->clear();
+  history_->setClean();
+  endBeforeAfter();
   model_->setArchive(nullptr);
   archive_.reset();
   rowShown_ = false;
@@ -600,7 +645,7 @@ bool MainWindow::saveArchive() {
     MessageBoxes::Show(*failure);
     return false;
   }
-  setWindowModified(false);
+  history_->setClean();
   return true;
 }
 
@@ -689,38 +734,126 @@ void MainWindow::importTexture() {
 
 bool MainWindow::importIntoSelected(const std::string& image, const std::string& mask,
                                     std::optional<BatchFiles::SizeChoice>* sizeAnswer) {
-  const std::optional<size_t> row = selectedRow();
-  if (!row) return false;
-  // A refused file leaves the texture and the view as they were. A picture that went in is
-  // shown at once, which says more than the core's notes on its size.
+  if (!selectedRow()) return false;
+  // A refused file leaves the texture and the view as they were.
   Expected<PictureFiles::Picture> picture = PictureFiles::Read(image, mask);
   if (!picture) {
     MessageBoxes::Show(picture.error());
     return false;
   }
-  Texture& texture = archive_->Entries()[*row].texture;
+  return importPicture(std::move(*picture), image, sizeAnswer);
+}
+
+// A picture that went in is shown at once, which says more than the core's notes on its size.
+bool MainWindow::importPicture(PictureFiles::Picture picture, const std::string& label,
+                               std::optional<BatchFiles::SizeChoice>* sizeAnswer) {
+  const std::optional<size_t> row = selectedRow();
+  if (!row) return false;
+  Archive::Entry& entry = archive_->Entries()[*row];
+  const Texture& texture = entry.texture;
   BatchFiles::SizeChoice size = BatchFiles::SizeChoice::Keep;
-  const Image& pixels = picture->image;
+  const Image& pixels = picture.image;
   if (pixels.width != texture.width || pixels.height != texture.height) {
     const std::optional<BatchFiles::SizeChoice> chosen =
         sizeAnswer && *sizeAnswer ? **sizeAnswer
-                                  : EntryDialogs::AskSize(this, {image, pixels.width, pixels.height,
+                                  : EntryDialogs::AskSize(this, {label, pixels.width, pixels.height,
                                                                  texture.width, texture.height});
     if (!chosen) return false;
     size = *chosen;
     if (sizeAnswer) *sizeAnswer = size;
   }
   Report report;
-  const std::optional<bool> changed =
-      BatchFiles::ImportPicture(texture, *row, std::move(*picture), image, report.Voice(), size);
-  if (!changed) {
+  std::optional<BatchFiles::Imported> imported;
+  const bool changed = recordEdit(QString::fromStdString("Import into " + entry.name), [&](ArchiveEdit& step) {
+    step.keepTexture(*row);
+    imported = BatchFiles::ImportPictureKeeping(entry.texture, *row, std::move(picture), label, report.Voice(), size);
+    return imported && imported->changed;
+  });
+  if (!imported) {
     report.Show("", true);
     return false;
   }
-  if (*changed) setWindowModified(true);
   showSelectedRow();
   updateDetails();
+  // Measured on the texture as stored, decoded again: what a save writes and the game shows.
+  const std::optional<Image> stored = entry.texture.Decode();
+  const std::optional<PictureCompare::Loss> loss =
+      stored ? PictureCompare::Compare(imported->encoded, *stored, entry.texture.HasAlphaBits()) : std::nullopt;
+  if (loss) {
+    importLossText_ = QString::fromStdString("Imported into " + entry.name + ": " + PictureCompare::Text(*loss));
+    importLoss_->setText(importLossText_);
+  }
+  if (changed) comparedRow_ = *row;
   return true;
+}
+
+bool MainWindow::recordEdit(const QString& text, const std::function<bool(ArchiveEdit& step)>& edit) {
+  if (!archive_) return false;
+  auto step = std::make_unique<ArchiveEdit>(*archive_, text, [this](size_t row) { showEditedRow(row); });
+  if (!edit(*step) || step->changesNothing()) return false;
+  step->finish();
+  history_->push(step.release());
+  return true;
+}
+
+void MainWindow::showEditedRow(size_t row) {
+  model_->entriesChanged();
+  if (model_->rowCount() > 0)
+    selectRow(std::min(row, size_t(model_->rowCount() - 1)));
+  else if (rowShown_)
+    view_->showNothing();
+  updateDetails();
+}
+
+void MainWindow::undo() { history_->undo(); }
+
+void MainWindow::redo() { history_->redo(); }
+
+void MainWindow::endBeforeAfter() {
+  if (showingBefore_ && rowShown_) showSelectedRow();
+  importLossText_.clear();
+  importLoss_->clear();
+  comparedRow_.reset();
+  showingBefore_ = false;
+}
+
+void MainWindow::toggleBeforeAfter() {
+  const auto* step = comparedRow_ && history_->index() > 0
+                         ? dynamic_cast<const ArchiveEdit*>(history_->command(history_->index() - 1))
+                         : nullptr;
+  const Texture* before = step ? step->textureBefore(*comparedRow_) : nullptr;
+  if (before == nullptr || selectedRow() != comparedRow_) return;
+  if (showingBefore_) {
+    showSelectedRow();
+    return;
+  }
+  view_->showTexture(*before);
+  applyZoom();
+  showingBefore_ = true;
+  importLoss_->setText(QStringLiteral("Before the import (\\ shows it after)"));
+}
+
+void MainWindow::copyTexture() {
+  const Archive::Entry* entry = entryToImportOrExport();
+  if (entry == nullptr) return;
+  const std::optional<Image> picture = entry->texture.Decode();
+  if (!picture) {
+    Tell("The texture \"" + entry->name + "\" cannot be decoded, so there is nothing to copy.");
+    return;
+  }
+  QGuiApplication::clipboard()->setImage(PictureTransfer::ToQImage(*picture));
+}
+
+void MainWindow::pasteTexture() {
+  if (model_->rowCount() == 0) return;
+  const Archive::Entry* entry = entryToImportOrExport();
+  if (entry == nullptr || refuseImportWithoutCodec(*entry)) return;
+  Expected<PictureFiles::Picture> picture = PictureTransfer::FromClipboard(QGuiApplication::clipboard()->image());
+  if (!picture) {
+    MessageBoxes::Show(picture.error());
+    return;
+  }
+  importPicture(std::move(*picture), "The picture on the clipboard");
 }
 
 // ---- Every texture --------------------------------------------------------------------
@@ -770,12 +903,14 @@ void MainWindow::importAll(BatchFiles::FileFormat format) {
 
   Report report;
   BatchFiles::Result result;
-  {
+  using BatchFiles::Outcome;
+  recordEdit(QString::fromStdString("Import all into " + archiveName), [&](ArchiveEdit& step) {
     BatchProgressDialog progress(this, QStringLiteral("Importing textures..."), archive_->ListedCount());
     result = BatchFiles::ImportAll(*archive_, folder, format, archivePath_, report.Voice(),
                                    progress.Step());
-  }
-  using BatchFiles::Outcome;
+    for (auto& [row, before] : result.replaced) step.keepTexture(row, std::move(before));
+    return result.outcome == Outcome::kDone;
+  });
   if (result.outcome == Outcome::kCancelled) {
     report.Show("Import all was cancelled; nothing was imported and " + archiveName +
                     " was not written.",
@@ -786,7 +921,6 @@ void MainWindow::importAll(BatchFiles::FileFormat format) {
     report.Show("", true);
     return;
   }
-  setWindowModified(true);
   if (rowShown_) showSelectedRow();
   if (!saveArchive()) return;  // kept in the window, marked unsaved
   report.Show("Imported " + Plural(result.count, "texture") + " into " + archivePath_, false);
@@ -832,6 +966,8 @@ void MainWindow::showNewArchive(Archive archive, bool unsaved) {
   archive_ = std::move(archive);
   model_->setArchive(&*archive_);
   status_->setText(QStringLiteral("New archive"));
+  // No step leads back to the empty window, so only a save makes the archive clean.
+  if (unsaved) history_->resetClean();
   setWindowModified(unsaved);
   updateTitle();
 }
@@ -857,7 +993,7 @@ bool MainWindow::saveArchiveAs() {
   archivePath_ = path;
   dialogFolder_ = FolderOf(path);
   recent_->add(path);
-  setWindowModified(false);
+  history_->setClean();
   updateTitle();
   return true;
 }
@@ -974,10 +1110,21 @@ void MainWindow::updateFromPack() {
     if (answer == Answer::Cancel) return;
     add = answer == Answer::Yes;
   }
-  const Expected<size_t> imported = TexturePack::Update(*archive_, *read, size, add, archiveName(), report.Voice());
+  Expected<size_t> imported = size_t{0};
+  recordEdit(QString::fromStdString("Update from " + FileNameOf(pack)), [&](ArchiveEdit& step) {
+    // Every row a texture of the pack may replace, as Update matches them; rows it appends
+    // come after the archive's own.
+    std::set<size_t> matched;
+    for (const TexturePack::Entry& t : *read)
+      if (const std::optional<size_t> row = TexturePack::MatchingRow(*archive_, t)) matched.insert(*row);
+    for (size_t row : matched) step.keepTexture(row);
+    const size_t before = archive_->EntryCount();
+    imported = TexturePack::Update(*archive_, *read, size, add, archiveName(), report.Voice());
+    for (size_t row = before; imported && row < archive_->EntryCount(); ++row) step.noteInserted(row);
+    return imported && *imported > 0;
+  });
   if (!imported) return report.Refuse(imported.error());
   model_->entriesChanged();
-  if (*imported > 0) setWindowModified(true);
   if (rowShown_) showSelectedRow();
   updateDetails();
   report.Show("Imported " + Plural(*imported, "texture") + " from " + pack, false);
@@ -1014,35 +1161,40 @@ void MainWindow::addTextures() {
   // What went in stays in when a later file is refused; the report says which.
   Report report;
   size_t added = 0;
-  for (const std::string& file : files) {
-    Expected<Archive::Entry> entry = BatchFiles::EntryFromFile(file, *formats);
-    Failure refused = entry ? model_->insert(at, std::move(*entry), archiveName()) : Failure(entry.error());
-    if (refused) {
-      report.lines.push_back(refused->text);
-      break;
+  recordEdit(QStringLiteral("Add textures"), [&](ArchiveEdit& step) {
+    for (const std::string& file : files) {
+      Expected<Archive::Entry> entry = BatchFiles::EntryFromFile(file, *formats);
+      Failure refused = entry ? model_->insert(at, std::move(*entry), archiveName()) : Failure(entry.error());
+      if (refused) {
+        report.lines.push_back(refused->text);
+        break;
+      }
+      step.noteInserted(at);
+      for (std::string& note : BatchFiles::SharedNotes(*archive_, at)) report.lines.push_back(std::move(note));
+      ++at;
+      ++added;
     }
-    for (std::string& note : BatchFiles::SharedNotes(*archive_, at)) report.lines.push_back(std::move(note));
-    ++at;
-    ++added;
-  }
-  if (added > 0) {
-    setWindowModified(true);
-    selectRow(at - 1);
-  }
+    if (added == 1) step.setText(QString::fromStdString("Add " + archive_->Entries()[at - 1].name));
+    return added > 0;
+  });
+  if (added > 0) selectRow(at - 1);
   report.Show("Added " + Plural(added, "texture") + " to " + archiveName(), added < files.size());
 }
 
 void MainWindow::removeEntry() {
   const std::optional<size_t> row = rowToChange();
   if (!row) return;
-  if (Ask("Remove the texture \"" + archive_->Entries()[*row].name + "\" from " + archiveName() + "?",
-          Buttons::YesNo, Icon::Question) != Answer::Yes)
+  const std::string name = archive_->Entries()[*row].name;
+  if (Ask("Remove the texture \"" + name + "\" from " + archiveName() + "?", Buttons::YesNo, Icon::Question) !=
+      Answer::Yes)
     return;
-  if (const Failure refused = model_->remove(*row)) {
-    MessageBoxes::Show(*refused);
-    return;
-  }
-  setWindowModified(true);
+  const bool removed = recordEdit(QString::fromStdString("Remove " + name), [&](ArchiveEdit& step) {
+    step.keepEntry(*row);
+    const Failure refused = model_->remove(*row);
+    if (refused) MessageBoxes::Show(*refused);
+    return !refused;
+  });
+  if (!removed) return;
   // The next entry takes the removed one's place, so that Delete can go on down the list.
   if (model_->rowCount() > 0)
     selectRow(std::min(*row, size_t(model_->rowCount() - 1)));
@@ -1056,11 +1208,14 @@ void MainWindow::renameEntry() {
   if (!row) return;
   const std::optional<std::string> name = EntryDialogs::AskName(this, archive_->Entries()[*row].name);
   if (!name || *name == archive_->Entries()[*row].name) return;
-  if (const Failure refused = model_->rename(*row, *name)) {
-    MessageBoxes::Show(*refused);
-    return;
-  }
-  setWindowModified(true);
+  const QString text = QString::fromStdString("Rename " + archive_->Entries()[*row].name);
+  const bool renamed = recordEdit(text, [&](ArchiveEdit& step) {
+    step.keepName(*row);
+    const Failure refused = model_->rename(*row, *name);
+    if (refused) MessageBoxes::Show(*refused);
+    return !refused;
+  });
+  if (!renamed) return;
   Report report;
   report.lines = BatchFiles::SharedNotes(*archive_, *row);
   report.Show("", false);
@@ -1072,11 +1227,14 @@ void MainWindow::moveEntry(int step) {
   const int64_t to = int64_t(*row) + step;
   if (to < 0 || to >= model_->rowCount()) return;  // already first or last
   // The selection follows the entry: the model moves the row rather than renaming rows.
-  if (const Failure refused = model_->move(*row, size_t(to))) {
-    MessageBoxes::Show(*refused);
-    return;
-  }
-  setWindowModified(true);
+  const QString text = QString::fromStdString("Move " + archive_->Entries()[*row].name);
+  const bool moved = recordEdit(text, [&](ArchiveEdit& step) {
+    const Failure refused = model_->move(*row, size_t(to));
+    if (refused) MessageBoxes::Show(*refused);
+    else step.noteMoved(*row, size_t(to));
+    return !refused;
+  });
+  if (!moved) return;
   list_->scrollTo(list_->currentIndex());
 }
 
@@ -1100,18 +1258,27 @@ void MainWindow::editProperties() {
     }
     converted = std::move(*made);
   }
-  if (wanted->name != now.name) {
-    if (const Failure refused = model_->rename(*row, wanted->name)) {
-      MessageBoxes::Show(*refused);
-      return;
+  const bool changed = recordEdit(QString::fromStdString("Properties of " + now.name), [&](ArchiveEdit& step) {
+    if (wanted->name != now.name) {
+      step.keepName(*row);
+      if (const Failure refused = model_->rename(*row, wanted->name)) {
+        MessageBoxes::Show(*refused);
+        return false;
+      }
     }
-  }
-  // Neither can refuse a row that exists.
-  if (wanted->globalIndex && wanted->globalIndex != now.globalIndex)
-    archive_->SetGlobalIndex(*row, *wanted->globalIndex);
-  if (converted) archive_->Replace(*row, std::move(*converted));
+    // Neither can refuse a row that exists.
+    if (wanted->globalIndex && wanted->globalIndex != now.globalIndex) {
+      step.keepGlobalIndex(*row);
+      archive_->SetGlobalIndex(*row, *wanted->globalIndex);
+    }
+    if (converted) {
+      step.keepTexture(*row);
+      archive_->Replace(*row, std::move(*converted));
+    }
+    return !step.changesNothing();
+  });
+  if (!changed) return;
   model_->entriesChanged();
-  setWindowModified(true);
   if (converted && rowShown_) showSelectedRow();
   updateDetails();
   Report report;

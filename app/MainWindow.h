@@ -20,7 +20,9 @@
 #include "app/TextureView.h"
 #include "archive/Archive.h"
 #include "archive/BatchFiles.h"
+#include "texture/PictureFiles.h"
 
+class ArchiveEdit;
 class ArchiveModel;
 class ExternalEditor;
 class RecentFiles;
@@ -28,6 +30,7 @@ class QLabel;
 class QListView;
 class QMenu;
 class QScrollArea;
+class QUndoStack;
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -61,6 +64,10 @@ class MainWindow : public QMainWindow {
   QString statusText() const;
   // The selected texture's details in the status bar ("" while no row is selected).
   QString detailsText() const;
+  // What the last import lost, in the status bar: "Imported into NAME: lossless", or its PSNR.
+  QString importLossText() const;
+  // The edits since the archive was opened; clean where it was opened or last saved.
+  const QUndoStack* history() const { return history_; }
 
   // Replaces how the help page is opened: the opener gets the page's full path. An empty
   // function restores the desktop's viewer. Returns the opener installed before.
@@ -111,6 +118,36 @@ class MainWindow : public QMainWindow {
   void zoomOut();
   void zoomActualSize();
   void zoomToFit();
+  void undo();
+  void redo();
+  // The shown texture's picture onto the clipboard, with its alpha.
+  void copyTexture();
+  // The clipboard's picture imported into the shown texture, as Import does with a file.
+  void pasteTexture();
+  // After an import, flips the view between the texture before it and after it, until the
+  // next edit.
+  void toggleBeforeAfter();
+
+  // ---- Edits ------------------------------------------------------------------------------
+  // Every edit of the open archive goes through here, so that it can be undone: any command,
+  // and any other code that changes the archive (an image editor's save comes in through
+  // importIntoSelected and importPicture, which call this). `edit` makes the change, through
+  // the model so that the views follow or else through the core, and tells the step what it
+  // changes (ArchiveEdit: keep... before, note... after). It returns false when the change
+  // was refused or changed nothing: the step is then dropped. Otherwise the step goes on the
+  // undo stack, named `text` ("Rename one" gives "Undo Rename one"), and the stack's clean
+  // state is the title's unsaved mark. Returns what `edit` returned.
+  bool recordEdit(const QString& text, const std::function<bool(ArchiveEdit& step)>& edit);
+  // What the window shows after an undo or redo: the rows anew, the step's row selected.
+  void showEditedRow(size_t row);
+  // Import, a dropped picture, a paste, an image editor's save: the picture into the selected
+  // entry, with the size question for a picture of another size (answered by sizeAnswer as
+  // importIntoSelected says); `label` names it there and in notes. A picture that went in is
+  // an undo step, what the format lost is said in the status bar, and the Before/After toggle
+  // shows the texture before it. True when the picture went in.
+  bool importPicture(PictureFiles::Picture picture, const std::string& label,
+                     std::optional<BatchFiles::SizeChoice>* sizeAnswer = nullptr);
+  void endBeforeAfter();
 
   // ---- Steps they share -----------------------------------------------------------------
   void buildControls();
@@ -182,4 +219,10 @@ class MainWindow : public QMainWindow {
   QPersistentModelIndex editedRow_;  // the entry the editor's saves go into
   QAction* stopEditing_ = nullptr;  // available while a texture is being edited
   std::unique_ptr<RecentFiles> recent_;
+  QLabel* importLoss_ = nullptr;
+  QUndoStack* history_ = nullptr;
+  // The row the last import went into while the toggle can show what it held before.
+  std::optional<size_t> comparedRow_;
+  bool showingBefore_ = false;
+  QString importLossText_;  // what importLoss_ says while the texture after it is shown
 };

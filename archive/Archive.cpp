@@ -806,6 +806,32 @@ Failure Archive::Replace(size_t row, Texture texture) {
   return std::nullopt;
 }
 
+Archive::Layout Archive::CurrentLayout() const {
+  return {listed_, allListed_, relayout_, standalone_ ? header_ : std::vector<uint8_t>{}};
+}
+
+void Archive::RestoreLayout(Layout layout) {
+  listed_ = std::min(layout.listed, entries_.size());
+  allListed_ = layout.allListed;
+  relayout_ = layout.relayout;
+  if (standalone_) header_ = std::move(layout.pvrIndexChunk);
+}
+
+Expected<Archive::Entry> Archive::TakeOut(size_t row) {
+  if (Failure missing = RowExists(row)) return *missing;
+  Entry entry = std::move(entries_[row]);
+  entries_.erase(entries_.begin() + std::ptrdiff_t(row));
+  return entry;
+}
+
+Failure Archive::PutBack(size_t row, Entry entry) {
+  if (row > entries_.size())
+    return Refused("Row " + std::to_string(row) + " is past the end: the archive has " +
+                   std::to_string(entries_.size()) + " entries.");
+  entries_.insert(entries_.begin() + std::ptrdiff_t(row), std::move(entry));
+  return std::nullopt;
+}
+
 Expected<std::vector<uint8_t>> Archive::ExtractPvr(size_t row) const {
   if (Failure missing = RowExists(row)) return *missing;
   const Entry& entry = entries_[row];

@@ -118,6 +118,27 @@ class Archive {
   // Puts another texture in the entry (a new size or format), keeping its name and index.
   Failure Replace(size_t row, Texture texture);
 
+  // ---- Going back ---------------------------------------------------------------------------
+  // An undo puts back exactly what an edit changed, so that once every edit since the
+  // archive was read is undone, Save writes the bytes read again. Entry fields go back
+  // through Entries(); these put back the rest, unchecked, as they were: a name read from a
+  // file may be one that Rename refuses, a placement one that Insert drops.
+
+  // What the operations above change besides the entries: the rows listed, whether Save
+  // lays the archive out anew, and a .pvr file's index chunk. No texture, so a few bytes.
+  struct Layout {
+    size_t listed = 0;
+    bool allListed = false;
+    bool relayout = false;
+    std::vector<uint8_t> pvrIndexChunk;  // a standalone .pvr file's; empty for an archive
+  };
+  Layout CurrentLayout() const;
+  void RestoreLayout(Layout layout);
+  // Takes the entry at `row` out whole, or puts one back whole at `row` (0 to EntryCount()),
+  // changing nothing else; the caller restores the layout after.
+  Expected<Entry> TakeOut(size_t row);
+  Failure PutBack(size_t row, Entry entry);
+
   // A standalone .pvr file of the entry: a GBIX chunk holding its global index (its own
   // index chunk when it has one), then its chunk as stored.
   Expected<std::vector<uint8_t>> ExtractPvr(size_t row) const;

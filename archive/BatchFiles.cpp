@@ -45,15 +45,29 @@ std::string PathIn(const std::string& folder, const std::string& file) {
 // The textures an import-all changed, put back as they were when it does not finish.
 class TextureSnapshots {
  public:
-  void Keep(Texture& texture) { kept_.emplace_back(&texture, texture); }
+  void Keep(size_t row, Texture& texture) { kept_.push_back({row, &texture, texture}); }
 
   void Restore() {
-    for (auto& [texture, before] : kept_) *texture = std::move(before);
+    for (Kept& kept : kept_) *kept.texture = std::move(kept.before);
     kept_.clear();
   }
 
+  // Each row kept and what it held, once the batch stands.
+  std::vector<std::pair<size_t, Texture>> Take() {
+    std::vector<std::pair<size_t, Texture>> taken;
+    taken.reserve(kept_.size());
+    for (Kept& kept : kept_) taken.emplace_back(kept.row, std::move(kept.before));
+    kept_.clear();
+    return taken;
+  }
+
  private:
-  std::vector<std::pair<Texture*, Texture>> kept_;
+  struct Kept {
+    size_t row;
+    Texture* texture;
+    Texture before;
+  };
+  std::vector<Kept> kept_;
 };
 
 }  // namespace
@@ -127,6 +141,13 @@ std::optional<bool> ImportInto(Texture& texture, size_t row, const std::string& 
 
 std::optional<bool> ImportPicture(Texture& texture, size_t row, PictureFiles::Picture picture,
                                   const std::string& image, const Voice& voice, SizeChoice size) {
+  const std::optional<Imported> imported = ImportPictureKeeping(texture, row, std::move(picture), image, voice, size);
+  if (!imported) return std::nullopt;
+  return imported->changed;
+}
+
+std::optional<Imported> ImportPictureKeeping(Texture& texture, size_t row, PictureFiles::Picture picture,
+                                             const std::string& image, const Voice& voice, SizeChoice size) {
   Image pixels = std::move(picture.image);
   const bool otherSize = pixels.width != texture.width || pixels.height != texture.height;
   if (otherSize && size == SizeChoice::Picture) {
@@ -154,9 +175,11 @@ std::optional<bool> ImportPicture(Texture& texture, size_t row, PictureFiles::Pi
   }
   if (picture.imageResolution) texture.bitmapResolution[0] = *picture.imageResolution;
   if (picture.maskResolution) texture.bitmapResolution[1] = *picture.maskResolution;
-  if (otherSize && size == SizeChoice::Picture) return true;
-  const std::optional<Image> fitted = texture.Fit(pixels, picture.hasAlpha);
-  return fitted && texture.Encode(*fitted);
+  if (otherSize && size == SizeChoice::Picture) return Imported{true, std::move(pixels)};
+  std::optional<Image> fitted = texture.Fit(pixels, picture.hasAlpha);
+  if (!fitted) return Imported{false, {}};
+  const bool changed = texture.Encode(*fitted);
+  return Imported{changed, std::move(*fitted)};
 }
 
 namespace {
@@ -292,7 +315,7 @@ Result ImportAll(Archive& archive, const std::string& folder, FileFormat format,
     }
     Texture& texture = archive.Entries()[row].texture;
     if (RefuseWithoutCodec(texture, row, "Note: " + imageFile + " was not imported: ", voice)) continue;
-    snapshots.Keep(texture);
+    snapshots.Keep(row, texture);
     if (!ImportInto(texture, row, PathIn(folder, imageFile), withMask ? PathIn(folder, maskFile) : "", voice, size)) {
       voice.say("Nothing was imported; " + archiveName + " was not written.");
       snapshots.Restore();
@@ -300,6 +323,7 @@ Result ImportAll(Archive& archive, const std::string& folder, FileFormat format,
     }
     ++result.count;
   }
+  result.replaced = snapshots.Take();
 
   // Files that look like ours but lead nowhere are most likely renamed by hand: say so
   // rather than drop them silently.

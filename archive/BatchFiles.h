@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive/Archive.h"
@@ -44,6 +45,9 @@ enum class Outcome {
 struct Result {
   Outcome outcome = Outcome::kDone;
   size_t count = 0;  // textures written (export) or imported
+  // Import-all that finished: each row it changed with the texture that row held before,
+  // which an undo puts back. Kept during the batch anyway, so it costs no copy.
+  std::vector<std::pair<size_t, Texture>> replaced = {};
 };
 
 // ---- One texture ------------------------------------------------------------------------
@@ -88,6 +92,18 @@ std::optional<bool> ImportInto(Texture& texture, size_t row, const std::string& 
 std::optional<bool> ImportPicture(Texture& texture, size_t row, PictureFiles::Picture picture,
                                   const std::string& label, const Voice& voice,
                                   SizeChoice size = SizeChoice::Keep);
+
+// What an import encoded: whether the texture changed, and the picture it was encoded from,
+// at the texture's size, after the size choice and the fitting: what the stored texture,
+// decoded again, is to be compared with to tell what the format lost.
+struct Imported {
+  bool changed = false;
+  Image encoded;
+};
+// ImportPicture, giving what it encoded as well.
+std::optional<Imported> ImportPictureKeeping(Texture& texture, size_t row, PictureFiles::Picture picture,
+                                             const std::string& label, const Voice& voice,
+                                             SizeChoice size = SizeChoice::Keep);
 
 // ---- New entries ---------------------------------------------------------------------------
 

@@ -79,6 +79,7 @@ TEST_F(LiveEditing, EachWholeSaveIsImportedAndAnythingElseOnlyNoted) {
   EXPECT_EQ(Drive().Shown().pixel(7, 7), qRgb(248, 0, 0));  // decoded from the stored texture
   EXPECT_TRUE(window->isWindowModified());
   EXPECT_TRUE(Note().contains("wall.png imported at"));
+  EXPECT_EQ(window->findChild<QAction*>("undo")->text(), "Undo Import into wall");  // a step like any
 
   // Neither a non-picture nor a deleted file changes the texture, and each is noted.
   Save({'h', 'e', 'l', 'l', 'o'});

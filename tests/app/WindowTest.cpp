@@ -103,12 +103,14 @@ TEST_F(Window, MenusHoldEveryCommandWithItsShortcut) {
        {"Export all as &PNG...", ""}, {"Import a&ll...", ""}, {"Import all from P&NG...", ""}, {nullptr, ""},
        {"Export as &texture pack...", ""}, {"New archive from texture pac&k...", ""},
        {"&Update from texture pack...", ""}, {nullptr, ""}, {"E&xit", ""}},
-      {{"&Add textures...", "Ctrl+Shift+A"}, {"Re&move", "Del"}, {"Re&name...", "F2"}, {"Move &Up", "Ctrl+Up"},
-       {"Move &Down", "Ctrl+Down"}, {nullptr, ""}, {"&Properties...", "Alt+Return"}, {nullptr, ""},
-       {"Pre&ferences...", ""}},
+      {{"Undo", "Ctrl+Z"}, {"Redo", "Ctrl+Shift+Z"}, {nullptr, ""}, {"&Copy", "Ctrl+C"}, {"&Paste", "Ctrl+V"},
+       {nullptr, ""}, {"&Add textures...", "Ctrl+Shift+A"}, {"Re&move", "Del"}, {"Re&name...", "F2"},
+       {"Move &Up", "Ctrl+Up"}, {"Move &Down", "Ctrl+Down"}, {nullptr, ""}, {"&Properties...", "Alt+Return"},
+       {nullptr, ""}, {"Pre&ferences...", ""}},
       {{"&Import...", ""}, {"&Export...", ""}, {nullptr, ""}, {"Edit in Image E&ditor", "Ctrl+E"},
        {"&Stop Editing", ""}},
-      {{"Zoom &In", "Ctrl++"}, {"Zoom &Out", "Ctrl+-"}, {"&Actual Size", "Ctrl+0"}, {"&Fit to View", ""}},
+      {{"Zoom &In", "Ctrl++"}, {"Zoom &Out", "Ctrl+-"}, {"&Actual Size", "Ctrl+0"}, {"&Fit to View", ""},
+       {nullptr, ""}, {"&Before/After Import", "\\"}},
       {{"&Help", "F1"}, {"&About Quarnel", ""}}};
   for (size_t m = 0; m < menus.size(); ++m) {
     const QList<QAction*> actions = bar[qsizetype(m)]->menu()->actions();
@@ -122,6 +124,7 @@ TEST_F(Window, MenusHoldEveryCommandWithItsShortcut) {
     }
   }
   EXPECT_TRUE(window->findChild<QAction*>("zoomIn")->shortcuts().contains(QKeySequence("Ctrl+=")));
+  EXPECT_TRUE(window->findChild<QAction*>("redo")->shortcuts().contains(QKeySequence("Ctrl+Y")));
 }
 
 TEST_F(Window, RightButtonOverTheViewOffersImportAndExport) {
