@@ -55,8 +55,8 @@ constexpr Shuffles kShuffles = MakeShuffles();
 
 // ---- The arithmetic, per format ----------------------------------------------------------
 //
-// Written once for both register widths (TexelCodecLanes.inc): Ops128 and Ops256 name the
-// lane operations of each.
+// Written once for every register width (TexelCodecLanes.inc): Ops128, Ops256 and Ops512
+// name the lane operations of each.
 
 struct Ops128 {
   QUARNEL_SSSE3 static __m128i Set16(int v) { return _mm_set1_epi16(int16_t(v)); }
@@ -98,7 +98,30 @@ struct Ops256 {
   }
 };
 
-// The arithmetic itself, for both widths: each function's instruction set is its width's.
+// 512-bit lanes for the AVX-512 path's decoding; a comparison's mask is made a vector again.
+struct Ops512 {
+  QUARNEL_VBMI static __m512i Set16(int v) { return _mm512_set1_epi16(int16_t(v)); }
+  QUARNEL_VBMI static __m512i Set32(int32_t v) { return _mm512_set1_epi32(v); }
+  QUARNEL_VBMI static __m512i And(__m512i a, __m512i b) { return _mm512_and_si512(a, b); }
+  QUARNEL_VBMI static __m512i Or(__m512i a, __m512i b) { return _mm512_or_si512(a, b); }
+  QUARNEL_VBMI static __m512i Eq16(__m512i a, __m512i b) { return _mm512_movm_epi16(_mm512_cmpeq_epi16_mask(a, b)); }
+  QUARNEL_VBMI static __m512i TopBitEverywhere16(__m512i v) { return _mm512_srai_epi16(v, 15); }
+  QUARNEL_VBMI static __m512i Eq32(__m512i a, __m512i b) {
+    return _mm512_maskz_mov_epi32(_mm512_cmpeq_epi32_mask(a, b), _mm512_set1_epi32(-1));
+  }
+  template <int S>
+  QUARNEL_VBMI static __m512i Shift16(__m512i v) {
+    if constexpr (S >= 0) return _mm512_slli_epi16(v, S);
+    else return _mm512_srli_epi16(v, -S);
+  }
+  template <int S>
+  QUARNEL_VBMI static __m512i Shift32(__m512i v) {
+    if constexpr (S >= 0) return _mm512_slli_epi32(v, S);
+    else return _mm512_srli_epi32(v, -S);
+  }
+};
+
+// The arithmetic itself, for each width: each function's instruction set is its width's.
 #define QUARNEL_LANES QUARNEL_SSSE3
 #define QUARNEL_V __m128i
 #define QUARNEL_OPS Ops128
@@ -109,6 +132,13 @@ struct Ops256 {
 #define QUARNEL_LANES QUARNEL_AVX2
 #define QUARNEL_V __m256i
 #define QUARNEL_OPS Ops256
+#include "texture/TexelCodecLanes.inc"
+#undef QUARNEL_V
+#undef QUARNEL_OPS
+#undef QUARNEL_LANES
+#define QUARNEL_LANES QUARNEL_VBMI
+#define QUARNEL_V __m512i
+#define QUARNEL_OPS Ops512
 #include "texture/TexelCodecLanes.inc"
 #undef QUARNEL_V
 #undef QUARNEL_OPS

@@ -98,6 +98,27 @@ TEST(TexelPaths, RowsAndSquaresOfAPartOfAPictureFollowTheModel) {
   });
 }
 
+// Twiddled YUV pairs straight on a part of a wider picture, on sides the vector paths take
+// by blocks: every path gives the plain loops' pixels (which DataFormatsTest holds to the
+// model) and leaves the bytes between rows alone.
+TEST(TexelPaths, TwiddledYuvOnAPartOfAPictureMatchesThePlainLoops) {
+  for (const size_t side : {size_t(16), size_t(256)}) {
+    SCOPED_TRACE(side);
+    const size_t stride = 4 * side + 20;
+    const auto data = model::RandomBytes(2 * side * side, uint32_t(side));
+    const auto decode = [&] {
+      std::vector<uint8_t> rgba(stride * side, 0x5A);
+      TexelCodec::DecodeTwiddled(3, data.data(), side * side, rgba.data(), stride, side);
+      return rgba;
+    };
+    const TexelCodec::Path previous = TexelCodec::LimitPath(TexelCodec::Path::Plain);
+    const std::vector<uint8_t> plain = decode();
+    TexelCodec::LimitPath(previous);
+    EXPECT_EQ(plain[4 * side], 0x5A);
+    OnEveryPath([&] { EXPECT_EQ(decode(), plain); });
+  }
+}
+
 // The one-texel calls: every texel decodes as the model says; pixels on and between the
 // decoded values encode as it says; a code outside the table converts nothing.
 TEST(TexelPaths, OneTexelCallsFollowTheModel) {
