@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "texture/IndexedFormats.h"
 #include "texture/TexelCodec.h"
 #include "texture/TexelCodecKernels.h"
 #include "texture/VectorQuantiser.h"
@@ -385,12 +386,18 @@ Layout LayoutOf(int dataFormat, int width, int height) {
       layout.oneByOneBytes = 1;
       layout.main = {layout.CodebookBytes() + 1 + (texels / 4 - 1) / 3, texels / 4};
       return layout;
+    case 5:
+    case 6:
+    case 7:
+    case 8:
+      return IndexedFormats::LayoutOf(dataFormat, width, height);
     default:
       return {};
   }
 }
 
 ByteRange LevelRange(const Layout& layout, size_t level) {
+  if (layout.IsIndexed()) return IndexedFormats::LevelRange(layout, level);
   if (level + 1 >= layout.levels) return layout.main;
   const size_t side = size_t(1) << level, texels = side * side;
   if (layout.kind == Kind::MipmappedTwiddled) {
@@ -403,13 +410,14 @@ ByteRange LevelRange(const Layout& layout, size_t level) {
 }
 
 bool Decodes(const Layout& layout, int pixelFormat) {
-  if (layout.kind == Kind::Raster) return true;
+  // Raster texels are whole colours; indexed ones name a palette's, whatever the pixel format.
+  if (layout.kind == Kind::Raster || layout.IsIndexed()) return true;
   if (!layout.Handled() || pixelFormat < 0 || size_t(pixelFormat) >= kPixelFormatCount) return false;
   return !IsYuv(pixelFormat) || layout.width % 2 == 0;
 }
 
 bool Encodes(const Layout& layout, int pixelFormat) {
-  if (layout.kind == Kind::Raster) return true;
+  if (layout.kind == Kind::Raster || layout.IsIndexed()) return true;
   return Decodes(layout, pixelFormat) && TexelCodec::Encodes(pixelFormat) && !(IsYuv(pixelFormat) && layout.IsVq());
 }
 
@@ -427,7 +435,8 @@ bool EncodesExactly(const Layout& layout, int pixelFormat) {
 }
 
 bool DecodeMainLevel(const Layout& layout, int pixelFormat, std::span<const uint8_t> data,
-                     uint8_t* rgba) {
+                     uint8_t* rgba, const BankColours* colours) {
+  if (layout.IsIndexed()) return IndexedFormats::DecodeMainLevel(layout, data, colours, rgba);
   if (!Decodes(layout, pixelFormat)) return false;
   const size_t stride = Stride(layout);
   switch (layout.kind) {
@@ -452,13 +461,18 @@ bool DecodeMainLevel(const Layout& layout, int pixelFormat, std::span<const uint
     case Kind::MipmappedVq:
       DecodeVq(layout, pixelFormat, data, rgba);
       break;
+    case Kind::Indexed:
+    case Kind::MipmappedIndexed:
     case Kind::Unhandled:
       break;
   }
   return true;
 }
 
-bool Encode(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::span<uint8_t> data) {
+bool Encode(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::span<uint8_t> data,
+            const BankColours* colours) {
+  if (layout.IsIndexed())
+    return colours != nullptr && IndexedFormats::Encode(layout, rgba, *colours, data);
   if (!Encodes(layout, pixelFormat) || data.size() < layout.End()) return false;
   const size_t stride = Stride(layout);
   switch (layout.kind) {
@@ -486,6 +500,8 @@ bool Encode(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::spa
     case Kind::MipmappedVq:
       EncodeVq(layout, pixelFormat, rgba, data);
       break;
+    case Kind::Indexed:
+    case Kind::MipmappedIndexed:
     case Kind::Unhandled:
       return false;
   }
@@ -493,7 +509,9 @@ bool Encode(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::spa
 }
 
 bool DecodesTo(const Layout& layout, int pixelFormat, std::span<const uint8_t> data,
-               const uint8_t* rgba) {
+               const uint8_t* rgba, const BankColours* colours) {
+  if (layout.IsIndexed())
+    return colours != nullptr && IndexedFormats::DecodesTo(layout, data, *colours, rgba);
   if (!Decodes(layout, pixelFormat)) return false;
   const size_t pixels = layout.width * layout.height;
   std::vector<uint8_t> decoded(4 * pixels);
