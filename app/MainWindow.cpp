@@ -323,6 +323,9 @@ void MainWindow::buildActions() {
   add(edit, "editProperties", QStringLiteral("&Properties..."), [this] { editProperties(); },
       {Qt::ALT | Qt::Key_Return});
 
+  QMenu* texture = menuBar()->addMenu(QStringLiteral("&Texture"));
+  add(texture, "choosePalette", QStringLiteral("&Palette..."), [this] { choosePalette(); });
+
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
   add(view, "zoomIn", QStringLiteral("Zoom &In"), [this] { zoomIn(); },
       {Qt::CTRL | Qt::Key_Plus, Qt::CTRL | Qt::Key_Equal});
@@ -381,8 +384,12 @@ QString MainWindow::detailsText() const { return details_->text(); }
 void MainWindow::updateDetails() {
   const std::optional<size_t> row = selectedRow();
   // The same words quarnel-cli info uses.
-  details_->setText(row ? QString::fromStdString(TextureDetails::Text(archive_->Entries()[*row].texture))
-                        : QString());
+  std::string text = row ? TextureDetails::Text(archive_->Entries()[*row].texture) : "";
+  if (row && archive_->Entries()[*row].texture.IsPalettized()) {
+    const std::optional<PaletteLookup::Found> palette = paletteOfRow(*row, false);
+    text += ", " + (palette ? PaletteLookup::Describe(*palette) : std::string("palette refused"));
+  }
+  details_->setText(QString::fromStdString(text));
 }
 
 void MainWindow::updateTitle() {
@@ -409,8 +416,11 @@ void MainWindow::showSelectedRow() {
   const std::optional<size_t> row = selectedRow();
   if (!row) return;
   rowShown_ = true;
-  // A texture that cannot be decoded shows the starting picture.
-  view_->showTexture(archive_->Entries()[*row].texture);
+  // A texture that cannot be decoded shows the starting picture; one whose palette is refused
+  // shows greys, and the details line says so.
+  const Texture& texture = archive_->Entries()[*row].texture;
+  const std::optional<PaletteLookup::Found> palette = paletteOfRow(*row, false);
+  view_->showTexture(texture, palette && texture.IsPalettized() ? &palette->colours : nullptr);
   applyZoom();
 }
 
@@ -605,32 +615,46 @@ void MainWindow::exportTexture() {
   if (entry == nullptr) return;
   // The alpha view shows the image, so it exports the image.
   const bool mask = view_->mode() == TextureView::Mode::Mask;
+  const std::optional<PaletteLookup::Found> palette = paletteOfRow(size_t(entry - archive_->Entries().data()), true);
+  if (!palette) return;
+  const bool palettized = entry->texture.IsPalettized();
   // Decoded afresh: the row selected may not be the one shown.
-  const std::optional<Image> picture = entry->texture.Decode();
+  const std::optional<Image> picture = entry->texture.Decode(palettized ? &palette->colours : nullptr);
   if (!picture) {
     Tell("The texture \"" + entry->name + "\" cannot be decoded, so there is nothing to export.");
     return;
   }
-  const std::string path =
-      FileDialogs::Ask({this, FileDialogs::Kind::Save, mask ? "Export Mask" : "Export Image",
-                        kPictureFilters, dialogFolder_, "png"});
+  const FileDialogs::Request request{this, FileDialogs::Kind::Save, mask ? "Export Mask" : "Export Image",
+                                     kPictureFilters, dialogFolder_, "png"};
+  const FileDialogs::Checked chosen = palettized ? FileDialogs::AskWithCheckBox(request, "Indexed PNG")
+                                                 : FileDialogs::Checked{FileDialogs::Ask(request), false};
+  const std::string& path = chosen.path;
   if (path.empty()) return;
+  if (chosen.checked && !PictureFiles::NamesPng(path)) {
+    Tell("An indexed picture is written as a PNG, so " + FileNameOf(path) + " was not written.");
+    return;
+  }
   if (platform::FileExists(path) &&
       Ask("Do you want to over write the file:\n\n" + path, Buttons::YesNo, Icon::Question,
           "Hold up!") != Answer::Yes)
     return;
   // A PNG holds the image and its alpha together, whichever view is current.
   Report report;
-  if (!BatchFiles::WriteExport(entry->texture, *picture, mask, path, report.Voice()))
-    report.Show("", true);
+  const bool written = chosen.checked
+                           ? BatchFiles::WriteIndexedExport(entry->texture, palette->colours, path, report.Voice())
+                           : BatchFiles::WriteExport(entry->texture, *picture, mask, path, report.Voice());
+  if (!written) report.Show("", true);
 }
 
 void MainWindow::importTexture() {
   if (model_->rowCount() == 0) return;
   const Archive::Entry* entry = entryToImportOrExport();
   if (entry == nullptr || refuseImportWithoutCodec(*entry)) return;
-  const std::string image = FileDialogs::Ask(
-      {this, FileDialogs::Kind::Open, "Import Image", kPictureFilters, dialogFolder_, "png"});
+  const FileDialogs::Request request{this, FileDialogs::Kind::Open, "Import Image", kPictureFilters, dialogFolder_, "png"};
+  const FileDialogs::Checked chosen = entry->texture.IsPalettized()
+                                          ? FileDialogs::AskWithCheckBox(request, "Build a new palette from the picture")
+                                          : FileDialogs::Checked{FileDialogs::Ask(request), false};
+  const std::string& image = chosen.path;
   if (image.empty()) return;
   // A PNG brings its own alpha, so only a BMP is asked for a mask.
   const std::string mask =
@@ -639,38 +663,57 @@ void MainWindow::importTexture() {
           : FileDialogs::Ask({this, FileDialogs::Kind::Open,
                               "Import Mask (Optional! Cancel to skip)", {kBmpFilter},
                               dialogFolder_, "bmp"});
-  importIntoSelected(image, mask);
+  if (chosen.checked)
+    importThroughNewPalette(image, mask);
+  else
+    importIntoSelected(image, mask);
 }
 
-void MainWindow::importIntoSelected(const std::string& image, const std::string& mask) {
+bool MainWindow::importIntoSelected(const std::string& image, const std::string& mask, const BankColours* colours) {
   const std::optional<size_t> row = selectedRow();
-  if (!row) return;
+  if (!row) return false;
+  Texture& texture = archive_->Entries()[*row].texture;
+  std::optional<PaletteLookup::Found> palette;
+  if (texture.IsPalettized() && colours == nullptr) {
+    palette = paletteOfRow(*row, true);
+    if (!palette) return false;
+    colours = &palette->colours;
+  }
+  // An indexed picture in the bank's own colours goes in as it is, with nothing to ask.
+  if (colours != nullptr) {
+    if (const std::optional<bool> changed = BatchFiles::ImportIndices(texture, image, *colours)) {
+      if (*changed) setWindowModified(true);
+      showSelectedRow();
+      updateDetails();
+      return true;
+    }
+  }
   // A refused file leaves the texture and the view as they were. A picture that went in is
   // shown at once, which says more than the core's notes on its size.
   Expected<PictureFiles::Picture> picture = PictureFiles::Read(image, mask);
   if (!picture) {
     MessageBoxes::Show(picture.error());
-    return;
+    return false;
   }
-  Texture& texture = archive_->Entries()[*row].texture;
   BatchFiles::SizeChoice size = BatchFiles::SizeChoice::Keep;
   const Image& pixels = picture->image;
   if (pixels.width != texture.width || pixels.height != texture.height) {
     const std::optional<BatchFiles::SizeChoice> chosen = EntryDialogs::AskSize(
         this, {image, pixels.width, pixels.height, texture.width, texture.height});
-    if (!chosen) return;
+    if (!chosen) return false;
     size = *chosen;
   }
   Report report;
   const std::optional<bool> changed =
-      BatchFiles::ImportPicture(texture, *row, std::move(*picture), image, report.Voice(), size);
+      BatchFiles::ImportPicture(texture, *row, std::move(*picture), image, report.Voice(), size, colours);
   if (!changed) {
     report.Show("", true);
-    return;
+    return false;
   }
   if (*changed) setWindowModified(true);
   showSelectedRow();
   updateDetails();
+  return true;
 }
 
 // ---- Every texture --------------------------------------------------------------------
@@ -698,8 +741,9 @@ void MainWindow::exportAll(BatchFiles::FileFormat format) {
 
   Report report;
   BatchProgressDialog progress(this, QStringLiteral("Exporting textures..."), archive_->ListedCount());
+  const PaletteLookup palettes = paletteLookup();
   const BatchFiles::Result result =
-      BatchFiles::ExportAll(*archive_, folder, format, report.Voice(), progress.Step());
+      BatchFiles::ExportAll(*archive_, folder, format, report.Voice(), progress.Step(), &palettes);
   using BatchFiles::Outcome;
   std::string summary;
   if (result.outcome == Outcome::kCancelled)
@@ -722,8 +766,9 @@ void MainWindow::importAll(BatchFiles::FileFormat format) {
   BatchFiles::Result result;
   {
     BatchProgressDialog progress(this, QStringLiteral("Importing textures..."), archive_->ListedCount());
+    const PaletteLookup palettes = paletteLookup();
     result = BatchFiles::ImportAll(*archive_, folder, format, archivePath_, report.Voice(),
-                                   progress.Step());
+                                   progress.Step(), BatchFiles::SizeChoice::Keep, &palettes);
   }
   using BatchFiles::Outcome;
   if (result.outcome == Outcome::kCancelled) {
@@ -855,7 +900,8 @@ void MainWindow::exportTexturePack() {
       return;
   }
   Report report;
-  const Expected<size_t> written = TexturePack::Write(*archive_, pack, report.Voice());
+  const PaletteLookup palettes = paletteLookup();
+  const Expected<size_t> written = TexturePack::Write(*archive_, pack, report.Voice(), &palettes);
   if (!written) {
     report.lines.push_back(written.error().text);
     report.Show("", true);

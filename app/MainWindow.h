@@ -11,12 +11,14 @@
 #include <QStringList>
 #include <array>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
 #include "app/TextureView.h"
 #include "archive/Archive.h"
 #include "archive/BatchFiles.h"
+#include "archive/PaletteLookup.h"
 
 class ArchiveModel;
 class QLabel;
@@ -128,11 +130,27 @@ class MainWindow : public QMainWindow {
   // Says so and returns true when the codec cannot encode the entry's texture, so that no
   // file is asked for in vain.
   bool refuseImportWithoutCodec(const Archive::Entry& entry);
-  void importIntoSelected(const std::string& image, const std::string& mask);
+  // True when the picture went in. A palettized texture takes it through `colours`, else
+  // through the palette its archive finds for it.
+  bool importIntoSelected(const std::string& image, const std::string& mask, const BankColours* colours = nullptr);
   void importDroppedPicture(const std::string& path);
   // A loaded archive's folder chosen for a batch; "" when there is no archive or no folder.
   std::string chooseBatchFolder(const std::string& title);
 
+  // ---- Palettes (MainWindowPalettes.cpp) -----------------------------------------------
+  // Texture > Palette...: a .pvp and its bank for this archive's palettized textures,
+  // remembered by the archive's path while the window lives.
+  void choosePalette();
+  // Where this archive's palettized textures find their palettes (PaletteLookup).
+  PaletteLookup paletteLookup() const;
+  // The palette of a row's texture (an empty Found for one that is not palettized); nullopt
+  // when its palette file is refused, after showing why when `tell`.
+  std::optional<PaletteLookup::Found> paletteOfRow(size_t row, bool tell) const;
+  // Import's "Build a new palette": a palette made from the picture, saved where the user
+  // says, the picture imported through it, and the palette chosen for this archive.
+  void importThroughNewPalette(const std::string& image, const std::string& mask);
+
+  std::map<std::string, PaletteLookup::Choice> paletteChoices_;  // by archive path
   std::optional<Archive> archive_;
   std::string archivePath_;
   std::string dialogFolder_;  // where every file dialog starts

@@ -86,11 +86,12 @@ TEST_F(Window, TabMovesBetweenTheListAndTheView) {
 
 TEST_F(Window, MenusHoldEveryCommandWithItsShortcut) {
   const QList<QAction*> bar = window->menuBar()->actions();
-  ASSERT_EQ(bar.size(), 4);
+  ASSERT_EQ(bar.size(), 5);
   EXPECT_EQ(bar[0]->text(), "&File");
   EXPECT_EQ(bar[1]->text(), "&Edit");
-  EXPECT_EQ(bar[2]->text(), "&View");
-  EXPECT_EQ(bar[3]->text(), "&Help");
+  EXPECT_EQ(bar[2]->text(), "&Texture");
+  EXPECT_EQ(bar[3]->text(), "&View");
+  EXPECT_EQ(bar[4]->text(), "&Help");
 
   struct Item {
     const char* text;  // nullptr: a separator
@@ -104,6 +105,7 @@ TEST_F(Window, MenusHoldEveryCommandWithItsShortcut) {
        {"&Update from texture pack...", ""}, {nullptr, ""}, {"E&xit", ""}},
       {{"&Add textures...", "Ctrl+Shift+A"}, {"Re&move", "Del"}, {"Re&name...", "F2"}, {"Move &Up", "Ctrl+Up"},
        {"Move &Down", "Ctrl+Down"}, {nullptr, ""}, {"&Properties...", "Alt+Return"}},
+      {{"&Palette...", ""}},
       {{"Zoom &In", "Ctrl++"}, {"Zoom &Out", "Ctrl+-"}, {"&Actual Size", "Ctrl+0"}, {"&Fit to View", ""}},
       {{"&Help", "F1"}, {"&About Quarnel", ""}}};
   for (size_t m = 0; m < menus.size(); ++m) {
