@@ -58,15 +58,20 @@ struct Palette {
   uint16_t firstColour = 0;
   std::vector<uint32_t> colours;  // as stored: 16-bit values, or 0xAARRGGBB for ARGB8888
   std::vector<uint8_t> trailing;  // bytes past the colours (padding), written back as read
+  size_t trailingCounted = 0;     // how many of `trailing` the length field counts
 
   // Reads a palette file; `name` is how the messages name it. Refuses, with a message, a file
   // that is short, whose length or count runs past its bytes, whose colours pass palette
   // memory, or whose colour format is unknown.
   static Expected<Palette> Read(std::span<const uint8_t> bytes, const std::string& name);
   static Expected<Palette> Open(const std::string& path);
-  // The file's bytes: what Read took gives back the same bytes.
+  // Whether Bytes can write the palette: a known colour format, colours within palette
+  // memory from firstColour, trailingCounted within `trailing`.
+  bool Writable() const;
+  // The file's bytes: what Read took gives back the same bytes. Empty when not Writable().
   std::vector<uint8_t> Bytes() const;
-  // Writes the file, replacing it whole or not at all.
+  // Writes the file, replacing it whole or not at all; refused, with a message, when not
+  // Writable().
   Failure Write(const std::string& path) const;
 
   size_t BytesPerColour() const { return colourFormat == kARGB8888 ? 4 : 2; }
