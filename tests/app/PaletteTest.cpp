@@ -54,7 +54,7 @@ class PaletteWindow : public EditorTest {
 };
 
 TEST_F(PaletteWindow, ChosenPaletteIsShownRememberedAndUsedByExportAndImport) {
-  const size_t bytes = (DataFormats::LayoutOf(5, 8, 8).End() + 15) / 16 * 16;
+  const size_t bytes = (std::max<size_t>(DataFormats::LayoutOf(5, 8, 8).End(), 32) + 15) / 16 * 16;
   const std::string archive =
       WriteArchive("a.pvm", {Plain("plain", 1, 4, 4, 0x1234), {"pal4", 0, 5, 8, 8, archive_builder::Pattern(bytes, 3)}});
   WriteBytes(dir.File("A.PVP"), Pvp(16, 100));  // found by the archive's stem, case ignored

@@ -2,6 +2,8 @@
 // indices, new palettes that never overwrite the shared one, and refused palette files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/cli/CliHarness.h"
 #include "texture/DataFormats.h"
 
@@ -25,7 +27,9 @@ Bytes Pvp(size_t count, uint16_t format = 0, std::optional<uint32_t> length = {}
 }
 
 archive_builder::Entry Palettized(const std::string& name, uint8_t dataFormat, uint8_t seed) {
-  const size_t bytes = (DataFormats::LayoutOf(dataFormat, 8, 8).End() + 15) / 16 * 16;
+  // At least one index a texel, whatever the layout adds.
+  const size_t layout = std::max<size_t>(DataFormats::LayoutOf(dataFormat, 8, 8).End(), dataFormat <= 6 ? 32 : 64);
+  const size_t bytes = (layout + 15) / 16 * 16;
   return {name, 0, dataFormat, 8, 8, archive_builder::Pattern(bytes, seed)};
 }
 
