@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "texture/IndexedFormats.h"
 #include "texture/TexelCodec.h"
 #include "texture/TexelCodecKernels.h"
 #include "texture/VectorQuantiser.h"
@@ -339,12 +340,18 @@ Layout LayoutOf(int dataFormat, int width, int height) {
       layout.oneByOneBytes = 1;
       layout.main = {layout.CodebookBytes() + 1 + (texels / 4 - 1) / 3, texels / 4};
       return layout;
+    case 5:
+    case 6:
+    case 7:
+    case 8:
+      return IndexedFormats::LayoutOf(dataFormat, width, height);
     default:
       return {};
   }
 }
 
 ByteRange LevelRange(const Layout& layout, size_t level) {
+  if (layout.IsIndexed()) return IndexedFormats::LevelRange(layout, level);
   if (level + 1 >= layout.levels) return layout.main;
   const size_t side = size_t(1) << level, texels = side * side;
   if (layout.kind == Kind::MipmappedTwiddled) {
@@ -357,7 +364,8 @@ ByteRange LevelRange(const Layout& layout, size_t level) {
 }
 
 bool DecodeMainLevel(const Layout& layout, int pixelFormat, std::span<const uint8_t> data,
-                     uint8_t* rgba) {
+                     uint8_t* rgba, const BankColours* colours) {
+  if (layout.IsIndexed()) return IndexedFormats::DecodeMainLevel(layout, data, colours, rgba);
   if (!layout.Handled() || pixelFormat < 0 || size_t(pixelFormat) >= kPixelFormatCount)
     return false;
   const size_t stride = Stride(layout);
@@ -380,13 +388,18 @@ bool DecodeMainLevel(const Layout& layout, int pixelFormat, std::span<const uint
     case Kind::MipmappedVq:
       DecodeVq(layout, pixelFormat, data, rgba);
       break;
+    case Kind::Indexed:
+    case Kind::MipmappedIndexed:
     case Kind::Unhandled:
       break;
   }
   return true;
 }
 
-bool Encode(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::span<uint8_t> data) {
+bool Encode(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::span<uint8_t> data,
+            const BankColours* colours) {
+  if (layout.IsIndexed())
+    return colours != nullptr && IndexedFormats::Encode(layout, rgba, *colours, data);
   if (!layout.Handled() || pixelFormat < 0 || size_t(pixelFormat) >= kPixelFormatCount ||
       data.size() < layout.End())
     return false;
@@ -413,6 +426,8 @@ bool Encode(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::spa
     case Kind::MipmappedVq:
       EncodeVq(layout, pixelFormat, rgba, data);
       break;
+    case Kind::Indexed:
+    case Kind::MipmappedIndexed:
     case Kind::Unhandled:
       return false;
   }
@@ -420,7 +435,9 @@ bool Encode(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::spa
 }
 
 bool DecodesTo(const Layout& layout, int pixelFormat, std::span<const uint8_t> data,
-               const uint8_t* rgba) {
+               const uint8_t* rgba, const BankColours* colours) {
+  if (layout.IsIndexed())
+    return colours != nullptr && IndexedFormats::DecodesTo(layout, data, *colours, rgba);
   if (!layout.Handled() || pixelFormat < 0 || size_t(pixelFormat) >= kPixelFormatCount)
     return false;
   const size_t pixels = layout.width * layout.height;

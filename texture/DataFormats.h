@@ -26,6 +26,12 @@
 //           levels smallest first, 1 x 1 in one
 //           byte, s x s in (s / 2)^2 bytes
 //
+//   5, 7    indices (4 or 8 bits) twiddled, as 1;    0
+//           rectangles as squares, as 13
+//   6, 8    indices, twiddled levels smallest        2 + (W^2 - 4) / 6 (4-bit),
+//           first, the 1 x 1 sized as a 2 x 2        4 + (W^2 - 4) / 3 (8-bit)
+//           (IndexedFormats.h)
+//
 // E is 256 for 3 and 4; for 16 it is 16 up to W 16, 32 up to 32, 128 up to 64, then 256; for
 // 17 it is 16 up to 16, 64 up to 32, then 256. VQ textures are square, 8 to 1024.
 #pragma once
@@ -33,6 +39,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+
+struct BankColours;
 
 namespace DataFormats {
 
@@ -44,6 +52,8 @@ enum class Kind : uint8_t {
   MipmappedTwiddled,    // 2, 18
   Vq,                   // 3, and small VQ 16
   MipmappedVq,          // 4, and small VQ with mipmaps 17
+  Indexed,              // 5, 7: indices into a palette's bank, squares twiddled
+  MipmappedIndexed,     // 6, 8
 };
 
 // Where a level lies in the data: `bytes` bytes from `offset`.
@@ -63,10 +73,12 @@ struct Layout {
   size_t levels = 0;
   size_t codebookEntries = 0;  // VQ only; the codebook starts at byte 0
   size_t oneByOneBytes = 0;    // mipmapped only: the space of the 1 x 1 level
+  int indexBits = 0;           // indexed only: 4 or 8
   ByteRange main;              // the main level's texels or indices
 
   bool Handled() const { return kind != Kind::Unhandled; }
   bool IsVq() const { return kind == Kind::Vq || kind == Kind::MipmappedVq; }
+  bool IsIndexed() const { return kind == Kind::Indexed || kind == Kind::MipmappedIndexed; }
   size_t CodebookBytes() const { return codebookEntries * 8; }
   // The data bytes a complete texture holds; the main level always comes last.
   size_t End() const { return main.End(); }
@@ -87,8 +99,12 @@ ByteRange LevelRange(const Layout& layout, size_t level);
 // decode as a zero texel does, black with alpha 0 (alpha 255 for a format without alpha
 // bits, which decodes opaque throughout). Nothing outside `data` is read, whatever its
 // length. False, writing nothing, for an unhandled layout or pixel format.
+//
+// Indexed layouts ignore the pixel format and show their indices through `colours`, or
+// through BankColours::Greys without them; indices the data does not hold are index 0.
+// Other layouts ignore `colours`.
 bool DecodeMainLevel(const Layout& layout, int pixelFormat, std::span<const uint8_t> data,
-                     uint8_t* rgba);
+                     uint8_t* rgba, const BankColours* colours = nullptr);
 
 // Encodes the picture (layout.width x layout.height pixels, alpha from its alpha bytes,
 // ignored by a format without alpha bits) into `data` in the layout: the main level, every
@@ -97,12 +113,17 @@ bool DecodeMainLevel(const Layout& layout, int pixelFormat, std::span<const uint
 // fills every slot of its space. Bytes outside the texels, codebook and indices written are
 // kept. False, changing nothing, for an unhandled layout or pixel format, or data shorter
 // than layout.End(). The same picture always gives the same bytes.
-bool Encode(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::span<uint8_t> data);
+//
+// Indexed layouts map every pixel to the nearest held colour of `colours`, which must have
+// the layout's index bits; false without them.
+bool Encode(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::span<uint8_t> data,
+            const BankColours* colours = nullptr);
 
 // Whether the picture, taken to the pixel format's precision, is exactly what the main level
 // of `data` decodes to (alpha counted only where the format keeps it). An import of such a
-// picture has nothing to change. False for an unhandled layout or pixel format.
+// picture has nothing to change. False for an unhandled layout or pixel format. Indexed
+// layouts compare at the precision of the colour format of `colours`; false without them.
 bool DecodesTo(const Layout& layout, int pixelFormat, std::span<const uint8_t> data,
-               const uint8_t* rgba);
+               const uint8_t* rgba, const BankColours* colours = nullptr);
 
 }  // namespace DataFormats

@@ -5,6 +5,7 @@
 
 #include "platform/ByteOrder.h"
 #include "texture/DataFormats.h"
+#include "texture/IndexedFormats.h"
 #include "texture/TexelCodec.h"
 
 namespace {
@@ -40,7 +41,7 @@ std::array<uint8_t, Texture::kHeaderSize> Texture::Header() const {
   w.I32(length);       // length
   w.U8(pixelFormat);   // pixel format
   w.U8(dataFormat);    // data format
-  w.U16(0);            // reserved, always 0
+  w.I16(reserved);     // reserved, as read (0 in every known file)
   w.I16(width);        // width
   w.I16(height);       // height
   std::array<uint8_t, kHeaderSize> header{};
@@ -49,7 +50,8 @@ std::array<uint8_t, Texture::kHeaderSize> Texture::Header() const {
 }
 
 bool Texture::Decodes() const {
-  return pixelFormat < PvrFormat::kPixelFormatCount && LayoutOf(*this).Handled();
+  // A palettized texture's colours come from its palette, whatever its pixel format says.
+  return (IsPalettized() || pixelFormat < PvrFormat::kPixelFormatCount) && LayoutOf(*this).Handled();
 }
 
 size_t Texture::DataBytesNeeded() const { return Decodes() ? LayoutOf(*this).End() : 0; }
@@ -57,6 +59,7 @@ size_t Texture::DataBytesNeeded() const { return Decodes() ? LayoutOf(*this).End
 bool Texture::Encodes() const { return Decodes() && data.size() >= DataBytesNeeded(); }
 
 bool Texture::HasAlphaBits() const {
+  if (IsPalettized()) return true;
   return pixelFormat >= TexelCodec::kPixelFormats.size() || TexelCodec::kPixelFormats[pixelFormat].AMask != 0;
 }
 
@@ -66,24 +69,31 @@ std::optional<Image> Texture::Decode(const BankColours* colours) const {
   return image;
 }
 
-bool Texture::DecodeInto(Image& image, const BankColours* /*colours*/) const {
+bool Texture::WithinMemoryRule() const {
   if (magic != kMagic || width < 1 || height < 1) return false;
   const uint64_t texels = uint64_t(width) * uint64_t(height);
   if (data.size() / 2 < texels && texels > kAlwaysShownTexels) return false;
   // Within the limit of the picture and of its BMP export, which is a little larger.
-  if (BmpFile::ExportPixelBytes(width, height) == 0 || !Image::SizeAllowed(width, height)) return false;
+  return BmpFile::ExportPixelBytes(width, height) != 0 && Image::SizeAllowed(width, height);
+}
+
+bool Texture::DecodeInto(Image& image, const BankColours* colours) const {
+  if (!WithinMemoryRule()) return false;
+  const uint64_t texels = uint64_t(width) * uint64_t(height);
   image.width = width;
   image.height = height;
   image.rgba.resize(size_t(texels) * 4);
-  if (Decodes() && DataFormats::DecodeMainLevel(LayoutOf(*this), pixelFormat, data, image.rgba.data())) return true;
+  if (Decodes() && DataFormats::DecodeMainLevel(LayoutOf(*this), pixelFormat, data, image.rgba.data(), colours))
+    return true;
   // Black: opaque where the format cannot say otherwise.
   const uint8_t alpha = HasAlphaBits() ? 0 : 255;
   for (size_t i = 0; i < image.rgba.size(); i += 4) image.rgba[i] = image.rgba[i + 1] = image.rgba[i + 2] = 0, image.rgba[i + 3] = alpha;
   return true;
 }
 
-std::optional<Image> Texture::Fit(const Image& picture, bool pictureHasAlpha) const {
-  std::optional<Image> fitted = Decode();
+std::optional<Image> Texture::Fit(const Image& picture, bool pictureHasAlpha,
+                                  const BankColours* colours) const {
+  std::optional<Image> fitted = Decode(colours);
   if (!fitted || picture.Empty()) return std::nullopt;
   // Beyond a smaller picture's edges texels take its bottom-left pixel, where the classic
   // editor's bottom-up surfaces had their first byte.
@@ -98,8 +108,9 @@ std::optional<Image> Texture::Fit(const Image& picture, bool pictureHasAlpha) co
   return fitted;
 }
 
-bool Texture::Encode(const Image& picture, const BankColours* /*colours*/) {
+bool Texture::Encode(const Image& picture, const BankColours* colours) {
   if (magic != kMagic || !Encodes() || picture.width != width || picture.height != height) return false;
+  if (IsPalettized() && (colours == nullptr || colours->indexBits != IndexBits())) return false;
   const DataFormats::Layout layout = LayoutOf(*this);
   // A picture the texture already shows changes nothing: its smaller levels stay as the
   // file made them, and a VQ texture is not quantised again, which would lose a little each
@@ -109,9 +120,12 @@ bool Texture::Encode(const Image& picture, const BankColours* /*colours*/) {
   const bool plainTexels = layout.kind == DataFormats::Kind::Rectangle ||
                            layout.kind == DataFormats::Kind::Twiddled ||
                            layout.kind == DataFormats::Kind::RectangularTwiddled;
-  if (!plainTexels && DataFormats::DecodesTo(layout, pixelFormat, data, picture.rgba.data())) return false;
+  // Indices are checked too: a palette may hold one colour twice, and the nearest is the
+  // first of them.
+  if (!plainTexels && DataFormats::DecodesTo(layout, pixelFormat, data, picture.rgba.data(), colours))
+    return false;
   const std::vector<uint8_t> before(data.begin(), data.begin() + std::ptrdiff_t(layout.End()));
-  DataFormats::Encode(layout, pixelFormat, picture.rgba.data(), data);
+  DataFormats::Encode(layout, pixelFormat, picture.rgba.data(), data, colours);
   return !std::equal(before.begin(), before.end(), data.begin());
 }
 
@@ -122,7 +136,23 @@ int Texture::IndexBits() const {
   return dataFormat <= 6 ? 4 : 8;
 }
 
-// Placeholders until the palettized layouts land in the codec.
-std::optional<std::vector<uint8_t>> Texture::Indices() const { return std::nullopt; }
+std::optional<std::vector<uint8_t>> Texture::Indices() const {
+  if (!IsPalettized() || !Decodes() || !WithinMemoryRule()) return std::nullopt;
+  std::vector<uint8_t> indices(size_t(width) * size_t(height));
+  IndexedFormats::ReadIndices(LayoutOf(*this), data, indices.data());
+  return indices;
+}
 
-bool Texture::EncodeIndices(std::span<const uint8_t>, const BankColours&) { return false; }
+bool Texture::EncodeIndices(std::span<const uint8_t> indices, const BankColours& colours) {
+  if (magic != kMagic || !IsPalettized() || !Encodes() || colours.indexBits != IndexBits() ||
+      indices.size() != size_t(width) * size_t(height))
+    return false;
+  // The indices the texture holds already leave it as it is, smaller levels included.
+  if (const std::optional<std::vector<uint8_t>> current = Indices();
+      current && std::equal(current->begin(), current->end(), indices.begin()))
+    return false;
+  const DataFormats::Layout layout = LayoutOf(*this);
+  const std::vector<uint8_t> before(data.begin(), data.begin() + std::ptrdiff_t(layout.End()));
+  if (!IndexedFormats::EncodeIndices(layout, indices.data(), colours, data)) return false;
+  return !std::equal(before.begin(), before.end(), data.begin());
+}

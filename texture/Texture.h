@@ -6,7 +6,7 @@
 //   4       4     length, int32: 8 + the number of data bytes
 //   8       1     pixel format (PvrFormat)
 //   9       1     data format, the texel order (PvrFormat; DataFormats.h lays out each)
-//   10      2     reserved (an archive writes back 0)
+//   10      2     reserved (kept as read; 0 in every known file)
 //   12      2     width, int16
 //   14      2     height, int16
 //   16      ...   data bytes; texel n is bytes 2n (low) and 2n + 1 (high)
@@ -43,7 +43,8 @@ struct Texture {
   // Reads the header fields (not the data) from the first 16 bytes; nullopt when there are
   // fewer.
   static std::optional<Texture> FromHeader(std::span<const uint8_t> bytes);
-  // The 16 header bytes an archive writes: magic "PVRT" and reserved 0 whatever was read.
+  // The 16 header bytes an archive writes: magic "PVRT" whatever was read, the other fields
+  // as they are.
   std::array<uint8_t, kHeaderSize> Header() const;
 
   // Whether the codec decodes the texels: a pixel format it knows and a data format whose
@@ -55,11 +56,13 @@ struct Texture {
   // Whether the codec encodes into the texture: it decodes it and the data holds the whole
   // layout. Imports into other textures change nothing.
   bool Encodes() const;
-  // Whether the pixel format has alpha bits; a texture without them is opaque.
+  // Whether the pixel format has alpha bits; a texture without them is opaque. A palettized
+  // texture has them: its palette may hold see-through colours.
   bool HasAlphaBits() const;
 
   // Palettized data formats (5 to 8) hold indices into a bank of a palette kept in a file of
-  // its own. Their pixel-format byte does not decide the colours; the palette does.
+  // its own. Their pixel-format byte does not decide the colours; the palette does, and any
+  // value is kept as read (Decodes() does not look at it).
   bool IsPalettized() const;
   int IndexBits() const;  // 4 or 8 for a palettized texture, else 0
 
@@ -89,8 +92,10 @@ struct Texture {
   // or a picture of another size.
   //
   // A palettized texture maps each pixel to the nearest held colour of `colours` (measured
-  // in the palette's colour format, alpha included), smaller levels averaged in colour and
-  // then mapped; without `colours` it refuses.
+  // in the palette's colour format, alpha included; ties to the lowest index), smaller
+  // levels averaged in colour and then mapped; without `colours`, or with colours of other
+  // index bits, it refuses. A picture whose every pixel is, at the colour format's
+  // precision, what the texture shows through `colours` changes nothing.
   bool Encode(const Image& picture, const BankColours* colours = nullptr);
 
   // A palettized texture's main level as indices, one byte each, top row first; nullopt for
@@ -98,15 +103,22 @@ struct Texture {
   std::optional<std::vector<uint8_t>> Indices() const;
   // Stores width x height indices (one byte each, top row first, each below 1 << IndexBits())
   // as the main level unchanged, which makes an indexed picture's import lossless; smaller
-  // levels are averaged in colour through `colours` and mapped. Returns whether the data
-  // changed; false, changing nothing, for a texture Encodes() refuses, the wrong count or an
-  // index out of range.
+  // levels are averaged in colour through `colours` and mapped. The indices the texture
+  // holds already change nothing. Returns whether the data changed; false, changing
+  // nothing, for a texture Encodes() refuses, colours of other index bits, the wrong count
+  // or an index out of range.
   bool EncodeIndices(std::span<const uint8_t> indices, const BankColours& colours);
 
   // A picture imported into this texture, made into what Encode takes: the texture keeps its
   // size; a larger picture gives its top-left part, and beyond a smaller picture's right and
   // bottom edges every texel takes the picture's bottom-left pixel. Without alpha of its own
   // (a BMP without a mask, a PNG without alpha) each texel keeps the alpha it has now.
-  // nullopt when the texture does not decode.
-  std::optional<Image> Fit(const Image& picture, bool pictureHasAlpha) const;
+  // nullopt when the texture does not decode. A palettized texture keeps the alpha it shows
+  // through `colours`.
+  std::optional<Image> Fit(const Image& picture, bool pictureHasAlpha,
+                           const BankColours* colours = nullptr) const;
+
+ private:
+  // The memory rule of Decode, which Indices keeps too.
+  bool WithinMemoryRule() const;
 };

@@ -148,7 +148,7 @@ TEST(DataFormats, LayoutsHoldTheFormatTablesNumbers) {
   }
   // Shapes the layouts cannot hold, and formats without one.
   const Case unhandled[] = {{1, 64, 32},     {1, 48, 48},  {2, 24, 24}, {13, 48, 16}, {3, 4, 4},
-                            {4, 2048, 2048}, {16, 16, 32}, {9, 0, 4},   {5, 8, 8},    {14, 8, 8}};
+                            {4, 2048, 2048}, {16, 16, 32}, {9, 0, 4},   {5, 8, 4},    {6, 16, 8}, {7, 2048, 2048}, {14, 8, 8}};
   for (const Case& c : unhandled)
     EXPECT_FALSE(DataFormats::LayoutOf(c.format, c.width, c.height).Handled()) << c.format;
 }

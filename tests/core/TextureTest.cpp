@@ -153,7 +153,8 @@ TEST(TextureCodec, TexturesWithoutACodecDecodeBlackAndEncodeNothing) {
     int pixelFormat, dataFormat, w, h;
     size_t bytes;
   } cases[] = {
-      {"data format without a layout", 0, 5, 8, 8, 128},
+      {"data format without a layout", 0, 15, 8, 8, 128},
+      {"palettized rectangle below 8", 0, 5, 8, 4, 16},
       {"5-6-5, data format 14", 1, 14, 4, 2, 16},
       {"rectangular twiddled, sides not powers of two", 1, 13, 6, 4, 48},
       {"VQ below 8 x 8", 2, 3, 4, 4, 32},
@@ -221,8 +222,9 @@ TEST(TextureCodec, EncodeKeepsTheBytesBeyondTheTexelsAndEveryHeaderField) {
   }
 }
 
-// An archive writes each chunk header with magic "PVRT" and reserved 0, whatever it read.
-TEST(TextureHeader, ReadsEveryFieldAndWritesMagicAndReservedAfresh) {
+// An archive writes each chunk header with magic "PVRT", whatever it read, and the other
+// fields as read.
+TEST(TextureHeader, ReadsEveryFieldAndWritesMagicAfresh) {
   const Bytes header = {'A', 'B', 'C', 'D', 40, 0, 0, 0, 2, 13, 0xEF, 0xBE, 8, 0, 0xFC, 0xFF};
   const std::optional<Texture> t = Texture::FromHeader(header);
   ASSERT_TRUE(t);
@@ -236,7 +238,7 @@ TEST(TextureHeader, ReadsEveryFieldAndWritesMagicAndReservedAfresh) {
   EXPECT_TRUE(t->data.empty());
   const std::array<uint8_t, 16> written = t->Header();
   EXPECT_EQ(Bytes(written.begin(), written.end()),
-            (Bytes{'P', 'V', 'R', 'T', 40, 0, 0, 0, 2, 13, 0, 0, 8, 0, 0xFC, 0xFF}));
+            (Bytes{'P', 'V', 'R', 'T', 40, 0, 0, 0, 2, 13, 0xEF, 0xBE, 8, 0, 0xFC, 0xFF}));
   EXPECT_FALSE(Texture::FromHeader(std::span(header).first(15)));
 }
 

@@ -1,0 +1,59 @@
+// The nearest colour of a palette bank for each pixel of a picture, as an import into a
+// palettized texture chooses it.
+//
+// Distance is measured in the palette's colour format: each channel taken to the format's
+// bit depth (its top bits, as encoding a texel takes them), the squared differences summed,
+// alpha included where the format has it. Only held entries are chosen; among equally near
+// ones, the lowest index. So the result depends on the bank and the pixel alone.
+//
+// The search is exact and fast in practice: the colour space is cut into cells, and each
+// cell met keeps the few entries that can be nearest to a colour in it (every entry whose
+// least distance from the cell is within the smallest greatest distance of any entry).
+// Formats of 16 bits or less also remember the answer for every key they have seen, which
+// covers every colour they can tell apart.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "texture/Palette.h"
+
+class ColourMatcher {
+ public:
+  explicit ColourMatcher(const BankColours& bank);
+
+  // The pixel (red, green, blue, alpha) at the colour format's precision: two pixels with
+  // the same key are the same colour to the format, and to the search.
+  uint32_t Key(const uint8_t* rgba) const;
+
+  // The index of the nearest held entry; 0 when the bank holds none.
+  uint8_t Nearest(const uint8_t* rgba);
+
+  // Nearest for `count` pixels in a row, one index each.
+  void Map(const uint8_t* rgba, size_t count, uint8_t* indices);
+
+ private:
+  using Units = std::array<int32_t, 4>;
+  Units UnitsOf(const uint8_t* rgba) const;
+  uint32_t CellOf(const Units& u) const;
+  void BuildCell(uint32_t cell);
+  uint8_t Search(const uint8_t* rgba);
+
+  std::array<int, 4> depth_{};      // bits per channel (red, green, blue, alpha); 0: ignored
+  std::array<int, 4> cellShift_{};  // unit bits below a cell's coordinate
+  std::array<int, 4> cellBits_{};   // a cell's coordinate bits
+  std::vector<Units> entries_;      // held entries, at the format's depth
+  std::vector<uint8_t> entryIndex_; // their indices in the bank, ascending
+  // Per cell: where its candidates start in candidates_, and how many; kUnbuilt until met.
+  static constexpr uint32_t kUnbuilt = UINT32_MAX;
+  size_t cells_ = 0, keys_ = 0;
+  std::vector<uint32_t> cellStart_;
+  std::vector<uint16_t> cellCount_;
+  std::vector<uint8_t> candidates_;  // positions in entries_
+  std::vector<int64_t> least_;       // BuildCell's scratch
+  // Formats of up to 16 key bits: the answer per key, kUnknown until searched.
+  static constexpr uint16_t kUnknown = 0xFFFF;
+  std::vector<uint16_t> byKey_;
+};
