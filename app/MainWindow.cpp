@@ -388,6 +388,8 @@ void MainWindow::updateDetails() {
   if (row && archive_->Entries()[*row].texture.IsPalettized()) {
     const std::optional<PaletteLookup::Found> palette = paletteOfRow(*row, false);
     text += ", " + (palette ? PaletteLookup::Describe(*palette) : std::string("palette refused"));
+    if (palette && !palette->path.empty() && !PaletteLookup::Note(archive_->Entries()[*row].texture, *palette, *row).empty())
+      text += ", indices past its colours (transparent black)";
   }
   details_->setText(QString::fromStdString(text));
 }

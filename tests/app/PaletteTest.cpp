@@ -16,7 +16,7 @@ std::vector<uint8_t> Pvp(size_t count, uint16_t seed) {
   std::vector<uint8_t> b{'P', 'V', 'P', 'L'};
   platform::LittleEndianWriter put(b);
   put.U32(uint32_t(8 + 2 * count));
-  for (uint16_t field : {uint16_t(0), uint16_t(0), uint16_t(0), uint16_t(count))) put.U16(field);
+  for (uint16_t field : {uint16_t(0), uint16_t(0), uint16_t(0), uint16_t(count)}) put.U16(field);
   for (size_t i = 0; i < count; ++i) put.U16(uint16_t(0x8000 | ((seed + i * 37) % 0x8000)));
   return b;
 }
