@@ -194,8 +194,3 @@ Expected<BankColours> Palette::Bank(int bank, int indexBits) const {
   return out;
 }
 
-Palette Palette::FromPicture(const Image&, uint16_t colourFormat, int) {
-  Palette p;
-  p.colourFormat = colourFormat;
-  return p;
-}

@@ -108,8 +108,10 @@ struct IndexedPicture {
 };
 
 // Reads a palette-colour PNG (colour type 3, any bit depth) as its indices and its PLTE
-// colours, alpha from tRNS (255 where tRNS says nothing). NotAPng-like faults as Read; a PNG
-// of any other colour type gives Fault::Damaged. On failure `picture` is left as it was.
+// colours, alpha from tRNS (255 where tRNS says nothing), after the same checks as Read
+// (Inspect), with the same faults. A PNG of any other colour type, one without PLTE and one
+// with an index past PLTE's colours give Fault::Damaged. On failure `picture` is left as
+// it was.
 Fault ReadIndexed(std::span<const uint8_t> file, uint64_t maxRgbaBytes, IndexedPicture& picture);
 
 // Encodes an indexed picture as an 8-bit palette-colour PNG with PLTE and, when any colour

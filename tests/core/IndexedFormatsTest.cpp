@@ -10,6 +10,7 @@
 #include "TextureTestSupport.h"
 #include "texture/ColourMatcher.h"
 #include "texture/DataFormats.h"
+#include "texture/PngFile.h"
 
 namespace {
 
@@ -166,6 +167,39 @@ TEST(ColourMatcher, PicksTheNearestHeldColourInTheFormatsOwnPrecision) {
     for (int i : c.unheld) bank.held.reset(size_t(i));
     ColourMatcher matcher(bank);
     EXPECT_EQ(matcher.Nearest(c.pixel.data()), c.expected) << c.what;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Indices out to an indexed PNG whose colours are the bank's, and back: the same bytes.
+TEST(IndexedFormats, IndexedPngRoundTripIsLossless) {
+  for (int format : {5, 6, 7, 8}) {
+    SCOPED_TRACE(format);
+    const int bits = Bits(format);
+    BankColours bank;
+    bank.indexBits = bits;
+    bank.colourFormat = Palette::kARGB4444;
+    const std::vector<uint8_t> colours = model::RandomBytes(4 * bank.Entries(), uint32_t(format));
+    std::copy(colours.begin(), colours.end(), bank.rgba.begin());
+    for (size_t i = 0; i < bank.Entries(); ++i) bank.held.set(i);
+    const size_t end = DataFormats::LayoutOf(format, 16, 16).End();
+    Texture made = MakeTexture(0, format, 16, 16, std::vector<uint8_t>(end));
+    std::vector<uint8_t> indices = model::RandomBytes(256, 9);
+    for (uint8_t& i : indices) i = uint8_t(i % bank.Entries());
+    ASSERT_TRUE(made.EncodeIndices(indices, bank));
+
+    const PngFile::IndexedPicture out{16, 16, made.Indices().value(), colours};
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(PngFile::WriteIndexed(out, file));
+    PngFile::IndexedPicture in;
+    ASSERT_EQ(PngFile::ReadIndexed(file, 1 << 20, in), PngFile::Fault::None);
+    ASSERT_EQ(in.Palette, colours);
+    Texture imported = MakeTexture(0, format, 16, 16, std::vector<uint8_t>(end));
+    ASSERT_TRUE(imported.EncodeIndices(in.Indices, bank));
+    EXPECT_EQ(imported.data, made.data);
   }
 }
 

@@ -185,3 +185,55 @@ TEST(PngImport, ARefusedFileIsNamedWithTheReason) {
   ASSERT_FALSE(PictureFiles::Read(missing, ""));
   EXPECT_EQ(PictureFiles::Read(missing, "").error().text, missing + "\n\nThis file does not exist.");
 }
+
+TEST(PngIndexed, ReadsPaletteColourFilesOfEveryDepthAsIndices) {
+  const std::vector<png_color> palette = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}};
+  const std::vector<uint8_t> colours = {10, 20, 30, 0, 40, 50, 60, 128, 70, 80, 90, 255};
+  struct Case {
+    const char* name;
+    Source source;
+    std::vector<uint8_t> indices;
+  } cases[] = {
+      {"1-bit", {3, 1, 3, 1, 0, {0b01100000}, {palette[0], palette[1]}, {0, 128}}, {0, 1, 1}},
+      {"2-bit", {3, 1, 3, 2, 0, {0b10011000}, palette, {0, 128}}, {2, 1, 2}},
+      {"4-bit", {3, 1, 3, 4, 0, {0x21, 0x00}, palette, {0, 128}}, {2, 1, 0}},
+      {"8-bit, interlaced", {3, 2, 3, 8, PNG_INTERLACE_ADAM7, {0, 1, 2, 2, 1, 0}, palette, {0, 128}},
+       {0, 1, 2, 2, 1, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PngFile::IndexedPicture picture;
+    ASSERT_EQ(PngFile::ReadIndexed(Encode(c.source), kLimit, picture), PngFile::Fault::None);
+    EXPECT_EQ(picture.Indices, c.indices);
+    EXPECT_EQ(picture.Palette, std::vector<uint8_t>(colours.begin(), colours.begin() + 4 * ptrdiff_t(c.source.palette.size())));
+  }
+  // Other colour types, indices past PLTE and every cut refuse, leaving the picture as it was.
+  PngFile::IndexedPicture kept;
+  kept.Width = 9;
+  EXPECT_EQ(PngFile::ReadIndexed(Encode(kRgb3x2), kLimit, kept), PngFile::Fault::Damaged);
+  EXPECT_EQ(PngFile::ReadIndexed(Encode({3, 1, 3, 8, 0, {0, 1, 3}, palette}), kLimit, kept),
+            PngFile::Fault::Damaged);
+  const std::vector<uint8_t> good = Encode(cases[3].source);
+  for (size_t n = 0; n < good.size(); ++n)
+    EXPECT_NE(PngFile::ReadIndexed(std::span(good).first(n), kLimit, kept), PngFile::Fault::None);
+  EXPECT_EQ(kept.Width, 9u);
+}
+
+TEST(PngIndexed, WritesPlteAndTrnsOnlyWhenSomeColourIsSeeThrough) {
+  for (uint8_t alpha : {255, 7}) {
+    const PngFile::IndexedPicture written{2, 2, {0, 1, 1, 0}, {1, 2, 3, 255, 4, 5, 6, alpha}};
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(PngFile::WriteIndexed(written, file));
+    const std::string text(file.begin(), file.end());
+    EXPECT_NE(text.find("PLTE"), std::string::npos);
+    EXPECT_EQ(text.find("tRNS") != std::string::npos, alpha != 255);
+    PngFile::IndexedPicture read;
+    ASSERT_EQ(PngFile::ReadIndexed(file, kLimit, read), PngFile::Fault::None);
+    EXPECT_EQ(read.Indices, written.Indices);
+    EXPECT_EQ(read.Palette, written.Palette);
+  }
+  std::vector<uint8_t> file;
+  EXPECT_FALSE(PngFile::WriteIndexed({2, 1, {0, 2}, {1, 2, 3, 255, 4, 5, 6, 255}}, file));  // no colour 2
+  EXPECT_FALSE(PngFile::WriteIndexed({2, 1, {0}, {1, 2, 3, 255}}, file));                 // one index short
+  EXPECT_TRUE(file.empty());
+}
