@@ -27,7 +27,7 @@ struct Comparison {
 struct CounterBudget {
   std::string operation;
   std::string numerator, denominator;
-  double maxRatio = 0;
+  double maxRatio = 0;  // 0: the ratio is shown, not budgeted
   std::string note;
 };
 

@@ -349,6 +349,7 @@ void OpenPeakMemory(State& state) {
   }
   state.counters["peak_bytes"] = double(peak);
   state.counters["before_open_bytes"] = double(before);
+  state.counters["open_added_bytes"] = double(peak - before);
   state.counters["archive_bytes"] = double(bench::FileSize(path));
 }
 
@@ -397,9 +398,14 @@ void RegisterArchives() {
       ->Repetitions(1)
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);
-  g_reporter->Add(bench::CounterBudget{"Archive::Open/500x256/peak_memory", "peak_bytes",
+  // The budget is what holding the archive costs: the editor's own resident size (Qt's
+  // libraries, fonts, the window) dwarfs the few megabytes of this bare program, so the
+  // whole process's peak says little about the archive and is shown beside it unbudgeted.
+  g_reporter->Add(bench::CounterBudget{"Archive::Open/500x256/peak_memory", "open_added_bytes",
                                        "archive_bytes", kPeakMemoryBudget,
-                                       "whole process, peak resident size"});
+                                       "peak resident size less the size before the open"});
+  g_reporter->Add(bench::CounterBudget{"Archive::Open/500x256/peak_memory", "peak_bytes",
+                                       "archive_bytes", 0, "whole process, peak resident size"});
 }
 
 // ---- Picture files -------------------------------------------------------------------
