@@ -22,7 +22,7 @@ constexpr std::array<Name, 3> kPixelFormatNames{{
 }};
 
 // Scripts read these from `quarnel-cli info`: names once given stay as they are.
-constexpr std::array<Name, 9> kDataFormatNames{{
+constexpr std::array<Name, 13> kDataFormatNames{{
     {PvrFormat::kTwiddled, "twiddled"},
     {PvrFormat::kTwiddledMipmaps, "twiddled+mipmaps"},
     {PvrFormat::kTwiddledMipmapsWide1x1, "twiddled+mipmaps (8-byte 1x1)"},
@@ -32,6 +32,10 @@ constexpr std::array<Name, 9> kDataFormatNames{{
     {PvrFormat::kSmallVqMipmaps, "small VQ+mipmaps"},
     {PvrFormat::kRectangularTwiddled, "rectangular twiddled"},
     {PvrFormat::kRectangle, "rectangle"},
+    {5, "palettized 4-bit"},
+    {6, "palettized 4-bit+mipmaps"},
+    {7, "palettized 8-bit"},
+    {8, "palettized 8-bit+mipmaps"},
 }};
 
 template <size_t N>
