@@ -100,6 +100,16 @@ TEST_F(PaletteWindow, ChosenPaletteIsShownRememberedAndUsedByExportAndImport) {
   Run("importTexture");
   EXPECT_EQ(Drive().DataOfRow(1), before);
   EXPECT_FALSE(window->isWindowModified());
+
+  // A new palette goes where it is asked to, the one in use untouched, and is chosen then.
+  const std::vector<uint8_t> shared = ReadBytes(dir.File("other.pvp"));
+  checked = true;
+  chosenPaths = {dir.File("i.png"), dir.File("new.pvp")};
+  Run("importTexture");
+  EXPECT_TRUE(Palette::Open(dir.File("new.pvp"))) << "no new palette";
+  EXPECT_EQ(ReadBytes(dir.File("other.pvp")), shared);
+  EXPECT_TRUE(window->detailsText().endsWith("palette new.pvp, bank 1")) << window->detailsText().toStdString();
+  ExpectShownThrough(dir.File("new.pvp"), 1);
 }
 
 }  // namespace
