@@ -384,11 +384,12 @@ QString MainWindow::detailsText() const { return details_->text(); }
 void MainWindow::updateDetails() {
   const std::optional<size_t> row = selectedRow();
   // The same words quarnel-cli info uses.
-  std::string text = row ? TextureDetails::Text(archive_->Entries()[*row].texture) : "";
-  if (row && archive_->Entries()[*row].texture.IsPalettized()) {
+  const Texture* texture = row ? &archive_->Entries()[*row].texture : nullptr;
+  std::string text = texture ? TextureDetails::Text(*texture) : "";
+  if (texture && texture->IsPalettized()) {
     const std::optional<PaletteLookup::Found> palette = paletteOfRow(*row, false);
     text += ", " + (palette ? PaletteLookup::Describe(*palette) : std::string("palette refused"));
-    if (palette && !palette->path.empty() && !PaletteLookup::Note(archive_->Entries()[*row].texture, *palette, *row).empty())
+    if (palette && !palette->path.empty() && !PaletteLookup::Note(*texture, *palette, *row).empty())
       text += ", indices past its colours (transparent black)";
   }
   details_->setText(QString::fromStdString(text));
@@ -617,7 +618,7 @@ void MainWindow::exportTexture() {
   if (entry == nullptr) return;
   // The alpha view shows the image, so it exports the image.
   const bool mask = view_->mode() == TextureView::Mode::Mask;
-  const std::optional<PaletteLookup::Found> palette = paletteOfRow(size_t(entry - archive_->Entries().data()), true);
+  const std::optional<PaletteLookup::Found> palette = paletteOfRow(*selectedRow(), true);
   if (!palette) return;
   const bool palettized = entry->texture.IsPalettized();
   // Decoded afresh: the row selected may not be the one shown.
@@ -851,6 +852,9 @@ bool MainWindow::saveArchiveAs() {
     MessageBoxes::Show(*failure);
     return false;
   }
+  // The palette chosen for the archive goes with it to its new name.
+  if (const auto chosen = paletteChoices_.find(archivePath_); chosen != paletteChoices_.end())
+    paletteChoices_[path] = chosen->second;
   archivePath_ = path;
   dialogFolder_ = FolderOf(path);
   setWindowModified(false);
