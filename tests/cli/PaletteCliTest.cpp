@@ -73,6 +73,12 @@ TEST(CliPalette, InfoNamesEachTexturesPaletteInItsLastColumn) {
   EXPECT_EQ(LastField(lines[1]), f.dir / "big.pvp");
   EXPECT_EQ(LastField(lines[2]), f.dir / "big.pvp");
 
+  // Indices past a palette's colours are noted, and exported as transparent black.
+  WriteFile(f.dir / "pal4.pvp", Pvp(8));
+  run = f.Run({"export", f.archive, "1", f.dir / "short.png"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("transparent black"), std::string::npos) << run.err;
+
   fs::remove(f.dir / "pal4.pvp");
   fs::remove(f.dir / "a.pvp");
   run = f.Run({"info", f.archive});
