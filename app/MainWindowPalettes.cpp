@@ -1,5 +1,7 @@
 // The window's palette commands: Texture > Palette..., and the palette behind every view,
 // export and import of a palettized texture.
+#include <QFileInfo>
+#include <QString>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,6 +83,13 @@ void MainWindow::importThroughNewPalette(const std::string& image, const std::st
   const std::string path = FileDialogs::Ask(
       {this, FileDialogs::Kind::Save, "Save New Palette", {kPaletteFilter}, dialogFolder_, "pvp"});
   if (path.empty()) return;
+  // Written over the archive or the picture, the palette would lose one or the other.
+  for (const std::string& input : {archivePath_, image, mask}) {
+    if (!input.empty() && QFileInfo(QString::fromStdString(input)) == QFileInfo(QString::fromStdString(path))) {
+      Tell("The new palette cannot go to " + path + ", which is an input of this import. Nothing was imported.");
+      return;
+    }
+  }
   // Another palette file is never written: other textures share them. The one named here
   // may be, and is offered a backup first, as Save offers the archive one.
   const std::string backup = PaletteBackupPathOf(path);

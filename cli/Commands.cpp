@@ -253,6 +253,18 @@ std::string PaletteBackupPathOf(const std::string& path) { return path + ".BAK";
 int ImportThroughNewPalette(Session& session, const std::string& archive, uint64_t row, const std::string& image,
                             const std::string& mask, bool backup, SizeChoice size,
                             const PaletteLookup::Found& found, const std::string& output) {
+  // The palette written over the archive or the picture would lose one or the other.
+  const auto same = [](const std::string& a, const std::string& b) {
+    std::error_code ea, eb;
+    const fs::path pa = fs::weakly_canonical(a, ea), pb = fs::weakly_canonical(b, eb);
+    return a == b || (!ea && !eb && pa == pb);
+  };
+  for (const std::string& input : {archive, image, mask}) {
+    if (!input.empty() && same(output, input)) {
+      Say("Nothing was imported: the new palette cannot go to " + output + ", which is an input of this import.");
+      return kRefused;
+    }
+  }
   Texture& texture = session.archive().Entries()[size_t(row)].texture;
   const Expected<PictureFiles::Picture> picture = PictureFiles::Read(image, mask);
   if (!picture) {

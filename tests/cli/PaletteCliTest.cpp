@@ -125,6 +125,8 @@ TEST(CliPalette, NewPaletteIsWrittenWhereAskedAndNeverOverTheSharedOne) {
   const Bytes archive = ReadFile(f.archive);
   EXPECT_EQ(f.Run({"import", f.archive, "0", f.dir / "x.png", "--new-palette", f.dir / "n2.pvp"}).status, 1);
   EXPECT_FALSE(fs::exists(f.dir / "n2.pvp"));
+  // Nor over the archive or the picture.
+  EXPECT_EQ(f.Run({"import", f.archive, "1", f.dir / "x.png", "--new-palette", f.archive}).status, 1);
   EXPECT_EQ(ReadFile(f.archive), archive);
 }
 
