@@ -46,7 +46,7 @@ build() {  # build DIR [cmake options...]
   cmake --build "$dir" -j "$(nproc)"
 }
 
-FUZZ_TARGETS=(fuzz_archive fuzz_bmp fuzz_codec fuzz_pack fuzz_png)
+FUZZ_TARGETS=(fuzz_archive fuzz_bmp fuzz_codec fuzz_pack fuzz_palette fuzz_png)
 
 build_fuzz() {
   CC=clang CXX=clang++ build build-fuzz -DQUARNEL_FUZZ=ON -DQUARNEL_BUILD_APP=OFF \

@@ -8,7 +8,12 @@
 //   These two alternate with their baselines call by call (bench::Alternate);
 //   - encoding VQ textures (3) at 256 x 256 and 1024 x 1024 against the import times asked
 //     for, and with mipmaps (4) at 256 x 256 against the same without. The pictures are
-//     random texels, harder for the quantiser than natural pictures.
+//     random texels, harder for the quantiser than natural pictures;
+//   - decoding palettized textures (5 to 8) at 1024 x 1024 through a bank of random colours,
+//     against a memcpy of the picture, call by call;
+//   - importing a photo-like picture (gradients and noise) of 1024 x 1024 into an 8-bit
+//     palettized texture (7), each pixel to the nearest of the 256 colours of a palette made
+//     for it, against the import time asked for, in each palette colour format.
 // Without --benchmark_repetitions the run repeats each benchmark 5 times and reports
 // medians, each after a warm-up of 0.2 s.
 #include <benchmark/benchmark.h>
@@ -20,6 +25,7 @@
 #include "BudgetReporter.h"
 #include "Fixtures.h"
 #include "texture/DataFormats.h"
+#include "texture/Palette.h"
 
 namespace {
 
@@ -29,6 +35,8 @@ constexpr double kDecodeBudget = 1.5;    // × memcpy of the picture bytes writt
 constexpr double kMipBudget = 1.5;       // × the main level's encode alone
 constexpr double kVqSmallSeconds = 0.2;  // 256 x 256 into format 3
 constexpr double kVqLargeSeconds = 2;    // 1024 x 1024 into format 3
+constexpr double kPalettizedDecodeBudget = 2;  // × memcpy of the picture bytes written
+constexpr double kPalettizedImportSeconds = 0.03;  // 1024 x 1024 into format 7
 
 struct Shape {
   int format, width, height;
@@ -114,7 +122,86 @@ void MipRegeneration(State& state, int pf, int format) {
   state.counters["items_per_second"] = 1024.0 * 1024.0 / state.counters["seconds"].value;
 }
 
+// A bank of random colours, every entry held.
+BankColours RandomBank(int indexBits) {
+  BankColours bank;
+  bank.indexBits = indexBits;
+  bank.colourFormat = Palette::kARGB8888;
+  const std::vector<uint8_t> colours = bench::RandomBytes(bank.rgba.size(), 4);
+  std::copy(colours.begin(), colours.end(), bank.rgba.begin());
+  for (size_t i = 0; i < bank.Entries(); ++i) bank.held.set(i);
+  return bank;
+}
+
+void PalettizedDecode(State& state, int format) {
+  const auto layout = DataFormats::LayoutOf(format, 1024, 1024);
+  const std::vector<uint8_t> data = RandomData(layout, 5);
+  const BankColours bank = RandomBank(layout.indexBits);
+  std::vector<uint8_t> out = PictureFor(layout);
+  bench::Memcpy copy(out.size());
+  bench::Alternate(state, copy, [&] {
+    DataFormats::DecodeMainLevel(layout, 0, data, out.data(), &bank);
+    benchmark::DoNotOptimize(out.data());
+  });
+  state.counters["bytes_per_second"] = double(out.size()) / state.counters["seconds"].value;
+}
+
+// Smooth gradients that wrap around, with a little noise in every channel, as a photograph's
+// colours spread: many distinct colours, few of them repeated in a row.
+Image PhotoLike(int side) {
+  Image picture = Image::Blank(side, side).value();
+  const std::vector<uint8_t> noise = bench::RandomBytes(picture.rgba.size(), 6);
+  for (int y = 0; y < side; ++y)
+    for (int x = 0; x < side; ++x) {
+      uint8_t* p = picture.Pixel(x, y);
+      const uint8_t* n = &noise[picture.Pixel(x, y) - picture.rgba.data()];
+      p[0] = uint8_t((x * 3 + y) / 5 + n[0] % 9);
+      p[1] = uint8_t((x + y * 2) / 4 + n[1] % 9);
+      p[2] = uint8_t(128 + ((x - y) / 6) + n[2] % 9);
+      p[3] = uint8_t(255 - (x / 128) * 8);
+    }
+  return picture;
+}
+
+void PalettizedImport(State& state, uint16_t colourFormat) {
+  const auto layout = DataFormats::LayoutOf(7, 1024, 1024);
+  std::vector<uint8_t> data(layout.End());
+  const Image picture = PhotoLike(1024);
+  const BankColours bank = Palette::FromPicture(picture, colourFormat, 8).Bank(0, 8).value();
+  for (auto _ : state) {
+    if (!DataFormats::Encode(layout, 0, picture.rgba.data(), data, &bank)) {
+      state.SkipWithError("Encode refused the texture");
+      break;
+    }
+    benchmark::DoNotOptimize(data.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * 1024 * 1024);
+}
+
+void RegisterPalettized() {
+  for (int format : {5, 6, 7, 8}) {
+    const std::string name = "Decode/palettized/format" + std::to_string(format) + "/1024";
+    benchmark::RegisterBenchmark(name.c_str(), PalettizedDecode, format)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+    g_reporter->Add(bench::Comparison{name, bench::MemcpyName(4 << 20) + ", call by call",
+                                      kPalettizedDecodeBudget, 0, "memcpy"});
+  }
+  const std::pair<uint16_t, const char*> colourFormats[] = {
+      {Palette::kARGB1555, "ARGB1555"}, {Palette::kRGB565, "RGB565"}, {Palette::kARGB4444, "ARGB4444"},
+      {Palette::kRGB555, "RGB555"},     {Palette::kARGB8888, "ARGB8888"}};
+  for (const auto& [colourFormat, colourName] : colourFormats) {
+    const std::string name = std::string("Encode/palettized/") + colourName + "/format7/1024";
+    benchmark::RegisterBenchmark(name.c_str(), PalettizedImport, colourFormat)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    g_reporter->Add(bench::Comparison{name, "", 0, kPalettizedImportSeconds, "import time"});
+  }
+}
+
 void Register() {
+  RegisterPalettized();
   for (int pf = 0; pf < 3; ++pf) {
     for (const Shape& s : kDecodeShapes) {
       const std::string name = DecodeName(pf, s);

@@ -18,6 +18,7 @@
 #include "kit/PvmBuilder.h"
 #include "platform/ByteOrder.h"
 #include "texture/DataFormats.h"
+#include "texture/Palette.h"
 #include "texture/PictureFiles.h"
 #include "texture/Texture.h"
 
@@ -174,6 +175,47 @@ void CodecSeeds(const fs::path& dir) {
   // Indices from 0xF0 up, past the 16 entries of a 16 x 16 small VQ codebook.
   Put(dir, "small-vq-indices-past-codebook", CodecInput(16, 16, 0, 16, Pattern(128 + 64, 0xF0)));
   Put(dir, "pixel-format-3", CodecInput(4, 4, 3, 9, Pattern(32, 43)));
+  // Palettized layouts whole, a rectangle of squares, and short.
+  Put(dir, "format5-16x8", CodecInput(16, 8, 7, 5, Pattern(64 + 4, 60)));
+  Put(dir, "format6-16x16", CodecInput(16, 16, 0, 6, Pattern(DataFormats::LayoutOf(6, 16, 16).End(), 61)));
+  Put(dir, "format7-8x32", CodecInput(8, 32, 1, 7, Pattern(256, 62)));
+  Put(dir, "format8-8x8-short", CodecInput(8, 8, 2, 8, Pattern(30, 63)));
+}
+
+// Palette target input: bank, shape, palette length, palette file, texture data.
+Bytes PaletteInput(uint8_t bank, uint8_t shape, const Palette& palette, size_t dataBytes, uint8_t seed) {
+  const Bytes file = palette.Bytes();
+  Bytes out = {bank, shape, uint8_t(file.size()), uint8_t(file.size() >> 8)};
+  out.insert(out.end(), file.begin(), file.end());
+  const Bytes data = Pattern(dataBytes, seed);
+  out.insert(out.end(), data.begin(), data.end());
+  return out;
+}
+
+void PaletteSeeds(const fs::path& dir) {
+  const struct {
+    uint16_t format;
+    const char* name;
+  } formats[] = {{Palette::kARGB1555, "argb1555"}, {Palette::kRGB565, "rgb565"}, {Palette::kARGB4444, "argb4444"},
+                 {Palette::kRGB555, "rgb555"},     {Palette::kARGB8888, "argb8888"}};
+  uint8_t seed = 70;
+  for (const auto& f : formats) {
+    for (uint8_t shape : {0x00, 0x01, 0x02, 0x07}) {  // formats 5, 6, 7 at 8 x 8; 8 at 16 x 16
+      Palette palette;
+      palette.colourFormat = f.format;
+      palette.firstColour = shape == 0x00 ? 16 : 0;
+      const Bytes colours = Pattern(shape & 2 ? 256 : 32, seed++);
+      for (uint8_t c : colours) palette.colours.push_back(uint32_t(c) * 0x01030507u);
+      const auto l = DataFormats::LayoutOf(5 + (shape & 3), 8 << (shape >> 2 & 3), 8 << (shape >> 2 & 3));
+      Put(dir, std::string(f.name) + "-format" + std::to_string(5 + (shape & 3)),
+          PaletteInput(shape == 0x00 ? 1 : 0, shape, palette, l.End(), seed));
+    }
+  }
+  Palette padded;
+  padded.colours.assign(16, 0x8000);
+  padded.trailing = Bytes(12, 0);
+  padded.trailingCounted = 4;
+  Put(dir, "padded", PaletteInput(0, 0, padded, 32, 90));
 }
 
 // ---- Regression inputs ------------------------------------------------------------------
@@ -357,6 +399,7 @@ int main(int argc, char** argv) {
   ArchiveSeeds(root / "fuzz_archive");
   BitmapSeeds(root / "fuzz_bmp");
   CodecSeeds(root / "fuzz_codec");
+  PaletteSeeds(root / "fuzz_palette");
   if (argc == 3) {
     const fs::path regressions = argv[2];
     ArchiveRegressions(regressions / "archive");

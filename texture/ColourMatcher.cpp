@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <numeric>
 
 namespace {
 
@@ -26,19 +27,33 @@ int64_t Square(int64_t v) { return v * v; }
 }  // namespace
 
 ColourMatcher::ColourMatcher(const BankColours& bank) : depth_(DepthsOf(bank.colourFormat)) {
-  int keyBits = 0, cellBits = 0;
-  for (size_t c = 0; c < 4; ++c) {
-    cellBits_[c] = std::min(depth_[c], kCellBits[c]);
-    cellShift_[c] = depth_[c] - cellBits_[c];
-    keyBits += depth_[c];
-    cellBits += cellBits_[c];
+  int keyBits = 0;
+  for (size_t c = 0; c < 4; ++c) keyBits += depth_[c];
+  for (size_t level = 0; level < kLevels; ++level) {
+    int bits = 0;
+    for (size_t c = 0; c < 4; ++c) {
+      const int fine = std::min(depth_[c], kCellBits[c]);
+      levels_[level].bits[c] = std::max(0, fine - int(kLevels - 1 - level));
+      bits += levels_[level].bits[c];
+    }
+    levels_[level].cells = size_t(1) << bits;
+    // Bit b of channel c's coordinate goes where CellOf's order puts it: coordinate bits
+    // from the highest down, channels in turn, the first placed highest.
+    Level& l = levels_[level];
+    int position = bits;
+    for (int b = kMaxCellBits - 1; b >= 0; --b)
+      for (size_t c = 0; c < 4; ++c)
+        if (b < l.bits[c]) {
+          --position;
+          for (size_t v = 0; v < (size_t(1) << depth_[c]); ++v)
+            if ((v >> (depth_[c] - l.bits[c] + b)) & 1) l.spread[c][v] |= 1u << position;
+        }
   }
   for (size_t i = 0; i < bank.Entries() && i < bank.held.size(); ++i) {
     if (!bank.held[i]) continue;
     entries_.push_back(UnitsOf(&bank.rgba[4 * i]));
     entryIndex_.push_back(uint8_t(i));
   }
-  cells_ = size_t(1) << cellBits;
   keys_ = keyBits <= 16 ? size_t(1) << keyBits : 0;
 }
 
@@ -55,62 +70,83 @@ uint32_t ColourMatcher::Key(const uint8_t* rgba) const {
   return key;
 }
 
-uint32_t ColourMatcher::CellOf(const Units& u) const {
-  uint32_t cell = 0;
-  for (size_t c = 0; c < 4; ++c) cell = cell << cellBits_[c] | uint32_t(u[c] >> cellShift_[c]);
-  return cell;
+// The channels' coordinate bits interleaved, highest first, so that cells of neighbouring
+// colours lie close together in the tables: each channel's part comes from a table.
+uint32_t ColourMatcher::CellOf(const Units& u, const Level& level) const {
+  return level.spread[0][size_t(u[0])] | level.spread[1][size_t(u[1])] |
+         level.spread[2][size_t(u[2])] | level.spread[3][size_t(u[3])];
 }
 
-void ColourMatcher::BuildCell(uint32_t cell) {
-  // The cell's box in units, channel by channel; the last channel is packed lowest.
+// The candidates of the cell of `level` that holds `u`, among `from` (positions in
+// entries_), appended to candidates_ in the order of `from`. A cell within a larger one has
+// among its candidates only candidates of the larger one, and its reach is reached by one of
+// them: so a cell searches the few candidates of the cell around it rather than every entry.
+void ColourMatcher::Candidates(const Units& u, const Level& level, const uint8_t* from, size_t count) {
+  // The cell's box in units.
   Units lo, hi;
-  uint32_t rest = cell;
-  for (size_t c = 4; c-- > 0;) {
-    const uint32_t coordinate = rest & ((1u << cellBits_[c]) - 1);
-    rest >>= cellBits_[c];
-    lo[c] = int32_t(coordinate << cellShift_[c]);
-    hi[c] = lo[c] + (1 << cellShift_[c]) - 1;
+  for (size_t c = 0; c < 4; ++c) {
+    const int shift = depth_[c] - level.bits[c];
+    lo[c] = u[c] >> shift << shift;
+    hi[c] = lo[c] + (1 << shift) - 1;
   }
   // No colour of the cell is farther from its nearest entry than `reach`, so an entry whose
   // least distance from the cell is beyond it is never nearest there.
-  least_.resize(entries_.size());
+  least_.resize(count);
   int64_t reach = INT64_MAX;
-  for (size_t e = 0; e < entries_.size(); ++e) {
+  for (size_t k = 0; k < count; ++k) {
+    const Units& e = entries_[from[k]];
     int64_t near = 0, far = 0;
     for (size_t c = 0; c < 4; ++c) {
-      const int32_t v = entries_[e][c];
-      near += Square(v < lo[c] ? lo[c] - v : v > hi[c] ? v - hi[c] : 0);
-      far += Square(std::max(v - lo[c], hi[c] - v));
+      near += Square(e[c] < lo[c] ? lo[c] - e[c] : e[c] > hi[c] ? e[c] - hi[c] : 0);
+      far += Square(std::max(e[c] - lo[c], hi[c] - e[c]));
     }
-    least_[e] = near;
+    least_[k] = near;
     reach = std::min(reach, far);
   }
-  cellStart_[cell] = uint32_t(candidates_.size());
-  for (size_t e = 0; e < entries_.size(); ++e)
-    if (least_[e] <= reach) candidates_.push_back(uint8_t(e));
-  cellCount_[cell] = uint16_t(candidates_.size() - cellStart_[cell]);
+  for (size_t k = 0; k < count; ++k)
+    if (least_[k] <= reach) candidates_.push_back(from[k]);
+}
+
+const ColourMatcher::Cell& ColourMatcher::CellAt(const Units& u, size_t level) {
+  Level& l = levels_[level];
+  // The tables come with the first search, so that a matcher asked only for keys is cheap.
+  if (l.table.empty()) l.table.assign(l.cells, Cell{});
+  Cell& cell = l.table[CellOf(u, l)];
+  if (cell.count != 0) return cell;
+  if (level == 0) {
+    if (all_.empty()) {
+      all_.resize(entries_.size());
+      std::iota(all_.begin(), all_.end(), uint8_t(0));
+    }
+    from_ = all_;
+  } else {
+    const Cell& around = CellAt(u, level - 1);
+    // candidates_ may move as it grows: the candidates around are copied out first.
+    from_.assign(candidates_.begin() + around.start, candidates_.begin() + around.start + around.count);
+  }
+  cell.start = uint32_t(candidates_.size());
+  Candidates(u, l, from_.data(), from_.size());
+  cell.count = uint16_t(candidates_.size() - cell.start);
+  return cell;
 }
 
 uint8_t ColourMatcher::Search(const uint8_t* rgba) {
   if (entries_.empty()) return 0;
   const Units u = UnitsOf(rgba);
-  const uint32_t cell = CellOf(u);
-  // The tables come with the first search, so that a matcher asked only for keys is cheap.
-  if (cellStart_.empty()) cellStart_.assign(cells_, kUnbuilt), cellCount_.assign(cells_, 0);
-  if (cellStart_[cell] == kUnbuilt) BuildCell(cell);
-  // Candidates come in index order, so a strictly nearer one is needed to replace the best.
-  const uint8_t* candidate = candidates_.data() + cellStart_[cell];
-  size_t best = candidate[0];
-  int32_t bestDistance = INT32_MAX;
-  for (size_t k = 0; k < cellCount_[cell]; ++k) {
+  const Cell& cell = CellAt(u, kLevels - 1);
+  const uint8_t* candidate = candidates_.data() + cell.start;
+  if (cell.count == 1) return entryIndex_[candidate[0]];
+  // Candidates come in index order: the distance with the candidate's place below it makes
+  // the least value the nearest, and the first of equally near ones.
+  uint32_t best = UINT32_MAX;
+  for (size_t k = 0; k < cell.count; ++k) {
     const Units& e = entries_[candidate[k]];
-    const int32_t d = (e[0] - u[0]) * (e[0] - u[0]) + (e[1] - u[1]) * (e[1] - u[1]) +
-                      (e[2] - u[2]) * (e[2] - u[2]) + (e[3] - u[3]) * (e[3] - u[3]);
-    if (d < bestDistance) bestDistance = d, best = candidate[k];
+    const uint32_t d = uint32_t((e[0] - u[0]) * (e[0] - u[0]) + (e[1] - u[1]) * (e[1] - u[1]) +
+                                (e[2] - u[2]) * (e[2] - u[2]) + (e[3] - u[3]) * (e[3] - u[3]));
+    best = std::min(best, d << 8 | uint32_t(k));
   }
-  return entryIndex_[best];
+  return entryIndex_[candidate[best & 0xFF]];
 }
-
 uint8_t ColourMatcher::Nearest(const uint8_t* rgba) {
   if (keys_ == 0) return Search(rgba);
   if (byKey_.empty()) byKey_.assign(keys_, kUnknown);

@@ -36,24 +36,36 @@ class ColourMatcher {
 
  private:
   using Units = std::array<int32_t, 4>;
+  // Cells of three sizes, each within one of the next coarser size; a channel's cell
+  // coordinate has at most kMaxCellBits bits.
+  static constexpr size_t kLevels = 3;
+  static constexpr int kMaxCellBits = 5;
+  struct Cell {
+    uint32_t start = 0;  // where its candidates start in candidates_
+    uint16_t count = 0;  // how many; 0 until the cell is first met (a cell has at least one)
+  };
+  struct Level {
+    std::array<int, 4> bits{};  // coordinate bits a channel (red, green, blue, alpha)
+    size_t cells = 0;
+    std::array<std::array<uint32_t, 256>, 4> spread{};  // a unit value's part of the cell
+    std::vector<Cell> table;
+  };
+
   Units UnitsOf(const uint8_t* rgba) const;
-  uint32_t CellOf(const Units& u) const;
-  void BuildCell(uint32_t cell);
+  uint32_t CellOf(const Units& u, const Level& level) const;
+  const Cell& CellAt(const Units& u, size_t level);
+  void Candidates(const Units& u, const Level& level, const uint8_t* from, size_t count);
   uint8_t Search(const uint8_t* rgba);
 
-  std::array<int, 4> depth_{};      // bits per channel (red, green, blue, alpha); 0: ignored
-  std::array<int, 4> cellShift_{};  // unit bits below a cell's coordinate
-  std::array<int, 4> cellBits_{};   // a cell's coordinate bits
-  std::vector<Units> entries_;      // held entries, at the format's depth
-  std::vector<uint8_t> entryIndex_; // their indices in the bank, ascending
-  // Per cell: where its candidates start in candidates_, and how many; kUnbuilt until met.
-  static constexpr uint32_t kUnbuilt = UINT32_MAX;
-  size_t cells_ = 0, keys_ = 0;
-  std::vector<uint32_t> cellStart_;
-  std::vector<uint16_t> cellCount_;
-  std::vector<uint8_t> candidates_;  // positions in entries_
-  std::vector<int64_t> least_;       // BuildCell's scratch
+  std::array<int, 4> depth_{};       // bits per channel (red, green, blue, alpha); 0: ignored
+  std::array<Level, kLevels> levels_;
+  std::vector<Units> entries_;       // held entries, at the format's depth
+  std::vector<uint8_t> entryIndex_;  // their indices in the bank, ascending
+  std::vector<uint8_t> candidates_;  // positions in entries_, cell after cell
+  std::vector<uint8_t> all_, from_;  // every position; the candidates of a cell around
+  std::vector<int64_t> least_;       // Candidates' scratch
   // Formats of up to 16 key bits: the answer per key, kUnknown until searched.
   static constexpr uint16_t kUnknown = 0xFFFF;
+  size_t keys_ = 0;
   std::vector<uint16_t> byKey_;
 };

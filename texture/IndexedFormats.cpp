@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -9,6 +10,11 @@
 #include "texture/ColourMatcher.h"
 #include "texture/TexelCodec.h"
 #include "texture/TexelCodecKernels.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define QUARNEL_INDEXED_AVX2 1
+#endif
 
 namespace IndexedFormats {
 namespace {
@@ -59,48 +65,162 @@ std::span<const uint8_t> HeldPart(std::span<const uint8_t> data, size_t offset, 
   return data.subspan(offset, std::min(bytes, data.size() - offset));
 }
 
-// Calls put(pixel, index) for every pixel of the main level, pixel counted from the top-left
-// as in the picture, missing indices as 0. Rows go left to right through the picture, so the
-// writes stream; the reads stay within a few cache lines of twiddled indices per row pair.
+// Calls put(pixel, index) for every pixel of one square of the main level, pixel counted
+// from the picture's top-left, missing indices as 0. Rows go left to right through the
+// picture, so the writes stream; the reads stay within a few cache lines of twiddled
+// indices per row pair.
+template <typename Put>
+void ForEachIndexOf(const Layout& layout, const Square& sq, std::span<const uint8_t> data, Put&& put) {
+  const int bits = layout.indexBits;
+  const size_t places = sq.first + sq.side * sq.side;
+  const std::span<const uint8_t> part = HeldPart(data, sq.offset, IndexBytes(places, bits));
+  const size_t held = bits == 8 ? part.size() : 2 * part.size();
+  if (held < places || sq.first != 0 || sq.side < 2) {
+    // Short data or a lone texel: place by place, each checked.
+    for (size_t y = 0; y < sq.side; ++y)
+      for (size_t x = 0; x < sq.side; ++x) {
+        const size_t t = sq.first + TexelCodec::detail::TwiddleIndex(x, y);
+        uint8_t index = 0;
+        if (t < held) index = bits == 8 ? part[t] : uint8_t(part[t >> 1] >> (4 * (t & 1)) & 15);
+        put((sq.y + y) * layout.width + sq.x + x, index);
+      }
+    return;
+  }
+  std::array<uint32_t, kMaxSide> across;  // the column's part of a byte's place
+  const uint8_t* p = part.data();
+  if (bits == 8) {
+    for (size_t x = 0; x < sq.side; ++x) across[x] = Spread(uint32_t(x)) << 1;
+    for (size_t y = 0; y < sq.side; ++y) {
+      const uint32_t down = Spread(uint32_t(y));
+      const size_t row = (sq.y + y) * layout.width + sq.x;
+      for (size_t x = 0; x < sq.side; ++x) put(row + x, p[across[x] | down]);
+    }
+  } else {
+    // Place t is in byte t >> 1, and t's lowest bit is the row's: a row takes one nibble.
+    for (size_t x = 0; x < sq.side; ++x) across[x] = Spread(uint32_t(x));
+    for (size_t y = 0; y < sq.side; ++y) {
+      const uint32_t down = Spread(uint32_t(y)) >> 1;
+      const int shift = 4 * int(y & 1);
+      const size_t row = (sq.y + y) * layout.width + sq.x;
+      for (size_t x = 0; x < sq.side; ++x) put(row + x, uint8_t(p[across[x] | down] >> shift & 15));
+    }
+  }
+}
+
 template <typename Put>
 void ForEachIndex(const Layout& layout, std::span<const uint8_t> data, Put&& put) {
-  const int bits = layout.indexBits;
-  std::array<uint32_t, kMaxSide> across;  // the column's part of a byte's place
-  ForEachSquare(layout, [&](const Square& sq) {
-    const size_t places = sq.first + sq.side * sq.side;
-    const std::span<const uint8_t> part = HeldPart(data, sq.offset, IndexBytes(places, bits));
-    const size_t held = bits == 8 ? part.size() : 2 * part.size();
-    if (held < places || sq.first != 0 || sq.side < 2) {
-      // Short data or a lone texel: place by place, each checked.
-      for (size_t y = 0; y < sq.side; ++y)
-        for (size_t x = 0; x < sq.side; ++x) {
-          const size_t t = sq.first + TexelCodec::detail::TwiddleIndex(x, y);
-          uint8_t index = 0;
-          if (t < held) index = bits == 8 ? part[t] : uint8_t(part[t >> 1] >> (4 * (t & 1)) & 15);
-          put((sq.y + y) * layout.width + sq.x + x, index);
-        }
-      return;
-    }
-    const uint8_t* p = part.data();
-    if (bits == 8) {
-      for (size_t x = 0; x < sq.side; ++x) across[x] = Spread(uint32_t(x)) << 1;
-      for (size_t y = 0; y < sq.side; ++y) {
-        const uint32_t down = Spread(uint32_t(y));
-        const size_t row = (sq.y + y) * layout.width + sq.x;
-        for (size_t x = 0; x < sq.side; ++x) put(row + x, p[across[x] | down]);
-      }
-    } else {
-      // Place t is in byte t >> 1, and t's lowest bit is the row's: a row takes one nibble.
-      for (size_t x = 0; x < sq.side; ++x) across[x] = Spread(uint32_t(x));
-      for (size_t y = 0; y < sq.side; ++y) {
-        const uint32_t down = Spread(uint32_t(y)) >> 1;
-        const int shift = 4 * int(y & 1);
-        const size_t row = (sq.y + y) * layout.width + sq.x;
-        for (size_t x = 0; x < sq.side; ++x) put(row + x, uint8_t(p[across[x] | down] >> shift & 15));
-      }
-    }
-  });
+  ForEachSquare(layout, [&](const Square& sq) { ForEachIndexOf(layout, sq, data, put); });
 }
+
+std::atomic<TexelCodec::Path> g_widest{TexelCodec::Path::Avx512Vbmi};
+
+// The widest of the square decoders below that may run.
+TexelCodec::Path DecodePath() { return std::min(TexelCodec::WidestPathAvailable(), g_widest.load()); }
+
+#ifdef QUARNEL_INDEXED_AVX2
+// A whole square of side 8 or more through the table, an 8 x 8 tile at a time: a tile's
+// indices are 64 consecutive places, four 4 x 4 blocks of 16 (top-left, bottom-left,
+// top-right, bottom-right), each reordered into its four rows by one shuffle; eight
+// pixels of a row are then looked up at once. Tiles go across the picture, so the rows are
+// written left to right.
+__attribute__((target("avx2"))) void DecodeSquareAvx2(const uint8_t* p, int bits, size_t side,
+                                                      const uint32_t* table, uint8_t* rgba,
+                                                      size_t stride) {
+  const __m128i rowOrder = _mm_setr_epi8(0, 2, 8, 10, 1, 3, 9, 11, 4, 6, 12, 14, 5, 7, 13, 15);
+  const __m128i nibble = _mm_set1_epi8(0x0F);
+  const int* colours = reinterpret_cast<const int*>(table);
+  for (size_t ty = 0; ty < side / 8; ++ty) {
+    for (size_t tx = 0; tx < side / 8; ++tx) {
+      const size_t k = Spread(uint32_t(ty)) | Spread(uint32_t(tx)) << 1;
+      __m128i block[4];
+      if (bits == 8) {
+        for (size_t i = 0; i < 4; ++i)
+          block[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 64 * k + 16 * i));
+      } else {
+        // Place 2j in byte j's low nibble, 2j + 1 in its high one.
+        for (size_t i = 0; i < 2; ++i) {
+          const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32 * k + 16 * i));
+          const __m128i lo = _mm_and_si128(v, nibble), hi = _mm_and_si128(_mm_srli_epi16(v, 4), nibble);
+          block[2 * i] = _mm_unpacklo_epi8(lo, hi);
+          block[2 * i + 1] = _mm_unpackhi_epi8(lo, hi);
+        }
+      }
+      for (__m128i& b : block) b = _mm_shuffle_epi8(b, rowOrder);
+      // Rows in pairs, eight indices each: left half from the left blocks, right from the right.
+      const __m128i rows[4] = {_mm_unpacklo_epi32(block[0], block[2]), _mm_unpackhi_epi32(block[0], block[2]),
+                               _mm_unpacklo_epi32(block[1], block[3]), _mm_unpackhi_epi32(block[1], block[3])};
+      uint8_t* out = rgba + 8 * ty * stride + 32 * tx;
+      for (size_t r = 0; r < 8; ++r) {
+        const __m128i indices = r % 2 == 0 ? rows[r / 2] : _mm_srli_si128(rows[r / 2], 8);
+        const __m256i pixels = _mm256_i32gather_epi32(colours, _mm256_cvtepu8_epi32(indices), 4);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + r * stride), pixels);
+      }
+    }
+  }
+}
+
+// The same with AVX-512 VBMI, a tile in one register: one byte permutation puts the 64
+// indices where the unpacking below wants them, each channel of the bank is looked up as
+// four 64-byte tables (two permutations and a blend), and unpacking the four channels
+// gives four registers of two rows each.
+// GCC 12's own headers start some of these intrinsics from an undefined register, which it
+// then warns of wherever they are inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void DecodeSquareVbmi(
+    const uint8_t* p, int bits, size_t side, const uint32_t* table, uint8_t* rgba, size_t stride) {
+  alignas(64) uint8_t planes[4][256];
+  for (size_t e = 0; e < 256; ++e)
+    for (size_t c = 0; c < 4; ++c) planes[c][e] = uint8_t(table[e] >> (8 * c));
+  __m512i plane[4][4];
+  for (size_t c = 0; c < 4; ++c)
+    for (size_t q = 0; q < 4; ++q) plane[c][q] = _mm512_load_si512(&planes[c][64 * q]);
+  // Byte b of 128-bit lane L ends in output register b / 4 as a pixel of row 2 (b / 4) plus
+  // one for the upper two lanes, column 4 (L % 2) + b % 4. Loaded 4-bit tiles hold place 2j
+  // at byte j and place 2j + 1 at byte 32 + j.
+  alignas(64) uint8_t order[64];
+  for (size_t L = 0; L < 4; ++L)
+    for (size_t b = 0; b < 16; ++b) {
+      const size_t row = 2 * (b / 4) + L / 2, column = 4 * (L % 2) + b % 4;
+      const size_t place = TexelCodec::detail::TwiddleIndex(column, row);
+      order[16 * L + b] = uint8_t(bits == 8 ? place : place % 2 == 0 ? place / 2 : 32 + place / 2);
+    }
+  const __m512i reorder = _mm512_load_si512(order);
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  for (size_t ty = 0; ty < side / 8; ++ty) {
+    for (size_t tx = 0; tx < side / 8; ++tx) {
+      const size_t k = Spread(uint32_t(ty)) | Spread(uint32_t(tx)) << 1;
+      __m512i loaded;
+      if (bits == 8) {
+        loaded = _mm512_loadu_si512(p + 64 * k);
+      } else {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k));
+        loaded = _mm512_inserti64x4(_mm512_castsi256_si512(_mm256_and_si256(v, nibble)),
+                                    _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble), 1);
+      }
+      const __m512i indices = _mm512_permutexvar_epi8(reorder, loaded);
+      const __mmask64 upper = _mm512_movepi8_mask(indices);  // entries 128 and up
+      __m512i channel[4];
+      for (size_t c = 0; c < 4; ++c)
+        channel[c] = _mm512_mask_blend_epi8(upper, _mm512_permutex2var_epi8(plane[c][0], indices, plane[c][1]),
+                                            _mm512_permutex2var_epi8(plane[c][2], indices, plane[c][3]));
+      const __m512i rgLow = _mm512_unpacklo_epi8(channel[0], channel[1]);
+      const __m512i rgHigh = _mm512_unpackhi_epi8(channel[0], channel[1]);
+      const __m512i baLow = _mm512_unpacklo_epi8(channel[2], channel[3]);
+      const __m512i baHigh = _mm512_unpackhi_epi8(channel[2], channel[3]);
+      const __m512i rows[4] = {_mm512_unpacklo_epi16(rgLow, baLow), _mm512_unpackhi_epi16(rgLow, baLow),
+                               _mm512_unpacklo_epi16(rgHigh, baHigh), _mm512_unpackhi_epi16(rgHigh, baHigh)};
+      uint8_t* out = rgba + 8 * ty * stride + 32 * tx;
+      for (size_t g = 0; g < 4; ++g) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * g * stride), _mm512_castsi512_si256(rows[g]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + (2 * g + 1) * stride),
+                            _mm512_extracti64x4_epi64(rows[g], 1));
+      }
+    }
+  }
+}
+#pragma GCC diagnostic pop
+#endif
 
 // The bank as 32-bit pixels (red, green, blue, alpha in memory order), every index covered.
 std::array<uint32_t, 256> PixelTable(const BankColours& colours) {
@@ -224,11 +344,26 @@ bool DecodeMainLevel(const Layout& layout, std::span<const uint8_t> data,
   if (!layout.IsIndexed()) return false;
   const std::array<uint32_t, 256> table =
       PixelTable(colours != nullptr ? *colours : BankColours::Greys(layout.indexBits));
-  ForEachIndex(layout, data, [&table, rgba](size_t pixel, uint8_t index) {
-    std::memcpy(rgba + 4 * pixel, &table[index], 4);
+  ForEachSquare(layout, [&](const Square& sq) {
+#ifdef QUARNEL_INDEXED_AVX2
+    const size_t bytes = IndexBytes(sq.side * sq.side, layout.indexBits);
+    const TexelCodec::Path path = DecodePath();
+    if (sq.first == 0 && sq.side >= 8 && sq.offset <= data.size() &&
+        data.size() - sq.offset >= bytes && path >= TexelCodec::Path::Avx2) {
+      (path == TexelCodec::Path::Avx512Vbmi ? DecodeSquareVbmi : DecodeSquareAvx2)(
+          data.data() + sq.offset, layout.indexBits, sq.side, table.data(),
+          rgba + 4 * (sq.y * layout.width + sq.x), 4 * layout.width);
+      return;
+    }
+#endif
+    ForEachIndexOf(layout, sq, data, [&table, rgba](size_t pixel, uint8_t index) {
+      std::memcpy(rgba + 4 * pixel, &table[index], 4);
+    });
   });
   return true;
 }
+
+TexelCodec::Path LimitPath(TexelCodec::Path widest) { return g_widest.exchange(widest); }
 
 bool EncodeIndices(const Layout& layout, const uint8_t* indices, const BankColours& colours,
                    std::span<uint8_t> data) {

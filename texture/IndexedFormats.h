@@ -21,6 +21,7 @@
 
 #include "texture/DataFormats.h"
 #include "texture/Palette.h"
+#include "texture/TexelCodec.h"
 
 namespace IndexedFormats {
 
@@ -56,5 +57,10 @@ bool Encode(const DataFormats::Layout& layout, const uint8_t* rgba, const BankCo
 // main level shows through `colours`.
 bool DecodesTo(const DataFormats::Layout& layout, std::span<const uint8_t> data,
                const BankColours& colours, const uint8_t* rgba);
+
+// For tests: the widest vector path decoding may take (AVX2 gathers, or AVX-512 VBMI
+// byte permutations; the default is the widest the processor has). Returns the setting it
+// replaces. The bytes are the same on every path.
+TexelCodec::Path LimitPath(TexelCodec::Path widest);
 
 }  // namespace IndexedFormats

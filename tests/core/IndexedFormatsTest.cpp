@@ -3,6 +3,7 @@
 // first with the 1 x 1 sized as a 2 x 2. And the import rules on top of them.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "TextureTestSupport.h"
 #include "texture/ColourMatcher.h"
 #include "texture/DataFormats.h"
+#include "texture/IndexedFormats.h"
 #include "texture/PngFile.h"
 
 namespace {
@@ -61,6 +63,16 @@ TEST(IndexedFormats, IndicesLieWhereTheLayoutSays) {
       for (size_t x = 0; x < size_t(s.w); ++x)
         ASSERT_EQ(indices[y * size_t(s.w) + x], IndexAtPlace(t.data, Bits(s.format), Place(s, x, y)))
             << x << "," << y;
+    // Decoding shows those indices, on every path.
+    BankColours bank = BankColours::Greys(Bits(s.format));
+    std::copy_n(model::RandomBytes(1024, 1).begin(), 1024, bank.rgba.begin());
+    for (TexelCodec::Path path : {TexelCodec::Path::Avx512Vbmi, TexelCodec::Path::Avx2, TexelCodec::Path::Plain}) {
+      const TexelCodec::Path previous = IndexedFormats::LimitPath(path);
+      const Image shown = t.Decode(&bank).value();
+      IndexedFormats::LimitPath(previous);
+      for (size_t i = 0; i < indices.size(); ++i)
+        ASSERT_EQ(std::memcmp(&shown.rgba[4 * i], &bank.rgba[4 * indices[i]], 4), 0) << i << " " << int(path);
+    }
 
     // Storing other indices puts each in its place, and reads back the same.
     std::vector<uint8_t> fresh = model::RandomBytes(indices.size(), 7);
@@ -200,6 +212,39 @@ TEST(IndexedFormats, IndexedPngRoundTripIsLossless) {
     Texture imported = MakeTexture(0, format, 16, 16, std::vector<uint8_t>(end));
     ASSERT_TRUE(imported.EncodeIndices(in.Indices, bank));
     EXPECT_EQ(imported.data, made.data);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The search's cells and tables against trying every entry, in every colour format.
+TEST(ColourMatcher, FindsWhatTryingEveryEntryFinds) {
+  for (uint16_t format : {Palette::kARGB1555, Palette::kRGB565, Palette::kARGB4444, Palette::kRGB555,
+                          Palette::kARGB8888}) {
+    const std::array<int, 4> depth = format == Palette::kARGB8888   ? std::array{8, 8, 8, 8}
+                                     : format == Palette::kARGB1555 ? std::array{5, 5, 5, 1}
+                                     : format == Palette::kRGB565   ? std::array{5, 6, 5, 0}
+                                     : format == Palette::kARGB4444 ? std::array{4, 4, 4, 4}
+                                                                    : std::array{5, 5, 5, 0};
+    BankColours bank;
+    bank.colourFormat = format;
+    const std::vector<uint8_t> colours = model::RandomBytes(1024, format);
+    std::copy(colours.begin(), colours.end(), bank.rgba.begin());
+    for (size_t i = 0; i < 256; ++i) bank.held.set(i, colours[i] % 5 != 0);
+    const auto unit = [&](const uint8_t* p, size_t c) { return depth[c] == 0 ? 0 : p[c] >> (8 - depth[c]); };
+    ColourMatcher matcher(bank);
+    const std::vector<uint8_t> pixels = model::RandomBytes(4 * 5000, 3);
+    for (size_t i = 0; i < pixels.size(); i += 4) {
+      int best = -1, bestDistance = 0;
+      for (size_t e = 0; e < 256; ++e) {
+        int d = 0;
+        for (size_t c = 0; c < 4; ++c) d += (unit(&pixels[i], c) - unit(&bank.rgba[4 * e], c)) * (unit(&pixels[i], c) - unit(&bank.rgba[4 * e], c));
+        if (bank.held[e] && (best < 0 || d < bestDistance)) best = int(e), bestDistance = d;
+      }
+      ASSERT_EQ(matcher.Nearest(&pixels[i]), best) << format << " pixel " << i / 4;
+    }
   }
 }
 

@@ -6,7 +6,9 @@
 
 #include "archive/Archive.h"
 #include "kit/Files.h"
+#include "texture/Palette.h"
 #include "texture/PictureFiles.h"
+#include "texture/PngFile.h"
 #include "texture/Texture.h"
 
 namespace harness {
@@ -247,7 +249,10 @@ Outcome RunCodec(std::span<const uint8_t> bytes) {
   texture.data.assign(bytes.begin() + kCodecHeaderSize, bytes.end());
   const Texture stored = texture;
 
-  const std::optional<Image> decoded = texture.Decode();
+  // Palettized textures show and take pictures through a bank of greys.
+  const BankColours greys = BankColours::Greys(texture.IndexBits());
+  const BankColours* colours = texture.IsPalettized() ? &greys : nullptr;
+  const std::optional<Image> decoded = texture.Decode(colours);
   outcome.accepted = decoded.has_value();
   if (texture.data != stored.data) return outcome.fault = "decoding changed the data", outcome;
   if (!decoded) return outcome;
@@ -258,7 +263,7 @@ Outcome RunCodec(std::span<const uint8_t> bytes) {
 
   // An unedited picture leaves the bytes of every layout as they were: plain texels encode
   // back exactly, and other layouts are not rewritten.
-  if (texture.Encode(*decoded) || texture.data != stored.data)
+  if (texture.Encode(*decoded, colours) || texture.data != stored.data)
     return outcome.fault = "decode then encode changed the data", outcome;
 
   // An edited picture, then pictures of other sizes fitted to the texture: the data keeps its
@@ -271,16 +276,69 @@ Outcome RunCodec(std::span<const uint8_t> bytes) {
   for (const Image* picture : std::initializer_list<const Image*>{&edited, small ? &*small : nullptr,
                                                                    large ? &*large : nullptr}) {
     if (picture == nullptr) continue;
-    const std::optional<Image> fitted = texture.Fit(*picture, picture != &edited);
+    const std::optional<Image> fitted = texture.Fit(*picture, picture != &edited, colours);
     if (!fitted || !WholePicture(*fitted, texture)) return outcome.fault = "a fitted picture is not whole", outcome;
-    texture.Encode(*fitted);
+    texture.Encode(*fitted, colours);
     if (texture.data.size() != stored.data.size() || texture.length != stored.length)
       return outcome.fault = "encoding changed the data length", outcome;
     if (!texture.Encodes() && texture.data != stored.data)
       return outcome.fault = "a texture the codec does not encode was changed", outcome;
-    const std::optional<Image> after = texture.Decode();
-    if (!after || texture.Encode(*after)) return outcome.fault = "an imported picture does not encode to itself", outcome;
+    const std::optional<Image> after = texture.Decode(colours);
+    if (!after || texture.Encode(*after, colours)) return outcome.fault = "an imported picture does not encode to itself", outcome;
   }
+  return outcome;
+}
+
+Outcome RunPalette(std::span<const uint8_t> bytes) {
+  Outcome outcome;
+  if (bytes.size() < kPaletteHeaderSize) return outcome;
+  const size_t paletteBytes = std::min<size_t>(bytes[2] | bytes[3] << 8, bytes.size() - kPaletteHeaderSize);
+  const std::span<const uint8_t> file = bytes.subspan(kPaletteHeaderSize, paletteBytes);
+  const Expected<Palette> palette = Palette::Read(file, "fuzz.pvp");
+  if (!palette) return outcome.told = Told(palette.error()), outcome;
+  const std::vector<uint8_t> written = palette->Bytes();
+  if (!std::equal(written.begin(), written.end(), file.begin(), file.end()))
+    return outcome.fault = "a palette read and written back changed its bytes", outcome;
+
+  Texture texture;
+  const uint8_t shape = bytes[1];
+  texture.dataFormat = uint8_t(5 + (shape & 3));
+  texture.width = int16_t(8 << (shape >> 2 & 3));
+  texture.height = texture.dataFormat == 5 || texture.dataFormat == 7 ? int16_t(8 << (shape >> 4 & 3)) : texture.width;
+  texture.pixelFormat = shape;
+  texture.data.assign(bytes.begin() + ptrdiff_t(kPaletteHeaderSize + paletteBytes), bytes.end());
+  texture.length = int32_t(texture.data.size() + 8);
+  const Expected<BankColours> bank = palette->Bank(bytes[0] & 0x7F, texture.IndexBits());
+  if (!bank) return outcome.told = Told(bank.error()), outcome;
+  const Texture stored = texture;
+  const std::optional<Image> shown = texture.Decode(&*bank);
+  outcome.accepted = shown.has_value();
+  if (!shown || !WholePicture(*shown, texture)) return outcome.fault = "a palettized texture did not show whole", outcome;
+  const std::optional<std::vector<uint8_t>> indices = texture.Indices();
+  if (!indices) return outcome.fault = "a palettized texture gave no indices", outcome;
+  if (texture.Encode(*shown, &*bank) || texture.EncodeIndices(*indices, *bank) || texture.data != stored.data)
+    return outcome.fault = "a picture the texture shows changed its data", outcome;
+
+  // Its indices out to an indexed PNG of the bank's colours and back.
+  PngFile::IndexedPicture out{uint32_t(texture.width), uint32_t(texture.height), *indices,
+                              std::vector<uint8_t>(bank->rgba.begin(), bank->rgba.begin() + ptrdiff_t(4 * bank->Entries()))};
+  std::vector<uint8_t> png;
+  PngFile::IndexedPicture in;
+  if (!PngFile::WriteIndexed(out, png) || PngFile::ReadIndexed(png, uint64_t{1} << 26, in) != PngFile::Fault::None ||
+      in.Indices != out.Indices || in.Palette != out.Palette)
+    return outcome.fault = "indices did not come back through an indexed PNG", outcome;
+
+  // An edited picture maps to held colours only, and what it left encodes to itself.
+  if (!texture.Encodes()) return outcome;
+  Image edited = *shown;
+  for (size_t i = 0; i < edited.rgba.size(); ++i) edited.rgba[i] = uint8_t(edited.rgba[i] ^ (i * 29));
+  texture.Encode(edited, &*bank);
+  const std::optional<Image> after = texture.Decode(&*bank);
+  if (!after || texture.Encode(*after, &*bank)) return outcome.fault = "an imported picture does not encode to itself", outcome;
+  const std::optional<std::vector<uint8_t>> imported = texture.Indices();
+  if (!imported || std::any_of(imported->begin(), imported->end(), [&](uint8_t i) { return !bank->held[i]; }))
+    return outcome.fault = "an import chose a colour the palette does not hold", outcome;
+  if (texture.data.size() != stored.data.size()) return outcome.fault = "encoding changed the data length", outcome;
   return outcome;
 }
 

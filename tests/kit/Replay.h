@@ -39,4 +39,12 @@ inline constexpr size_t kCodecHeaderSize = 10;
 // decode then encode unchanged.
 Outcome RunCodec(std::span<const uint8_t> bytes);
 
+// Input layout: bank (1 byte); shape (1: data format 5 + bits 0-1, width 8 << bits 2-3,
+// height 8 << bits 4-5 for formats 5 and 7, else the width); the palette file's length
+// (2, little-endian), the palette file, then the texture's data. The palette is read and
+// written back; through its bank, the texture shows, keeps a picture it shows, exports its
+// indices to an indexed PNG and back, and imports an edited picture to held colours.
+inline constexpr size_t kPaletteHeaderSize = 4;
+Outcome RunPalette(std::span<const uint8_t> bytes);
+
 }  // namespace harness
