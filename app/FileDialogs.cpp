@@ -2,12 +2,14 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QString>
 #include <QStringList>
 #include <utility>
 
 #include "app/Seam.h"
+#include "app/Settings.h"
 
 namespace FileDialogs {
 namespace {
@@ -87,23 +89,45 @@ QStringList AskForFiles(const Request& request, QCheckBox* checkBox = nullptr) {
   return dialog.selectedFiles();
 }
 
-}  // namespace
-
-std::string Ask(const Request& request) {
-  if (const Hook& hook = app::InstalledSeam<Hook>()) return hook(request);
-  if (request.kind == Kind::Folder) return AskForFolder(request);
-  const QStringList chosen = AskForFiles(request);
-  return chosen.isEmpty() ? std::string() : chosen.first().toStdString();
+// The request as the dialog gets it: starting where a dialog of its title last chose
+// something, while that folder still exists.
+Request Remembered(Request request) {
+  const QString folder = Settings::DialogFolder(QString::fromStdString(request.title));
+  if (!folder.isEmpty() && QFileInfo(folder).isDir()) request.initialDir = folder.toStdString();
+  return request;
 }
 
+// Keeps the folder of what was chosen (a folder's own path, with a trailing '/').
+void Remember(const Request& request, const std::string& chosen) {
+  if (chosen.empty()) return;
+  // Several files come one a line, all from one folder.
+  const QFileInfo info(QString::fromStdString(chosen).section('\n', 0, 0));
+  const QString folder = request.kind == Kind::Folder ? info.absoluteFilePath() : info.absolutePath();
+  Settings::SetDialogFolder(QString::fromStdString(request.title), folder.endsWith('/') ? folder : folder + '/');
+}
+
+// The hook's answer, or the dialog's: one path, or for `several` every path one a line.
+std::string AskRemembered(const Request& asked, bool several) {
+  const Request request = Remembered(asked);
+  std::string chosen;
+  if (const Hook& hook = app::InstalledSeam<Hook>())
+    chosen = hook(request);
+  else if (request.kind == Kind::Folder && !several)
+    chosen = AskForFolder(request);
+  else if (const QStringList files = AskForFiles(request); !files.isEmpty())
+    chosen = (several ? files.join('\n') : files.first()).toStdString();
+  Remember(asked, chosen);
+  return chosen;
+}
+
+}  // namespace
+
+std::string Ask(const Request& request) { return AskRemembered(request, false); }
+
 std::vector<std::string> AskSeveral(const Request& request) {
+  const QString answer = QString::fromStdString(AskRemembered(request, true));
   std::vector<std::string> paths;
-  if (const Hook& hook = app::InstalledSeam<Hook>()) {
-    const QString answer = QString::fromStdString(hook(request));
-    for (const QString& path : answer.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) paths.push_back(path.toStdString());
-    return paths;
-  }
-  for (const QString& path : AskForFiles(request)) paths.push_back(path.toStdString());
+  for (const QString& path : answer.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) paths.push_back(path.toStdString());
   return paths;
 }
 

@@ -35,7 +35,9 @@ struct Request {
 // chooses an existing folder. The filters' patterns match names regardless of case, so
 // "*.pvm" offers OBJ_TEX.PVM too. A name typed without an extension gets defaultExt while
 // the first filter is chosen, and the extension of the chosen filter's first pattern once
-// the user picks another.
+// the user picks another. Each dialog, told apart by its title, starts where it last chose
+// something (kept in Settings, across runs), else at initialDir; a hook sees that folder
+// as the request's initialDir.
 std::string Ask(const Request& request);
 
 // The same for Kind::OpenSeveral: every file chosen, in the dialog's order; none when the

@@ -17,6 +17,7 @@
 #include <QProgressDialog>
 #include <QScrollArea>
 #include <QStatusBar>
+#include <QTime>
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
@@ -27,8 +28,11 @@
 #include "app/About.h"
 #include "app/ArchiveModel.h"
 #include "app/EntryDialogs.h"
+#include "app/ExternalEditor.h"
 #include "app/FileDialogs.h"
 #include "app/MessageBoxes.h"
+#include "app/PreferencesDialog.h"
+#include "app/RecentFiles.h"
 #include "app/Seam.h"
 #include "archive/TexturePack.h"
 #include "platform/Files.h"
@@ -212,6 +216,7 @@ MainWindow::MainWindow(std::string dataFolder, QWidget* parent)
   buildControls();
   buildActions();
   setAcceptDrops(true);
+  restoreSettings();
 }
 
 MainWindow::~MainWindow() {
@@ -262,6 +267,26 @@ void MainWindow::buildControls() {
 
   details_ = new QLabel(this);
   statusBar()->addPermanentWidget(details_, 1);
+  editingNote_ = new QLabel(this);
+  editingNote_->setObjectName(QStringLiteral("editingNote"));
+  // A long note may be cut, but must not make the window wider; the tip holds all of it.
+  editingNote_->setMinimumWidth(1);
+  editingNote_->setContentsMargins(0, 0, 16, 0);
+  editingNote_->hide();
+  statusBar()->insertPermanentWidget(0, editingNote_);
+  editor_ = new ExternalEditor(this);
+  connect(editor_, &ExternalEditor::saved, this, &MainWindow::importExternalSave);
+  connect(editor_, &ExternalEditor::note, this, &MainWindow::showEditingNote);
+  connect(editor_, &ExternalEditor::editorFailed, this, [this](const QString& why) {
+    stopEditing();
+    Tell(why.toStdString(), Icon::Critical);
+  });
+  // Picking another texture ends the editing; the model keeps editedRow_ on its entry when
+  // rows move, so a move alone does not.
+  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    const std::optional<size_t> row = selectedRow();
+    if (editor_->editing() && (!row || !editedRow_.isValid() || size_t(editedRow_.row()) != *row)) stopEditing();
+  });
 
   // Watched only once every control exists.
   client->installEventFilter(this);
@@ -290,6 +315,10 @@ void MainWindow::buildActions() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   add(file, "newArchive", QStringLiteral("&New"), [this] { newArchive(); }, {Qt::CTRL | Qt::Key_N});
   add(file, "openArchive", QStringLiteral("&Open"), [this] { openArchive(); }, {Qt::CTRL | Qt::Key_O});
+  QMenu* recent = file->addMenu(QStringLiteral("Open Re&cent"));
+  recent->setObjectName(QStringLiteral("openRecentMenu"));
+  QAction* clearRecent = add(recent, "clearRecentFiles", QStringLiteral("&Clear"), [this] { recent_->clear(); });
+  recent_ = std::make_unique<RecentFiles>(recent, clearRecent, [this](const std::string& path) { openArchiveFile(path); });
   add(file, "releaseArchive", QStringLiteral("&Release"), [this] { releaseArchive(); },
       {Qt::CTRL | Qt::Key_R});
   add(file, "saveArchive", QStringLiteral("&Save"), [this] { saveArchive(); }, {Qt::CTRL | Qt::Key_S});
@@ -322,8 +351,15 @@ void MainWindow::buildActions() {
   edit->addSeparator();
   add(edit, "editProperties", QStringLiteral("&Properties..."), [this] { editProperties(); },
       {Qt::ALT | Qt::Key_Return});
+  edit->addSeparator();
+  add(edit, "showPreferences", QStringLiteral("Pre&ferences..."), [this] { showPreferences(); });
 
   QMenu* texture = menuBar()->addMenu(QStringLiteral("&Texture"));
+  QAction* editExternallyAction = add(texture, "editExternally", QStringLiteral("Edit in Image E&ditor"),
+                                      [this] { editExternally(); }, {Qt::CTRL | Qt::Key_E});
+  stopEditing_ = add(texture, "stopEditing", QStringLiteral("&Stop Editing"), [this] { stopEditing(); });
+  stopEditing_->setEnabled(false);
+  texture->addSeparator();
   add(texture, "choosePalette", QStringLiteral("&Palette..."), [this] { choosePalette(); });
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
@@ -341,6 +377,11 @@ void MainWindow::buildActions() {
   textureMenu_ = new QMenu(this);
   add(textureMenu_, "importTexture", QStringLiteral("&Import..."), [this] { importTexture(); });
   add(textureMenu_, "exportTexture", QStringLiteral("&Export..."), [this] { exportTexture(); });
+  textureMenu_->addSeparator();
+  textureMenu_->addAction(editExternallyAction);
+  textureMenu_->addAction(stopEditing_);
+  // Import and Export sit on the Texture menu too, above the editing.
+  texture->insertActions(editExternallyAction, textureMenu_->actions().mid(0, 3));
 }
 
 void MainWindow::layOutControls() {
@@ -504,6 +545,7 @@ void MainWindow::openArchiveFile(const std::string& path) {
   if (opened) {
     archive_ = std::move(opened).value();
     model_->setArchive(&*archive_);
+    recent_->add(path);
     // Names cut short leave "Loading..." standing, as a sign that not all is listed.
     if (const std::optional<std::string> loaded = archive_->LoadedStatus())
       status_->setText(QString::fromStdString(*loaded));
@@ -521,6 +563,7 @@ void MainWindow::openArguments(const QStringList& arguments) {
 }
 
 void MainWindow::dropArchive() {
+  stopEditing();
   model_->setArchive(nullptr);
   archive_.reset();
   rowShown_ = false;
@@ -580,6 +623,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   dropArchive();
   setWindowModified(false);
+  Settings::SaveWindowState({saveGeometry(), view_->mode(), fitToView_ ? 0 : zoom_});
   event->accept();
 }
 
@@ -672,7 +716,8 @@ void MainWindow::importTexture() {
     importIntoSelected(image, mask);
 }
 
-bool MainWindow::importIntoSelected(const std::string& image, const std::string& mask, const BankColours* colours) {
+bool MainWindow::importIntoSelected(const std::string& image, const std::string& mask,
+                                    std::optional<BatchFiles::SizeChoice>* sizeAnswer, const BankColours* colours) {
   const std::optional<size_t> row = selectedRow();
   if (!row) return false;
   Texture& texture = archive_->Entries()[*row].texture;
@@ -701,10 +746,13 @@ bool MainWindow::importIntoSelected(const std::string& image, const std::string&
   BatchFiles::SizeChoice size = BatchFiles::SizeChoice::Keep;
   const Image& pixels = picture->image;
   if (pixels.width != texture.width || pixels.height != texture.height) {
-    const std::optional<BatchFiles::SizeChoice> chosen = EntryDialogs::AskSize(
-        this, {image, pixels.width, pixels.height, texture.width, texture.height});
+    const std::optional<BatchFiles::SizeChoice> chosen =
+        sizeAnswer && *sizeAnswer ? **sizeAnswer
+                                  : EntryDialogs::AskSize(this, {image, pixels.width, pixels.height,
+                                                                 texture.width, texture.height});
     if (!chosen) return false;
     size = *chosen;
+    if (sizeAnswer) *sizeAnswer = size;
   }
   Report report;
   const std::optional<bool> changed =
@@ -857,6 +905,7 @@ bool MainWindow::saveArchiveAs() {
     paletteChoices_[path] = chosen->second;
   archivePath_ = path;
   dialogFolder_ = FolderOf(path);
+  recent_->add(path);
   setWindowModified(false);
   updateTitle();
   return true;
@@ -932,6 +981,7 @@ void MainWindow::openTexturePack(const std::string& chosen) {
   Expected<Archive> made = TexturePack::MakeArchive(*read, {}, false, "Untitled", report.Voice());
   if (!made) return report.Refuse(made.error());
   showNewArchive(std::move(*made), true);
+  recent_->add(chosen);
   report.Show("", false);
 }
 
@@ -1121,4 +1171,93 @@ void MainWindow::editProperties() {
 
 void MainWindow::showAbout() {
   MessageBoxes::Show({AboutText().toStdString(), "About Quarnel", Buttons::Ok, Icon::None});
+}
+
+// ---- Editing in another program, preferences, what is remembered -----------------------
+
+void MainWindow::editExternally() {
+  const Archive::Entry* entry = entryToImportOrExport();
+  if (entry == nullptr || refuseImportWithoutCodec(*entry)) return;
+  const std::optional<PaletteLookup::Found> palette = paletteOfRow(*selectedRow(), true);
+  if (!palette) return;
+  stopEditing();
+  const std::string why = editor_->start(entry->texture, entry->name, Settings::LoadPreferences().editorProgram,
+                                         entry->texture.IsPalettized() ? &palette->colours : nullptr);
+  if (!why.empty()) {
+    Tell(why, Icon::Critical);
+    return;
+  }
+  editedRow_ = model_->index(int(*selectedRow()));
+  stopEditing_->setEnabled(true);
+  showEditingNote(QStringLiteral("Editing %1 in the image editor: each save is imported.")
+                      .arg(QFileInfo(editor_->file()).fileName()));
+}
+
+void MainWindow::stopEditing() {
+  editor_->stop();
+  editedRow_ = QPersistentModelIndex();
+  stopEditing_->setEnabled(false);
+  showEditingNote({});
+}
+
+void MainWindow::importExternalSave(const QString& snapshot, QSize pictureSize) {
+  const std::optional<size_t> row = selectedRow();
+  if (!row || !editedRow_.isValid() || size_t(editedRow_.row()) != *row) {
+    stopEditing();  // the selection handler ends the editing first; this is the backstop
+    return;
+  }
+  const QString name = QFileInfo(snapshot).fileName();
+  const Texture& texture = archive_->Entries()[*row].texture;
+  const QSize textureSize(texture.width, texture.height);
+  if (!importIntoSelected(snapshot.toStdString(), "", &editor_->sizeAnswer)) {
+    // An answer that was refused (a size the format cannot take) is asked again next time.
+    editor_->sizeAnswer.reset();
+    showEditingNote(name + QStringLiteral(" was not imported; the texture is as it was. The next save will be."));
+    return;
+  }
+  QString note = name + QStringLiteral(" imported at ") + QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+  if (pictureSize != textureSize && editor_->sizeAnswer) {
+    using BatchFiles::SizeChoice;
+    const SizeChoice size = *editor_->sizeAnswer;
+    note += QStringLiteral(": it is %1 x %2 and the texture was %3 x %4, so %5")
+                .arg(pictureSize.width())
+                .arg(pictureSize.height())
+                .arg(textureSize.width())
+                .arg(textureSize.height())
+                .arg(size == SizeChoice::Keep      ? QStringLiteral("the texture kept its size")
+                     : size == SizeChoice::Picture ? QStringLiteral("the texture took the picture's size")
+                                                   : QStringLiteral("the picture was scaled to the texture"));
+  }
+  showEditingNote(note + '.');
+}
+
+void MainWindow::showEditingNote(const QString& note) {
+  editingNote_->setText(note);
+  editingNote_->setToolTip(note);
+  editingNote_->setVisible(!note.isEmpty());
+}
+
+void MainWindow::showPreferences() {
+  const std::optional<Settings::Preferences> chosen = PreferencesDialog::Ask(this, Settings::LoadPreferences());
+  if (!chosen) return;
+  Settings::SavePreferences(*chosen);
+  applyPreferences(Settings::LoadPreferences());  // as stored, sizes kept within their range
+}
+
+void MainWindow::applyPreferences(const Settings::Preferences& preferences) {
+  view_->setCheckerColours(preferences.checkerLight, preferences.checkerDark);
+  applyThumbnailSize(preferences.thumbnailSize);
+}
+
+// The list has no thumbnails of its own yet: whatever draws them listens to the signal.
+void MainWindow::applyThumbnailSize(int pixels) { emit thumbnailSizeChanged(pixels); }
+
+void MainWindow::restoreSettings() {
+  const Settings::WindowState state = Settings::LoadWindowState();
+  if (!state.geometry.isEmpty()) restoreGeometry(state.geometry);
+  setView(state.mode);
+  fitToView_ = state.zoom == 0;
+  zoom_ = std::max(1, state.zoom);
+  applyZoom();
+  applyPreferences(Settings::LoadPreferences());
 }

@@ -8,19 +8,24 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPersistentModelIndex>
 #include <QStringList>
 #include <array>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "app/Settings.h"
 #include "app/TextureView.h"
 #include "archive/Archive.h"
 #include "archive/BatchFiles.h"
 #include "archive/PaletteLookup.h"
 
 class ArchiveModel;
+class ExternalEditor;
+class RecentFiles;
 class QLabel;
 class QListView;
 class QMenu;
@@ -64,6 +69,10 @@ class MainWindow : public QMainWindow {
   using HelpOpener = std::function<void(const std::string& page)>;
   static HelpOpener SetHelpOpener(HelpOpener opener);
 
+ signals:
+  // The thumbnail size chosen in Preferences (or remembered), in pixels a side.
+  void thumbnailSizeChanged(int pixels);
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -92,6 +101,12 @@ class MainWindow : public QMainWindow {
   void exportAll(BatchFiles::FileFormat format);
   void importAll(BatchFiles::FileFormat format);
   void showHelp();
+  void showPreferences();
+  // The shown texture goes to an image editor as a PNG, and each save comes back in
+  // through importIntoSelected, until another texture is picked, the archive goes, or
+  // stopEditing.
+  void editExternally();
+  void stopEditing();
   // Zoom runs from fit-to-view through 1:1 up to 8x. In and out step between fit-to-view
   // and the whole-number scales; fit-to-view follows the view's size and the texture.
   void zoomIn();
@@ -130,12 +145,24 @@ class MainWindow : public QMainWindow {
   // Says so and returns true when the codec cannot encode the entry's texture, so that no
   // file is asked for in vain.
   bool refuseImportWithoutCodec(const Archive::Entry& entry);
-  // True when the picture went in. A palettized texture takes it through `colours`, else
-  // through the palette its archive finds for it.
-  bool importIntoSelected(const std::string& image, const std::string& mask, const BankColours* colours = nullptr);
+  // True when the picture went in. sizeAnswer, when given, answers the size question once
+  // it holds an answer, and keeps the answer the user gives. A palettized texture takes the
+  // picture through `colours`, else through the palette its archive finds for it.
+  bool importIntoSelected(const std::string& image, const std::string& mask,
+                          std::optional<BatchFiles::SizeChoice>* sizeAnswer = nullptr,
+                          const BankColours* colours = nullptr);
   void importDroppedPicture(const std::string& path);
   // A loaded archive's folder chosen for a batch; "" when there is no archive or no folder.
   std::string chooseBatchFolder(const std::string& title);
+  // What the last run left: the window's place, its view and zoom, the preferences.
+  void restoreSettings();
+  void applyPreferences(const Settings::Preferences& preferences);
+  // Hands the thumbnail size to the list's thumbnails. The list draws none yet, so for now
+  // it only emits thumbnailSizeChanged; the setting is stored either way.
+  void applyThumbnailSize(int pixels);
+  void importExternalSave(const QString& snapshot, QSize pictureSize);
+  // The note on the external editing in the status bar; "" hides it.
+  void showEditingNote(const QString& note);
 
   // ---- Palettes (MainWindowPalettes.cpp) -----------------------------------------------
   // Texture > Palette...: a .pvp and its bank for this archive's palettized textures,
@@ -167,5 +194,10 @@ class MainWindow : public QMainWindow {
   QScrollArea* viewArea_ = nullptr;
   TextureView* view_ = nullptr;
   QLabel* details_ = nullptr;
-  QMenu* textureMenu_ = nullptr;  // Import and Export, on the view's right button
+  QMenu* textureMenu_ = nullptr;  // Import, Export and the editing, on the view's right button
+  QLabel* editingNote_ = nullptr;
+  ExternalEditor* editor_ = nullptr;
+  QPersistentModelIndex editedRow_;  // the entry the editor's saves go into
+  QAction* stopEditing_ = nullptr;  // available while a texture is being edited
+  std::unique_ptr<RecentFiles> recent_;
 };

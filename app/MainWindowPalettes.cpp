@@ -123,7 +123,7 @@ void MainWindow::importThroughNewPalette(const std::string& image, const std::st
   }
   const Texture before = texture;
   const bool wasModified = isWindowModified();
-  if (!importIntoSelected(image, mask, &*bank)) return;
+  if (!importIntoSelected(image, mask, nullptr, &*bank)) return;
   if (const Failure failure = made.Write(path)) {
     // The texture would name colours that no file holds.
     texture = before;

@@ -41,17 +41,14 @@ QImage MakeStartingPicture() {
   return picture;
 }
 
-// Two cells each way, white top-left, tiled from the widget's corner.
-const QPixmap& CheckerTile() {
-  static const QPixmap tile = [] {
-    QPixmap pixmap(2 * kCheckerCell, 2 * kCheckerCell);
-    pixmap.fill(Qt::white);
-    QPainter painter(&pixmap);
-    painter.fillRect(kCheckerCell, 0, kCheckerCell, kCheckerCell, kLightGrey);
-    painter.fillRect(0, kCheckerCell, kCheckerCell, kCheckerCell, kLightGrey);
-    return pixmap;
-  }();
-  return tile;
+// Two cells each way, `first` top-left, tiled from the widget's corner.
+QPixmap CheckerTile(QColor first, QColor second) {
+  QPixmap pixmap(2 * kCheckerCell, 2 * kCheckerCell);
+  pixmap.fill(first);
+  QPainter painter(&pixmap);
+  painter.fillRect(kCheckerCell, 0, kCheckerCell, kCheckerCell, second);
+  painter.fillRect(0, kCheckerCell, kCheckerCell, kCheckerCell, second);
+  return pixmap;
 }
 
 // The BMP mask export's picture: alpha as red, green and blue 0. Qt takes the alpha plane
@@ -72,7 +69,7 @@ QImage MaskOf(const QImage& rgba, bool hasAlphaBits) {
 
 }  // namespace
 
-TextureView::TextureView(QWidget* parent) : QWidget(parent) {
+TextureView::TextureView(QWidget* parent) : QWidget(parent), checker_(CheckerTile(Qt::white, kLightGrey)) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   fitToPicture();
 }
@@ -114,6 +111,11 @@ void TextureView::wrapPicture(bool hasAlphaBits) {
 
 void TextureView::showNothing() { showTexture(Image{}, false); }
 
+void TextureView::setCheckerColours(QColor first, QColor second) {
+  checker_ = CheckerTile(first, second);
+  update();
+}
+
 void TextureView::setMode(Mode mode) {
   mode_ = mode;
   update();
@@ -154,7 +156,7 @@ void TextureView::paintEvent(QPaintEvent* event) {
   const QRect exposed = event->rect();
   const QImage shown = picture();
   const bool checkerboard = mode_ == Mode::Alpha && !texture_.Empty();
-  if (checkerboard) painter.fillRect(exposed, QBrush(CheckerTile()));
+  if (checkerboard) painter.fillRect(exposed, QBrush(checker_));
   if (scale_ == 1.0) {
     painter.drawImage(exposed.topLeft(), shown, exposed);
     return;

@@ -1,11 +1,12 @@
 // Shows a decoded texture zoomed with square pixels and no smoothing, in one of three ways:
 // its colours, its mask (alpha in red, as the BMP mask export holds it) or its colours over
-// a grey and white checkerboard that its alpha lets through. The widget is always the size
+// a checkerboard (white and light grey unless set otherwise) that its alpha lets through. The widget is always the size
 // of the zoomed picture. With no texture it shows the starting picture, a grey frame around
 // "No Image".
 #pragma once
 
 #include <QImage>
+#include <QPixmap>
 #include <QWidget>
 
 #include "texture/Image.h"
@@ -32,6 +33,9 @@ class TextureView : public QWidget {
   bool showTexture(const Texture& texture, const BankColours* colours = nullptr);
   // Shows the starting picture instead.
   void showNothing();
+
+  // The checkerboard's colours, the first at the top-left cell.
+  void setCheckerColours(QColor first, QColor second);
 
   void setMode(Mode mode);
   Mode mode() const { return mode_; }
@@ -68,6 +72,7 @@ class TextureView : public QWidget {
   // texture_'s bytes, not copies: seen with alpha ignored, and with it.
   QImage opaque_, translucent_;
   mutable QImage mask_;     // built when first asked for, since few look at it
+  QPixmap checker_;         // two cells each way, tiled behind the alpha view
   Mode mode_ = Mode::Image;
   double scale_ = 1.0;
 };

@@ -13,12 +13,15 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <string>
 
 #include "app/DataFolder.h"
 #include "app/MainWindow.h"
+#include "app/Settings.h"
 #include "kit/PvmBuilder.h"
 #include "kit/Files.h"
 
@@ -105,7 +108,12 @@ bool ShootDialog(MainWindow& window, const char* action, const std::string& file
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // The shots show the window as on a first run, and leave the user's settings alone.
+  QStandardPaths::setTestModeEnabled(true);
   QApplication app(argc, argv);
+  const QTemporaryDir settings;
+  Settings::UseFolder(settings.path());
+  Settings::Clear();
   if (argc != 3) {
     std::fprintf(stderr, "Usage: window_shots SAMPLE.pvm OUTPUT_FOLDER\n");
     return 2;

@@ -25,6 +25,7 @@
 #include "app/FileDialogs.h"
 #include "app/MainWindow.h"
 #include "app/MessageBoxes.h"
+#include "app/Settings.h"
 #include "kit/BmpBuilder.h"
 #include "kit/Files.h"
 #include "kit/PvmBuilder.h"
@@ -211,6 +212,7 @@ struct WindowDriver {
 class EditorTest : public ::testing::Test, protected ScriptedSeams {
  protected:
   void SetUp() override {
+    Settings::Clear();  // each window starts as on a first run
     window = std::make_unique<MainWindow>(dataFolder());
     window->show();
   }

@@ -98,14 +98,16 @@ TEST_F(Window, MenusHoldEveryCommandWithItsShortcut) {
     const char* shortcut;
   };
   const std::vector<std::vector<Item>> menus = {
-      {{"&New", "Ctrl+N"}, {"&Open", "Ctrl+O"}, {"&Release", "Ctrl+R"}, {"&Save", "Ctrl+S"},
+      {{"&New", "Ctrl+N"}, {"&Open", "Ctrl+O"}, {"Open Re&cent", ""}, {"&Release", "Ctrl+R"}, {"&Save", "Ctrl+S"},
        {"Sa&ve As...", "Ctrl+Shift+S"}, {nullptr, ""}, {"Extract .p&vr...", ""}, {"Export &all...", ""},
        {"Export all as &PNG...", ""}, {"Import a&ll...", ""}, {"Import all from P&NG...", ""}, {nullptr, ""},
        {"Export as &texture pack...", ""}, {"New archive from texture pac&k...", ""},
        {"&Update from texture pack...", ""}, {nullptr, ""}, {"E&xit", ""}},
       {{"&Add textures...", "Ctrl+Shift+A"}, {"Re&move", "Del"}, {"Re&name...", "F2"}, {"Move &Up", "Ctrl+Up"},
-       {"Move &Down", "Ctrl+Down"}, {nullptr, ""}, {"&Properties...", "Alt+Return"}},
-      {{"&Palette...", ""}},
+       {"Move &Down", "Ctrl+Down"}, {nullptr, ""}, {"&Properties...", "Alt+Return"}, {nullptr, ""},
+       {"Pre&ferences...", ""}},
+      {{"&Import...", ""}, {"&Export...", ""}, {nullptr, ""}, {"Edit in Image E&ditor", "Ctrl+E"},
+       {"&Stop Editing", ""}, {nullptr, ""}, {"&Palette...", ""}},
       {{"Zoom &In", "Ctrl++"}, {"Zoom &Out", "Ctrl+-"}, {"&Actual Size", "Ctrl+0"}, {"&Fit to View", ""}},
       {{"&Help", "F1"}, {"&About Quarnel", ""}}};
   for (size_t m = 0; m < menus.size(); ++m) {
@@ -129,9 +131,11 @@ TEST_F(Window, RightButtonOverTheViewOffersImportAndExport) {
   EXPECT_FALSE(menu->isVisible());
   QTest::mouseClick(window->textureView(), Qt::RightButton);
   ASSERT_TRUE(menu->isVisible());
-  ASSERT_EQ(menu->actions().size(), 2);
+  ASSERT_EQ(menu->actions().size(), 5);
   EXPECT_EQ(menu->actions()[0]->text(), "&Import...");
   EXPECT_EQ(menu->actions()[1]->text(), "&Export...");
+  EXPECT_EQ(menu->actions()[3]->text(), "Edit in Image E&ditor");
+  EXPECT_FALSE(menu->actions()[4]->isEnabled());  // Stop Editing, with nothing edited
   // With nothing open, Export warns and Import does nothing.
   menu->actions()[1]->trigger();
   menu->actions()[0]->trigger();

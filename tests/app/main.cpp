@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include "app/Settings.h"
 
 namespace {
 
@@ -17,7 +21,12 @@ int main(int argc, char* argv[]) {
   // The tests drive real widgets without a screen.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   qInstallMessageHandler(QuietOffscreenNotes);
+  // Settings go to a test folder, never the user's, and start empty.
+  QStandardPaths::setTestModeEnabled(true);
   QApplication app(argc, argv);
+  const QTemporaryDir settings;
+  Settings::UseFolder(settings.path());
+  Settings::Clear();
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
