@@ -18,9 +18,10 @@ std::array<int, 4> DepthsOf(uint16_t colourFormat) {
   return {8, 8, 8, 8};
 }
 
-// Cells have at most this many coordinate bits a channel: 16 a channel at most, so a cell
-// holds few entries; alpha, which most pictures leave at one value, gets fewer.
-constexpr std::array<int, 4> kCellBits{5, 5, 5, 3};
+// The finest cells have at most this many coordinate bits a channel: 32 values a channel,
+// where a photograph's palette leaves about three candidates a cell; alpha, which most
+// pictures leave at one value, gets one bit fewer, which keeps the table at 4 MB.
+constexpr std::array<int, 4> kCellBits{5, 5, 5, 4};
 
 int64_t Square(int64_t v) { return v * v; }
 

@@ -124,6 +124,10 @@ Expected<Texture> Make(const Image& picture, const Choice& choice) {
 }
 
 Expected<Texture> Convert(const Texture& texture, const Choice& choice) {
+  // Without its palette a palettized texture decodes to greys, which a conversion would keep
+  // as if they were its colours.
+  if (texture.IsPalettized())
+    return Refused("This texture's colours are in a palette file; Quarnel cannot convert it without its palette.");
   const std::optional<Image> picture = texture.Decode();
   if (!picture || !texture.Decodes()) return Refused("Quarnel does not decode this texture, so it cannot re-encode it.");
   Choice kept = choice;

@@ -39,7 +39,8 @@ std::optional<std::string> SizeRule(uint8_t dataFormat, int64_t width, int64_t h
 Expected<Texture> Make(const Image& picture, const Choice& choice);
 
 // The same texture re-encoded in other formats (those the choice leaves open stay as they
-// are), from the picture it shows now.
+// are), from the picture it shows now. A palettized texture is refused: what it shows
+// depends on a palette this does not have.
 Expected<Texture> Convert(const Texture& texture, const Choice& choice);
 
 // Names as users type them: "argb1555", "rgb565", "argb4444" (any letter case) for pixel

@@ -48,8 +48,7 @@ TEST(PaletteQuantiser, PicturesOfFewColoursComeBackExactly) {
 
 TEST(PaletteQuantiser, ManyColoursComeCloseTheSameEveryTime) {
   // Gradients and noise: about 4000 colours for 256 entries, or 16.
-  const model::Picture random = model::RandomPicture(64, 64, 5);
-  Image picture = model::ToImage(random);
+  Image picture = model::ToImage(model::RandomPicture(64, 64, 5));
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x) {
       uint8_t* p = picture.Pixel(x, y);
