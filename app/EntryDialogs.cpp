@@ -39,10 +39,12 @@ QComboBox* FormatBox(QWidget* parent, bool pixel, std::optional<uint8_t> current
   auto offer = [&](uint8_t code) {
     if (box->findData(code) < 0) box->addItem(Text(name(code)), code);
   };
-  if (pixel)
-    for (uint8_t code = 0; code < PvrFormat::kPixelFormatCount; ++code) offer(code);
-  else
+  if (pixel) {  // bump maps are shown, never encoded: offered only as a texture's own
+    for (uint8_t code = 0; code < PvrFormat::kPixelFormatCount; ++code)
+      if (code != PvrFormat::kBumpMap) offer(code);
+  } else {
     for (uint8_t code : kDataFormats) offer(code);
+  }
   if (current) {
     offer(*current);
     box->setCurrentIndex(box->findData(*current));

@@ -11,6 +11,7 @@
 #include "archive/Archive.h"
 #include "archive/ExportNames.h"
 #include "platform/Files.h"
+#include "texture/DataFormats.h"
 #include "texture/FormatChoice.h"
 #include "texture/PngFile.h"
 #include "texture/Texture.h"
@@ -66,7 +67,7 @@ std::optional<Image> Decode(const Texture& texture, size_t row, const Voice& voi
     if (!texture.Decodes()) {
       voice.say(note + "is stored in a format Quarnel does not decode (" + FormatsAndLengthText(texture) +
                 "); what it cannot decode is black.");
-    } else if (!texture.Encodes()) {
+    } else if (texture.data.size() < texture.DataBytesNeeded()) {
       voice.say(note + ShortDataText(texture) + "; what it lacks is black.");
     }
     return decoded;
@@ -130,6 +131,22 @@ std::optional<bool> ImportIndices(Texture& texture, const std::string& image, co
 
 std::string WhyNotEncoded(const Texture& texture) {
   if (texture.Encodes()) return {};
+  // Formats Quarnel knows, in a combination or at a width it refuses: say which rule.
+  const std::string formats = " (" + FormatsText(texture) + ")";
+  const bool raster = texture.dataFormat == PvrFormat::kRaster32;
+  if (!raster && texture.pixelFormat == PvrFormat::kBumpMap)
+    return "is a bump map" + formats + ", which Quarnel shows as a normal map but does not encode";
+  if (!raster && texture.pixelFormat == PvrFormat::kYUV422 && texture.width % 2 != 0)
+    return "is YUV422 with an odd width" + formats +
+           ", which Quarnel neither shows nor encodes: YUV422 texels come in pairs, two pixels side by side";
+  if (!raster && texture.pixelFormat == PvrFormat::kYUV422 && texture.Decodes() &&
+      DataFormats::LayoutOf(texture.dataFormat, texture.width, texture.height).IsVq())
+    return "is YUV422 in VQ" + formats +
+           ", which Quarnel shows but does not encode: its codebooks are built texel by texel, and YUV422 texels "
+           "come in pairs";
+  if ((texture.dataFormat == PvrFormat::kStride || texture.dataFormat == PvrFormat::kStride12) && !texture.Decodes())
+    return "is a stride texture " + std::to_string(texture.width) + " pixels wide" + formats +
+           ", which Quarnel neither shows nor encodes: a stride texture's width is a multiple of 32, from 32 to 992";
   if (texture.Decodes()) return ShortDataText(texture);
   return "is stored in a format Quarnel does not encode (" + FormatsAndLengthText(texture) + ")";
 }

@@ -5,7 +5,10 @@
 //   - encoding mipmapped twiddled textures (2, 18) at 1024 x 1024, main level and every
 //     smaller level, against encoding the main level alone (format 1 of the same size): the
 //     smaller levels may add at most half.
-//   These two alternate with their baselines call by call (bench::Alternate);
+//   - decoding YUV422 at 1024 x 1024 (rectangle and twiddled), against the same memcpy with
+//     a budget of its own: two pixels share their chroma, which the conversion works out
+//     in integers;
+//   These alternate with their baselines call by call (bench::Alternate);
 //   - encoding VQ textures (3) at 256 x 256 and 1024 x 1024 against the import times asked
 //     for, and with mipmaps (4) at 256 x 256 against the same without. The pictures are
 //     random texels, harder for the quantiser than natural pictures;
@@ -32,6 +35,7 @@ namespace {
 using benchmark::State;
 
 constexpr double kDecodeBudget = 1.5;    // × memcpy of the picture bytes written
+constexpr double kYuvDecodeBudget = 2;   // the same, for YUV422
 constexpr double kMipBudget = 1.5;       // × the main level's encode alone
 constexpr double kVqSmallSeconds = 0.2;  // 256 x 256 into format 3
 constexpr double kVqLargeSeconds = 2;    // 1024 x 1024 into format 3
@@ -44,7 +48,7 @@ struct Shape {
 constexpr Shape kDecodeShapes[] = {{9, 1024, 1024}, {1, 1024, 1024},  {13, 2048, 512},
                                    {2, 1024, 1024}, {18, 1024, 1024}, {3, 1024, 1024},
                                    {4, 1024, 1024}, {16, 1024, 1024}, {17, 1024, 1024}};
-constexpr const char* kPixelFormatNames[] = {"ARGB1555", "RGB565", "ARGB4444"};
+constexpr const char* kPixelFormatNames[] = {"ARGB1555", "RGB565", "ARGB4444", "YUV422", "bump map", "RGB555"};
 
 bench::BudgetReporter* g_reporter = nullptr;
 
@@ -202,6 +206,12 @@ void RegisterPalettized() {
 
 void Register() {
   RegisterPalettized();
+  for (const Shape& s : {Shape{9, 1024, 1024}, Shape{1, 1024, 1024}}) {
+    const std::string name = DecodeName(3, s);
+    benchmark::RegisterBenchmark(name.c_str(), Decode, 3, s)->UseRealTime()->Unit(benchmark::kMicrosecond);
+    g_reporter->Add(bench::Comparison{name, bench::MemcpyName(4 * 1024 * 1024) + ", call by call", kYuvDecodeBudget,
+                                      0, "memcpy"});
+  }
   for (int pf = 0; pf < 3; ++pf) {
     for (const Shape& s : kDecodeShapes) {
       const std::string name = DecodeName(pf, s);

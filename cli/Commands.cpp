@@ -365,11 +365,21 @@ void NoteShared(const Archive& archive, size_t row) {
 
 // Whether a re-encoding from one format to another keeps less of the picture.
 bool Lossy(const Texture& from, const Texture& to) {
-  static constexpr int kBits[3][4] = {{1, 5, 5, 5}, {0, 5, 6, 5}, {4, 4, 4, 4}};  // A R G B
+  // Bits of A, R, G and B by pixel format; a 32-bit raster keeps 8 of each whatever its
+  // pixel-format byte says, and YUV422 shares its colour between two pixels.
+  static constexpr int kBits[PvrFormat::kPixelFormatCount][4] = {
+      {1, 5, 5, 5}, {0, 5, 6, 5}, {4, 4, 4, 4}, {0, 8, 8, 8}, {0, 8, 8, 8}, {0, 5, 5, 5}};
+  const auto bits = [](const Texture& t, int c) {
+    return t.dataFormat == PvrFormat::kRaster32 || t.pixelFormat >= PvrFormat::kPixelFormatCount ? 8
+                                                                                             : kBits[t.pixelFormat][c];
+  };
+  const auto yuv = [](const Texture& t) {
+    return t.pixelFormat == PvrFormat::kYUV422 && t.dataFormat != PvrFormat::kRaster32;
+  };
   const auto vq = [](uint8_t f) { return f == 3 || f == 4 || f == 16 || f == 17; };
-  if (vq(to.dataFormat)) return true;
+  if (vq(to.dataFormat) || (yuv(to) && !yuv(from))) return true;
   for (int c = 0; c < 4; ++c)
-    if (kBits[to.pixelFormat][c] < kBits[from.pixelFormat][c]) return true;
+    if (bits(to, c) < bits(from, c)) return true;
   return false;
 }
 

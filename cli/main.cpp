@@ -76,7 +76,7 @@ Commands:
       Writes an empty archive (attribute word 0x000F: names, formats,
       dimensions and global indices).
   add ARCHIVE FILE... [--at ROW] [--name NAME] [--gbix N]
-          [--pixel-format auto|argb1555|rgb565|argb4444]
+          [--pixel-format auto|argb1555|rgb565|argb4444|yuv422|rgb555]
           [--data-format auto|NAME|CODE] [--mipmaps|--no-mipmaps] [--backup]
       Adds a texture for each FILE, in order, at ROW (default: the end): a
       .pvr file as it is, or a PNG or BMP picture (with NAME_mask.bmp beside
@@ -364,7 +364,7 @@ std::string ReadOption(int argc, char* argv[], int& i, Options& o) {
     o.given |= kFormats;
     if (text == "auto") return "";
     o.add.formats.pixelFormat = FormatChoice::ParsePixelFormat(text);
-    if (!o.add.formats.pixelFormat) return "--pixel-format must be auto, argb1555, rgb565 or argb4444, not " + text;
+    if (!o.add.formats.pixelFormat) return "--pixel-format must be auto, argb1555, rgb565, argb4444, yuv422 or rgb555, not " + text;
     return "";
   }
   if (auto problem = value("--data-format", text)) {

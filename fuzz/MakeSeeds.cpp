@@ -147,7 +147,7 @@ Bytes CodecInput(int16_t w, int16_t h, uint8_t pmat, uint8_t emat, const Bytes& 
 }
 
 void CodecSeeds(const fs::path& dir) {
-  for (uint8_t pmat : {0, 1, 2}) {
+  for (uint8_t pmat : {0, 1, 2, 3, 4, 5}) {
     const std::string p = std::to_string(pmat);
     Put(dir, "rect-8x4-p" + p, CodecInput(8, 4, pmat, 9, Pattern(64, uint8_t(20 + pmat))));
     Put(dir, "twiddled-8x8-p" + p, CodecInput(8, 8, pmat, 1, Pattern(128, uint8_t(30 + pmat))));
@@ -159,15 +159,16 @@ void CodecSeeds(const fs::path& dir) {
   const struct {
     uint8_t format;
     int16_t w, h;
-  } layouts[] = {{2, 16, 16}, {18, 8, 8},  {3, 16, 16}, {4, 16, 16},
-                 {16, 32, 32}, {17, 32, 32}, {13, 16, 4}, {13, 2, 8}};
+  } layouts[] = {{2, 16, 16},  {18, 8, 8},  {3, 16, 16}, {4, 16, 16},  {16, 32, 32}, {17, 32, 32},
+                 {13, 16, 4},  {13, 2, 8},  {10, 6, 4},  {11, 32, 2},  {12, 64, 1},  {14, 4, 3},
+                 {2, 32, 32},  {3, 8, 8},   {13, 32, 16}, {18, 16, 16}, {11, 96, 3}, {14, 3, 3}};
   uint8_t pmat = 0;
   for (const auto& l : layouts) {
     const size_t bytes = DataFormats::LayoutOf(l.format, l.w, l.h).End() + 4;
     Put(dir, "format" + std::to_string(l.format) + "-" + std::to_string(l.w) + "x" +
                  std::to_string(l.h) + "-p" + std::to_string(pmat),
         CodecInput(l.w, l.h, pmat, l.format, Pattern(bytes, uint8_t(50 + l.format))));
-    pmat = uint8_t((pmat + 1) % 3);
+    pmat = uint8_t((pmat + 1) % 6);
   }
   Put(dir, "mipmapped-1x1", CodecInput(1, 1, 2, 18, Pattern(10, 44)));
   Put(dir, "mipmapped-short", CodecInput(16, 16, 1, 2, Pattern(100, 45)));
@@ -180,6 +181,12 @@ void CodecSeeds(const fs::path& dir) {
   Put(dir, "format6-16x16", CodecInput(16, 16, 0, 6, Pattern(DataFormats::LayoutOf(6, 16, 16).End(), 61)));
   Put(dir, "format7-8x32", CodecInput(8, 32, 1, 7, Pattern(256, 62)));
   Put(dir, "format8-8x8-short", CodecInput(8, 8, 2, 8, Pattern(30, 63)));
+  Put(dir, "pixel-format-6", CodecInput(4, 4, 6, 9, Pattern(32, 43)));
+  // Shapes the new formats refuse, and their data cut short.
+  Put(dir, "yuv-odd-width", CodecInput(5, 2, 3, 9, Pattern(20, 47)));
+  Put(dir, "yuv-short-pair", CodecInput(4, 4, 3, 1, Pattern(13, 48)));
+  Put(dir, "stride-40-wide", CodecInput(40, 2, 1, 11, Pattern(160, 49)));
+  Put(dir, "raster-short", CodecInput(4, 4, 0, 14, Pattern(37, 50)));
 }
 
 // Palette target input: bank, shape, palette length, palette file, texture data.

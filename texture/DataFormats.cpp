@@ -110,7 +110,7 @@ std::span<const uint8_t> HeldPart(std::span<const uint8_t> data, ByteRange range
 
 // `count` pixels from `rgba` on as a zero texel decodes: where the data ends.
 void FillMissing(int pixelFormat, uint8_t* rgba, size_t count) {
-  const TexelCodec::Rgba zero = TexelCodec::DecodeTexel(pixelFormat, 0);
+  const TexelCodec::Rgba zero = TexelCodec::MissingPixel(pixelFormat);
   const uint8_t pixel[4] = {zero.r, zero.g, zero.b, zero.a};
   for (size_t i = 0; i < count; ++i) std::memcpy(rgba + 4 * i, pixel, 4);
 }
@@ -122,6 +122,24 @@ void DecodeRectangle(int pixelFormat, std::span<const uint8_t> texels, size_t wi
   TexelCodec::DecodeRows(pixelFormat, texels.data(), count, 1, rgba, 0);
   FillMissing(pixelFormat, rgba + 4 * count, width * height - count);
 }
+
+// ---- The 32-bit raster -----------------------------------------------------------------------
+
+// Each texel's bytes are A, B, G, R: a pixel's bytes the other way round, both ways.
+void ReverseTexels(const uint8_t* from, size_t count, uint8_t* to) {
+  for (size_t i = 0; i < count; ++i, from += 4, to += 4) {
+    const uint8_t a = from[0], b = from[1], c = from[2], d = from[3];
+    to[0] = d, to[1] = c, to[2] = b, to[3] = a;
+  }
+}
+
+void DecodeRaster(std::span<const uint8_t> texels, size_t pixels, uint8_t* rgba) {
+  const size_t count = std::min(pixels, texels.size() / 4);
+  ReverseTexels(texels.data(), count, rgba);
+  std::memset(rgba + 4 * count, 0, 4 * (pixels - count));
+}
+
+bool IsYuv(int pixelFormat) { return TexelCodec::kTexels[size_t(pixelFormat)] == TexelCodec::Texels::YuvPairs; }
 
 // ---- VQ --------------------------------------------------------------------------------------
 
@@ -140,17 +158,28 @@ EntryTable DecodeCodebook(int pixelFormat, std::span<const uint8_t> data, size_t
   // The texels the data holds, decoded in one pass: each entry's four pixels in codebook
   // order (top-left, bottom-left, top-right, bottom-right).
   std::array<uint8_t, 16 * kMaxEntries> pixels;
-  const size_t held = std::min(4 * entries, data.size() / 2);
-  TexelCodec::DecodeRows(pixelFormat, data.data(), held, 1, pixels.data(), 0);
-  const TexelCodec::Rgba zero = TexelCodec::DecodeTexel(pixelFormat, 0);
-  const uint8_t missing[4] = {zero.r, zero.g, zero.b, zero.a};
+  size_t held = std::min(4 * entries, data.size() / 2);
   // Where each texel goes in the entry's rows.
-  constexpr size_t kAt[4] = {0, 8, 4, 12};
+  size_t at[4] = {0, 8, 4, 12};
+  if (IsYuv(pixelFormat)) {
+    // The pairs are each row's texels, 0 and 2 on top, 1 and 3 below: put in rows, they
+    // decode as a rectangle does. An entry the data does not hold whole is missing.
+    held = held / 4 * 4;
+    std::array<uint8_t, 8 * kMaxEntries> rows;
+    constexpr size_t kRowOrder[4] = {0, 2, 1, 3};
+    for (size_t t = 0; t < held; ++t) std::memcpy(&rows[2 * t], &data[2 * (t / 4 * 4 + kRowOrder[t % 4])], 2);
+    TexelCodec::DecodeRows(pixelFormat, rows.data(), held, 1, pixels.data(), 0);
+    at[1] = 4, at[2] = 8;
+  } else {
+    TexelCodec::DecodeRows(pixelFormat, data.data(), held, 1, pixels.data(), 0);
+  }
+  const TexelCodec::Rgba zero = TexelCodec::MissingPixel(pixelFormat);
+  const uint8_t missing[4] = {zero.r, zero.g, zero.b, zero.a};
   EntryTable table;
   for (size_t e = 0; e <= kMaxEntries; ++e)
     for (size_t t = 0; t < 4; ++t) {
       const size_t texel = 4 * e + t;
-      std::memcpy(reinterpret_cast<uint8_t*>(&table[e]) + kAt[t],
+      std::memcpy(reinterpret_cast<uint8_t*>(&table[e]) + at[t],
                   texel < held ? &pixels[4 * texel] : missing, 4);
     }
   return table;
@@ -211,7 +240,14 @@ void EncodeTwiddledChain(const Layout& layout, int pixelFormat, const uint8_t* r
     level = next;
   }
   // The 1 x 1 texel in every slot of its space, so that whichever slot a reader takes, it
-  // finds the texel.
+  // finds the texel; a YUV pixel as the pair of itself, in every 4 bytes.
+  if (IsYuv(pixelFormat)) {
+    const uint8_t twice[8] = {level[0], level[1], level[2], level[3], level[0], level[1], level[2], level[3]};
+    uint8_t pair[4];
+    TexelCodec::EncodeRows(pixelFormat, twice, 0, 2, 1, pair, 0);
+    for (size_t at = 0; at + 4 <= layout.oneByOneBytes; at += 4) std::memcpy(data.data() + at, pair, 4);
+    return;
+  }
   const uint16_t texel = TexelCodec::EncodeTexel(pixelFormat, PixelOf(level));
   for (size_t at = 0; at + 2 <= layout.oneByOneBytes; at += 2) PutTexel(data.data() + at, texel);
 }
@@ -300,9 +336,19 @@ Layout LayoutOf(int dataFormat, int width, int height) {
   const bool vqSide = square && side >= 8 && side <= 1024;
 
   switch (dataFormat) {
+    case 11:
+    case 12:
+      // The width is the stride the texture is read with, in steps of 32.
+      if (width % 32 != 0 || width > 992) return {};
+      [[fallthrough]];
     case 9:
+    case 10:
       layout.kind = Kind::Rectangle;
       layout.main = {0, 2 * texels};
+      return layout;
+    case 14:
+      layout.kind = Kind::Raster;
+      layout.main = {0, 4 * texels};
       return layout;
     case 1:
       if (!square) return {};
@@ -363,13 +409,40 @@ ByteRange LevelRange(const Layout& layout, size_t level) {
   return {layout.CodebookBytes() + 1 + (texels / 4 - 1) / 3, texels / 4};
 }
 
+bool Decodes(const Layout& layout, int pixelFormat) {
+  // Raster texels, and a palette's colours, are whatever the pixel format says.
+  if (layout.kind == Kind::Raster || layout.IsIndexed()) return true;
+  if (!layout.Handled() || pixelFormat < 0 || size_t(pixelFormat) >= kPixelFormatCount) return false;
+  return !IsYuv(pixelFormat) || layout.width % 2 == 0;
+}
+
+bool Encodes(const Layout& layout, int pixelFormat) {
+  if (layout.kind == Kind::Raster || layout.IsIndexed()) return true;
+  return Decodes(layout, pixelFormat) && TexelCodec::Encodes(pixelFormat) && !(IsYuv(pixelFormat) && layout.IsVq());
+}
+
+bool EncodesExactly(const Layout& layout, int pixelFormat) {
+  if (layout.kind == Kind::Raster) return true;
+  const bool plainTexels = layout.kind == Kind::Rectangle || layout.kind == Kind::Twiddled ||
+                           layout.kind == Kind::RectangularTwiddled;
+  if (!plainTexels || !Encodes(layout, pixelFormat) ||
+      TexelCodec::kTexels[size_t(pixelFormat)] != TexelCodec::Texels::Fields)
+    return false;
+  // RGB555's top bit is read by nobody and written as 0, so its texels come back only if
+  // the fields fill all 16 bits.
+  const PixelFormatInfo& f = TexelCodec::kPixelFormats[size_t(pixelFormat)];
+  return (f.AMask | f.RMask | f.GMask | f.BMask) == 0xFFFF;
+}
+
 bool DecodeMainLevel(const Layout& layout, int pixelFormat, std::span<const uint8_t> data,
                      uint8_t* rgba, const BankColours* colours) {
   if (layout.IsIndexed()) return IndexedFormats::DecodeMainLevel(layout, data, colours, rgba);
-  if (!layout.Handled() || pixelFormat < 0 || size_t(pixelFormat) >= kPixelFormatCount)
-    return false;
+  if (!Decodes(layout, pixelFormat)) return false;
   const size_t stride = Stride(layout);
   switch (layout.kind) {
+    case Kind::Raster:
+      DecodeRaster(HeldPart(data, layout.main), layout.width * layout.height, rgba);
+      break;
     case Kind::Rectangle:
       DecodeRectangle(pixelFormat, HeldPart(data, layout.main), layout.width, layout.height, rgba);
       break;
@@ -400,11 +473,12 @@ bool Encode(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::spa
             const BankColours* colours) {
   if (layout.IsIndexed())
     return colours != nullptr && IndexedFormats::Encode(layout, rgba, *colours, data);
-  if (!layout.Handled() || pixelFormat < 0 || size_t(pixelFormat) >= kPixelFormatCount ||
-      data.size() < layout.End())
-    return false;
+  if (!Encodes(layout, pixelFormat) || data.size() < layout.End()) return false;
   const size_t stride = Stride(layout);
   switch (layout.kind) {
+    case Kind::Raster:
+      ReverseTexels(rgba, layout.width * layout.height, data.data());
+      break;
     case Kind::Rectangle:
       TexelCodec::EncodeRows(pixelFormat, rgba, stride, layout.width, layout.height, data.data(),
                              2 * layout.width);
@@ -438,11 +512,16 @@ bool DecodesTo(const Layout& layout, int pixelFormat, std::span<const uint8_t> d
                const uint8_t* rgba, const BankColours* colours) {
   if (layout.IsIndexed())
     return colours != nullptr && IndexedFormats::DecodesTo(layout, data, *colours, rgba);
-  if (!layout.Handled() || pixelFormat < 0 || size_t(pixelFormat) >= kPixelFormatCount)
-    return false;
+  if (!Decodes(layout, pixelFormat)) return false;
   const size_t pixels = layout.width * layout.height;
   std::vector<uint8_t> decoded(4 * pixels);
   DecodeMainLevel(layout, pixelFormat, data, decoded.data());
+  if (layout.kind == Kind::Raster) return std::equal(decoded.begin(), decoded.end(), rgba);
+  if (TexelCodec::kTexels[size_t(pixelFormat)] != TexelCodec::Texels::Fields) {
+    for (size_t i = 0; i < 4 * pixels; i += 4)  // opaque: colours alone
+      if (std::memcmp(&decoded[i], rgba + i, 3) != 0) return false;
+    return true;
+  }
   // Decoding is one-to-one on the bits a format keeps, so two pictures decode alike exactly
   // when they encode alike.
   std::vector<uint8_t> current(2 * pixels), offered(2 * pixels);

@@ -30,7 +30,7 @@ struct DataFormatPair {
   uint8_t withMipmaps;
   uint8_t withoutMipmaps;
 };
-constexpr std::array<DataFormatPair, 9> kDataFormats{{
+constexpr std::array<DataFormatPair, 13> kDataFormats{{
     {PvrFormat::kTwiddled, PvrFormat::kTwiddledMipmaps, PvrFormat::kTwiddled},
     {PvrFormat::kTwiddledMipmaps, PvrFormat::kTwiddledMipmaps, PvrFormat::kTwiddled},
     {PvrFormat::kTwiddledMipmapsWide1x1, PvrFormat::kTwiddledMipmapsWide1x1, PvrFormat::kTwiddled},
@@ -40,6 +40,10 @@ constexpr std::array<DataFormatPair, 9> kDataFormats{{
     {PvrFormat::kSmallVqMipmaps, PvrFormat::kSmallVqMipmaps, PvrFormat::kSmallVq},
     {PvrFormat::kRectangle, 0, PvrFormat::kRectangle},
     {PvrFormat::kRectangularTwiddled, 0, PvrFormat::kRectangularTwiddled},
+    {PvrFormat::kRectangle10, 0, PvrFormat::kRectangle10},
+    {PvrFormat::kStride, 0, PvrFormat::kStride},
+    {PvrFormat::kStride12, 0, PvrFormat::kStride12},
+    {PvrFormat::kRaster32, 0, PvrFormat::kRaster32},
 }};
 
 const DataFormatPair* Find(uint8_t code) {
@@ -98,6 +102,9 @@ std::optional<std::string> SizeRule(uint8_t dataFormat, int64_t width, int64_t h
       return name + " needs a square whose side is a power of two from 8 to 1024.";
     case PvrFormat::kRectangularTwiddled:
       return name + " needs sides that are powers of two.";
+    case PvrFormat::kStride:
+    case PvrFormat::kStride12:
+      return name + " needs a width that is a multiple of 32, from 32 to 992.";
     default:
       return name + " needs a square whose side is a power of two.";
   }
@@ -112,6 +119,7 @@ Expected<Texture> Make(const Image& picture, const Choice& choice) {
   texture.dataFormat = *dataFormat;
   texture.width = int16_t(picture.width);
   texture.height = int16_t(picture.height);
+  if (const auto rule = PixelRule(texture.pixelFormat, texture.dataFormat, texture.width)) return Refused(*rule);
   if (!texture.Decodes()) return Refused("Quarnel does not encode pixel format " + std::to_string(texture.pixelFormat) + ".");
   // The chunk (16 header bytes and the data) ends on a 16-byte boundary, as the game's own
   // archives lay theirs out.
@@ -136,9 +144,22 @@ Expected<Texture> Convert(const Texture& texture, const Choice& choice) {
   return Make(*picture, kept);
 }
 
+std::optional<std::string> PixelRule(uint8_t pixelFormat, uint8_t dataFormat, int64_t width) {
+  if (dataFormat == PvrFormat::kRaster32) return std::nullopt;  // its own four channels
+  if (pixelFormat == PvrFormat::kBumpMap)
+    return "Quarnel shows a bump map as a normal map but does not encode one: a picture holds no angles and elevations.";
+  if (pixelFormat != PvrFormat::kYUV422) return std::nullopt;
+  if (width % 2 != 0)
+    return "YUV422 needs an even width: its texels come in pairs, two pixels side by side sharing U and V.";
+  if (dataFormat == PvrFormat::kVq || dataFormat == PvrFormat::kVqMipmaps || dataFormat == PvrFormat::kSmallVq ||
+      dataFormat == PvrFormat::kSmallVqMipmaps)
+    return "Quarnel does not encode YUV422 in VQ: its codebooks are built texel by texel, and YUV texels come in pairs.";
+  return std::nullopt;
+}
+
 std::optional<uint8_t> ParsePixelFormat(const std::string& text) {
   for (uint8_t code = 0; code < PvrFormat::kPixelFormatCount; ++code)
-    if (Lower(TextureDetails::PixelFormatName(code)) == Lower(text)) return code;
+    if (code != PvrFormat::kBumpMap && Lower(TextureDetails::PixelFormatName(code)) == Lower(text)) return code;
   return std::nullopt;
 }
 

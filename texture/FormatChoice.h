@@ -34,6 +34,10 @@ Expected<uint8_t> DataFormatFor(const Choice& choice, int64_t width, int64_t hei
 // side is a power of two from 8 to 1024"); nullopt when it can.
 std::optional<std::string> SizeRule(uint8_t dataFormat, int64_t width, int64_t height);
 
+// Why the pixel format cannot be encoded in a texture of that data format and width, in
+// words: a bump map never, YUV422 not at an odd width nor in VQ; nullopt when it can.
+std::optional<std::string> PixelRule(uint8_t pixelFormat, uint8_t dataFormat, int64_t width);
+
 // A texture of the picture's size in the chosen formats, encoded from it. Its data is the
 // layout's bytes, padded with zeros so that its chunk is a multiple of 16 bytes long.
 Expected<Texture> Make(const Image& picture, const Choice& choice);
@@ -43,8 +47,8 @@ Expected<Texture> Make(const Image& picture, const Choice& choice);
 // depends on a palette this does not have.
 Expected<Texture> Convert(const Texture& texture, const Choice& choice);
 
-// Names as users type them: "argb1555", "rgb565", "argb4444" (any letter case) for pixel
-// formats; a data format's name as `info` gives it ("twiddled", "VQ+mipmaps", ...) or its
+// Names as users type them: "argb1555", "rgb565", "argb4444", "yuv422", "rgb555" (any
+// letter case) for pixel formats; a data format's name as `info` gives it ("twiddled", "VQ+mipmaps", ...) or its
 // code in decimal. nullopt for anything else, or a format Quarnel does not encode.
 std::optional<uint8_t> ParsePixelFormat(const std::string& text);
 std::optional<uint8_t> ParseDataFormat(const std::string& text);

@@ -11,7 +11,10 @@ namespace PvrFormat {
 inline constexpr uint8_t kARGB1555 = 0;
 inline constexpr uint8_t kRGB565 = 1;
 inline constexpr uint8_t kARGB4444 = 2;
-inline constexpr uint8_t kPixelFormatCount = 3;  // formats from here on have no codec
+inline constexpr uint8_t kYUV422 = 3;   // pairs of texels: U Y0, V Y1
+inline constexpr uint8_t kBumpMap = 4;  // angle and elevation; decoded, never encoded
+inline constexpr uint8_t kRGB555 = 5;   // ARGB1555 without its alpha bit
+inline constexpr uint8_t kPixelFormatCount = 6;  // formats from here on have no codec
 
 // Data formats (texel orders); DataFormats.h lays out the bytes of each.
 inline constexpr uint8_t kTwiddled = 1;                // square, power-of-two side, Morton order
@@ -19,6 +22,10 @@ inline constexpr uint8_t kTwiddledMipmaps = 2;         // twiddled levels, 1 x 1
 inline constexpr uint8_t kVq = 3;                      // 256-entry codebook of 2 x 2 blocks
 inline constexpr uint8_t kVqMipmaps = 4;               // VQ index levels under one codebook
 inline constexpr uint8_t kRectangle = 9;               // row by row, top row first
+inline constexpr uint8_t kRectangle10 = 10;            // the same as 9
+inline constexpr uint8_t kStride = 11;                 // rectangle, width a multiple of 32
+inline constexpr uint8_t kStride12 = 12;               // the same as 11
+inline constexpr uint8_t kRaster32 = 14;               // 4 bytes a texel: A B G R
 inline constexpr uint8_t kRectangularTwiddled = 13;    // twiddled squares along the longer side
 inline constexpr uint8_t kSmallVq = 16;                // VQ, codebook sized by the side
 inline constexpr uint8_t kSmallVqMipmaps = 17;         // VQ with mipmaps, codebook by the side

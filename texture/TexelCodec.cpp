@@ -4,6 +4,9 @@
 #include "texture/TexelCodec.h"
 
 #include <algorithm>
+#include <cmath>
+#include <memory>
+#include <numbers>
 #include <utility>
 
 #include "texture/TexelCodecKernels.h"
@@ -39,6 +42,14 @@ Rgba DecodeTexel(int pixelFormat, uint16_t texel) {
   kPlain.decodeRows[pixelFormat](bytes, 1, 1, pixel, 4);
   return {pixel[0], pixel[1], pixel[2], pixel[3]};
 }
+
+Rgba MissingPixel(int pixelFormat) {
+  if (!Known(pixelFormat)) return {};
+  if (kTexels[size_t(pixelFormat)] == Texels::Fields) return DecodeTexel(pixelFormat, 0);
+  return {0, 0, 0, 255};
+}
+
+bool Encodes(int pixelFormat) { return Known(pixelFormat) && kTexels[size_t(pixelFormat)] != Texels::BumpMap; }
 
 uint16_t EncodeTexel(int pixelFormat, Rgba pixel) {
   if (!Known(pixelFormat)) return 0;
@@ -96,6 +107,27 @@ void HalvePicture(const uint8_t* rgba, size_t stride, size_t side, uint8_t* half
 void HalveTwiddled(const uint8_t* level, size_t pixels, uint8_t* half) {
   detail::HalveTwiddled(level, pixels, half);
 }
+
+namespace detail {
+
+const uint32_t* BumpPixels() {
+  static const std::unique_ptr<uint32_t[]> table = [] {
+    auto t = std::make_unique<uint32_t[]>(65536);
+    const auto level = [](double v) { return uint32_t(std::lround((v + 1) / 2 * 255)); };
+    for (uint32_t s = 0; s < 256; ++s) {
+      const double theta = (1 - s / 255.0) * std::numbers::pi / 2;
+      for (uint32_t r = 0; r < 256; ++r) {
+        const double phi = r / 255.0 * 2 * std::numbers::pi;
+        t[s << 8 | r] = level(std::sin(theta) * std::cos(phi)) | level(std::sin(theta) * std::sin(phi)) << 8 |
+                        level(std::cos(theta)) << 16 | 0xFFu << 24;
+      }
+    }
+    return t;
+  }();
+  return table.get();
+}
+
+}  // namespace detail
 
 Path LimitPath(Path widest) { return std::exchange(PathLimit(), widest); }
 

@@ -22,20 +22,48 @@ struct PixelFormatInfo {
 
 namespace TexelCodec {
 
+// How the texels of a pixel format become pixels.
+enum class Texels : uint8_t {
+  Fields,    // each texel alone, by its row of kPixelFormats below
+  YuvPairs,  // two texels of a row together (x even and x + 1), the bytes U, Y0, V, Y1
+  BumpMap,   // each texel alone: an angle and an elevation, shown as a normal; not encoded
+};
+
 // One row per pixel-format code. Channels are shifted, not bit-replicated: decoding divides
 // (or, for blue, multiplies) the masked bits so they land at the top of an 8-bit value, and
-// encoding takes those top bits back, which makes decode then encode exact.
-inline constexpr std::array<PixelFormatInfo, 3> kPixelFormats{{
+// encoding takes those top bits back, which makes decode then encode exact. The rows of the
+// formats whose texels are not fields are empty.
+inline constexpr std::array<PixelFormatInfo, 6> kPixelFormats{{
     // AMask   RMask   GMask   BMask   ADiv     RDiv    GDiv    BMul
     {0x8000, 0x7C00, 0x03E0, 0x001F, 1 << 15, 1 << 7, 1 << 2, 1 << 3},  // 0: ARGB 1-5-5-5
     {0x0000, 0xF800, 0x07E0, 0x001F, 1, 1 << 8, 1 << 3, 1 << 3},        // 1: RGB 5-6-5
     {0xF000, 0x0F00, 0x00F0, 0x000F, 1 << 12, 1 << 4, 1, 1 << 4},       // 2: ARGB 4-4-4-4
+    {},                                                                  // 3: YUV 4:2:2
+    {},                                                                  // 4: bump map
+    {0x0000, 0x7C00, 0x03E0, 0x001F, 1, 1 << 7, 1 << 2, 1 << 3},        // 5: RGB 5-5-5, bit 15 ignored
 }};
 
+inline constexpr std::array<Texels, 6> kTexels{Texels::Fields,   Texels::Fields,  Texels::Fields,
+                                               Texels::YuvPairs, Texels::BumpMap, Texels::Fields};
+
 // The factor by which decoding stretches an alpha field to 8 bits and encoding shrinks it
-// back, per pixel-format code. 5-6-5 has no alpha bits: its pixels decode opaque (alpha
-// 255) and encoding ignores alpha.
-inline constexpr std::array<int32_t, 3> kAlphaScale{255, 1, 16};
+// back, per pixel-format code. 5-6-5 and 5-5-5 have no alpha bits: their pixels decode
+// opaque (alpha 255) and encoding ignores alpha, as do YUV and bump maps.
+inline constexpr std::array<int32_t, 6> kAlphaScale{255, 1, 16, 1, 1, 1};
+
+// YUV 4:2:2 converts by full-range BT.601, each channel rounded to the nearest integer (a
+// half up) and clamped to 0..255:
+//   R = Y + 1.402 (V - 128)
+//   G = Y - 0.344136 (U - 128) - 0.714136 (V - 128)
+//   B = Y + 1.772 (U - 128)
+// and encodes by the exact inverse, Y = 0.299 R + 0.587 G + 0.114 B per pixel, U and V
+// averaged over the pair. Editors differ from one another by one to three levels here; this
+// one works the formula out in integers, exactly, so every path and every machine agrees.
+//
+// A bump-map texel holds the rotation angle R in its low byte (0..255 for 0..2 pi) and the
+// elevation S in its high byte (255 straight out). It is shown as a normal map, rounded to
+// the nearest level: theta = (1 - S / 255) pi / 2, phi = R / 255 * 2 pi,
+//   RGB = ((sin theta cos phi + 1) / 2, (sin theta sin phi + 1) / 2, (cos theta + 1) / 2) 255.
 
 // Every function takes a pixel-format code below kPixelFormats.size(); the caller checks
 // (a code outside the table converts nothing).
@@ -47,13 +75,23 @@ struct Rgba {
 };
 
 // One texel to its 8-bit channels and back, by the same rule as the row and tile passes
-// below: decoding shifts each field to the top of its byte, encoding keeps the top bits.
+// below: decoding shifts each field to the top of its byte, encoding keeps the top bits. A
+// YUV texel alone decodes as MissingPixel; one pixel alone encodes as the first texel of a
+// pair of itself (U, Y).
 Rgba DecodeTexel(int pixelFormat, uint16_t texel);
 uint16_t EncodeTexel(int pixelFormat, Rgba pixel);
 
+// What a pixel shows where the data holds no texel for it: black, alpha 0 where the format
+// has alpha bits and 255 elsewhere. For the formats of fields, that is a zero texel.
+Rgba MissingPixel(int pixelFormat);
+
+// Whether the codec writes texels of the pixel format (all but bump maps).
+bool Encodes(int pixelFormat);
+
 // Decodes `rows` rows of `columns` texels, one row after the other in the data, into
 // pixels 0 .. columns - 1 of picture rows that start at `rgba` and go down the picture
-// `stride` bytes apart.
+// `stride` bytes apart. YUV pairs are texels 2j and 2j + 1 of a row; a last texel without
+// its pair (an odd count) shows as MissingPixel. The same holds for encoding.
 void DecodeRows(int pixelFormat, const uint8_t* texels, size_t columns, size_t rows,
                 uint8_t* rgba, size_t stride);
 
@@ -65,8 +103,9 @@ void EncodeRows(int pixelFormat, const uint8_t* rgba, size_t stride, size_t colu
 // Decodes the first `count` texels (at most side x side) of a square twiddled texture into
 // side x side pixels, side a power of two: texel k lands on the pixel whose twiddle index is
 // k (bit 2i of the index is bit i of the row from the top, bit 2i + 1 is bit i of the
-// column). Pixels of texels past `count` get what a zero texel decodes to: black, with
-// alpha 0, or 255 for a format without alpha bits. Every pixel of the square is written.
+// column). Pixels of texels past `count` get MissingPixel; so do both pixels of a YUV pair
+// (twiddle indexes k and k + 2, x even and x + 1) of which one texel is past it. Every
+// pixel of the square is written.
 void DecodeTwiddled(int pixelFormat, const uint8_t* texels, size_t count, uint8_t* rgba,
                     size_t stride, size_t side);
 

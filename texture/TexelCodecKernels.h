@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "texture/TexelCodec.h"
@@ -210,6 +211,159 @@ struct Plain {
   }
 };
 
+// ---- YUV pairs -----------------------------------------------------------------------------
+//
+// The conversion of TexelCodec.h in integers: 1.402 is 1402 / 1000 and so on, and a half
+// rounds up, so floor((n + d / 2) / d) is the rounded n / d.
+
+constexpr int FloorDiv(int n, int d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
+
+constexpr uint8_t Clamp255(int v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+// What the chroma of a pair adds to its luma, channel by channel; u and v are U - 128 and
+// V - 128.
+struct ChromaOffsets {
+  int r, g, b;
+};
+constexpr ChromaOffsets OffsetsOf(int u, int v) {
+  return {FloorDiv(1402 * v + 500, 1000), FloorDiv(500000 - 344136 * u - 714136 * v, 1000000),
+          FloorDiv(1772 * u + 500, 1000)};
+}
+
+// Texels U Y0 and V Y1 (their four bytes at p) to two pixels, opaque.
+inline void DecodePair(const uint8_t* p, uint8_t* left, uint8_t* right) {
+  const ChromaOffsets o = OffsetsOf(p[0] - 128, p[2] - 128);
+  const uint8_t y[2] = {p[1], p[3]};
+  uint8_t* const to[2] = {left, right};
+  for (int i = 0; i < 2; ++i) {
+    to[i][0] = Clamp255(y[i] + o.r);
+    to[i][1] = Clamp255(y[i] + o.g);
+    to[i][2] = Clamp255(y[i] + o.b);
+    to[i][3] = 255;
+  }
+}
+
+// Two pixels to the texels of their pair: U Y0 at `first`, V Y1 at `second`.
+inline void EncodePair(const uint8_t* left, const uint8_t* right, uint8_t* first, uint8_t* second) {
+  const auto luma = [](const uint8_t* c) { return Clamp255(FloorDiv(299 * c[0] + 587 * c[1] + 114 * c[2] + 500, 1000)); };
+  const int r = left[0] + right[0], g = left[1] + right[1], b = left[2] + right[2];
+  // (B - Y) / 1.772 and (R - Y) / 1.402 of each pixel, averaged: over 2 x 1772 and 2 x 1402.
+  const int u = -299 * r - 587 * g + 886 * b, v = 701 * r - 587 * g - 114 * b;
+  first[0] = Clamp255(128 + FloorDiv(2 * u + 3544, 7088));
+  first[1] = luma(left);
+  second[0] = Clamp255(128 + FloorDiv(2 * v + 2804, 5608));
+  second[1] = luma(right);
+}
+
+inline void PutMissing(uint8_t* pixel, bool alpha) {
+  pixel[0] = pixel[1] = pixel[2] = 0;
+  pixel[3] = alpha ? 0 : 255;
+}
+
+// The plain loops of YUV pairs; the vector paths put their own row decoding over them.
+struct PlainYuv {
+  static void DecodeRow(const uint8_t* texels, size_t count, uint8_t* rgba) {
+    size_t j = 0;
+    for (; j + 2 <= count; j += 2) DecodePair(texels + 2 * j, rgba + 4 * j, rgba + 4 * j + 4);
+    if (j < count) PutMissing(rgba + 4 * j, false);
+  }
+
+  static void EncodeRow(const uint8_t* rgba, size_t count, uint8_t* texels) {
+    size_t j = 0;
+    for (; j + 2 <= count; j += 2)
+      EncodePair(rgba + 4 * j, rgba + 4 * j + 4, texels + 2 * j, texels + 2 * j + 2);
+    if (j < count) {  // alone: the first texel of a pair of itself
+      uint8_t spare[2];
+      EncodePair(rgba + 4 * j, rgba + 4 * j, texels + 2 * j, spare);
+    }
+  }
+
+  static void DecodeRows(const uint8_t* texels, size_t count, size_t rows, uint8_t* rgba, size_t stride) {
+    for (size_t i = 0; i < rows; ++i) DecodeRow(texels + 2 * count * i, count, rgba + stride * i);
+  }
+
+  static void EncodeRows(const uint8_t* rgba, size_t stride, size_t count, size_t rows, uint8_t* texels,
+                         size_t texelRowBytes) {
+    for (size_t i = 0; i < rows; ++i) EncodeRow(rgba + stride * i, count, texels + texelRowBytes * i);
+  }
+
+  // Pairs first .. last - 1 of a twiddled texture (first even, k and k + 2 its texels).
+  static void DecodeTwiddledRange(const uint8_t* texels, size_t first, size_t last, size_t count,
+                                  uint8_t* rgba, size_t stride) {
+    for (size_t k = first; k < last; ++k) {
+      if (k & 2) continue;
+      uint8_t* const left = rgba + TwiddledPixel(k, stride);
+      uint8_t* const right = rgba + TwiddledPixel(k + 2, stride);
+      if (k + 2 < count) {
+        const uint8_t pair[4] = {texels[2 * k], texels[2 * k + 1], texels[2 * k + 4], texels[2 * k + 5]};
+        DecodePair(pair, left, right);
+      } else {
+        PutMissing(left, false), PutMissing(right, false);
+      }
+    }
+  }
+
+  static void DecodeTwiddled(const uint8_t* texels, size_t count, uint8_t* rgba, size_t stride, size_t side) {
+    if (side < 2) return PutMissing(rgba, false);
+    DecodeTwiddledRange(texels, 0, side * side, count, rgba, stride);
+  }
+
+  static void EncodeTwiddled(const uint8_t* rgba, size_t stride, size_t side, uint8_t* texels) {
+    if (side < 2) return EncodeRow(rgba, 1, texels);
+    for (size_t k = 0; k < side * side; k += (k & 1) ? 3 : 1)  // k with bit 1 clear
+      EncodePair(rgba + TwiddledPixel(k, stride), rgba + TwiddledPixel(k + 2, stride), texels + 2 * k,
+                 texels + 2 * k + 4);
+  }
+
+  static void EncodeTwiddledHalving(const uint8_t* rgba, size_t stride, size_t side, uint8_t* texels,
+                                    uint8_t* half) {
+    EncodeTwiddled(rgba, stride, side, texels);
+    HalvePicture(rgba, stride, side, half);
+  }
+
+  // In twiddled order the pairs of each 2 x 2 square are its pixels 0 and 2, and 1 and 3.
+  static void EncodeTwiddledLevel(const uint8_t* level, size_t pixels, uint8_t* texels, uint8_t* half) {
+    if (pixels < 4) return EncodeRow(level, pixels, texels);
+    for (size_t k = 0; k < pixels; k += 4)
+      for (size_t i = 0; i < 2; ++i)
+        EncodePair(level + 4 * (k + i), level + 4 * (k + i + 2), texels + 2 * (k + i), texels + 2 * (k + i + 2));
+    if (half != nullptr) HalveTwiddled(level, pixels, half);
+  }
+
+  static void PlaceVqBlocks(const uint8_t* entries, const uint8_t* indices, size_t held, size_t side,
+                            uint8_t* rgba) {
+    detail::PlaceVqBlocks(entries, indices, held, side, rgba);
+  }
+};
+
+// ---- Bump maps -----------------------------------------------------------------------------
+
+// The pixel of each of the 65536 texels, red in the low byte; worked out once, on first use.
+const uint32_t* BumpPixels();
+
+struct PlainBump {
+  static void DecodeRow(const uint8_t* texels, size_t count, uint8_t* rgba) {
+    const uint32_t* table = BumpPixels();
+    for (size_t j = 0; j < count; ++j) std::memcpy(rgba + 4 * j, &table[texels[2 * j] | texels[2 * j + 1] << 8], 4);
+  }
+  static void DecodeRows(const uint8_t* texels, size_t count, size_t rows, uint8_t* rgba, size_t stride) {
+    for (size_t i = 0; i < rows; ++i) DecodeRow(texels + 2 * count * i, count, rgba + stride * i);
+  }
+  static void DecodeTwiddled(const uint8_t* texels, size_t count, uint8_t* rgba, size_t stride, size_t side) {
+    const uint32_t* table = BumpPixels();
+    for (size_t k = 0; k < side * side; ++k) {
+      uint8_t* const pixel = rgba + TwiddledPixel(k, stride);
+      if (k < count) std::memcpy(pixel, &table[texels[2 * k] | texels[2 * k + 1] << 8], 4);
+      else PutMissing(pixel, false);
+    }
+  }
+  // Bump maps are not encoded (TexelCodec::Encodes); these write nothing.
+  static void EncodeRows(const uint8_t*, size_t, size_t, size_t, uint8_t*, size_t) {}
+  static void EncodeTwiddled(const uint8_t*, size_t, size_t, uint8_t*) {}
+  static void EncodeTwiddledHalving(const uint8_t*, size_t, size_t, uint8_t*, uint8_t*) {}
+  static void EncodeTwiddledLevel(const uint8_t*, size_t, uint8_t*, uint8_t*) {}
+};
+
 // ---- Paths ---------------------------------------------------------------------------------
 
 // One path's conversions, by pixel-format code. Arguments are those of the public functions
@@ -238,17 +392,24 @@ struct Kernels {
   PlaceVqBlocksFn placeVqBlocks;  // the same for every pixel format
 };
 
+// The steps of code C on a path: Steps<C> for the formats of fields, Yuv for YUV pairs
+// (PlainYuv, or a path's own over it), PlainBump for bump maps. The steps of the other
+// kinds are never instantiated for a code that is not theirs.
+template <template <int> class Steps, class Yuv, int C>
+using StepsOf = std::conditional_t<kTexels[C] == Texels::Fields, Steps<C>,
+                                   std::conditional_t<kTexels[C] == Texels::YuvPairs, Yuv, PlainBump>>;
+
 // The table of a path whose conversions for code C are Steps<C> (as Plain<C> above).
-template <template <int> class Steps>
+template <template <int> class Steps, class Yuv = PlainYuv>
 constexpr Kernels KernelsOf() {
   return []<int... C>(std::integer_sequence<int, C...>) {
     return Kernels{
-        {&Steps<C>::DecodeRows...},
-        {&Steps<C>::EncodeRows...},
-        {&Steps<C>::DecodeTwiddled...},
-        {&Steps<C>::EncodeTwiddled...},
-        {&Steps<C>::EncodeTwiddledHalving...},
-        {&Steps<C>::EncodeTwiddledLevel...},
+        {&StepsOf<Steps, Yuv, C>::DecodeRows...},
+        {&StepsOf<Steps, Yuv, C>::EncodeRows...},
+        {&StepsOf<Steps, Yuv, C>::DecodeTwiddled...},
+        {&StepsOf<Steps, Yuv, C>::EncodeTwiddled...},
+        {&StepsOf<Steps, Yuv, C>::EncodeTwiddledHalving...},
+        {&StepsOf<Steps, Yuv, C>::EncodeTwiddledLevel...},
         &Steps<0>::PlaceVqBlocks,
     };
   }(std::make_integer_sequence<int, int(kPixelFormats.size())>{});

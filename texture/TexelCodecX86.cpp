@@ -349,8 +349,8 @@ namespace vbmi {
 }  // namespace vbmi
 
 constexpr Kernels kSsse3 = KernelsOf<Ssse3>();
-constexpr Kernels kAvx2 = KernelsOf<avx2::Steps>();
-constexpr Kernels kAvx512Vbmi = KernelsOf<vbmi::Steps>();
+constexpr Kernels kAvx2 = KernelsOf<avx2::Steps, avx2::YuvSteps>();
+constexpr Kernels kAvx512Vbmi = KernelsOf<vbmi::Steps, vbmi::YuvSteps>();
 
 }  // namespace
 

@@ -49,18 +49,19 @@ std::array<uint8_t, Texture::kHeaderSize> Texture::Header() const {
   return header;
 }
 
-bool Texture::Decodes() const {
-  // A palettized texture's colours come from its palette, whatever its pixel format says.
-  return (IsPalettized() || pixelFormat < PvrFormat::kPixelFormatCount) && LayoutOf(*this).Handled();
-}
+bool Texture::Decodes() const { return DataFormats::Decodes(LayoutOf(*this), pixelFormat); }
 
 size_t Texture::DataBytesNeeded() const { return Decodes() ? LayoutOf(*this).End() : 0; }
 
-bool Texture::Encodes() const { return Decodes() && data.size() >= DataBytesNeeded(); }
+bool Texture::Encodes() const {
+  return DataFormats::Encodes(LayoutOf(*this), pixelFormat) && data.size() >= DataBytesNeeded();
+}
 
 bool Texture::HasAlphaBits() const {
+  // A palettized texture's palette may hold see-through colours.
   if (IsPalettized()) return true;
-  return pixelFormat >= TexelCodec::kPixelFormats.size() || TexelCodec::kPixelFormats[pixelFormat].AMask != 0;
+  return dataFormat == PvrFormat::kRaster32 || pixelFormat >= TexelCodec::kPixelFormats.size() ||
+         TexelCodec::kPixelFormats[pixelFormat].AMask != 0;
 }
 
 std::optional<Image> Texture::Decode(const BankColours* colours) const {
@@ -117,12 +118,10 @@ bool Texture::Encode(const Image& picture, const BankColours* colours) {
   // time it goes round. Plain texels need no check: they encode back to the bytes they came
   // from. (A mipmapped 1 x 1 texture has one level, but the spare slots of its space count
   // too.)
-  const bool plainTexels = layout.kind == DataFormats::Kind::Rectangle ||
-                           layout.kind == DataFormats::Kind::Twiddled ||
-                           layout.kind == DataFormats::Kind::RectangularTwiddled;
   // Indices are checked too: a palette may hold one colour twice, and the nearest is the
   // first of them.
-  if (!plainTexels && DataFormats::DecodesTo(layout, pixelFormat, data, picture.rgba.data(), colours))
+  if (!DataFormats::EncodesExactly(layout, pixelFormat) &&
+      DataFormats::DecodesTo(layout, pixelFormat, data, picture.rgba.data(), colours))
     return false;
   const std::vector<uint8_t> before(data.begin(), data.begin() + std::ptrdiff_t(layout.End()));
   DataFormats::Encode(layout, pixelFormat, picture.rgba.data(), data, colours);

@@ -48,16 +48,17 @@ struct Texture {
   std::array<uint8_t, kHeaderSize> Header() const;
 
   // Whether the codec decodes the texels: a pixel format it knows and a data format whose
-  // layout holds the texture's size. Other textures decode black.
+  // layout holds the texture's size (DataFormats::Decodes). Other textures decode black.
   bool Decodes() const;
   // The data bytes the whole layout takes (every level, codebook and index); 0 for a texture
   // the codec does not decode.
   size_t DataBytesNeeded() const;
-  // Whether the codec encodes into the texture: it decodes it and the data holds the whole
-  // layout. Imports into other textures change nothing.
+  // Whether the codec encodes into the texture: it encodes the formats (not a bump map, not
+  // YUV422 in VQ) and the data holds the whole layout. Imports into other textures change
+  // nothing.
   bool Encodes() const;
-  // Whether the pixel format has alpha bits; a texture without them is opaque. A palettized
-  // texture has them: its palette may hold see-through colours.
+  // Whether the pixel format has alpha bits (a 32-bit raster always has); a texture without
+  // them is opaque. A palettized texture has them: its palette may hold see-through colours.
   bool HasAlphaBits() const;
 
   // Palettized data formats (5 to 8) hold indices into a bank of a palette kept in a file of

@@ -15,14 +15,17 @@ struct Name {
   std::string_view name;
 };
 
-constexpr std::array<Name, 3> kPixelFormatNames{{
+constexpr std::array<Name, 6> kPixelFormatNames{{
     {PvrFormat::kARGB1555, "ARGB1555"},
     {PvrFormat::kRGB565, "RGB565"},
     {PvrFormat::kARGB4444, "ARGB4444"},
+    {PvrFormat::kYUV422, "YUV422"},
+    {PvrFormat::kBumpMap, "bump map"},
+    {PvrFormat::kRGB555, "RGB555"},
 }};
 
 // Scripts read these from `quarnel-cli info`: names once given stay as they are.
-constexpr std::array<Name, 13> kDataFormatNames{{
+constexpr std::array<Name, 17> kDataFormatNames{{
     {PvrFormat::kTwiddled, "twiddled"},
     {PvrFormat::kTwiddledMipmaps, "twiddled+mipmaps"},
     {PvrFormat::kTwiddledMipmapsWide1x1, "twiddled+mipmaps (8-byte 1x1)"},
@@ -36,6 +39,10 @@ constexpr std::array<Name, 13> kDataFormatNames{{
     {6, "palettized 4-bit+mipmaps"},
     {7, "palettized 8-bit"},
     {8, "palettized 8-bit+mipmaps"},
+    {PvrFormat::kRectangle10, "rectangle (10)"},
+    {PvrFormat::kStride, "stride"},
+    {PvrFormat::kStride12, "stride (12)"},
+    {PvrFormat::kRaster32, "32-bit raster"},
 }};
 
 template <size_t N>

@@ -11,7 +11,8 @@ struct Texture;
 
 namespace TextureDetails {
 
-// "ARGB1555", "RGB565", "ARGB4444"; "unknown" for a format without a codec.
+// "ARGB1555", "RGB565", "ARGB4444", "YUV422", "bump map", "RGB555"; "unknown" for a format
+// without a codec.
 std::string PixelFormatName(uint8_t pixelFormat);
 
 // "twiddled" (1), "twiddled+mipmaps" (2), "VQ" (3), ...; "other" for a data format without

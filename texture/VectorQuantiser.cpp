@@ -45,6 +45,7 @@ const FormatLevels& LevelsOf(int pixelFormat) {
   static const std::array<FormatLevels, TexelCodec::kPixelFormats.size()> table = [] {
     std::array<FormatLevels, TexelCodec::kPixelFormats.size()> t;
     for (size_t f = 0; f < t.size(); ++f) {
+      if (TexelCodec::kTexels[f] != TexelCodec::Texels::Fields) continue;  // never quantised
       std::array<std::array<bool, 256>, 4> seen{};
       for (uint32_t v = 0; v <= 0xFFFF; ++v) {
         const TexelCodec::Rgba c = TexelCodec::DecodeTexel(int(f), uint16_t(v));
@@ -738,10 +739,16 @@ Result QuantiseIn(std::span<const Block> blocks, int pixelFormat, size_t entries
   return result;
 }
 
+// Only formats of bit fields: a YUV entry would pair its texels, and bump maps are not encoded.
+bool Quantisable(int pixelFormat) {
+  return pixelFormat >= 0 && size_t(pixelFormat) < TexelCodec::kPixelFormats.size() &&
+         TexelCodec::kTexels[size_t(pixelFormat)] == TexelCodec::Texels::Fields;
+}
+
 }  // namespace
 
 Result Quantise(std::span<const Block> blocks, int pixelFormat, size_t entries) {
-  if (pixelFormat < 0 || size_t(pixelFormat) >= TexelCodec::kPixelFormats.size()) return {};
+  if (!Quantisable(pixelFormat)) return {};
   entries = std::clamp<size_t>(entries, 1, kMaxEntries);
   if (blocks.empty()) {
     Result r;
@@ -755,7 +762,7 @@ Result Quantise(std::span<const Block> blocks, int pixelFormat, size_t entries) 
 bool AllowVectorUnit(bool allow) { return g_allowVectorUnit.exchange(allow); }
 
 uint8_t NearestEntry(const Codebook& codebook, int pixelFormat, const Block& block) {
-  if (pixelFormat < 0 || size_t(pixelFormat) >= TexelCodec::kPixelFormats.size()) return 0;
+  if (!Quantisable(pixelFormat)) return 0;
   const int dims = LevelsOf(pixelFormat).dims;
   const size_t entries = std::min(codebook.Entries(), kMaxEntries);
   uint8_t best = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "TextureModel.h"
@@ -72,30 +73,34 @@ size_t LevelStart(int format, size_t side) {
 // The byte where the texel of pixel (x, y) of a w x h level of a non-VQ format lies.
 size_t TexelByte(int format, size_t w, size_t h, size_t x, size_t y) {
   const size_t m = std::min(w, h);
-  if (format == 9) return 2 * (y * w + x);
+  if (format >= 9 && format <= 12) return 2 * (y * w + x);
   if (format == 13) return 2 * ((x / m + y / m) * m * m + Twiddle(x % m, y % m));
   return LevelStart(format, w) + 2 * Twiddle(x, y);
 }
 
-// What the main level of `data` shows, missing texels as a zero texel (black).
+// What the main level of `data` shows, missing texels black (model::Missing). A YUV pair
+// shows only where the data holds both texels (in VQ, its whole entry).
 Picture Model(const Case& c, int pf, const std::vector<uint8_t>& data) {
   const size_t w = size_t(c.width), h = size_t(c.height);
-  const Rgba missing = model::DecodeTexel(pf, 0);
-  const auto texel = [&](size_t byte) {
-    return byte + 2 <= data.size()
-               ? model::DecodeTexel(pf, uint16_t(data[byte] | data[byte + 1] << 8))
-               : missing;
-  };
+  const Rgba missing = model::Missing(pf);
+  const auto value = [&](size_t byte) { return uint16_t(data[byte] | data[byte + 1] << 8); };
   Picture p{w, h, std::vector<Rgba>(w * h, missing)};
   for (size_t y = 0; y < h; ++y)
     for (size_t x = 0; x < w; ++x) {
-      if (!Vq(c.format)) {
-        p.at(x, y) = texel(TexelByte(c.format, w, h, x, y));
-        continue;
+      size_t byte = TexelByte(c.format, w, h, x, y), end = byte + 2;
+      if (Vq(c.format)) {
+        const size_t i = LevelStart(c.format, w) + Twiddle(x / 2, y / 2);
+        if (i >= data.size() || data[i] >= Entries(c.format, w)) continue;
+        byte = 8 * data[i] + 2 * (2 * (x & 1) + (y & 1)), end = pf == 3 ? 8 * data[i] + 8 : byte + 2;
       }
-      const size_t i = LevelStart(c.format, w) + Twiddle(x / 2, y / 2);
-      if (i < data.size() && data[i] < Entries(c.format, w))
-        p.at(x, y) = texel(8 * data[i] + 2 * (2 * (x & 1) + (y & 1)));
+      if (end > data.size()) continue;
+      if (pf == 4) p.at(x, y) = model::DecodeBump(value(byte));
+      else if (pf != 3) p.at(x, y) = model::DecodeTexel(pf, value(byte));
+      else if (x % 2 == 0) {  // the pair's second texel is the next pixel's
+        const size_t second = Vq(c.format) ? byte + 4 : TexelByte(c.format, w, h, x + 1, y);
+        if (second + 2 > data.size()) continue;
+        std::tie(p.at(x, y), p.at(x + 1, y)) = model::DecodeYuv(value(byte), value(second));
+      }
     }
   return p;
 }
@@ -105,7 +110,7 @@ Picture Model(const Case& c, int pf, const std::vector<uint8_t>& data) {
 const Case kCases[] = {{9, 6, 5},   {1, 32, 32},    {13, 32, 8},  {13, 8, 32},
                        {2, 16, 16}, {18, 128, 128}, {2, 1, 1},    {18, 1, 1},
                        {3, 16, 16}, {4, 16, 16},    {16, 16, 16}, {17, 32, 32},
-                       {1, 512, 512}};
+                       {1, 512, 512}, {10, 34, 3},  {11, 32, 3},  {12, 96, 2}};
 
 TEST(DataFormats, LayoutsHoldTheFormatTablesNumbers) {
   struct Row {
@@ -130,6 +135,10 @@ TEST(DataFormats, LayoutsHoldTheFormatTablesNumbers) {
       {{17, 16, 16}, Kind::MipmappedVq, 5, 16, 150, 64},
       {{17, 32, 32}, Kind::MipmappedVq, 6, 64, 598, 256},
       {{17, 64, 64}, Kind::MipmappedVq, 7, 256, 2390, 1024},
+      {{10, 5, 3}, Kind::Rectangle, 1, 0, 0, 30},
+      {{11, 32, 3}, Kind::Rectangle, 1, 0, 0, 192},
+      {{12, 992, 1}, Kind::Rectangle, 1, 0, 0, 1984},
+      {{14, 3, 2}, Kind::Raster, 1, 0, 0, 24},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(testing::Message() << r.c.format << " " << r.c.width << "x" << r.c.height);
@@ -148,7 +157,8 @@ TEST(DataFormats, LayoutsHoldTheFormatTablesNumbers) {
   }
   // Shapes the layouts cannot hold, and formats without one.
   const Case unhandled[] = {{1, 64, 32},     {1, 48, 48},  {2, 24, 24}, {13, 48, 16}, {3, 4, 4},
-                            {4, 2048, 2048}, {16, 16, 32}, {9, 0, 4},   {5, 8, 4},    {6, 16, 8}, {7, 2048, 2048}, {14, 8, 8}};
+                            {4, 2048, 2048}, {16, 16, 32}, {9, 0, 4},   {5, 8, 4},    {6, 16, 8},
+                            {7, 2048, 2048}, {15, 8, 8},   {11, 48, 4}, {12, 1024, 2}};
   for (const Case& c : unhandled)
     EXPECT_FALSE(DataFormats::LayoutOf(c.format, c.width, c.height).Handled()) << c.format;
 }
@@ -158,8 +168,9 @@ TEST(DataFormats, LayoutsHoldTheFormatTablesNumbers) {
 TEST(DataFormats, DecodesTheMainLevelOfEveryLayoutAsTheModelDoes) {
   testing_support::OnEveryPath([] {
   for (const Case& c : kCases)
-    for (int pf = 0; pf < 3; ++pf) {
+    for (int pf = 0; pf <= 5; ++pf) {
       const auto layout = DataFormats::LayoutOf(c.format, c.width, c.height);
+      if (pf == 3 && c.width % 2 != 0) continue;  // not decoded: see RefusesOddYuvWidths
       const std::vector<uint8_t> full = RandomBytes(layout.End(), uint32_t(c.format * 7 + pf));
       for (size_t n : {full.size(), size_t(0), size_t(1), full.size() / 2, full.size() - 1}) {
         SCOPED_TRACE(testing::Message() << "format " << c.format << " " << c.width << "x"
@@ -173,7 +184,7 @@ TEST(DataFormats, DecodesTheMainLevelOfEveryLayoutAsTheModelDoes) {
     }
   });
   std::vector<uint8_t> rgba(4 * 8 * 8, 0x5A);
-  EXPECT_FALSE(DataFormats::DecodeMainLevel(DataFormats::LayoutOf(1, 8, 8), 3, RandomBytes(128, 1),
+  EXPECT_FALSE(DataFormats::DecodeMainLevel(DataFormats::LayoutOf(1, 8, 8), 6, RandomBytes(128, 1),
                                             rgba.data()));
   EXPECT_EQ(rgba, std::vector<uint8_t>(rgba.size(), 0x5A));
 }
@@ -234,7 +245,8 @@ TEST(DataFormats, EncodesTexelsAndMipLevelsByTheRuleKeepingOtherBytes) {
   testing_support::OnEveryPath([] {
   for (const Case& c : kCases) {
     if (Vq(c.format)) continue;
-    for (int pf = 0; pf < 3; ++pf) {
+    for (int pf : {0, 1, 2, 3, 5}) {
+      if (pf == 3 && c.width % 2 != 0) continue;
       SCOPED_TRACE(testing::Message() << "format " << c.format << " " << c.width << " pf " << pf);
       const auto layout = DataFormats::LayoutOf(c.format, c.width, c.height);
       const Picture picture =
@@ -244,18 +256,28 @@ TEST(DataFormats, EncodesTexelsAndMipLevelsByTheRuleKeepingOtherBytes) {
         const uint16_t t = model::EncodeTexel(pf, px);
         expected[at] = uint8_t(t), expected[at + 1] = uint8_t(t >> 8);
       };
+      // A YUV pair at x even and x + 1; the 1 x 1 level the pair of its pixel and itself.
+      const auto putPair = [&](size_t at, size_t next, const Rgba& a, const Rgba& b) {
+        const auto [first, second] = model::EncodeYuv(a, b);
+        expected[at] = uint8_t(first), expected[at + 1] = uint8_t(first >> 8);
+        expected[next] = uint8_t(second), expected[next + 1] = uint8_t(second >> 8);
+      };
       for (const Picture& level : ExpectedLevels(picture)) {
         if (!Mipmapped(c.format) && level.w != picture.w) break;
         for (size_t y = 0; y < level.h; ++y)
           for (size_t x = 0; x < level.w; ++x)
-            put(TexelByte(c.format, level.w, level.h, x, y), level.px[y * level.w + x]);
+            if (pf != 3) put(TexelByte(c.format, level.w, level.h, x, y), level.px[y * level.w + x]);
+            else if (x % 2 == 0 && level.w > 1)
+              putPair(TexelByte(c.format, level.w, level.h, x, y), TexelByte(c.format, level.w, level.h, x + 1, y),
+                      level.px[y * level.w + x], level.px[y * level.w + x + 1]);
         if (level.w == 1)  // every slot of the 1 x 1 level's space
-          for (size_t at = 0; at < (c.format == 2 ? 4u : 8u); at += 2) put(at, level.px[0]);
+          for (size_t at = 0; at < (c.format == 2 ? 4u : 8u); at += pf == 3 ? 4 : 2)
+            pf == 3 ? putPair(at, at + 2, level.px[0], level.px[0]) : put(at, level.px[0]);
       }
       const std::vector<uint8_t> in = Bytes(picture);
       ASSERT_TRUE(DataFormats::Encode(layout, pf, in.data(), data));
       EXPECT_EQ(data, expected);
-      EXPECT_TRUE(DataFormats::DecodesTo(layout, pf, data, in.data()));
+      if (pf != 3) EXPECT_TRUE(DataFormats::DecodesTo(layout, pf, data, in.data()));
     }
   }
   });
@@ -294,7 +316,8 @@ TEST(DataFormats, RefusesToEncodeWhatItCannotHold) {
     int format, pf;
     size_t missing;
   };
-  for (const Row& r : {Row{1, 0, 1}, Row{2, 1, 1}, Row{4, 2, 1}, Row{1, 3, 0}, Row{5, 0, 0}}) {
+  for (const Row& r : {Row{1, 0, 1}, Row{2, 1, 1}, Row{4, 2, 1}, Row{1, 6, 0}, Row{5, 0, 0}, Row{1, 4, 0},
+                       Row{3, 3, 0}}) {
     const auto layout = DataFormats::LayoutOf(r.format, 8, 8);
     std::vector<uint8_t> data(layout.End() + 16 - r.missing, 0x5A);
     EXPECT_FALSE(DataFormats::Encode(layout, r.pf, in.data(),

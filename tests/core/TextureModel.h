@@ -3,8 +3,11 @@
 // code under test, which uses channel masks, lookup tables and a recursive walk instead.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "texture/Image.h"
@@ -27,8 +30,53 @@ inline Rgba DecodeTexel(int pixelFormat, uint16_t v) {
     case 2:  // A4 R4 G4 B4
       return {uint8_t(((v >> 8) & 15) << 4), uint8_t(((v >> 4) & 15) << 4),
               uint8_t((v & 15) << 4), uint8_t((v >> 12) << 4)};
+    case 5:  // x1 R5 G5 B5: the top bit says nothing
+      return {uint8_t(((v >> 10) & 31) << 3), uint8_t(((v >> 5) & 31) << 3), uint8_t((v & 31) << 3), 255};
   }
   return {};
+}
+
+// Where the data holds no texel: black, transparent where the format has alpha bits (or is
+// unknown).
+inline Rgba Missing(int pixelFormat) {
+  return {0, 0, 0, uint8_t(pixelFormat == 1 || (pixelFormat >= 3 && pixelFormat <= 5) ? 255 : 0)};
+}
+
+// A bump-map texel as a normal: theta from the elevation (high byte), phi from the angle.
+inline Rgba DecodeBump(uint16_t v) {
+  const double pi = 3.14159265358979323846, theta = (1 - (v >> 8) / 255.0) * pi / 2, phi = (v & 255) / 255.0 * 2 * pi;
+  const auto level = [](double c) { return uint8_t(std::floor((c + 1) / 2 * 255 + 0.5)); };
+  return {level(std::sin(theta) * std::cos(phi)), level(std::sin(theta) * std::sin(phi)), level(std::cos(theta)), 255};
+}
+
+// The two pixels of a YUV pair (texels U | Y0 << 8 and V | Y1 << 8): BT.601 with its
+// constants in millionths, rounded half up, clamped.
+inline std::pair<Rgba, Rgba> DecodeYuv(uint16_t first, uint16_t second) {
+  const int64_t u = (first & 255) - 128, v = (second & 255) - 128;
+  const auto channel = [](int64_t millionths) {
+    const int64_t n = millionths + 500000;
+    const int64_t c = n >= 0 ? n / 1000000 : -((-n + 999999) / 1000000);
+    return uint8_t(std::clamp<int64_t>(c, 0, 255));
+  };
+  const auto pixel = [&](int64_t y) {
+    return Rgba{channel(y * 1000000 + 1402000 * v), channel(y * 1000000 - 344136 * u - 714136 * v),
+                channel(y * 1000000 + 1772000 * u), 255};
+  };
+  return {pixel(first >> 8), pixel(second >> 8)};
+}
+
+// The texels of a YUV pair: luma per pixel, U and V each the mean of the pair's, by the
+// inverse of DecodeYuv (Y = 0.299 R + 0.587 G + 0.114 B).
+inline std::pair<uint16_t, uint16_t> EncodeYuv(Rgba a, Rgba b) {
+  const auto round = [](int64_t n, int64_t d) {  // n / d to the nearest, a half up; d > 0
+    const int64_t m = 2 * n + d;
+    return m >= 0 ? m / (2 * d) : -((-m + 2 * d - 1) / (2 * d));
+  };
+  const auto clamp = [](int64_t v) { return uint16_t(std::clamp<int64_t>(v, 0, 255)); };
+  const auto luma = [](Rgba c) { return 299000 * c.r + 587000 * c.g + 114000 * c.b; };
+  const int64_t u = 1000000 * (a.b + b.b) - luma(a) - luma(b), v = 1000000 * (a.r + b.r) - luma(a) - luma(b);
+  return {uint16_t(clamp(128 + round(u, 2 * 1772000)) | clamp(round(luma(a), 1000000)) << 8),
+          uint16_t(clamp(128 + round(v, 2 * 1402000)) | clamp(round(luma(b), 1000000)) << 8)};
 }
 
 inline uint16_t EncodeTexel(int pixelFormat, Rgba c) {
@@ -36,6 +84,7 @@ inline uint16_t EncodeTexel(int pixelFormat, Rgba c) {
     case 0: return uint16_t((c.a == 255) << 15 | (c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
     case 1: return uint16_t((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3);
     case 2: return uint16_t((c.a >> 4) << 12 | (c.r >> 4) << 8 | (c.g >> 4) << 4 | c.b >> 4);
+    case 5: return uint16_t((c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
   }
   return 0;
 }
@@ -73,8 +122,8 @@ inline uint32_t TexelAt(int dataFormat, int w, int x, int y) {
 // Black for what the codec does not handle and for texels beyond the data: opaque for 5-6-5.
 inline Picture Decode(int pixelFormat, int dataFormat, int w, int h,
                       const std::vector<uint8_t>& data) {
-  Picture p(w, h, {0, 0, 0, uint8_t(pixelFormat == 1 ? 255 : 0)});
-  const bool supported = pixelFormat <= 2 &&
+  Picture p(w, h, Missing(pixelFormat));
+  const bool supported = (pixelFormat <= 2 || pixelFormat == 5) &&
                          (dataFormat == 9 || (dataFormat == 1 && IsSquarePowerOfTwo(w, h)));
   if (!supported) return p;
   for (int y = 0; y < h; ++y)

@@ -152,7 +152,7 @@ namespace {
 
 // Textures a picture is imported into: every pixel format (and one without a codec) in
 // both texel orders (and one whose data is too short to encode).
-constexpr uint8_t kImportPixelFormats[] = {0, 1, 2, 3};
+constexpr uint8_t kImportPixelFormats[] = {0, 1, 2, 3, 4, 5, 6};
 constexpr uint8_t kImportDataFormats[] = {9, 1, 2};
 
 // Fits the picture to the texture, encodes it, and checks what an import must keep.
