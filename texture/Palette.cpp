@@ -176,12 +176,13 @@ Expected<BankColours> Palette::Bank(int bank, int indexBits) const {
                      std::to_string(banks - 1) + ".",
                  Icon::Critical};
   const size_t start = size_t(bank) * entries, first = firstColour, end = first + colours.size();
-  if (start >= end || start + entries <= first)
+  if (colours.empty() || start >= end || start + entries <= first)
     return Error{"Whoops",
                  "The palette holds no colour of " + bankName + " (memory colours " +
                      std::to_string(start) + " to " + std::to_string(start + entries - 1) +
-                     "): its colours are memory colours " + std::to_string(first) + " to " +
-                     std::to_string(end == first ? first : end - 1) + ".",
+                     "): " + (colours.empty() ? std::string("it holds no colours at all.")
+                                              : "its colours are memory colours " + std::to_string(first) + " to " +
+                                                    std::to_string(end - 1) + "."),
                  Icon::Critical};
   for (size_t i = 0; i < entries; ++i) {
     const size_t memory = start + i;

@@ -78,8 +78,9 @@ struct Palette {
   // Colour i of the file as red, green, blue, alpha.
   std::array<uint8_t, 4> Rgba(size_t i) const;
   // The bank that a texture of 4-bit or 8-bit indices reads. Refused, with a message, for a
-  // bank beyond palette memory (64 of 16, 4 of 256) or one that starts past the palette's
-  // last colour.
+  // bank beyond palette memory (64 of 16, 4 of 256) or one that holds none of the palette's
+  // colours (past its last, before its first, or a palette of none), so that a bank given
+  // always has a colour an import can choose.
   Expected<BankColours> Bank(int bank, int indexBits) const;
 
   // A new palette of (1 << indexBits) colours in `colourFormat` for the picture, made by a

@@ -103,6 +103,8 @@ TEST(Palette, BankTakesMemoryColoursFromFirstColour) {
       {4, 8, false, 0, 0, 0},    // beyond the 4 banks of 256
       {-1, 4, false, 0, 0, 0},
   };
+  // A palette of no colours has no bank at all.
+  EXPECT_FALSE(Palette::Read(PaletteFile(Palette::kARGB1555, 5, 0, {}), "p")->Bank(0, 4));
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.bank) + " of " + std::to_string(c.bits));
     const Expected<BankColours> bank = p->Bank(c.bank, c.bits);
