@@ -95,7 +95,8 @@ ExternalEditor::Launcher ExternalEditor::SetLauncher(Launcher launcher) {
 
 QString ExternalEditor::folder() const { return folder_ ? folder_->path() : QString(); }
 
-std::string ExternalEditor::start(const Texture& texture, const std::string& name, const QString& program) {
+std::string ExternalEditor::start(const Texture& texture, const std::string& name, const QString& program,
+                                  const BankColours* colours) {
   stop();
   auto folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/quarnel-edit-XXXXXX"));
   // What is imported is copied aside first; a folder of its own keeps those writes out of
@@ -104,7 +105,8 @@ std::string ExternalEditor::start(const Texture& texture, const std::string& nam
     return "No temporary folder could be made for the picture.\n\n" + folder->errorString().toStdString();
   const QString fileName = FileNameFor(name);
   const QString file = folder->filePath(fileName);
-  std::optional<Image> picture = texture.Decode();
+  // A palettized texture is edited in its palette's colours, which its saves map back to.
+  std::optional<Image> picture = texture.Decode(colours);
   if (!picture) return "The texture \"" + name + "\" cannot be decoded, so there is nothing to edit.";
   std::string refused;
   const BatchFiles::Voice voice{[&](const std::string& line) { refused += line; },

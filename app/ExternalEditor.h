@@ -26,6 +26,7 @@
 
 class QFileSystemWatcher;
 class QTemporaryDir;
+struct BankColours;
 struct Texture;
 
 class ExternalEditor : public QObject {
@@ -41,7 +42,8 @@ class ExternalEditor : public QObject {
   // starts the program on it (an empty program: the desktop's default for PNG files) and
   // watches it. "" once the editor started; else what went wrong, in the user's words, and
   // nothing is left behind.
-  std::string start(const Texture& texture, const std::string& name, const QString& program);
+  std::string start(const Texture& texture, const std::string& name, const QString& program,
+                    const BankColours* colours = nullptr);
   void stop();
   bool editing() const { return folder_ != nullptr; }
   // The file the editor works on; "" while not editing.

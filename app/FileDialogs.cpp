@@ -1,7 +1,9 @@
 #include "app/FileDialogs.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QString>
 #include <QStringList>
 #include <utility>
@@ -46,7 +48,8 @@ std::string AskForFolder(const Request& request) {
       .toStdString();
 }
 
-QStringList AskForFiles(const Request& request) {
+// checkBox, when given, goes under the file list, where Qt's own dialog has room in its grid.
+QStringList AskForFiles(const Request& request, QCheckBox* checkBox = nullptr) {
   QFileDialog dialog(request.owner, QString::fromStdString(request.title),
                      QString::fromStdString(request.initialDir));
   // Qt's own dialog everywhere, so the case-blind filter and the checks below hold on every
@@ -77,7 +80,12 @@ QStringList AskForFiles(const Request& request) {
     dialog.setDefaultSuffix(index == 0 ? firstSuffix : suffixes[index]);
   });
 
-  if (dialog.exec() != QDialog::Accepted) return {};
+  if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()); grid != nullptr && checkBox != nullptr)
+    grid->addWidget(checkBox, grid->rowCount(), 0, 1, grid->columnCount());
+  const bool accepted = dialog.exec() == QDialog::Accepted;
+  // The box belongs to the caller, not to the dialog that is about to go.
+  if (checkBox != nullptr) checkBox->setParent(nullptr);
+  if (!accepted) return {};
   return dialog.selectedFiles();
 }
 
@@ -124,5 +132,20 @@ std::vector<std::string> AskSeveral(const Request& request) {
 }
 
 Hook SetHook(Hook hook) { return app::ReplaceSeam(std::move(hook)); }
+
+Checked AskWithCheckBox(const Request& request, const std::string& label) {
+  if (const Hook& hook = app::InstalledSeam<Hook>()) {
+    Checked answer{hook(request), false};
+    const CheckBoxHook& box = app::InstalledSeam<CheckBoxHook>();
+    if (!answer.path.empty() && box) answer.checked = box(request, label);
+    return answer;
+  }
+  QCheckBox box(QString::fromStdString(label));
+  const QStringList chosen = AskForFiles(request, &box);
+  if (chosen.isEmpty()) return {};
+  return {chosen.first().toStdString(), box.isChecked()};
+}
+
+CheckBoxHook SetCheckBoxHook(CheckBoxHook hook) { return app::ReplaceSeam(std::move(hook)); }
 
 }  // namespace FileDialogs

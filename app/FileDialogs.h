@@ -50,4 +50,19 @@ std::vector<std::string> AskSeveral(const Request& request);
 using Hook = std::function<std::string(const Request&)>;
 Hook SetHook(Hook hook);
 
+// The same as Ask with a check box under the file list, unchecked at first (the export's
+// "Indexed PNG", the import's "Build a new palette"): the path chosen, or "", and whether
+// the box was checked.
+struct Checked {
+  std::string path;
+  bool checked = false;
+};
+Checked AskWithCheckBox(const Request& request, const std::string& label);
+
+// Answers the check box of AskWithCheckBox while the path comes from the Hook; without it,
+// and whenever the Hook is set alone, the box stays unchecked. Returns the hook installed
+// before.
+using CheckBoxHook = std::function<bool(const Request&, const std::string& label)>;
+CheckBoxHook SetCheckBoxHook(CheckBoxHook hook);
+
 }  // namespace FileDialogs

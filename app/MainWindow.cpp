@@ -420,6 +420,8 @@ void MainWindow::buildActions() {
                                       [this] { editExternally(); }, {Qt::CTRL | Qt::Key_E});
   stopEditing_ = add(texture, "stopEditing", QStringLiteral("&Stop Editing"), [this] { stopEditing(); });
   stopEditing_->setEnabled(false);
+  texture->addSeparator();
+  add(texture, "choosePalette", QStringLiteral("&Palette..."), [this] { choosePalette(); });
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
   add(view, "zoomIn", QStringLiteral("Zoom &In"), [this] { zoomIn(); },
@@ -498,8 +500,15 @@ QString MainWindow::importLossText() const { return importLoss_->text(); }
 void MainWindow::updateDetails() {
   const std::optional<size_t> row = selectedRow();
   // The same words quarnel-cli info uses.
-  details_->setText(row ? QString::fromStdString(TextureDetails::Text(archive_->Entries()[*row].texture))
-                        : QString());
+  const Texture* texture = row ? &archive_->Entries()[*row].texture : nullptr;
+  std::string text = texture ? TextureDetails::Text(*texture) : "";
+  if (texture && texture->IsPalettized()) {
+    const std::optional<PaletteLookup::Found> palette = paletteOfRow(*row, false);
+    text += ", " + (palette ? PaletteLookup::Describe(*palette) : std::string("palette refused"));
+    if (palette && !palette->path.empty() && !PaletteLookup::Note(*texture, *palette, *row).empty())
+      text += ", indices past its colours (transparent black)";
+  }
+  details_->setText(QString::fromStdString(text));
 }
 
 void MainWindow::updateTitle() {
@@ -537,8 +546,11 @@ void MainWindow::showSelectedRow() {
   if (!row) return;
   rowShown_ = true;
   if (std::exchange(showingBefore_, false)) importLoss_->setText(importLossText_);
-  // A texture that cannot be decoded shows the starting picture.
-  view_->showTexture(archive_->Entries()[*row].texture);
+  // A texture that cannot be decoded shows the starting picture; one whose palette is refused
+  // shows greys, and the details line says so.
+  const Texture& texture = archive_->Entries()[*row].texture;
+  const std::optional<PaletteLookup::Found> palette = paletteOfRow(*row, false);
+  view_->showTexture(texture, palette && texture.IsPalettized() ? &palette->colours : nullptr);
   applyZoom();
 }
 
@@ -775,32 +787,46 @@ void MainWindow::exportTexture() {
   if (entry == nullptr) return;
   // The alpha view shows the image, so it exports the image.
   const bool mask = view_->mode() == TextureView::Mode::Mask;
+  const std::optional<PaletteLookup::Found> palette = paletteOfRow(*selectedRow(), true);
+  if (!palette) return;
+  const bool palettized = entry->texture.IsPalettized();
   // Decoded afresh: the row selected may not be the one shown.
-  const std::optional<Image> picture = entry->texture.Decode();
+  const std::optional<Image> picture = entry->texture.Decode(palettized ? &palette->colours : nullptr);
   if (!picture) {
     Tell("The texture \"" + entry->name + "\" cannot be decoded, so there is nothing to export.");
     return;
   }
-  const std::string path =
-      FileDialogs::Ask({this, FileDialogs::Kind::Save, mask ? "Export Mask" : "Export Image",
-                        kPictureFilters, dialogFolder_, "png"});
+  const FileDialogs::Request request{this, FileDialogs::Kind::Save, mask ? "Export Mask" : "Export Image",
+                                     kPictureFilters, dialogFolder_, "png"};
+  const FileDialogs::Checked chosen = palettized ? FileDialogs::AskWithCheckBox(request, "Indexed PNG")
+                                                 : FileDialogs::Checked{FileDialogs::Ask(request), false};
+  const std::string& path = chosen.path;
   if (path.empty()) return;
+  if (chosen.checked && !PictureFiles::NamesPng(path)) {
+    Tell("An indexed picture is written as a PNG, so " + FileNameOf(path) + " was not written.");
+    return;
+  }
   if (platform::FileExists(path) &&
       Ask("Do you want to over write the file:\n\n" + path, Buttons::YesNo, Icon::Question,
           "Hold up!") != Answer::Yes)
     return;
   // A PNG holds the image and its alpha together, whichever view is current.
   Report report;
-  if (!BatchFiles::WriteExport(entry->texture, *picture, mask, path, report.Voice()))
-    report.Show("", true);
+  const bool written = chosen.checked
+                           ? BatchFiles::WriteIndexedExport(entry->texture, palette->colours, path, report.Voice())
+                           : BatchFiles::WriteExport(entry->texture, *picture, mask, path, report.Voice());
+  if (!written) report.Show("", true);
 }
 
 void MainWindow::importTexture() {
   if (model_->rowCount() == 0) return;
   const Archive::Entry* entry = entryToImportOrExport();
   if (entry == nullptr || refuseImportWithoutCodec(*entry)) return;
-  const std::string image = FileDialogs::Ask(
-      {this, FileDialogs::Kind::Open, "Import Image", kPictureFilters, dialogFolder_, "png"});
+  const FileDialogs::Request request{this, FileDialogs::Kind::Open, "Import Image", kPictureFilters, dialogFolder_, "png"};
+  const FileDialogs::Checked chosen = entry->texture.IsPalettized()
+                                          ? FileDialogs::AskWithCheckBox(request, "Build a new palette from the picture")
+                                          : FileDialogs::Checked{FileDialogs::Ask(request), false};
+  const std::string& image = chosen.path;
   if (image.empty()) return;
   // A PNG brings its own alpha, so only a BMP is asked for a mask.
   const std::string mask =
@@ -809,28 +835,60 @@ void MainWindow::importTexture() {
           : FileDialogs::Ask({this, FileDialogs::Kind::Open,
                               "Import Mask (Optional! Cancel to skip)", {kBmpFilter},
                               dialogFolder_, "bmp"});
-  importIntoSelected(image, mask);
+  if (chosen.checked)
+    importThroughNewPalette(image, mask);
+  else
+    importIntoSelected(image, mask);
 }
 
 bool MainWindow::importIntoSelected(const std::string& image, const std::string& mask,
-                                    std::optional<BatchFiles::SizeChoice>* sizeAnswer) {
-  if (!selectedRow()) return false;
+                                    std::optional<BatchFiles::SizeChoice>* sizeAnswer, const BankColours* colours) {
+  const std::optional<size_t> row = selectedRow();
+  if (!row) return false;
+  Archive::Entry& entry = archive_->Entries()[*row];
+  std::optional<PaletteLookup::Found> palette;
+  if (entry.texture.IsPalettized() && colours == nullptr) {
+    palette = paletteOfRow(*row, true);
+    if (!palette) return false;
+    colours = &palette->colours;
+  }
+  // An indexed picture in the bank's own colours goes in as it is, with nothing to ask.
+  if (colours != nullptr) {
+    std::optional<bool> indexed;
+    recordEdit(QString::fromStdString("Import into " + entry.name), [&](ArchiveEdit& step) {
+      step.keepTexture(*row);
+      indexed = BatchFiles::ImportIndices(entry.texture, image, *colours);
+      return indexed.value_or(false);
+    });
+    if (indexed) {
+      if (*indexed) model_->textureChanged(*row);
+      showSelectedRow();
+      updateDetails();
+      return true;
+    }
+  }
   // A refused file leaves the texture and the view as they were.
   Expected<PictureFiles::Picture> picture = PictureFiles::Read(image, mask);
   if (!picture) {
     MessageBoxes::Show(picture.error());
     return false;
   }
-  return importPicture(std::move(*picture), image, sizeAnswer);
+  return importPicture(std::move(*picture), image, sizeAnswer, colours);
 }
 
 // A picture that went in is shown at once, which says more than the core's notes on its size.
 bool MainWindow::importPicture(PictureFiles::Picture picture, const std::string& label,
-                               std::optional<BatchFiles::SizeChoice>* sizeAnswer) {
+                               std::optional<BatchFiles::SizeChoice>* sizeAnswer, const BankColours* colours) {
   const std::optional<size_t> row = selectedRow();
   if (!row) return false;
   Archive::Entry& entry = archive_->Entries()[*row];
   const Texture& texture = entry.texture;
+  std::optional<PaletteLookup::Found> palette;
+  if (texture.IsPalettized() && colours == nullptr) {
+    palette = paletteOfRow(*row, true);
+    if (!palette) return false;
+    colours = &palette->colours;
+  }
   BatchFiles::SizeChoice size = BatchFiles::SizeChoice::Keep;
   const Image& pixels = picture.image;
   if (pixels.width != texture.width || pixels.height != texture.height) {
@@ -846,7 +904,8 @@ bool MainWindow::importPicture(PictureFiles::Picture picture, const std::string&
   std::optional<BatchFiles::Imported> imported;
   const bool changed = recordEdit(QString::fromStdString("Import into " + entry.name), [&](ArchiveEdit& step) {
     step.keepTexture(*row);
-    imported = BatchFiles::ImportPictureKeeping(entry.texture, *row, std::move(picture), label, report.Voice(), size);
+    imported = BatchFiles::ImportPictureKeeping(entry.texture, *row, std::move(picture), label, report.Voice(), size,
+                                                colours);
     return imported && imported->changed;
   });
   if (!imported) {
@@ -962,8 +1021,9 @@ void MainWindow::exportAll(BatchFiles::FileFormat format) {
 
   Report report;
   BatchProgressDialog progress(this, QStringLiteral("Exporting textures..."), archive_->ListedCount());
+  const PaletteLookup palettes = paletteLookup();
   const BatchFiles::Result result =
-      BatchFiles::ExportAll(*archive_, folder, format, report.Voice(), progress.Step());
+      BatchFiles::ExportAll(*archive_, folder, format, report.Voice(), progress.Step(), &palettes);
   using BatchFiles::Outcome;
   std::string summary;
   if (result.outcome == Outcome::kCancelled)
@@ -987,8 +1047,9 @@ void MainWindow::importAll(BatchFiles::FileFormat format) {
   using BatchFiles::Outcome;
   recordEdit(QString::fromStdString("Import all into " + archiveName), [&](ArchiveEdit& step) {
     BatchProgressDialog progress(this, QStringLiteral("Importing textures..."), archive_->ListedCount());
+    const PaletteLookup palettes = paletteLookup();
     result = BatchFiles::ImportAll(*archive_, folder, format, archivePath_, report.Voice(),
-                                   progress.Step());
+                                   progress.Step(), BatchFiles::SizeChoice::Keep, &palettes);
     for (auto& [row, before] : result.replaced) step.keepTexture(row, std::move(before));
     return result.outcome == Outcome::kDone;
   });
@@ -1072,6 +1133,9 @@ bool MainWindow::saveArchiveAs() {
     MessageBoxes::Show(*failure);
     return false;
   }
+  // The palette chosen for the archive goes with it to its new name.
+  if (const auto chosen = paletteChoices_.find(archivePath_); chosen != paletteChoices_.end())
+    paletteChoices_[path] = chosen->second;
   archivePath_ = path;
   dialogFolder_ = FolderOf(path);
   recent_->add(path);
@@ -1124,7 +1188,8 @@ void MainWindow::exportTexturePack() {
       return;
   }
   Report report;
-  const Expected<size_t> written = TexturePack::Write(*archive_, pack, report.Voice());
+  const PaletteLookup palettes = paletteLookup();
+  const Expected<size_t> written = TexturePack::Write(*archive_, pack, report.Voice(), &palettes);
   if (!written) {
     report.lines.push_back(written.error().text);
     report.Show("", true);
@@ -1383,8 +1448,11 @@ void MainWindow::showAbout() {
 void MainWindow::editExternally() {
   const Archive::Entry* entry = entryToImportOrExport();
   if (entry == nullptr || refuseImportWithoutCodec(*entry)) return;
+  const std::optional<PaletteLookup::Found> palette = paletteOfRow(*selectedRow(), true);
+  if (!palette) return;
   stopEditing();
-  const std::string why = editor_->start(entry->texture, entry->name, Settings::LoadPreferences().editorProgram);
+  const std::string why = editor_->start(entry->texture, entry->name, Settings::LoadPreferences().editorProgram,
+                                         entry->texture.IsPalettized() ? &palette->colours : nullptr);
   if (!why.empty()) {
     Tell(why, Icon::Critical);
     return;

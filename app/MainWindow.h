@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@
 #include "archive/Archive.h"
 #include "archive/BatchFiles.h"
 #include "texture/PictureFiles.h"
+#include "archive/PaletteLookup.h"
 
 class ArchiveEdit;
 class ArchiveModel;
@@ -154,9 +156,11 @@ class MainWindow : public QMainWindow {
   // entry, with the size question for a picture of another size (answered by sizeAnswer as
   // importIntoSelected says); `label` names it there and in notes. A picture that went in is
   // an undo step, what the format lost is said in the status bar, and the Before/After toggle
-  // shows the texture before it. True when the picture went in.
+  // shows the texture before it. A palettized texture takes the picture through `colours`,
+  // else through the palette its archive finds for it. True when the picture went in.
   bool importPicture(PictureFiles::Picture picture, const std::string& label,
-                     std::optional<BatchFiles::SizeChoice>* sizeAnswer = nullptr);
+                     std::optional<BatchFiles::SizeChoice>* sizeAnswer = nullptr,
+                     const BankColours* colours = nullptr);
   void endBeforeAfter();
   void showAsList();
   void showAsGrid();
@@ -201,9 +205,11 @@ class MainWindow : public QMainWindow {
   // file is asked for in vain.
   bool refuseImportWithoutCodec(const Archive::Entry& entry);
   // True when the picture went in. sizeAnswer, when given, answers the size question once
-  // it holds an answer, and keeps the answer the user gives.
+  // it holds an answer, and keeps the answer the user gives. A palettized texture takes the
+  // picture through `colours`, else through the palette its archive finds for it.
   bool importIntoSelected(const std::string& image, const std::string& mask,
-                          std::optional<BatchFiles::SizeChoice>* sizeAnswer = nullptr);
+                          std::optional<BatchFiles::SizeChoice>* sizeAnswer = nullptr,
+                          const BankColours* colours = nullptr);
   void importDroppedPicture(const std::string& path);
   // A loaded archive's folder chosen for a batch; "" when there is no archive or no folder.
   std::string chooseBatchFolder(const std::string& title);
@@ -217,6 +223,20 @@ class MainWindow : public QMainWindow {
   // The note on the external editing in the status bar; "" hides it.
   void showEditingNote(const QString& note);
 
+  // ---- Palettes (MainWindowPalettes.cpp) -----------------------------------------------
+  // Texture > Palette...: a .pvp and its bank for this archive's palettized textures,
+  // remembered by the archive's path while the window lives.
+  void choosePalette();
+  // Where this archive's palettized textures find their palettes (PaletteLookup).
+  PaletteLookup paletteLookup() const;
+  // The palette of a row's texture (an empty Found for one that is not palettized); nullopt
+  // when its palette file is refused, after showing why when `tell`.
+  std::optional<PaletteLookup::Found> paletteOfRow(size_t row, bool tell) const;
+  // Import's "Build a new palette": a palette made from the picture, saved where the user
+  // says, the picture imported through it, and the palette chosen for this archive.
+  void importThroughNewPalette(const std::string& image, const std::string& mask);
+
+  std::map<std::string, PaletteLookup::Choice> paletteChoices_;  // by archive path
   std::optional<Archive> archive_;
   std::string archivePath_;
   std::string dialogFolder_;  // where every file dialog starts

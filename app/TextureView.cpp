@@ -75,11 +75,12 @@ void TextureView::showTexture(Image picture, bool hasAlphaBits) {
   wrapPicture(hasAlphaBits);
 }
 
-bool TextureView::showTexture(const Texture& texture) {
+bool TextureView::showTexture(const Texture& texture, const BankColours* colours) {
   opaque_ = translucent_ = mask_ = QImage();
-  const bool decoded = texture.DecodeInto(texture_);
+  const bool decoded = texture.DecodeInto(texture_, colours);
   if (!decoded) texture_ = Image{};
-  wrapPicture(texture.HasAlphaBits());
+  // A palette's colours bring their own alpha, whatever the pixel-format byte says.
+  wrapPicture(texture.IsPalettized() || texture.HasAlphaBits());
   return decoded;
 }
 

@@ -10,6 +10,7 @@
 
 #include "texture/Image.h"
 
+struct BankColours;
 struct Texture;
 
 class TextureView : public QWidget {
@@ -27,7 +28,8 @@ class TextureView : public QWidget {
   // Decodes the texture into the picture shown before, reusing its memory: showing one large
   // texture after another then spares the system a fresh block, and its page faults, each
   // time. A texture that cannot be decoded shows the starting picture; returns false then.
-  bool showTexture(const Texture& texture);
+  // A palettized texture shows its indices through `colours` (greys without them).
+  bool showTexture(const Texture& texture, const BankColours* colours = nullptr);
   // Shows the starting picture instead.
   void showNothing();
 

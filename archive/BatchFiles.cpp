@@ -1,5 +1,6 @@
 #include "archive/BatchFiles.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "platform/Files.h"
 #include "texture/DataFormats.h"
 #include "texture/FormatChoice.h"
+#include "texture/PngFile.h"
 #include "texture/Texture.h"
 
 namespace fs = std::filesystem;
@@ -72,8 +74,8 @@ class TextureSnapshots {
 
 }  // namespace
 
-std::optional<Image> Decode(const Texture& texture, size_t row, const Voice& voice) {
-  std::optional<Image> decoded = texture.Decode();
+std::optional<Image> Decode(const Texture& texture, size_t row, const Voice& voice, const BankColours* colours) {
+  std::optional<Image> decoded = texture.Decode(colours);
   if (decoded) {
     const std::string note = "Note: the texture in row " + std::to_string(row) + " ";
     if (!texture.Decodes()) {
@@ -94,10 +96,51 @@ bool WriteExport(const Texture& texture, const Image& decoded, bool mask, const 
                  const Voice& voice) {
   using PictureFiles::Export;
   const Export kind = PictureFiles::NamesPng(path) ? Export::Png : mask ? Export::BmpMask : Export::BmpImage;
-  const Failure failure = PictureFiles::Write(path, decoded, kind, texture.HasAlphaBits(),
-                                              texture.bitmapResolution[mask ? 1 : 0]);
+  // A palettized texture's alpha comes from its palette, whatever its pixel-format byte says.
+  const bool alpha = texture.IsPalettized() || texture.HasAlphaBits();
+  const Failure failure = PictureFiles::Write(path, decoded, kind, alpha, texture.bitmapResolution[mask ? 1 : 0]);
   if (failure) voice.show(*failure);
   return !failure;
+}
+
+bool WriteIndexedExport(const Texture& texture, const BankColours& colours, const std::string& path,
+                        const Voice& voice) {
+  std::optional<std::vector<uint8_t>> indices = texture.Indices();
+  if (!texture.IsPalettized() || !indices) {
+    voice.show({"Whoops", path + "\n\nOnly a palettized texture that Quarnel decodes can be written as an indexed PNG.",
+                Icon::Exclamation});
+    return false;
+  }
+  PngFile::IndexedPicture picture;
+  picture.Width = uint32_t(texture.width);
+  picture.Height = uint32_t(texture.height);
+  picture.Indices = std::move(*indices);
+  picture.Palette.assign(colours.rgba.begin(), colours.rgba.begin() + 4 * colours.Entries());
+  std::vector<uint8_t> file;
+  std::string error = "There is not enough memory to encode it.";
+  if (PngFile::WriteIndexed(picture, file) && platform::ReplaceFile(path, file, error)) return true;
+  voice.show({"Whoops", path + "\n\nThis file could not be written.\n" + error, Icon::Critical});
+  return false;
+}
+
+std::optional<bool> ImportIndices(Texture& texture, const std::string& image, const BankColours& colours) {
+  if (!texture.IsPalettized() || !PictureFiles::NamesPng(image)) return std::nullopt;
+  std::vector<uint8_t> file;
+  std::string error;
+  const uint64_t texels = uint64_t(texture.width) * uint64_t(texture.height);
+  // An indexed PNG of the texture's size takes a byte a pixel; anything larger is another
+  // picture, read by colour (and refused there, with the reason).
+  if (!platform::ReadWholeFile(image, file, error, uint64_t{1} << 30)) return std::nullopt;
+  PngFile::IndexedPicture picture;
+  if (PngFile::ReadIndexed(file, 4 * texels, picture) != PngFile::Fault::None) return std::nullopt;
+  if (picture.Width != uint32_t(texture.width) || picture.Height != uint32_t(texture.height)) return std::nullopt;
+  const size_t count = picture.Palette.size() / 4;
+  if (count > colours.Entries() ||
+      !std::equal(picture.Palette.begin(), picture.Palette.end(), colours.rgba.begin()))
+    return std::nullopt;
+  if (std::any_of(picture.Indices.begin(), picture.Indices.end(), [&](uint8_t i) { return i >= count; }))
+    return std::nullopt;
+  return texture.EncodeIndices(picture.Indices, colours);
 }
 
 std::string WhyNotEncoded(const Texture& texture) {
@@ -130,24 +173,31 @@ bool RefuseWithoutCodec(const Texture& texture, size_t row, const std::string& p
 }
 
 std::optional<bool> ImportInto(Texture& texture, size_t row, const std::string& image, const std::string& mask,
-                               const Voice& voice, SizeChoice size) {
+                               const Voice& voice, SizeChoice size, const BankColours* colours) {
+  if (texture.IsPalettized()) {
+    const BankColours bank = colours ? *colours : BankColours::Greys(texture.IndexBits());
+    if (const std::optional<bool> changed = ImportIndices(texture, image, bank)) return changed;
+  }
   Expected<PictureFiles::Picture> picture = PictureFiles::Read(image, mask);
   if (!picture) {
     voice.show(picture.error());
     return std::nullopt;
   }
-  return ImportPicture(texture, row, std::move(*picture), image, voice, size);
+  return ImportPicture(texture, row, std::move(*picture), image, voice, size, colours);
 }
 
 std::optional<bool> ImportPicture(Texture& texture, size_t row, PictureFiles::Picture picture,
-                                  const std::string& image, const Voice& voice, SizeChoice size) {
-  const std::optional<Imported> imported = ImportPictureKeeping(texture, row, std::move(picture), image, voice, size);
+                                  const std::string& image, const Voice& voice, SizeChoice size,
+                                  const BankColours* colours) {
+  const std::optional<Imported> imported =
+      ImportPictureKeeping(texture, row, std::move(picture), image, voice, size, colours);
   if (!imported) return std::nullopt;
   return imported->changed;
 }
 
 std::optional<Imported> ImportPictureKeeping(Texture& texture, size_t row, PictureFiles::Picture picture,
-                                             const std::string& image, const Voice& voice, SizeChoice size) {
+                                             const std::string& image, const Voice& voice, SizeChoice size,
+                                             const BankColours* colours) {
   Image pixels = std::move(picture.image);
   const bool otherSize = pixels.width != texture.width || pixels.height != texture.height;
   if (otherSize && size == SizeChoice::Picture) {
@@ -178,7 +228,19 @@ std::optional<Imported> ImportPictureKeeping(Texture& texture, size_t row, Pictu
   if (otherSize && size == SizeChoice::Picture) return Imported{true, std::move(pixels)};
   std::optional<Image> fitted = texture.Fit(pixels, picture.hasAlpha);
   if (!fitted) return Imported{false, {}};
-  const bool changed = texture.Encode(*fitted);
+  if (!texture.IsPalettized()) {
+    const bool changed = texture.Encode(*fitted);
+    return Imported{changed, std::move(*fitted)};
+  }
+  // Without a palette the texture shows greys, and its import is mapped to the same greys.
+  const BankColours bank = colours ? *colours : BankColours::Greys(texture.IndexBits());
+  // Fit keeps the alpha of the texels as the texture shows them without its palette; a
+  // picture without alpha keeps what the palette shows instead.
+  if (!picture.hasAlpha) {
+    if (const std::optional<Image> shown = texture.Decode(&bank))
+      for (size_t at = 3; at < fitted->rgba.size() && at < shown->rgba.size(); at += 4) fitted->rgba[at] = shown->rgba[at];
+  }
+  const bool changed = texture.Encode(*fitted, &bank);
   return Imported{changed, std::move(*fitted)};
 }
 
@@ -253,8 +315,35 @@ std::vector<std::string> ExportPaths(const std::vector<std::string>& listedNames
   return paths;
 }
 
+std::optional<std::vector<PaletteLookup::Found>> ListedPalettes(const Archive& archive,
+                                                               const PaletteLookup* palettes,
+                                                               const Voice& voice) {
+  std::vector<PaletteLookup::Found> found(archive.ListedCount());
+  for (size_t row = 0; palettes != nullptr && row < found.size(); ++row) {
+    const Archive::Entry& entry = archive.Entries()[row];
+    Expected<PaletteLookup::Found> palette = palettes->For(entry.texture, entry.name);
+    if (!palette) {
+      voice.say(palette.error().text);
+      return std::nullopt;
+    }
+    found[row] = std::move(*palette);
+  }
+  return found;
+}
+
+namespace {
+
+// What a palettized texture's batch step reads its indices through; nullptr for the others.
+const BankColours* ColoursOf(const Texture& texture, const PaletteLookup::Found& found) {
+  return texture.IsPalettized() ? &found.colours : nullptr;
+}
+
+}  // namespace
+
 Result ExportAll(const Archive& archive, const std::string& folder, FileFormat format, const Voice& voice,
-                 const Progress& progress) {
+                 const Progress& progress, const PaletteLookup* palettes) {
+  const std::optional<std::vector<PaletteLookup::Found>> found = ListedPalettes(archive, palettes, voice);
+  if (!found) return {Outcome::kRefused, 0};
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (!fs::is_directory(folder)) {
@@ -270,7 +359,8 @@ Result ExportAll(const Archive& archive, const std::string& folder, FileFormat f
     if (progress && !progress(row, names.size())) return {Outcome::kCancelled, result.count};
     const Texture& texture = archive.Entries()[row].texture;
     // A texture that cannot be decoded is skipped; the others are still worth having.
-    const std::optional<Image> decoded = Decode(texture, row, voice);
+    if (const std::string note = PaletteLookup::Note(texture, (*found)[row], row); !note.empty()) voice.say(note);
+    const std::optional<Image> decoded = Decode(texture, row, voice, ColoursOf(texture, (*found)[row]));
     if (!decoded) {
       result.outcome = Outcome::kSomeSkipped;
       continue;
@@ -285,9 +375,14 @@ Result ExportAll(const Archive& archive, const std::string& folder, FileFormat f
 }
 
 Result ImportAll(Archive& archive, const std::string& folder, FileFormat format, const std::string& archiveName,
-                 const Voice& voice, const Progress& progress, SizeChoice size) {
+                 const Voice& voice, const Progress& progress, SizeChoice size, const PaletteLookup* palettes) {
   if (!fs::is_directory(folder)) {
     voice.say(folder + " is not a folder.");
+    return {Outcome::kRefused, 0};
+  }
+  const std::optional<std::vector<PaletteLookup::Found>> found = ListedPalettes(archive, palettes, voice);
+  if (!found) {
+    voice.say("Nothing was imported; " + archiveName + " was not written.");
     return {Outcome::kRefused, 0};
   }
   const std::vector<std::string> bases = ExportBaseNames(ListedNames(archive));
@@ -316,7 +411,8 @@ Result ImportAll(Archive& archive, const std::string& folder, FileFormat format,
     Texture& texture = archive.Entries()[row].texture;
     if (RefuseWithoutCodec(texture, row, "Note: " + imageFile + " was not imported: ", voice)) continue;
     snapshots.Keep(row, texture);
-    if (!ImportInto(texture, row, PathIn(folder, imageFile), withMask ? PathIn(folder, maskFile) : "", voice, size)) {
+    if (!ImportInto(texture, row, PathIn(folder, imageFile), withMask ? PathIn(folder, maskFile) : "", voice, size,
+                    ColoursOf(texture, (*found)[row]))) {
       voice.say("Nothing was imported; " + archiveName + " was not written.");
       snapshots.Restore();
       return {Outcome::kRefused, 0};

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "archive/PaletteLookup.h"
 #include "texture/Error.h"
 #include "texture/FormatChoice.h"
 #include "texture/Image.h"
@@ -54,7 +55,9 @@ struct Result {
 
 // Decodes a texture for an export, noting a texture shown black in part or in whole.
 // nullopt (and said) when it cannot be decoded at all, so no file is written from nothing.
-std::optional<Image> Decode(const Texture& texture, size_t row, const Voice& voice);
+// A palettized texture shows its indices through `colours`, or as greys without them.
+std::optional<Image> Decode(const Texture& texture, size_t row, const Voice& voice,
+                            const BankColours* colours = nullptr);
 
 // Writes one export of a decoded texture: a path naming a PNG gets the picture with its
 // alpha, any other the BMP image (mask false) or mask (mask true). Replaces an existing file
@@ -66,6 +69,14 @@ bool WriteExport(const Texture& texture, const Image& decoded, bool mask, const 
 // texture ("is stored in a format Quarnel does not encode (...)", or "holds N data bytes
 // where its format (...) needs M"); empty when it can.
 std::string WhyNotEncoded(const Texture& texture);
+
+// Writes a palettized texture as an 8-bit indexed PNG: its indices as they are, and the
+// bank's colours as the PNG's palette (PLTE, with tRNS for alpha), so an image editor can
+// paint in the palette and the import takes the indices back without loss. False (and
+// shown) for a texture that is not palettized or cannot be decoded, or a file that cannot
+// be written.
+bool WriteIndexedExport(const Texture& texture, const BankColours& colours, const std::string& path,
+                        const Voice& voice);
 
 // True (and said, after prefix) when the codec cannot encode the texture: importing into
 // it would change nothing, and saying it worked would be wrong.
@@ -84,14 +95,24 @@ enum class SizeChoice { Keep, Picture, Scale };
 // which may be ""), deals with a picture of another size as `size` says, and encodes it into
 // the texture. nullopt (and shown or said) when a file or the size was refused, the texture
 // unchanged; else whether it changed.
+//
+// A palettized texture maps the picture's colours to the nearest of `colours` (greys
+// without them); a PNG of palette colours whose palette is the bank's own, at the texture's
+// size, gives its indices as they are (ImportIndices).
 std::optional<bool> ImportInto(Texture& texture, size_t row, const std::string& image,
                                const std::string& mask, const Voice& voice,
-                               SizeChoice size = SizeChoice::Keep);
+                               SizeChoice size = SizeChoice::Keep, const BankColours* colours = nullptr);
 
 // The same for a picture already read; `label` names it in notes (a file's path).
 std::optional<bool> ImportPicture(Texture& texture, size_t row, PictureFiles::Picture picture,
                                   const std::string& label, const Voice& voice,
-                                  SizeChoice size = SizeChoice::Keep);
+                                  SizeChoice size = SizeChoice::Keep, const BankColours* colours = nullptr);
+
+// The lossless import into a palettized texture: when `image` is a palette-colour PNG of the
+// texture's size whose colours all equal the bank's, its indices are stored as they are.
+// nullopt when the file is not such a picture (the caller imports it by colour); else
+// whether the data changed.
+std::optional<bool> ImportIndices(Texture& texture, const std::string& image, const BankColours& colours);
 
 // What an import encoded: whether the texture changed, and the picture it was encoded from,
 // at the texture's size, after the size choice and the fitting: what the stored texture,
@@ -103,7 +124,8 @@ struct Imported {
 // ImportPicture, giving what it encoded as well.
 std::optional<Imported> ImportPictureKeeping(Texture& texture, size_t row, PictureFiles::Picture picture,
                                              const std::string& label, const Voice& voice,
-                                             SizeChoice size = SizeChoice::Keep);
+                                             SizeChoice size = SizeChoice::Keep,
+                                             const BankColours* colours = nullptr);
 
 // ---- New entries ---------------------------------------------------------------------------
 
@@ -129,8 +151,11 @@ std::vector<std::string> ExportPaths(const std::vector<std::string>& listedNames
 // Writes every listed row's files into folder, made when missing, replacing files that
 // exist (the caller asks first). A texture that cannot be decoded is skipped
 // (kSomeSkipped); a file that cannot be written stops the batch (kRefused).
+//
+// Palettized textures are shown through `palettes` (greys without); a palette it refuses
+// stops the batch before anything is written.
 Result ExportAll(const Archive& archive, const std::string& folder, FileFormat format,
-                 const Voice& voice, const Progress& progress);
+                 const Voice& voice, const Progress& progress, const PaletteLookup* palettes = nullptr);
 
 // Reads every NAME.bmp in folder (with NAME_mask.bmp when present), or every NAME.png, into
 // the row it was exported from and encodes it; the archive (named `archiveName` in messages)
@@ -139,6 +164,13 @@ Result ExportAll(const Archive& archive, const std::string& folder, FileFormat f
 // texture holds what it held before.
 Result ImportAll(Archive& archive, const std::string& folder, FileFormat format,
                  const std::string& archiveName, const Voice& voice, const Progress& progress,
-                 SizeChoice size = SizeChoice::Keep);
+                 SizeChoice size = SizeChoice::Keep, const PaletteLookup* palettes = nullptr);
+
+// The palette of each listed row through `palettes` (an empty Found for a texture that is
+// not palettized, and for every row without `palettes`); the first refusal, said, gives
+// nullopt.
+std::optional<std::vector<PaletteLookup::Found>> ListedPalettes(const Archive& archive,
+                                                               const PaletteLookup* palettes,
+                                                               const Voice& voice);
 
 }  // namespace BatchFiles

@@ -266,7 +266,10 @@ std::vector<std::string> FolderFiles(const Archive& archive, const std::string& 
   return files;
 }
 
-Expected<size_t> Write(const Archive& archive, const std::string& path, const BatchFiles::Voice& voice) {
+Expected<size_t> Write(const Archive& archive, const std::string& path, const BatchFiles::Voice& voice,
+                       const PaletteLookup* palettes) {
+  const std::optional<std::vector<PaletteLookup::Found>> found = BatchFiles::ListedPalettes(archive, palettes, voice);
+  if (!found) return Refused("Nothing was written to " + path + ".");
   const std::vector<std::string> bases = BatchFiles::ExportBaseNames(BatchFiles::ListedNames(archive));
   std::vector<Line> lines;
   std::vector<PvmxTexture> textures;
@@ -278,7 +281,10 @@ Expected<size_t> Write(const Archive& archive, const std::string& path, const Ba
   }
   for (size_t row = 0; row < bases.size(); ++row) {
     const Archive::Entry& entry = archive.Entries()[row];
-    const std::optional<Image> decoded = BatchFiles::Decode(entry.texture, row, voice);
+    const PaletteLookup::Found& palette = (*found)[row];
+    if (const std::string note = PaletteLookup::Note(entry.texture, palette, row); !note.empty()) voice.say(note);
+    const std::optional<Image> decoded = BatchFiles::Decode(entry.texture, row, voice,
+                                                            entry.texture.IsPalettized() ? &palette.colours : nullptr);
     if (!decoded) return Refused("Nothing was written: the texture in row " + std::to_string(row) + " cannot be decoded.");
     const uint32_t globalIndex = entry.globalIndex.value_or(uint32_t(row));
     if (!entry.globalIndex)
@@ -289,7 +295,8 @@ Expected<size_t> Write(const Archive& archive, const std::string& path, const Ba
     lines.push_back({row + 1, globalIndex, file, size});
     if (pvmx) {
       std::optional<std::vector<uint8_t>> png =
-          PictureFiles::Encode(*decoded, PictureFiles::Export::Png, entry.texture.HasAlphaBits(), {});
+          PictureFiles::Encode(*decoded, PictureFiles::Export::Png,
+                               entry.texture.IsPalettized() || entry.texture.HasAlphaBits(), {});
       if (!png) return Refused("There is not enough memory to write " + path + ".");
       textures.push_back({globalIndex, entry.name, size, std::move(*png)});
     } else if (const Failure failure = PictureFiles::Write((fs::path(path) / file).string(), *decoded,

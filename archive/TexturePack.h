@@ -90,7 +90,9 @@ Expected<Pack> Read(const std::string& path, std::vector<std::string>& notes);
 // own size. An entry without a global index is listed with its row number, and noted.
 // Into a folder (made when missing; files there are replaced, the caller asks first) or,
 // for a path ending in .pvmx, one PVMX file. Returns the count written.
-Expected<size_t> Write(const Archive& archive, const std::string& path, const BatchFiles::Voice& voice);
+// Palettized textures are shown through `palettes` (greys without).
+Expected<size_t> Write(const Archive& archive, const std::string& path, const BatchFiles::Voice& voice,
+                       const PaletteLookup* palettes = nullptr);
 
 // The files Write would write into a folder, for the caller's question before replacing.
 std::vector<std::string> FolderFiles(const Archive& archive, const std::string& folder);

@@ -14,6 +14,8 @@
 #include "archive/ExportNames.h"
 #include "archive/TexturePack.h"
 #include "platform/Files.h"
+#include "texture/PictureFiles.h"
+#include "texture/Texture.h"
 #include "texture/TextureDetails.h"
 
 namespace fs = std::filesystem;
@@ -125,6 +127,22 @@ std::string Plural(size_t count, const char* word) {
   return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
 
+// The palette of one row's texture, its note said; nullopt (and said) when it is refused.
+std::optional<PaletteLookup::Found> PaletteOfRow(const PaletteLookup& lookup, const Archive& archive, uint64_t row) {
+  const Archive::Entry& entry = archive.Entries()[size_t(row)];
+  Expected<PaletteLookup::Found> found = lookup.For(entry.texture, entry.name);
+  if (!found) {
+    Say(found.error().text);
+    return std::nullopt;
+  }
+  if (const std::string note = PaletteLookup::Note(entry.texture, *found, size_t(row)); !note.empty()) Say(note);
+  return std::move(*found);
+}
+
+const BankColours* ColoursOf(const Texture& texture, const PaletteLookup::Found& found) {
+  return texture.IsPalettized() ? &found.colours : nullptr;
+}
+
 }  // namespace
 
 void Say(const std::string& text) {
@@ -143,21 +161,31 @@ int ListCommand(const std::string& archive) {
   return kSuccess;
 }
 
-int InfoCommand(const std::string& archive) {
+int InfoCommand(const std::string& archive, const PaletteOptions& palette) {
   Session session;
   if (!session.Open(archive)) return kRefused;
   const Archive& a = session.archive();
   const size_t listed = a.ListedCount();
+  // Every palette is checked before the first line, so a refused one prints no half table.
+  const PaletteLookup lookup(archive, palette.chosen);
+  const std::optional<std::vector<PaletteLookup::Found>> palettes = ListedPalettes(a, &lookup, kVoice);
+  if (!palettes) return kRefused;
   for (size_t row = 0; row < listed; ++row) {
     const Archive::Entry& entry = a.Entries()[row];
     const Texture& t = entry.texture;
     const TextureDetails::Details details = TextureDetails::Of(t);
     const std::string globalIndex = entry.globalIndex ? std::to_string(*entry.globalIndex) : "-";
-    std::printf("%zu\t%s\t%s\t%u %s\t%u %s\t%ld\t%zu\t%zu\t%s\n", row, Printable(entry.name).c_str(),
+    const std::string& paletteFile = (*palettes)[row].path;
+    std::printf("%zu\t%s\t%s\t%u %s\t%u %s\t%ld\t%zu\t%zu\t%s\t%s\n", row, Printable(entry.name).c_str(),
                 SizeText(t.width, t.height).c_str(), unsigned(t.pixelFormat),
                 TextureDetails::PixelFormatName(t.pixelFormat).c_str(), unsigned(t.dataFormat),
                 TextureDetails::DataFormatName(t.dataFormat).c_str(), long(t.length), details.mipLevels,
-                details.codebookEntries, globalIndex.c_str());
+                details.codebookEntries, globalIndex.c_str(),
+                paletteFile.empty() ? "none" : Printable(paletteFile).c_str());
+  }
+  for (size_t row = 0; row < listed; ++row) {
+    const std::string note = PaletteLookup::Note(a.Entries()[row].texture, (*palettes)[row], row);
+    if (!note.empty()) Say(note);
   }
   if (a.EntryCount() > listed) {
     Say("Note: the archive holds " + std::to_string(a.EntryCount() - listed) + " more textures after " +
@@ -168,18 +196,27 @@ int InfoCommand(const std::string& archive) {
 }
 
 int ExportCommand(const std::string& archive, uint64_t row, const std::string& image,
-                  const std::string& mask, bool force) {
+                  const std::string& mask, bool force, const PaletteOptions& palette) {
   Session session;
   if (!session.Open(archive)) return kRefused;
   const Texture* texture = session.TextureOfRow(row, archive);
   if (texture == nullptr) return kRefused;
+  if (palette.indexed && !texture->IsPalettized()) {
+    Say("The texture in row " + std::to_string(row) + " holds colours, not indices into a palette, so it has no " +
+        "indexed PNG; export it without --indexed.");
+    return kRefused;
+  }
   if (!force) {
     // Both outputs are checked before either is written.
     const bool imageExists = RefuseExisting(image);
     const bool maskExists = !mask.empty() && RefuseExisting(mask);
     if (imageExists || maskExists) return kRefused;
   }
-  const std::optional<Image> decoded = Decode(*texture, row, kVoice);
+  const std::optional<PaletteLookup::Found> found =
+      PaletteOfRow(PaletteLookup(archive, palette.chosen), session.archive(), row);
+  if (!found) return kRefused;
+  if (palette.indexed) return WriteIndexedExport(*texture, found->colours, image, kVoice) ? kSuccess : kRefused;
+  const std::optional<Image> decoded = Decode(*texture, row, kVoice, ColoursOf(*texture, *found));
   if (!decoded) return kRefused;
   if (!WriteExport(*texture, *decoded, false, image, kVoice)) return kRefused;
   if (!mask.empty() && !WriteExport(*texture, *decoded, true, mask, kVoice)) return kRefused;
@@ -187,7 +224,7 @@ int ExportCommand(const std::string& archive, uint64_t row, const std::string& i
 }
 
 int ExportAllCommand(const std::string& archive, const std::string& folder, bool force,
-                     FileFormat format) {
+                     FileFormat format, const PaletteOptions& palette) {
   Session session;
   if (!session.Open(archive)) return kRefused;
   if (!force) {
@@ -196,28 +233,116 @@ int ExportAllCommand(const std::string& archive, const std::string& folder, bool
       anyExists |= RefuseExisting(path);
     if (anyExists) return kRefused;
   }
-  const Result result = ExportAll(session.archive(), folder, format, kVoice, nullptr);
+  const PaletteLookup lookup(archive, palette.chosen);
+  const Result result = ExportAll(session.archive(), folder, format, kVoice, nullptr, &lookup);
   if (result.outcome == Outcome::kRefused) return kRefused;
   std::printf("Exported %s to %s\n", Plural(result.count, "texture").c_str(), folder.c_str());
   return result.outcome == Outcome::kDone ? kSuccess : kRefused;
 }
 
+namespace {
+
+// The backup of a palette file: its whole name followed by ".BAK", so that it never takes the
+// name of the archive's own backup (sample.pvm and sample.pvp would both give sample.BAK).
+std::string PaletteBackupPathOf(const std::string& path) { return path + ".BAK"; }
+
+// import --new-palette: a palette made from the picture, in the colour format of the one
+// found, holding the bank the texture reads; the picture imported through it; then the
+// palette written, then the archive. A palette file replaced is put back when the archive
+// cannot be written, and a new one removed.
+int ImportThroughNewPalette(Session& session, const std::string& archive, uint64_t row, const std::string& image,
+                            const std::string& mask, bool backup, SizeChoice size,
+                            const PaletteLookup::Found& found, const std::string& output) {
+  // The palette written over the archive or the picture would lose one or the other.
+  const auto same = [](const std::string& a, const std::string& b) {
+    std::error_code ea, eb;
+    const fs::path pa = fs::weakly_canonical(a, ea), pb = fs::weakly_canonical(b, eb);
+    return a == b || (!ea && !eb && pa == pb);
+  };
+  for (const std::string& input : {archive, image, mask}) {
+    if (!input.empty() && same(output, input)) {
+      Say("Nothing was imported: the new palette cannot go to " + output + ", which is an input of this import.");
+      return kRefused;
+    }
+  }
+  Texture& texture = session.archive().Entries()[size_t(row)].texture;
+  const Expected<PictureFiles::Picture> picture = PictureFiles::Read(image, mask);
+  if (!picture) {
+    Say(picture.error().text);
+    return kRefused;
+  }
+  const int bits = texture.IndexBits();
+  Palette made = Palette::FromPicture(picture->image, found.colourFormat, bits);
+  // The game picks the bank, so the colours go where that bank lies in palette memory.
+  made.firstColour = uint16_t(size_t(found.bank) << bits);
+  const Expected<BankColours> bank = made.Bank(found.bank, bits);
+  if (!bank) {
+    Say("Nothing was imported: " + bank.error().text);
+    return kRefused;
+  }
+  if (!ImportInto(texture, row, image, mask, kVoice, size, &*bank)) return kRefused;
+
+  std::vector<uint8_t> before;
+  std::string error;
+  const bool existed = platform::FileExists(output);
+  if (existed) {
+    if (!platform::ReadWholeFile(output, before, error, uint64_t{1} << 30)) {
+      Say(output + "\n\nThis file could not be read.\n" + error + "\nNothing was written.");
+      return kRefused;
+    }
+    const std::string backupPath = PaletteBackupPathOf(output);
+    if (backup && !platform::FileExists(backupPath) && !platform::CopyFile(output, backupPath, error)) {
+      Say(error + "\nNo backup was made, and nothing was written.");
+      return kRefused;
+    }
+  }
+  if (const Failure failure = made.Write(output)) {
+    Say(failure->text);
+    return kRefused;
+  }
+  if (!Save(session, archive, backup)) {
+    std::string undoError;
+    std::error_code removeError;
+    const bool undone = existed ? platform::ReplaceFile(output, before, undoError)
+                                : fs::remove(output, removeError) || !platform::FileExists(output);
+    if (removeError) undoError = removeError.message();
+    Say(undone ? output + " was put back as it was." : output + " holds the new palette: " + undoError);
+    return kRefused;
+  }
+  Say("Wrote the new palette " + output + ".");
+  return kSuccess;
+}
+
+}  // namespace
+
 int ImportCommand(const std::string& archive, uint64_t row, const std::string& image,
-                  const std::string& mask, bool backup, SizeChoice size) {
+                  const std::string& mask, bool backup, SizeChoice size, const PaletteOptions& palette) {
   Session session;
   if (!session.Open(archive)) return kRefused;
   Texture* texture = session.TextureOfRow(row, archive);
   if (texture == nullptr) return kRefused;
   if (RefuseWithoutCodec(*texture, row, "Nothing was imported: ", kVoice)) return kRefused;
-  if (!ImportInto(*texture, row, image, mask, kVoice, size)) return kRefused;
-  return Save(session, archive, backup) ? kSuccess : kRefused;
+  if (!palette.newPalette.empty() && !texture->IsPalettized()) {
+    Say("Nothing was imported: the texture in row " + std::to_string(row) + " holds colours, not indices into a " +
+        "palette, so --new-palette has nothing to make.");
+    return kRefused;
+  }
+  std::optional<PaletteLookup::Found> found =
+      PaletteOfRow(PaletteLookup(archive, palette.chosen), session.archive(), row);
+  if (!found) return kRefused;
+  if (palette.newPalette.empty()) {
+    if (!ImportInto(*texture, row, image, mask, kVoice, size, ColoursOf(*texture, *found))) return kRefused;
+    return Save(session, archive, backup) ? kSuccess : kRefused;
+  }
+  return ImportThroughNewPalette(session, archive, row, image, mask, backup, size, *found, palette.newPalette);
 }
 
 int ImportAllCommand(const std::string& archive, const std::string& folder, bool backup,
-                     FileFormat format, SizeChoice size) {
+                     FileFormat format, SizeChoice size, const PaletteOptions& palette) {
   Session session;
   if (!session.Open(archive)) return kRefused;
-  const Result result = ImportAll(session.archive(), folder, format, archive, kVoice, nullptr, size);
+  const PaletteLookup lookup(archive, palette.chosen);
+  const Result result = ImportAll(session.archive(), folder, format, archive, kVoice, nullptr, size, &lookup);
   if (result.outcome != Outcome::kDone) return kRefused;
   if (!Save(session, archive, backup)) return kRefused;
   std::printf("Imported %s into %s\n", Plural(result.count, "texture").c_str(), archive.c_str());
@@ -368,7 +493,7 @@ int ExtractCommand(const std::string& archive, uint64_t row, const std::string& 
 
 // ---- Texture packs ---------------------------------------------------------------------------
 
-int UnpackCommand(const std::string& archive, const std::string& pack, bool force) {
+int UnpackCommand(const std::string& archive, const std::string& pack, bool force, const PaletteOptions& palette) {
   Session session;
   if (!session.Open(archive)) return kRefused;
   if (!force) {
@@ -378,7 +503,8 @@ int UnpackCommand(const std::string& archive, const std::string& pack, bool forc
       for (const std::string& path : TexturePack::FolderFiles(session.archive(), pack)) anyExists |= RefuseExisting(path);
     if (anyExists) return kRefused;
   }
-  const Expected<size_t> written = TexturePack::Write(session.archive(), pack, kVoice);
+  const PaletteLookup lookup(archive, palette.chosen);
+  const Expected<size_t> written = TexturePack::Write(session.archive(), pack, kVoice, &lookup);
   if (!written) {
     Say(written.error().text);
     return kRefused;

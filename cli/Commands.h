@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/BatchFiles.h"
+#include "archive/PaletteLookup.h"
 #include "texture/FormatChoice.h"
 
 namespace cli {
@@ -18,18 +19,33 @@ enum ExitStatus : int { kSuccess = 0, kRefused = 1, kUsageError = 2 };
 using BatchFiles::FileFormat;
 using BatchFiles::SizeChoice;
 
+// Palettized textures: the palette chosen (--palette, --bank; else the files beside the
+// archive decide, see PaletteLookup), an export of indices (--indexed), and a new palette
+// made from the imported picture (--new-palette).
+struct PaletteOptions {
+  PaletteLookup::Choice chosen;
+  bool indexed = false;
+  std::string newPalette;
+};
+
 // Rows count from 0 as in the editor's list. A row number too large for uint64_t is passed
 // as UINT64_MAX and refused like any row past the list.
 int ListCommand(const std::string& archive);
-int InfoCommand(const std::string& archive);
+int InfoCommand(const std::string& archive, const PaletteOptions& palette = {});
 int ExportCommand(const std::string& archive, uint64_t row, const std::string& image,
-                  const std::string& mask, bool force);
+                  const std::string& mask, bool force, const PaletteOptions& palette = {});
 int ExportAllCommand(const std::string& archive, const std::string& folder, bool force,
-                     FileFormat format);
+                     FileFormat format, const PaletteOptions& palette = {});
+// With --new-palette the palette is written to that path (with --backup, an existing file
+// there is copied to PATH.BAK first), then the archive; should the archive not be written,
+// the palette file goes back to what it was. No other palette file is ever written: other
+// textures share them.
 int ImportCommand(const std::string& archive, uint64_t row, const std::string& image,
-                  const std::string& mask, bool backup, SizeChoice size = SizeChoice::Keep);
+                  const std::string& mask, bool backup, SizeChoice size = SizeChoice::Keep,
+                  const PaletteOptions& palette = {});
 int ImportAllCommand(const std::string& archive, const std::string& folder, bool backup,
-                     FileFormat format, SizeChoice size = SizeChoice::Keep);
+                     FileFormat format, SizeChoice size = SizeChoice::Keep,
+                     const PaletteOptions& palette = {});
 
 // ---- Changing an archive's entries ------------------------------------------------------
 // Each saves the way import does, --backup included, and changes nothing on a refusal.
@@ -55,7 +71,8 @@ int ExtractCommand(const std::string& archive, uint64_t row, const std::string& 
 // ---- Texture packs ---------------------------------------------------------------------------
 
 // The archive as a pack: a folder with index.txt and NAME.png files, or a .pvmx file.
-int UnpackCommand(const std::string& archive, const std::string& pack, bool force);
+int UnpackCommand(const std::string& archive, const std::string& pack, bool force,
+                  const PaletteOptions& palette = {});
 // A new archive from a pack (a folder or a .pvmx file).
 int PackCommand(const std::string& pack, const std::string& archive, const FormatChoice::Choice& formats,
                 bool keepPictureSize, bool force);

@@ -31,25 +31,31 @@ Commands:
   info ARCHIVE
       One line per listed texture:
       ROW<TAB>NAME<TAB>WIDTHxHEIGHT<TAB>PIXEL_FORMAT<TAB>DATA_FORMAT<TAB>LENGTH
-      <TAB>MIP_LEVELS<TAB>CODEBOOK_ENTRIES<TAB>GLOBAL_INDEX
+      <TAB>MIP_LEVELS<TAB>CODEBOOK_ENTRIES<TAB>GLOBAL_INDEX<TAB>PALETTE
       Pixel formats: 0 ARGB1555, 1 RGB565, 2 ARGB4444, others "unknown".
       Data formats: 9 rectangle, 1 twiddled, 13 rectangular twiddled,
       2 twiddled+mipmaps, 18 twiddled+mipmaps (8-byte 1x1), 3 VQ,
-      4 VQ+mipmaps, 16 small VQ, 17 small VQ+mipmaps, others "other".
+      4 VQ+mipmaps, 16 small VQ, 17 small VQ+mipmaps, 5 palettized 4-bit,
+      6 palettized 4-bit+mipmaps, 7 palettized 8-bit,
+      8 palettized 8-bit+mipmaps, others "other".
       MIP_LEVELS is 1 without mipmaps and 0 for a texture Quarnel does not
       decode; CODEBOOK_ENTRIES is 0 unless the texture is VQ; GLOBAL_INDEX is
-      "-" for an entry without one.
+      "-" for an entry without one. PALETTE is the palette file a palettized
+      texture uses (see "Palettes"), or "none".
   export ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--force]
-  export ARCHIVE ROW IMAGE.png [--force]
+  export ARCHIVE ROW IMAGE.png [--force] [--indexed]
       Decodes the texture of ROW and writes its image, and its alpha mask
       (alpha in the red channel), as 24-bit BMP files, as the editor's
       Export does; or, for a name ending in .png (any letter case), both
       as one 8-bit RGBA PNG whose alpha channel is the texture's alpha.
+      With --indexed, a palettized texture is written as an indexed PNG: its
+      indices as they are, its bank's colours as the PNG's palette.
   export-all ARCHIVE DIR [--force] [--format png|bmp]
       Writes every listed texture into DIR (made when missing) as NAME.bmp
       and NAME_mask.bmp, or with --format png as NAME.png; see "File names".
   import ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--backup] [--size keep|picture|scale]
   import ARCHIVE ROW IMAGE.png [--backup] [--size keep|picture|scale]
+          [--new-palette OUT.pvp]
       Replaces the texture of ROW from a 24-bit BMP, and from a mask BMP
       whose red channel is the alpha (without one each texel keeps its
       alpha); or from a PNG of any kind, whose alpha, when it has any, is
@@ -57,7 +63,11 @@ Commands:
       format: mip levels are averaged anew, a VQ codebook is built anew
       (deterministically), and a picture the texture already shows leaves
       it as it is. A picture of another size is dealt with as --size says.
-      The archive is then written back.
+      The archive is then written back. A palettized texture takes each
+      pixel's nearest colour of its bank, or, from an indexed PNG whose palette
+      is the bank's colours, the indices as they are. With --new-palette, a
+      palette of 16 or 256 colours is made from the picture, written to
+      OUT.pvp, and the picture is imported through it.
   import-all ARCHIVE DIR [--backup] [--format png|bmp] [--size keep|picture|scale]
       Imports every NAME.bmp in DIR (with NAME_mask.bmp when present), or
       with --format png every NAME.png, into the entry it was exported
@@ -130,6 +140,15 @@ Options:
              top-left part (the default); take the picture's size, when the
              data format can hold it; or scale the picture to the texture's
              size
+  --palette FILE.pvp
+             the palette of palettized textures (info, export, export-all,
+             import, import-all, unpack); see "Palettes"
+  --bank N   the bank of the palette they read (default 0)
+  --indexed  export a palettized texture as an indexed PNG
+  --new-palette OUT.pvp
+             import through a new palette made from the picture, written to
+             OUT.pvp; with --backup an existing OUT.pvp is copied to
+             OUT.pvp.BAK first. No other palette file is ever written.
   --help     show this text
   --version  print "quarnel VERSION" and exit
   --         ends the options: later arguments starting with '-' are paths
@@ -142,6 +161,14 @@ File names (export-all, import-all):
   letter case ignored. Any other entry is written as @ROW.bmp and
   @ROW_mask.bmp (for example @7.bmp), or @ROW.png, which import-all maps back
   to row ROW.
+
+Palettes:
+  Palettized textures (data formats 5 to 8) hold 4-bit or 8-bit indices into
+  a bank of a palette kept in a .pvp file. Their palette is the one given with
+  --palette; else NAME.pvp beside the archive, NAME being the texture's name;
+  else a .pvp with the archive's own stem (a .pvr file's stem), letter case
+  ignored. Without one, indices show as greys and a note says "no palette";
+  indices beyond the palette's colours show transparent black, with a note.
 
 Names in list and info show control characters as \xHH.
 Messages go to standard error. Exit status: 0 success; 1 an input was
@@ -178,7 +205,10 @@ enum Option : unsigned {
   kPvmx = 1 << 8,
   kKeepPictureSize = 1 << 9,
   kAdd = 1 << 10,
-  kLastOption = kAdd,
+  kPalette = 1 << 11,  // --palette, --bank
+  kIndexed = 1 << 12,
+  kNewPalette = 1 << 13,
+  kLastOption = kNewPalette,
 };
 
 struct Command {
@@ -192,12 +222,14 @@ struct Command {
 constexpr size_t kMany = SIZE_MAX;
 constexpr Command kCommands[] = {
     {"list", 1, 1, 0, "list ARCHIVE"},
-    {"info", 1, 1, 0, "info ARCHIVE"},
-    {"export", 3, 4, kForce, "export ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--force], or IMAGE.png without a mask"},
-    {"export-all", 2, 2, kForce | kFormat, "export-all ARCHIVE DIR [--force] [--format png|bmp]"},
-    {"import", 3, 4, kBackup | kSize,
+    {"info", 1, 1, kPalette, "info ARCHIVE [--palette FILE.pvp] [--bank N]"},
+    {"export", 3, 4, kForce | kPalette | kIndexed,
+     "export ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--force], or IMAGE.png without a mask [--indexed]"},
+    {"export-all", 2, 2, kForce | kFormat | kPalette, "export-all ARCHIVE DIR [--force] [--format png|bmp]"},
+    {"import", 3, 4, kBackup | kSize | kPalette | kNewPalette,
      "import ARCHIVE ROW IMAGE.bmp [MASK.bmp] [--backup], or IMAGE.png without a mask"},
-    {"import-all", 2, 2, kBackup | kFormat | kSize, "import-all ARCHIVE DIR [--backup] [--format png|bmp]"},
+    {"import-all", 2, 2, kBackup | kFormat | kSize | kPalette,
+     "import-all ARCHIVE DIR [--backup] [--format png|bmp]"},
     {"new", 1, 1, kForce, "new ARCHIVE [--force]"},
     {"add", 2, kMany, kBackup | kAt | kName | kGlobalIndex | kFormats, "add ARCHIVE FILE... [options]"},
     {"remove", 2, kMany, kBackup, "remove ARCHIVE ROW..."},
@@ -206,7 +238,7 @@ constexpr Command kCommands[] = {
     {"set-gbix", 3, 3, kBackup, "set-gbix ARCHIVE ROW N"},
     {"convert", 2, 2, kBackup | kFormats, "convert ARCHIVE ROW [--pixel-format ...] [--data-format ...]"},
     {"extract", 3, 3, kForce, "extract ARCHIVE ROW OUT.pvr [--force]"},
-    {"unpack", 1, 2, kForce | kPvmx, "unpack ARCHIVE DIR [--force], or unpack ARCHIVE --pvmx OUT.pvmx [--force]"},
+    {"unpack", 1, 2, kForce | kPvmx | kPalette, "unpack ARCHIVE DIR [--force], or unpack ARCHIVE --pvmx OUT.pvmx [--force]"},
     {"pack", 2, 2, kForce | kFormats | kKeepPictureSize, "pack DIR|FILE.pvmx ARCHIVE [options]"},
     {"import-pack", 2, 2, kBackup | kSize | kAdd, "import-pack ARCHIVE DIR|FILE.pvmx [--size ...] [--add] [--backup]"},
 };
@@ -222,6 +254,7 @@ struct Options {
   std::string pvmx;
   bool keepPictureSize = false;
   bool addUnmatched = false;
+  cli::PaletteOptions palette;
 };
 
 // A global index is written in decimal and fits 32 bits.
@@ -252,6 +285,31 @@ std::string ReadOption(int argc, char* argv[], int& i, Options& o) {
   if (arg == "--backup") return o.given |= kBackup, o.backup = true, "";
   if (arg == "--keep-picture-size") return o.given |= kKeepPictureSize, o.keepPictureSize = true, "";
   if (arg == "--add") return o.given |= kAdd, o.addUnmatched = true, "";
+  if (arg == "--indexed") return o.given |= kIndexed, o.palette.indexed = true, "";
+  if (auto problem = value("--palette", text)) {
+    if (!problem->empty()) return *problem;
+    if (text.empty()) return "--palette must name a .pvp file";
+    o.given |= kPalette;
+    o.palette.chosen.path = text;
+    return "";
+  }
+  if (auto problem = value("--bank", text)) {
+    if (!problem->empty()) return *problem;
+    // Palette memory holds at most 64 banks; a bank beyond the palette itself is refused
+    // with the palette's words once it is read.
+    uint64_t bank = 0;
+    if (!ParseRow(text, bank) || bank > 63) return "--bank must be a number from 0 to 63, not " + text;
+    o.given |= kPalette;
+    o.palette.chosen.bank = int(bank);
+    return "";
+  }
+  if (auto problem = value("--new-palette", text)) {
+    if (!problem->empty()) return *problem;
+    if (text.empty()) return "--new-palette must name a .pvp file";
+    o.given |= kNewPalette;
+    o.palette.newPalette = text;
+    return "";
+  }
   if (auto problem = value("--pvmx", text)) {
     if (!problem->empty()) return *problem;
     o.given |= kPvmx;
@@ -334,6 +392,9 @@ std::string OptionName(unsigned option) {
     case kPvmx: return "--pvmx";
     case kKeepPictureSize: return "--keep-picture-size";
     case kAdd: return "--add";
+    case kPalette: return "--palette or --bank";
+    case kIndexed: return "--indexed";
+    case kNewPalette: return "--new-palette";
     case kFormats: return "--pixel-format, --data-format or --mipmaps";
     default: return "that option";
   }
@@ -389,14 +450,15 @@ int main(int argc, char* argv[]) {
 
   const std::string& archive = positional[1];
   if (name == "list") return cli::ListCommand(archive);
-  if (name == "info") return cli::InfoCommand(archive);
+  const cli::PaletteOptions& palette = options.palette;
+  if (name == "info") return cli::InfoCommand(archive, palette);
   if (name == "new") return cli::NewCommand(archive, force);
-  if (name == "export-all") return cli::ExportAllCommand(archive, positional[2], force, files);
-  if (name == "import-all") return cli::ImportAllCommand(archive, positional[2], backup, files, options.size);
+  if (name == "export-all") return cli::ExportAllCommand(archive, positional[2], force, files, palette);
+  if (name == "import-all") return cli::ImportAllCommand(archive, positional[2], backup, files, options.size, palette);
   if (name == "unpack") {
     if ((count == 2) == !options.pvmx.empty())
       return UsageError("unpack takes a folder DIR or --pvmx OUT.pvmx, and not both");
-    return cli::UnpackCommand(archive, count == 2 ? positional[2] : options.pvmx, force);
+    return cli::UnpackCommand(archive, count == 2 ? positional[2] : options.pvmx, force, palette);
   }
   if (name == "pack")
     return cli::PackCommand(positional[1], positional[2], options.add.formats, options.keepPictureSize, force);
@@ -447,8 +509,9 @@ int main(int argc, char* argv[]) {
       return UsageError("the image and the mask cannot go to the same file");
     }
   }
+  if (palette.indexed && !PngFile::NamesPng(image)) return UsageError("--indexed writes a PNG, not " + image);
   if (name == "export") {
-    return cli::ExportCommand(archive, row, image, mask, force);
+    return cli::ExportCommand(archive, row, image, mask, force, palette);
   }
-  return cli::ImportCommand(archive, row, image, mask, backup, options.size);
+  return cli::ImportCommand(archive, row, image, mask, backup, options.size, palette);
 }

@@ -58,6 +58,7 @@ bool Texture::Encodes() const {
 }
 
 bool Texture::HasAlphaBits() const {
+  // A palettized texture's palette may hold see-through colours.
   if (IsPalettized()) return true;
   return dataFormat == PvrFormat::kRaster32 || pixelFormat >= TexelCodec::kPixelFormats.size() ||
          TexelCodec::kPixelFormats[pixelFormat].AMask != 0;

@@ -25,7 +25,7 @@ constexpr std::array<Name, 6> kPixelFormatNames{{
 }};
 
 // Scripts read these from `quarnel-cli info`: names once given stay as they are.
-constexpr std::array<Name, 13> kDataFormatNames{{
+constexpr std::array<Name, 17> kDataFormatNames{{
     {PvrFormat::kTwiddled, "twiddled"},
     {PvrFormat::kTwiddledMipmaps, "twiddled+mipmaps"},
     {PvrFormat::kTwiddledMipmapsWide1x1, "twiddled+mipmaps (8-byte 1x1)"},
@@ -35,6 +35,10 @@ constexpr std::array<Name, 13> kDataFormatNames{{
     {PvrFormat::kSmallVqMipmaps, "small VQ+mipmaps"},
     {PvrFormat::kRectangularTwiddled, "rectangular twiddled"},
     {PvrFormat::kRectangle, "rectangle"},
+    {5, "palettized 4-bit"},
+    {6, "palettized 4-bit+mipmaps"},
+    {7, "palettized 8-bit"},
+    {8, "palettized 8-bit+mipmaps"},
     {PvrFormat::kRectangle10, "rectangle (10)"},
     {PvrFormat::kStride, "stride"},
     {PvrFormat::kStride12, "stride (12)"},

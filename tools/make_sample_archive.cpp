@@ -1,13 +1,16 @@
 // Writes sample.pvm, a small archive for trying the editor out: a few textures drawn here
 // from formulas and encoded with the editor's own codec, covering the three pixel formats,
 // every data format the codec handles (plain, mipmapped and VQ), and alpha that can be seen
-// in the mask view.
+// in the mask view; a 4-bit and an 8-bit palettized texture, whose palette goes beside the
+// archive with its stem (sample.pvp), where the editor looks for it; and a YUV422 texture,
+// its bytes made here.
 //
-//   make_sample_archive OUTPUT.pvm
+//   make_sample_archive OUTPUT.pvm     (writes OUTPUT.pvp too)
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,6 +18,7 @@
 #include "kit/PvmBuilder.h"
 #include "platform/Files.h"
 #include "texture/DataFormats.h"
+#include "texture/Palette.h"
 #include "texture/Texture.h"
 
 namespace {
@@ -163,6 +167,84 @@ std::vector<SampleTexture> Samples() {
   };
 }
 
+// The sample's palette: 256 opaque ARGB1555 colours, all different, so that exporting a
+// palettized texture and importing it again finds every index back. Colour 16 r + c has
+// red and blue running against each other along c and green rising with r: the first 16
+// (bank 0 of 4-bit textures) are a blue to red ramp, all 256 a square of hues.
+Palette SamplePalette() {
+  Palette palette;
+  palette.colourFormat = Palette::kARGB1555;
+  for (uint32_t i = 0; i < 256; ++i) {
+    const uint32_t c = i % 16, r = i / 16;
+    palette.colours.push_back(0x8000 | (2 * c) << 10 | (2 * r) << 5 | (31 - 2 * c));
+  }
+  return palette;
+}
+
+struct IndexedSample {
+  std::string name;
+  uint8_t eFormat;  // 5 (4-bit) or 7 (8-bit)
+  int16_t width, height;
+  std::function<uint8_t(int x, int y)> index;
+};
+
+// The indices go in as they are, through the sample palette's bank 0.
+archive_builder::Entry EncodeIndexed(const IndexedSample& t, const Palette& palette) {
+  const int bits = t.eFormat <= 6 ? 4 : 8;
+  const Expected<BankColours> bank = palette.Bank(0, bits);
+  const size_t dataBytes = (DataFormats::LayoutOf(t.eFormat, t.width, t.height).End() + 15) / 16 * 16;
+  Texture texture;
+  texture.length = int32_t(8 + dataBytes);
+  texture.pixelFormat = uint8_t(palette.colourFormat);
+  texture.dataFormat = t.eFormat;
+  texture.width = t.width;
+  texture.height = t.height;
+  texture.data.assign(dataBytes, 0);
+  std::vector<uint8_t> indices;
+  for (int y = 0; y < t.height; ++y)
+    for (int x = 0; x < t.width; ++x) indices.push_back(t.index(x, y));
+  if (bank) texture.EncodeIndices(indices, *bank);
+  if (!bank || texture.Indices() != indices) {
+    std::fprintf(stderr, "%s: the codec left the texture unencoded\n", t.name.c_str());
+    std::exit(1);
+  }
+  return {t.name, texture.pixelFormat, t.eFormat, uint16_t(t.width), uint16_t(t.height), texture.data};
+}
+
+std::vector<IndexedSample> IndexedSamples() {
+  return {
+      // 4-bit, twiddled: rings in the 16 colours of bank 0.
+      {"rings_pal4", 5, 64, 64,
+       [](int x, int y) { return uint8_t(int(std::hypot(x - 31.5, y - 31.5) / 2.5) % 16); }},
+      // 8-bit, twiddled squares: a plasma through all 256 colours.
+      {"plasma_pal8", 7, 128, 64,
+       [](int x, int y) {
+         const double v = std::sin(x * 0.09) + std::sin(y * 0.13) + std::sin((x + y) * 0.05);
+         const int row = int((v + 3) / 6 * 15.99), column = (x / 8 + y / 8) % 16;
+         return uint8_t(16 * row + column);
+       }},
+  };
+}
+
+// YUV422, rectangle: colour bars, two texels sharing the bytes U, Y0, V, Y1 (BT.601, U and V
+// offset by 128). Each bar is an even number of texels wide, so no pair spans two colours.
+archive_builder::Entry YuvBars() {
+  constexpr int kWidth = 64, kHeight = 32;
+  const Rgba bars[8] = {{235, 235, 235, 0}, {235, 235, 16, 0}, {16, 235, 235, 0}, {16, 235, 16, 0},
+                        {235, 16, 235, 0},  {235, 16, 16, 0},  {16, 16, 235, 0},  {16, 16, 16, 0}};
+  std::vector<uint8_t> data;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; x += 2) {
+      const Rgba c = bars[x / 8];
+      const uint8_t luma = Clamp(0.299 * c.r + 0.587 * c.g + 0.114 * c.b);
+      data.push_back(Clamp(128 - 0.168736 * c.r - 0.331264 * c.g + 0.5 * c.b));  // U
+      data.push_back(luma);                                                    // Y0
+      data.push_back(Clamp(128 + 0.5 * c.r - 0.418688 * c.g - 0.081312 * c.b));  // V
+      data.push_back(luma);                                                    // Y1
+    }
+  return {"bars_yuv422", 3, 9, kWidth, kHeight, data};
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -170,11 +252,17 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "usage: %s OUTPUT.pvm\n", argv[0]);
     return 2;
   }
+  const Palette palette = SamplePalette();
   std::vector<archive_builder::Entry> entries;
   for (const SampleTexture& t : Samples()) entries.push_back(Encode(t));
+  for (const IndexedSample& t : IndexedSamples()) entries.push_back(EncodeIndexed(t, palette));
+  entries.push_back(YuvBars());
 
+  // The palette takes the archive's stem, so the editor finds it for every texture in it.
+  const std::string palettePath = std::filesystem::path(argv[1]).replace_extension(".pvp").string();
   std::string error;
-  if (!platform::ReplaceFile(argv[1], archive_builder::BuildArchive(entries), error)) {
+  if (!platform::ReplaceFile(argv[1], archive_builder::BuildArchive(entries), error) ||
+      !platform::ReplaceFile(palettePath, palette.Bytes(), error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }

@@ -250,9 +250,9 @@ TEST_F(ImportExport, ARefusedPictureIsNeitherEncodedNorShown) {
 }
 
 TEST_F(ImportExport, ImportIntoATextureTheCodecCannotEncodeSaysWhyAndAsksForNoFile) {
-  // Data format 5 has no codec; a mipmapped 4 x 4 texture takes 44 bytes, not 32.
+  // Data format 15 has no codec; a mipmapped 4 x 4 texture takes 44 bytes, not 32.
   const auto data = TexelsOf(16, [](size_t) { return uint16_t(0x1234); });
-  Open(WriteArchive("x.pvm", {{"other", 2, 5, 4, 4, data}, {"short", 1, 2, 4, 4, data}}));
+  Open(WriteArchive("x.pvm", {{"other", 2, 15, 4, 4, data}, {"short", 1, 2, 4, 4, data}}));
   dialogRequests.clear();
   for (const auto& [row, why] : {std::pair{0, "\"other\" is stored in a format Quarnel does not encode ("},
                                  std::pair{1, "holds 32 data bytes where its format"}}) {

@@ -113,7 +113,7 @@ TEST_F(Window, MenusHoldEveryCommandWithItsShortcut) {
        {"Move &Up", "Ctrl+Up"}, {"Move &Down", "Ctrl+Down"}, {nullptr, ""}, {"&Properties...", "Alt+Return"},
        {nullptr, ""}, {"Pre&ferences...", ""}},
       {{"&Import...", ""}, {"&Export...", ""}, {nullptr, ""}, {"Edit in Image E&ditor", "Ctrl+E"},
-       {"&Stop Editing", ""}},
+       {"&Stop Editing", ""}, {nullptr, ""}, {"&Palette...", ""}},
       {{"Zoom &In", "Ctrl++"}, {"Zoom &Out", "Ctrl+-"}, {"&Actual Size", "Ctrl+0"}, {"&Fit to View", ""},
        {nullptr, ""}, {"&Before/After Import", "\\"}, {"As &List", ""}, {"As &Grid", ""}},
       {{"&Help", "F1"}, {"&About Quarnel", ""}}};

@@ -105,12 +105,10 @@ inline Bytes BuildArchive(const std::vector<ModelTexture>& textures) {
   return file;
 }
 
-// The same archive as the editor writes it back: every chunk magic "PVRT", reserved 0.
+// The same archive as the editor writes it back: every chunk magic "PVRT", the reserved
+// field as read.
 inline Bytes Normalised(std::vector<ModelTexture> textures) {
-  for (ModelTexture& t : textures) {
-    t.magic = {'P', 'V', 'R', 'T'};
-    t.reserved = 0;
-  }
+  for (ModelTexture& t : textures) t.magic = {'P', 'V', 'R', 'T'};
   return BuildArchive(textures);
 }
 

@@ -153,7 +153,7 @@ TEST(CliInfo, DescribesEveryListedTexture) {
   WriteFile(dir / "a.pvm", BuildArchive({Texture("a\tb", 0, 9, 8, 4, 1), Texture("b", 1, 1, 16, 16, 2),
                                          Texture("c", 2, 9, 3, 2, 3), other,
                                          Texture("m", 0, 18, 8, 8, 5), Texture("s", 2, 17, 32, 32, 6),
-                                         Texture("x", 0, 5, 8, 8, 7)}));
+                                         Texture("x", 0, 15, 8, 8, 7)}));
   const Outcome run = RunCli(dir, {"info", dir / "a.pvm"});
   EXPECT_EQ(run.status, 0);
   // Then mip levels (0 when not decoded), codebook entries and the global index the core
@@ -165,13 +165,14 @@ TEST(CliInfo, DescribesEveryListedTexture) {
       "3\tvq\t8x8\t7 unknown\t3 VQ\t136\t0\t0",
       "4\tm\t8x8\t0 ARGB1555\t18 twiddled+mipmaps (8-byte 1x1)\t136\t4\t0",
       "5\ts\t32x32\t2 ARGB4444\t17 small VQ+mipmaps\t2056\t6\t64",
-      "6\tx\t8x8\t0 ARGB1555\t5 other\t136\t0\t0"};
+      "6\tx\t8x8\t0 ARGB1555\t15 other\t136\t0\t0"};
   const Expected<Archive> opened = Archive::Open(dir / "a.pvm");
   ASSERT_TRUE(opened);
   std::string expected;
   for (size_t row = 0; row < lines.size(); ++row) {
     const std::optional<uint32_t> index = opened->Entries()[row].globalIndex;
-    expected += lines[row] + "\t" + (index ? std::to_string(*index) : "-") + "\n";
+    // The palette column ends the line: none, as no texture here is palettized.
+    expected += lines[row] + "\t" + (index ? std::to_string(*index) : "-") + "\tnone\n";
   }
   EXPECT_EQ(run.out, expected);
 }
@@ -189,7 +190,7 @@ TEST(CliRefusals, RefusedInputsExitOneWithAMessage) {
   WriteFile(dir / "exists.bmp", Bytes{'k', 'e', 'e', 'p'});
   const Bytes noCodec = BuildArchive({Texture("vq", 2, 3, 4, 4, 2)});
   WriteFile(dir / "vq.pvm", noCodec);
-  const Bytes unknownFormat = BuildArchive({Texture("other", 2, 5, 4, 4, 3)});
+  const Bytes unknownFormat = BuildArchive({Texture("other", 2, 15, 4, 4, 3)});
   WriteFile(dir / "other.pvm", unknownFormat);
   // Mipmapped 4 x 4 needs 44 bytes: 4 for the 1 x 1 level, 8 for 2 x 2, 32 for the main one.
   WriteFile(dir / "mip.pvm", BuildArchive({Texture("mip", 1, 2, 4, 4, 4)}));
@@ -212,7 +213,7 @@ TEST(CliRefusals, RefusedInputsExitOneWithAMessage) {
       {{"import", a, "0", dir / "exists.bmp", dir / "missing.bmp"}, "This file does not exist."},
       {{"import", a, "0", dir / "8bit.bmp"}, "Lazy coder alert: Only 24 bit bitmaps are supported..."},
       {{"import", dir / "vq.pvm", "0", dir / "4x4.bmp"}, "does not encode (pixel format 2, data format 3, 4x4, 32 data bytes)"},
-      {{"import", dir / "other.pvm", "0", dir / "4x4.bmp"}, "does not encode (pixel format 2, data format 5, 4x4, 32 data bytes)"},
+      {{"import", dir / "other.pvm", "0", dir / "4x4.bmp"}, "does not encode (pixel format 2, data format 15, 4x4, 32 data bytes)"},
       {{"import", dir / "mip.pvm", "0", dir / "4x4.bmp"},
        "holds 32 data bytes where its format (pixel format 1, data format 2, 4x4) needs 44 and was left as it is."},
       {{"import-all", a, dir / "no-such-folder"}, "is not a folder"},
@@ -304,7 +305,7 @@ TEST(CliRoundTrip, ExportAllThenImportAllKeepsTheArchive) {
   oddChunk.reserved = 0x1234;
   oddChunk.padByte = 0x5A;  // data bytes past the texels are kept
   textures.push_back(oddChunk);
-  textures.push_back(Texture("other", 2, 5, 8, 8, 19));  // no codec: carried as it is
+  textures.push_back(Texture("other", 2, 15, 8, 8, 19));  // no codec: carried as it is
   // Smaller levels, codebooks and indices (random, so some small-VQ indices are past the
   // codebook) stay as the file made them when the picture comes back unedited.
   for (const uint8_t format : {2, 18, 3, 4, 16, 17})
@@ -396,6 +397,8 @@ TEST(CliRoundTrip, PngFilesHoldTheBmpPairsPixelsAndImportAsTheyDo) {
 
   // Imports of either kind give the same archive, here the one exported.
   fs::copy_file(archive, dir / "b.pvm");
+  // The palette goes along, found by the archive's stem.
+  if (fs::exists(dir / "a.pvp")) fs::copy_file(dir / "a.pvp", dir / "b.pvp");
   ASSERT_EQ(RunCli(dir, {"import-all", archive, dir / "bmp"}).status, 0);
   ASSERT_EQ(RunCli(dir, {"import-all", dir / "b.pvm", dir / "png", "--format=png"}).status, 0);
   EXPECT_EQ(ReadFile(dir / "b.pvm"), ReadFile(archive));

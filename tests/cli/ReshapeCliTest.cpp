@@ -44,7 +44,7 @@ TEST(CliReshape, EntriesAreAddedChangedAndExtracted) {
   ASSERT_EQ(rows.size(), 3u) << info.out;
   EXPECT_TRUE(rows[0].starts_with("0\tstone\t16x16\t1 RGB565\t2 twiddled+mipmaps\t")) << rows[0];
   EXPECT_TRUE(rows[1].starts_with("1\tfirst\t16x16\t2 ARGB4444\t3 VQ\t")) << rows[1];
-  EXPECT_TRUE(rows[1].ends_with("\t77")) << rows[1];
+  EXPECT_TRUE(rows[1].ends_with("\t77\tnone")) << rows[1];
   EXPECT_TRUE(rows[2].starts_with("2\tlast\t")) << rows[2];
 
   // A texture taken out and put back in its place gives the archive back.

@@ -78,7 +78,8 @@ def main():
         name, pixel, layout, size, gbix = entry
         assert line[1] == name and line[2] == size, (entry, line)
         assert line[3].split()[0] == str(pixel) and line[4].split()[0] == str(layout), (entry, line)
-        assert line[-1] == str(gbix), (entry, line)
+        # The global index, then the palette column: none, as no texture here has indices.
+        assert line[-2:] == [str(gbix), "none"], (entry, line)
     assert entries[1][:3] == ["vq", 1, 3] and entries[1][4] == 4000000000
 
     # Its texture pack, read by the mod loader's rules: line k is entry k, at the size and

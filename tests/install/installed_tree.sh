@@ -10,7 +10,7 @@ trap 'rm -rf "$scratch"' EXIT
 DESTDIR=$scratch "$cmake" --install "$build" --prefix /usr >/dev/null
 root=$scratch/usr
 status=0
-for f in bin/quarnel bin/quarnel-cli share/quarnel/docs.html share/quarnel/sample.pvm \
+for f in bin/quarnel bin/quarnel-cli share/quarnel/docs.html share/quarnel/sample.pvm share/quarnel/sample.pvp \
          share/quarnel/screenshots/window.png share/applications/quarnel.desktop \
          share/mime/packages/quarnel.xml share/icons/hicolor/scalable/apps/quarnel.svg \
          share/man/man1/quarnel-cli.1.gz share/man/man1/quarnel.1.gz share/doc/quarnel/README.md \
