@@ -251,33 +251,23 @@ TEST(ColourMatcher, FindsWhatTryingEveryEntryFinds) {
   }
 }
 
-// Map remembers recent answers: a picture of a few hundred colours, repeated in runs and
-// scattered, so that remembered pixels come back and others take their places, maps as
-// trying every entry does, in every colour format, over more than one call.
+// Map remembers recent answers: pictures of 1 to 3000 colours in runs, mapped in two calls,
+// so that remembered pixels come back and others take their slots.
 TEST(ColourMatcher, MapsRepeatedColoursAsTryingEveryEntryDoes) {
-  const struct {
-    size_t colours;
-    uint32_t seed;
-  } pictures[] = {{1, 5}, {300, 6}, {3000, 7}};
   for (uint16_t format : kColourFormats)
-    for (const auto& picture : pictures) {
+    for (size_t colourCount : {1, 300, 3000}) {
       const BankColours bank = RandomBank(format);
       ColourMatcher matcher(bank);
-      const std::vector<uint8_t> colours = model::RandomBytes(4 * picture.colours, picture.seed);
-      const std::vector<uint8_t> choice = model::RandomBytes(2 * 4000, picture.seed + 1);
+      const std::vector<uint8_t> colours = model::RandomBytes(4 * colourCount, 6), pick = model::RandomBytes(8000, 7);
       std::vector<uint8_t> pixels;
-      for (size_t i = 0; i < 4000; ++i) {
-        const size_t c = (choice[2 * i] << 8 | choice[2 * i + 1]) % picture.colours;
-        for (size_t run = 0; run < 1 + choice[2 * i] % 3; ++run)
+      for (size_t i = 0; i < 8000; i += 2)
+        for (size_t c = (pick[i] << 8 | pick[i + 1]) % colourCount, run = 0; run < 1 + pick[i] % 3u; ++run)
           pixels.insert(pixels.end(), &colours[4 * c], &colours[4 * c] + 4);
-      }
       std::vector<uint8_t> indices(pixels.size() / 4);
-      const size_t half = indices.size() / 2;
-      matcher.Map(pixels.data(), half, indices.data());
-      matcher.Map(&pixels[4 * half], indices.size() - half, &indices[half]);
+      matcher.Map(pixels.data(), 99, indices.data());
+      matcher.Map(&pixels[4 * 99], indices.size() - 99, &indices[99]);
       for (size_t i = 0; i < indices.size(); ++i)
-        ASSERT_EQ(indices[i], NearestByTryingEvery(bank, &pixels[4 * i]))
-            << format << ", " << picture.colours << " colours, pixel " << i;
+        ASSERT_EQ(indices[i], NearestByTryingEvery(bank, &pixels[4 * i])) << format << ", " << colourCount << " colours, pixel " << i;
     }
 }
 
