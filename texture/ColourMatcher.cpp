@@ -124,8 +124,11 @@ ColourMatcher::Cell ColourMatcher::CellAt(const Units& u, size_t level) {
   if (level == 0) {
     from_ = all_;
   } else {
+    const Cell outer = CellAt(u, level - 1);
+    // A lone candidate of the cell around is the lone candidate of every cell within it.
+    if (outer & kAnswer) return l.table[at] = outer;
     // candidates_ may move as it grows: the candidates around are copied out first.
-    const List around = ListOf(CellAt(u, level - 1));
+    const List around = ListOf(outer);
     from_.assign(around.positions, around.positions + around.count);
   }
   if (candidates_.empty()) candidates_.push_back(0);
