@@ -176,23 +176,13 @@ uint8_t ColourMatcher::Nearest(const uint8_t* rgba) {
 }
 
 void ColourMatcher::Map(const uint8_t* rgba, size_t count, uint8_t* indices) {
-  if (keys_ == 0 && recent_.empty()) recent_.assign(size_t(1) << kRecentBits, Recent{});
   // Neighbouring pixels are often the same colour: each run is searched once.
   uint32_t last = 0;
   uint8_t lastIndex = 0;
   for (size_t i = 0; i < count; ++i) {
     uint32_t pixel;
     std::memcpy(&pixel, rgba + 4 * i, 4);
-    if (i == 0 || pixel != last) {
-      last = pixel;
-      if (keys_ != 0) {
-        lastIndex = Nearest(rgba + 4 * i);
-      } else {
-        Recent& slot = recent_[(pixel * 0x9E3779B1u) >> (32 - kRecentBits)];
-        if (slot.index == kUnknown || slot.pixel != pixel) slot = {pixel, Search(rgba + 4 * i)};
-        lastIndex = uint8_t(slot.index);
-      }
-    }
+    if (i == 0 || pixel != last) last = pixel, lastIndex = Nearest(rgba + 4 * i);
     indices[i] = lastIndex;
   }
 }

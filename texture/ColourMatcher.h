@@ -75,13 +75,4 @@ class ColourMatcher {
   static constexpr uint16_t kUnknown = 0xFFFF;
   size_t keys_ = 0;
   std::vector<uint16_t> byKey_;
-  // Wider formats: the answers for the pixels seen last, one a slot, found by a hash of the
-  // pixel. A photograph's noise repeats colours near one another, so most pixels skip the
-  // cell table and the candidates; a slot that holds another pixel is searched and replaced.
-  struct Recent {
-    uint32_t pixel = 0;
-    uint16_t index = kUnknown;
-  };
-  static constexpr int kRecentBits = 12;
-  std::vector<Recent> recent_;
 };

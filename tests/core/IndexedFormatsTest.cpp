@@ -251,8 +251,8 @@ TEST(ColourMatcher, FindsWhatTryingEveryEntryFinds) {
   }
 }
 
-// Map remembers recent answers: pictures of 1 to 3000 colours in runs, mapped in two calls,
-// so that remembered pixels come back and others take their slots.
+// Map reuses answers within a run and keeps cells met in an earlier call: pictures of 1 to
+// 3000 colours in runs, mapped in two calls.
 TEST(ColourMatcher, MapsRepeatedColoursAsTryingEveryEntryDoes) {
   for (uint16_t format : kColourFormats)
     for (size_t colourCount : {1, 300, 3000}) {
