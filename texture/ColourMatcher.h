@@ -42,8 +42,9 @@ class ColourMatcher {
   static constexpr int kMaxCellBits = 5;
   // A cell in 4 bytes, so that the finest table, which a photograph's noise visits all
   // over, is 2 MB rather than 4: 0 until the cell is first met; with kAnswer set, the
-  // position in entries_ of its only candidate; otherwise where its list starts in candidates_ (a
-  // byte holding the count less one, then the positions in entries_).
+  // position in entries_ of its only candidate; otherwise where its list starts in
+  // candidates_ (a byte holding the count less one, then the positions in entries_). The
+  // lists never reach kAnswer: some 600 000 cells of at most 257 bytes are 155 MB.
   using Cell = uint32_t;
   static constexpr Cell kAnswer = 0x80000000u;
   struct Level {
@@ -68,7 +69,7 @@ class ColourMatcher {
   std::array<Level, kLevels> levels_;
   std::vector<Units> entries_;       // held entries, at the format's depth
   std::vector<uint8_t> entryIndex_;  // their indices in the bank, ascending
-  std::vector<uint8_t> candidates_;  // cell after cell, as Cell says; a byte first so none starts at 0
+  std::vector<uint8_t> candidates_;  // lists, as Cell says; one byte first, so none is at 0
   std::vector<uint8_t> all_, from_;  // every position; the candidates of a cell around
   std::vector<int64_t> least_;       // Candidates' scratch
   // Formats of up to 16 key bits: the answer per key, kUnknown until searched.
