@@ -20,7 +20,7 @@ std::array<int, 4> DepthsOf(uint16_t colourFormat) {
 
 // The finest cells have at most this many coordinate bits a channel: 32 values a channel,
 // where a photograph's palette leaves about three candidates a cell; alpha, which most
-// pictures leave at one value, gets one bit fewer, which keeps the table at 4 MB.
+// pictures leave at one value, gets one bit fewer, which keeps the table at 2 MB.
 constexpr std::array<int, 4> kCellBits{5, 5, 5, 4};
 
 int64_t Square(int64_t v) { return v * v; }
@@ -55,6 +55,8 @@ ColourMatcher::ColourMatcher(const BankColours& bank) : depth_(DepthsOf(bank.col
     entries_.push_back(UnitsOf(&bank.rgba[4 * i]));
     entryIndex_.push_back(uint8_t(i));
   }
+  all_.resize(entries_.size());
+  std::iota(all_.begin(), all_.end(), uint8_t(0));
   keys_ = keyBits <= 16 ? size_t(1) << keyBits : 0;
 }
 
@@ -108,45 +110,62 @@ void ColourMatcher::Candidates(const Units& u, const Level& level, const uint8_t
     if (least_[k] <= reach) candidates_.push_back(from[k]);
 }
 
-const ColourMatcher::Cell& ColourMatcher::CellAt(const Units& u, size_t level) {
+ColourMatcher::List ColourMatcher::ListOf(Cell cell) const {
+  if (cell & kAnswer) return {&all_[cell & ~kAnswer], 1};
+  return {&candidates_[cell + 1], size_t(candidates_[cell]) + 1};
+}
+
+ColourMatcher::Cell ColourMatcher::CellAt(const Units& u, size_t level) {
   Level& l = levels_[level];
   // The tables come with the first search, so that a matcher asked only for keys is cheap.
-  if (l.table.empty()) l.table.assign(l.cells, Cell{});
-  Cell& cell = l.table[CellOf(u, l)];
-  if (cell.count != 0) return cell;
+  if (l.table.empty()) l.table.assign(l.cells, 0);
+  const uint32_t at = CellOf(u, l);
+  if (l.table[at] != 0) return l.table[at];
   if (level == 0) {
-    if (all_.empty()) {
-      all_.resize(entries_.size());
-      std::iota(all_.begin(), all_.end(), uint8_t(0));
-    }
     from_ = all_;
   } else {
-    const Cell& around = CellAt(u, level - 1);
+    const Cell outer = CellAt(u, level - 1);
+    // A lone candidate of the cell around is the lone candidate of every cell within it.
+    if (outer & kAnswer) return l.table[at] = outer;
     // candidates_ may move as it grows: the candidates around are copied out first.
-    from_.assign(candidates_.begin() + around.start, candidates_.begin() + around.start + around.count);
+    const List around = ListOf(outer);
+    from_.assign(around.positions, around.positions + around.count);
   }
-  cell.start = uint32_t(candidates_.size());
+  if (candidates_.empty()) candidates_.push_back(0);
+  const size_t start = candidates_.size();
+  candidates_.push_back(0);
   Candidates(u, l, from_.data(), from_.size());
-  cell.count = uint16_t(candidates_.size() - cell.start);
+  const size_t count = candidates_.size() - start - 1;
+  Cell cell;
+  if (count == 1) {
+    cell = kAnswer | candidates_.back();
+    candidates_.resize(start);
+  } else {
+    candidates_[start] = uint8_t(count - 1);
+    cell = Cell(start);
+  }
+  l.table[at] = cell;
   return cell;
 }
 
 uint8_t ColourMatcher::Search(const uint8_t* rgba) {
   if (entries_.empty()) return 0;
   const Units u = UnitsOf(rgba);
-  const Cell& cell = CellAt(u, kLevels - 1);
-  const uint8_t* candidate = candidates_.data() + cell.start;
-  if (cell.count == 1) return entryIndex_[candidate[0]];
+  const Level& finest = levels_[kLevels - 1];
+  Cell cell = finest.table.empty() ? 0 : finest.table[CellOf(u, finest)];
+  if (cell == 0) cell = CellAt(u, kLevels - 1);
+  if (cell & kAnswer) return entryIndex_[cell & ~kAnswer];
+  const List list = ListOf(cell);
   // Candidates come in index order: the distance with the candidate's place below it makes
   // the least value the nearest, and the first of equally near ones.
   uint32_t best = UINT32_MAX;
-  for (size_t k = 0; k < cell.count; ++k) {
-    const Units& e = entries_[candidate[k]];
+  for (size_t k = 0; k < list.count; ++k) {
+    const Units& e = entries_[list.positions[k]];
     const uint32_t d = uint32_t((e[0] - u[0]) * (e[0] - u[0]) + (e[1] - u[1]) * (e[1] - u[1]) +
                                 (e[2] - u[2]) * (e[2] - u[2]) + (e[3] - u[3]) * (e[3] - u[3]));
     best = std::min(best, d << 8 | uint32_t(k));
   }
-  return entryIndex_[candidate[best & 0xFF]];
+  return entryIndex_[list.positions[best & 0xFF]];
 }
 uint8_t ColourMatcher::Nearest(const uint8_t* rgba) {
   if (keys_ == 0) return Search(rgba);
