@@ -169,6 +169,8 @@ bool ShootEditingLoop(MainWindow& window, const std::string& sample, const std::
   window.openArchiveFile(copy);
   Trigger(window, "showAsList");
   ShowRow(window, 0);
+  // The whole texture, not the corner the zoom shots left enlarged.
+  Trigger(window, "zoomToFit");
   Settle();
   bool ok = Shoot(window, out + "loop-1-thumbnails.png");
 
