@@ -938,9 +938,14 @@ bool MainWindow::recordEdit(const QString& text, const std::function<bool(Archiv
 
 void MainWindow::showEditedRow(size_t row) {
   model_->entriesChanged();
-  if (model_->rowCount() > 0)
-    selectRow(std::min(row, size_t(model_->rowCount() - 1)));
-  else if (rowShown_)
+  if (model_->rowCount() > 0) {
+    const size_t target = std::min(row, size_t(model_->rowCount() - 1));
+    // Selecting the row already selected changes no selection, so nothing else would show
+    // its texture anew: undoing an import into the texture on screen left the import shown.
+    const bool alreadySelected = selectedRow() == target;
+    selectRow(target);
+    if (alreadySelected) showSelectedRow();
+  } else if (rowShown_)
     view_->showNothing();
   updateDetails();
 }

@@ -3,13 +3,23 @@
 // dialog, a 1024 x 1024 texture scrolled, an 8 x 8 texture at 8x, the alpha view over its
 // checkerboard. Each shot shows the details in the status bar.
 //
+// Then a modder's editing loop on a copy of the sample archive in a temporary folder: the
+// thumbnails, the grid with a filter typed, an edit saved by a scripted image editor and
+// imported, the Edit menu offering its undo, the texture restored, and a save. It prints
+// whether the saved archive equals the sample byte for byte, as undoing everything must.
+//
 //   xvfb-run -a -s "-screen 0 1280x800x24" window_shots SAMPLE.pvm OUTPUT_FOLDER
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
+#include <QImage>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -17,10 +27,14 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/DataFolder.h"
+#include "app/ExternalEditor.h"
 #include "app/MainWindow.h"
+#include "app/MessageBoxes.h"
 #include "app/Settings.h"
 #include "kit/PvmBuilder.h"
 #include "kit/Files.h"
@@ -105,6 +119,97 @@ bool ShootDialog(MainWindow& window, const char* action, const std::string& file
   return ok;
 }
 
+// Waits for `done`, letting the window work meanwhile; false after five seconds.
+bool WaitFor(const std::function<bool()>& done) {
+  for (int waited = 0; !done(); waited += 50) {
+    if (waited >= 5000) return false;
+    QEventLoop loop;
+    QTimer::singleShot(50, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  return true;
+}
+
+// An image editor as a modder uses it: a moment after it starts, it saves the picture with
+// its colours inverted and a stroke drawn across it, as a new file renamed over the old
+// one (the way most editors save).
+std::string ScriptedEditor(const ExternalEditor::Launch& launch, ExternalEditor::FailureReport) {
+  const QString file = QString::fromStdString(launch.file);
+  QTimer::singleShot(500, [file] {
+    QImage picture(file);
+    picture = picture.convertToFormat(QImage::Format_ARGB32);
+    picture.invertPixels(QImage::InvertRgb);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(255, 210, 0), picture.width() / 12.0, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(picture.width() * 0.15, picture.height() * 0.85),
+                     QPointF(picture.width() * 0.85, picture.height() * 0.15));
+    painter.end();
+    const QString part = file + QStringLiteral(".part");
+    if (!picture.save(part, "PNG")) return;
+    QFile::remove(file);
+    QFile::rename(part, file);
+  });
+  return "";
+}
+
+// The loop on a copy of the sample (and its palette beside it), so the sample stays as it
+// was. True when every shot was taken and the saved copy equals the sample.
+bool ShootEditingLoop(MainWindow& window, const std::string& sample, const std::string& out) {
+  const QTemporaryDir work;
+  const std::string copy = work.path().toStdString() + "/sample.pvm";
+  const std::vector<uint8_t> original = testkit::ReadBytes(sample);
+  const std::vector<uint8_t> palette = testkit::ReadBytes(sample.substr(0, sample.size() - 4) + ".pvp");
+  if (!testkit::WriteBytes(copy, original) ||
+      (!palette.empty() && !testkit::WriteBytes(work.path().toStdString() + "/sample.pvp", palette))) {
+    std::fprintf(stderr, "Cannot copy the sample to %s\n", work.path().toLocal8Bit().constData());
+    return false;
+  }
+  window.setView(TextureView::Mode::Image);
+  window.openArchiveFile(copy);
+  Trigger(window, "showAsList");
+  ShowRow(window, 0);
+  // The whole texture, not the corner the zoom shots left enlarged.
+  Trigger(window, "zoomToFit");
+  Settle();
+  bool ok = Shoot(window, out + "loop-1-thumbnails.png");
+
+  Trigger(window, "showAsGrid");
+  window.entryFilter()->setText(QStringLiteral("rgb565"));
+  ShowRow(window, 0);
+  ok = Shoot(window, out + "loop-2-find.png") && ok;
+
+  const ExternalEditor::Launcher before = ExternalEditor::SetLauncher(ScriptedEditor);
+  Trigger(window, "editExternally");
+  const bool imported = WaitFor([&] { return !window.importLossText().isEmpty(); });
+  if (!imported) std::fprintf(stderr, "The edited picture was not imported\n");
+  ok = imported && Shoot(window, out + "loop-3-edited.png") && ok;
+  std::printf("Edit imported: %s\n", window.importLossText().toLocal8Bit().constData());
+
+  ok = ShootMenu(window, 1, out + "loop-4-undo-menu.png") && ok;
+  std::printf("Edit menu offers: %s\n",
+              window.findChild<QAction*>("undo")->text().toLocal8Bit().constData());
+  Trigger(window, "undo");
+  ok = Shoot(window, out + "loop-5-undone.png") && ok;
+  Trigger(window, "stopEditing");
+  ExternalEditor::SetLauncher(before);
+
+  // Save asks whether to keep a backup of the old file first; a copy in a temporary folder
+  // needs none.
+  const MessageBoxes::Hook boxes = MessageBoxes::SetHook([](const MessageBoxes::Message&) {
+    return MessageBoxes::Answer::No;
+  });
+  Trigger(window, "saveArchive");
+  MessageBoxes::SetHook(boxes);
+  const bool same = testkit::ReadBytes(copy) == original;
+  std::printf("Saved after undo: %s\n",
+              same ? "the same bytes as the sample" : "DIFFERENT bytes from the sample");
+  Trigger(window, "releaseArchive");
+  window.entryFilter()->clear();
+  Trigger(window, "showAsList");
+  return ok && same;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -155,5 +260,7 @@ int main(int argc, char* argv[]) {
   Trigger(window, "zoomIn", 8);
   ok = Shoot(window, out + "zoom8.png") && ok;
   std::remove(zoomArchive.c_str());
+
+  ok = ShootEditingLoop(window, sample, out) && ok;
   return ok ? 0 : 1;
 }

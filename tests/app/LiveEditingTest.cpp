@@ -99,6 +99,19 @@ TEST_F(LiveEditing, EachWholeSaveIsImportedAndAnythingElseOnlyNoted) {
   EXPECT_TRUE(messages.shown.empty());
 }
 
+TEST_F(LiveEditing, UndoAndRedoRedrawTheTextureOnScreen) {
+  Run("editExternally");
+  Save(Png(8, 8, Qt::red));
+  ASSERT_TRUE(WaitForTexel(0xF800));
+  ASSERT_EQ(Drive().Shown().pixel(7, 7), qRgb(248, 0, 0));
+  // The row stays selected through both, so only the step itself can show it anew.
+  Run("undo");
+  EXPECT_EQ(TexelAt(Drive().DataOfRow(0), 0), 0x0000);
+  EXPECT_EQ(Drive().Shown().pixel(7, 7), qRgb(0, 0, 0));
+  Run("redo");
+  EXPECT_EQ(Drive().Shown().pixel(7, 7), qRgb(248, 0, 0));
+}
+
 TEST_F(LiveEditing, EndsAndRemovesItsFolderWhenTheTextureIsLeft) {
   const std::vector<std::pair<const char*, std::function<void()>>> ways{
       {"another texture picked", [&] { Drive().ShowRow(1); }},
