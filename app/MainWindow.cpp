@@ -950,9 +950,16 @@ void MainWindow::showEditedRow(size_t row) {
   updateDetails();
 }
 
-void MainWindow::undo() { history_->undo(); }
+// A note on the image editor's last save would speak of a picture no longer shown.
+void MainWindow::undo() {
+  history_->undo();
+  showEditingNote({});
+}
 
-void MainWindow::redo() { history_->redo(); }
+void MainWindow::redo() {
+  history_->redo();
+  showEditingNote({});
+}
 
 void MainWindow::endBeforeAfter() {
   if (showingBefore_ && rowShown_) showSelectedRow();

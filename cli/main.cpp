@@ -32,12 +32,14 @@ Commands:
       One line per listed texture:
       ROW<TAB>NAME<TAB>WIDTHxHEIGHT<TAB>PIXEL_FORMAT<TAB>DATA_FORMAT<TAB>LENGTH
       <TAB>MIP_LEVELS<TAB>CODEBOOK_ENTRIES<TAB>GLOBAL_INDEX<TAB>PALETTE
-      Pixel formats: 0 ARGB1555, 1 RGB565, 2 ARGB4444, others "unknown".
+      Pixel formats: 0 ARGB1555, 1 RGB565, 2 ARGB4444, 3 YUV422, 4 bump map,
+      5 RGB555, others "unknown".
       Data formats: 9 rectangle, 1 twiddled, 13 rectangular twiddled,
       2 twiddled+mipmaps, 18 twiddled+mipmaps (8-byte 1x1), 3 VQ,
       4 VQ+mipmaps, 16 small VQ, 17 small VQ+mipmaps, 5 palettized 4-bit,
       6 palettized 4-bit+mipmaps, 7 palettized 8-bit,
-      8 palettized 8-bit+mipmaps, others "other".
+      8 palettized 8-bit+mipmaps, 10 rectangle (10), 11 stride, 12 stride (12),
+      14 32-bit raster, others "other".
       MIP_LEVELS is 1 without mipmaps and 0 for a texture Quarnel does not
       decode; CODEBOOK_ENTRIES is 0 unless the texture is VQ; GLOBAL_INDEX is
       "-" for an entry without one. PALETTE is the palette file a palettized
