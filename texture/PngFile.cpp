@@ -198,6 +198,27 @@ struct WriteStructs {
   ~WriteStructs() { png_destroy_write_struct(&png, &info); }
 };
 
+// Makes a reader of `source` with the limits and skips every read here takes; false when
+// memory runs out. Nothing in it can fail inside libpng, so it needs no jump target.
+bool OpenReader(ReadStructs& structs, Source& source) {
+  structs.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
+  if (structs.png == nullptr) return false;
+  structs.info = png_create_info_struct(structs.png);
+  if (structs.info == nullptr) return false;
+  png_structp png = structs.png;
+  png_set_read_fn(png, &source, ReadFromSource);
+  png_set_user_limits(png, kMaxChunkLength, kMaxChunkLength);  // Inspect has the real limit
+  png_set_chunk_malloc_max(png, kMaxHeldChunk);
+  // Text, colour profiles and the rest are never used: skipping them unread also skips
+  // any compressed text that would inflate to gigabytes.
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  // Inspect has checked every CRC already, and they cover the image data more strongly
+  // than zlib's own checksum does: neither is worked out a second time.
+  png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+  png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+  return true;
+}
+
 }  // namespace
 
 Fault Inspect(std::span<const uint8_t> file, uint64_t maxRgbaBytes, Header& header) {
@@ -253,22 +274,9 @@ Fault Decode(std::span<const uint8_t> file, uint64_t maxRgbaBytes, const StartFn
   if (const Fault fault = Inspect(file, maxRgbaBytes, header); fault != Fault::None) return fault;
 
   ReadStructs structs;
-  structs.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
-  if (structs.png == nullptr) return Fault::TooLarge;
-  structs.info = png_create_info_struct(structs.png);
-  if (structs.info == nullptr) return Fault::TooLarge;
-  png_structp png = structs.png;
   Source source{file.data(), file.size(), 0};
-  png_set_read_fn(png, &source, ReadFromSource);
-  png_set_user_limits(png, kMaxChunkLength, kMaxChunkLength);  // Inspect has the real limit
-  png_set_chunk_malloc_max(png, kMaxHeldChunk);
-  // Text, colour profiles and the rest are never used: skipping them unread also skips
-  // any compressed text that would inflate to gigabytes.
-  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-  // Inspect has checked every CRC already, and they cover the image data more strongly
-  // than zlib's own checksum does: neither is worked out a second time.
-  png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
-  png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+  if (!OpenReader(structs, source)) return Fault::TooLarge;
+  png_structp png = structs.png;
 
   Shape shape{header.Width, header.Height, false};
   bool interlaced = false;
@@ -375,18 +383,9 @@ Fault ReadIndexed(std::span<const uint8_t> file, uint64_t maxRgbaBytes, IndexedP
   if (header.ColourType != PNG_COLOR_TYPE_PALETTE) return Fault::Damaged;
 
   ReadStructs structs;
-  structs.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
-  if (structs.png == nullptr) return Fault::TooLarge;
-  structs.info = png_create_info_struct(structs.png);
-  if (structs.info == nullptr) return Fault::TooLarge;
-  png_structp png = structs.png;
   Source source{file.data(), file.size(), 0};
-  png_set_read_fn(png, &source, ReadFromSource);
-  png_set_user_limits(png, kMaxChunkLength, kMaxChunkLength);  // Inspect has the real limit
-  png_set_chunk_malloc_max(png, kMaxHeldChunk);
-  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-  png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
-  png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+  if (!OpenReader(structs, source)) return Fault::TooLarge;
+  png_structp png = structs.png;
 
   uint8_t colours[256 * 4];
   int colourCount = 0;
