@@ -2,8 +2,8 @@
 # Sets up a Debian 12 machine for Quarnel, builds it, and runs what was asked:
 #   ./dev.sh run     build and start the editor (under Xvfb when there is no display)
 #   ./dev.sh test    build and run the whole test suite, then again under AddressSanitizer and
-#                    UndefinedBehaviorSanitizer, then each fuzz target for a short while from
-#                    its seed corpus; exits non-zero on any failure
+#                    UndefinedBehaviorSanitizer (clang), then each fuzz target, built with that
+#                    suite, for a short while from its seed corpus; exits non-zero on any failure
 #   ./dev.sh fuzz [seconds]   run each fuzz target for longer (default 300 s each), one after
 #                    the other, keeping what they learn in build-fuzz/corpus/
 #   ./dev.sh bench   build and run the benchmarks
@@ -53,17 +53,18 @@ build_fuzz() {
     -DQUARNEL_BUILD_BENCH=OFF -DQUARNEL_BUILD_TESTS=OFF -DQUARNEL_BUILD_CLI=OFF
 }
 
-# run_fuzz TARGET SECONDS CORPUS: fuzzes from CORPUS (which it may add to); inputs that
-# fail are written to build-fuzz/findings/. Non-zero when the target found something.
+# run_fuzz DIR TARGET SECONDS CORPUS: fuzzes with DIR's build of TARGET from CORPUS (which
+# it may add to); inputs that fail are written to DIR/findings/. Non-zero when the target
+# found something.
 run_fuzz() {
-  local target=$1 seconds=$2 corpus=$3
-  mkdir -p build-fuzz/findings
+  local dir=$1 target=$2 seconds=$3 corpus=$4
+  mkdir -p "$dir/findings"
   echo "== $target for ${seconds}s"
-  "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
-    -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$target-" "$corpus" \
-    2>"build-fuzz/$target.log" || { tail -n 40 "build-fuzz/$target.log"; return 1; }
+  "$dir/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+    -print_final_stats=1 -artifact_prefix="$dir/findings/$target-" "$corpus" \
+    2>"$dir/$target.log" || { tail -n 40 "$dir/$target.log"; return 1; }
   grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units|stat::peak_rss_mb)' \
-    "build-fuzz/$target.log" || true
+    "$dir/$target.log" || true
 }
 
 cmd=${1:-}
@@ -84,18 +85,19 @@ case "$cmd" in
     (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)")
 
     echo "== the same suite under AddressSanitizer and UndefinedBehaviorSanitizer"
-    # Unoptimised: it builds a fifth faster, and the sanitizers see the same faults.
-    build build-asan -DQUARNEL_SANITIZE=ON -DQUARNEL_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
-    (cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)")
+    # Built by clang, which the fuzzers need, so one build serves both; a second compiler
+    # also sees what the first lets pass. Unoptimised but for the core (CMakeLists.txt).
+    CC=clang CXX=clang++ build build-sanitized -DQUARNEL_FUZZ=ON -DQUARNEL_BUILD_BENCH=OFF \
+      -DCMAKE_BUILD_TYPE=Debug
+    (cd build-sanitized && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)")
 
     # The fuzzers start from a scratch copy of the seeds, so the committed corpus stays put.
-    build_fuzz
     scratch=$(mktemp -d)
     trap 'rm -rf "$scratch"' EXIT
     for t in "${FUZZ_TARGETS[@]}"; do
       mkdir -p "$scratch/$t"
       cp fuzz/corpus/"$t"/* "$scratch/$t"/
-      run_fuzz "$t" "${FUZZ_SECONDS:-15}" "$scratch/$t"
+      run_fuzz build-sanitized "$t" "${FUZZ_SECONDS:-15}" "$scratch/$t"
     done
     ;;
   fuzz)
@@ -104,7 +106,7 @@ case "$cmd" in
     for t in "${FUZZ_TARGETS[@]}"; do
       mkdir -p "build-fuzz/corpus/$t"
       cp -n fuzz/corpus/"$t"/* "build-fuzz/corpus/$t"/
-      run_fuzz "$t" "${2:-300}" "build-fuzz/corpus/$t"
+      run_fuzz build-fuzz "$t" "${2:-300}" "build-fuzz/corpus/$t"
     done
     ;;
   bench)
