@@ -58,7 +58,8 @@ std::vector<Image> Pictures() {
   std::vector<Image> pictures;
   for (uint32_t k = 0; k < 100; ++k) {
     Image picture = *Image::Blank(256, 256);
-    picture.rgba = RandomBytes(picture.rgba.size(), k + 1);
+    const std::vector<uint8_t> noise = RandomBytes(picture.rgba.size(), k + 1);
+    picture.rgba.assign(noise.begin(), noise.end());
     for (size_t i = 3; i < picture.rgba.size(); i += 4) picture.rgba[i] = 255;
     pictures.push_back(std::move(picture));
   }

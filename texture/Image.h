@@ -6,17 +6,44 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
+// An allocator whose new elements are left as they are, not zeroed: a decoder writes every
+// byte of the picture it is given, and zeroing 4 MB first costs as much as decoding them.
+// Whoever grows a picture with resize() writes what it added.
+template <class T>
+struct UnzeroedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UnzeroedAllocator<U>;
+  };
+  UnzeroedAllocator() = default;
+  template <class U>
+  UnzeroedAllocator(const UnzeroedAllocator<U>&) noexcept {}
+
+  template <class U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
+
 struct Image {
+  using Bytes = std::vector<uint8_t, UnzeroedAllocator<uint8_t>>;
+
   // No picture grows beyond this (an 8192 x 8192 one just fits), so that a size read from a
   // file or a chunk can never make Quarnel allocate gigabytes.
   static constexpr uint64_t kMaxBytes = uint64_t{256} << 20;
 
   int32_t width = 0;
   int32_t height = 0;
-  std::vector<uint8_t> rgba;  // 4 x width x height bytes
+  Bytes rgba;  // 4 x width x height bytes
 
   // A picture of that size, every byte `fill`; nullopt for sides below 1 or beyond kMaxBytes.
   static std::optional<Image> Blank(int64_t width, int64_t height, uint8_t fill = 0);

@@ -21,7 +21,8 @@ const std::vector<FileDialogs::Filter> kPictureFilters{{"PNG Files", "*.png"}, k
 // The RGBA bytes of a PNG file.
 std::vector<uint8_t> PngRgba(const std::string& path) {
   Expected<PictureFiles::Picture> picture = PictureFiles::Read(path, "");
-  return picture ? picture->image.rgba : std::vector<uint8_t>{};
+  if (!picture) return {};
+  return {picture->image.rgba.begin(), picture->image.rgba.end()};
 }
 
 class ImportExport : public EditorTest {

@@ -63,7 +63,7 @@ TEST(TextureFormats, DecodeShowsTheMainLevelTheLayoutDecodes) {
         const auto data = model::RandomBytes(bytes, uint32_t(s.format * 7 + pf));
         const std::optional<Image> image = MakeTexture(pf, s.format, s.w, s.h, data).Decode();
         ASSERT_TRUE(image);
-        std::vector<uint8_t> rgba(4 * layout.width * layout.height);
+        Image::Bytes rgba(4 * layout.width * layout.height);
         ASSERT_TRUE(DataFormats::DecodeMainLevel(layout, pf, data, rgba.data()));
         EXPECT_EQ(image->rgba, rgba);
       }

@@ -189,6 +189,28 @@ TEST(TextureCodec, ShortDataDecodesTheTexelsThatAreThere) {
   EXPECT_TRUE(*Make(0, 9, 3, 3, {}).Decode() == Expected(0, 9, 3, 3, {}));
 }
 
+// A fresh picture's bytes are not zeroed (Image::Bytes), so every decode writes all of them:
+// over two different leftovers it gives the same picture, short data and textures without a
+// codec included.
+TEST(TextureCodec, DecodingWritesEveryByteOfThePicture) {
+  const struct {
+    int pixelFormat, dataFormat, w, h;
+  } shapes[] = {{1, 1, 16, 16}, {2, 2, 16, 16}, {0, 3, 16, 16}, {1, 4, 16, 16}, {0, 5, 16, 16},
+                {0, 6, 16, 16}, {0, 7, 16, 16}, {0, 8, 16, 16}, {3, 9, 6, 5},   {1, 10, 34, 3},
+                {2, 11, 32, 3}, {1, 13, 32, 8}, {0, 14, 4, 4},  {1, 16, 16, 16}, {2, 17, 32, 32},
+                {1, 18, 16, 16}, {0, 15, 8, 8}};
+  for (const auto& s : shapes)
+    for (const size_t bytes : {size_t(0), size_t(37), size_t(4096 + 8 * s.w * s.h)}) {
+      SCOPED_TRACE(testing::Message() << s.pixelFormat << " " << s.dataFormat << " " << bytes);
+      const Texture t = Make(s.pixelFormat, s.dataFormat, s.w, s.h, model::RandomBytes(bytes, 5));
+      const BankColours greys = BankColours::Greys(t.IsPalettized() ? t.IndexBits() : 8);
+      const BankColours* colours = t.IsPalettized() ? &greys : nullptr;
+      Image over5A = *Image::Blank(s.w, s.h, 0x5A), overA5 = *Image::Blank(s.w, s.h, 0xA5);
+      ASSERT_TRUE(t.DecodeInto(over5A, colours) && t.DecodeInto(overA5, colours));
+      EXPECT_TRUE(over5A == overA5);
+    }
+}
+
 // The memory rule: a header claiming 16384 x 16384 texels over 32 bytes allocates nothing.
 TEST(TextureCodec, RefusesSizesItsDataCannotJustify) {
   const Bytes few(32, 0xFF);

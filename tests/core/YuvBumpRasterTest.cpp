@@ -19,8 +19,8 @@ using testing_support::MakeTexture;
 
 namespace {
 
-std::vector<uint8_t> Pixels(std::initializer_list<Rgba> pixels) {
-  std::vector<uint8_t> bytes;
+Image::Bytes Pixels(std::initializer_list<Rgba> pixels) {
+  Image::Bytes bytes;
   for (const Rgba& c : pixels) bytes.insert(bytes.end(), {c.r, c.g, c.b, c.a});
   return bytes;
 }
@@ -43,7 +43,7 @@ TEST(YuvPairs, DecodeAndEncodeKnownValues) {
       const std::optional<Image> image = MakeTexture(3, 9, 32, 1, data).Decode();
       ASSERT_TRUE(image);
       for (size_t x = 0; x < 32; x += 2)
-        EXPECT_EQ(std::vector<uint8_t>(image->rgba.begin() + 4 * x, image->rgba.begin() + 4 * x + 8),
+        EXPECT_EQ(Image::Bytes(image->rgba.begin() + 4 * x, image->rgba.begin() + 4 * x + 8),
                   Pixels({r.left, r.right})) << int(r.u) << " " << int(r.y0) << " " << int(r.v) << " " << int(r.y1);
     }
   });
@@ -71,7 +71,7 @@ TEST(YuvPairs, EveryChromaDecodesAsTheModelOnEveryPath) {
     for (size_t i = 0; i < data.size() / 4; ++i) {
       const auto [left, right] = model::DecodeYuv(uint16_t(data[4 * i] | data[4 * i + 1] << 8),
                                                   uint16_t(data[4 * i + 2] | data[4 * i + 3] << 8));
-      ASSERT_EQ(std::vector<uint8_t>(image->rgba.begin() + 8 * i, image->rgba.begin() + 8 * i + 8), Pixels({left, right}))
+      ASSERT_EQ(Image::Bytes(image->rgba.begin() + 8 * i, image->rgba.begin() + 8 * i + 8), Pixels({left, right}))
           << "pair " << i;
     }
   });
@@ -97,11 +97,11 @@ TEST(Raster32, HoldsFourChannelsInReverseOrder) {
   for (const uint8_t pixelFormat : {1, 200}) {
     Texture t = MakeTexture(pixelFormat, 14, 2, 1, {1, 2, 3, 4, 5, 6, 7, 8});
     EXPECT_TRUE(t.HasAlphaBits());
-    EXPECT_EQ(t.Decode()->rgba, (std::vector<uint8_t>{4, 3, 2, 1, 8, 7, 6, 5}));
+    EXPECT_EQ(t.Decode()->rgba, (Image::Bytes{4, 3, 2, 1, 8, 7, 6, 5}));
     EXPECT_TRUE(t.Encode(Image{2, 1, {10, 20, 30, 40, 4, 3, 2, 1}}));
     EXPECT_EQ(t.data, (std::vector<uint8_t>{40, 30, 20, 10, 1, 2, 3, 4}));
     t.data.resize(5);
-    EXPECT_EQ(t.Decode()->rgba, (std::vector<uint8_t>{10, 20, 30, 40, 0, 0, 0, 0}));
+    EXPECT_EQ(t.Decode()->rgba, (Image::Bytes{10, 20, 30, 40, 0, 0, 0, 0}));
   }
 }
 
