@@ -370,6 +370,23 @@ constexpr MeanBytes MakeMeanBytes() {
 
 constexpr MeanBytes kMeanBytes = MakeMeanBytes();
 
+// The same for 512-bit registers: per 128-bit lane, a's four 32-bit lanes, then b's.
+struct MeanBytes512 {
+  alignas(64) int8_t index[64];
+};
+
+constexpr MeanBytes512 MakeMeanBytes512() {
+  MeanBytes512 m{};
+  for (int i = 0; i < 64; ++i) {
+    const int quarter = i / 16, slot = i % 16;
+    const int reg = slot / 4 % 2, lane = slot % 4;
+    m.index[i] = int8_t(64 * reg + 16 * quarter + 4 * lane + 1);
+  }
+  return m;
+}
+
+constexpr MeanBytes512 kMeanBytes512 = MakeMeanBytes512();
+
 namespace vbmi {
 #define QUARNEL_WIDE QUARNEL_VBMI
 #define QUARNEL_WIDE_VNNI
