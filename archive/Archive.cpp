@@ -279,15 +279,20 @@ std::string CheckPvrLayout(const Input& in, Bytes start, int64_t& headerSize, st
 // Reads the data of a chunk as the archive's own reader saw it: bytes past the end of the
 // input read as zeros (only the last chunk's final bytes can be there). The bytes pass
 // through `buffer`, which stays in the processor's cache from chunk to chunk: a texture's
-// own memory is then written once, by the copy, rather than zeroed first and read into.
+// own memory is then written once, by the copy, rather than zeroed first and read into. A
+// chunk larger than the cache is read into its texture directly: through a buffer of its
+// own size, fresh memory would be faulted in twice.
 bool ReadChunkData(const Input& in, const ParsedChunk& c, std::vector<uint8_t>& buffer, std::vector<uint8_t>& data,
                    std::string& error) {
-  buffer.resize(size_t(c.header.length) - PvrChunkLayout::kLengthBase);
+  constexpr size_t kBufferedBytes = size_t{1} << 20;
+  const size_t bytes = size_t(c.header.length) - PvrChunkLayout::kLengthBase;
+  std::vector<uint8_t>& into = bytes > kBufferedBytes ? data : buffer;
+  into.resize(bytes);
   const uint64_t from = uint64_t(c.offset) + kHeaderSize;
-  const size_t available = size_t(std::min<uint64_t>(buffer.size(), in.Size() - std::min(in.Size(), from)));
-  std::fill(buffer.begin() + std::ptrdiff_t(available), buffer.end(), uint8_t{0});
-  if (!in.ReadAt(from, std::span(buffer).first(available), error)) return false;
-  data.assign(buffer.begin(), buffer.end());
+  const size_t available = size_t(std::min<uint64_t>(bytes, in.Size() - std::min(in.Size(), from)));
+  std::fill(into.begin() + std::ptrdiff_t(available), into.end(), uint8_t{0});
+  if (!in.ReadAt(from, std::span(into).first(available), error)) return false;
+  if (&into == &buffer) data.assign(buffer.begin(), buffer.end());
   return true;
 }
 
