@@ -166,7 +166,9 @@ __attribute__((target("avx2"))) void DecodeSquareAvx2(const uint8_t* p, int bits
 // GCC 12's own headers start some of these intrinsics from an undefined register, which it
 // then warns of wherever they are inlined.
 #pragma GCC diagnostic push
+#ifndef __clang__
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void DecodeSquareVbmi(
     const uint8_t* p, int bits, size_t side, const uint32_t* table, uint8_t* rgba, size_t stride) {
   alignas(64) uint8_t planes[4][256];

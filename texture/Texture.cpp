@@ -84,7 +84,9 @@ bool Texture::DecodeInto(Image& image, const BankColours* colours) const {
   image.width = width;
   image.height = height;
   image.rgba.resize(size_t(texels) * 4);
-  if (Decodes() && DataFormats::DecodeMainLevel(LayoutOf(*this), pixelFormat, data, image.rgba.data(), colours))
+  const DataFormats::Layout layout = LayoutOf(*this);
+  if (DataFormats::Decodes(layout, pixelFormat) &&
+      DataFormats::DecodeMainLevel(layout, pixelFormat, data, image.rgba.data(), colours))
     return true;
   // Black: opaque where the format cannot say otherwise.
   const uint8_t alpha = HasAlphaBits() ? 0 : 255;
