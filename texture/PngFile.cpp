@@ -219,6 +219,16 @@ bool OpenReader(ReadStructs& structs, Source& source) {
   return true;
 }
 
+// Makes a writer into `sink`; false when memory runs out.
+bool OpenWriter(WriteStructs& structs, Sink& sink) {
+  structs.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
+  if (structs.png == nullptr) return false;
+  structs.info = png_create_info_struct(structs.png);
+  if (structs.info == nullptr) return false;
+  png_set_write_fn(structs.png, &sink, WriteToSink, FlushNothing);
+  return true;
+}
+
 }  // namespace
 
 Fault Inspect(std::span<const uint8_t> file, uint64_t maxRgbaBytes, Header& header) {
@@ -353,12 +363,8 @@ bool Write(uint32_t width, uint32_t height, std::span<const uint8_t> rgba,
   file.clear();
   if (width == 0 || height == 0 || rgba.size() != uint64_t(width) * height * 4) return false;
   WriteStructs structs;
-  structs.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
-  if (structs.png == nullptr) return false;
-  structs.info = png_create_info_struct(structs.png);
-  if (structs.info == nullptr) return false;
   Sink sink{&file, false};
-  png_set_write_fn(structs.png, &sink, WriteToSink, FlushNothing);
+  if (!OpenWriter(structs, sink)) return false;
   if (!EncodeRows(structs.png, structs.info, width, height, rgba.data())) {
     file.clear();
     return false;
@@ -440,12 +446,8 @@ bool WriteIndexed(const IndexedPicture& picture, std::vector<uint8_t>& file) {
     if (alpha[i] != 255) alphas = int(i) + 1;
   }
   WriteStructs structs;
-  structs.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
-  if (structs.png == nullptr) return false;
-  structs.info = png_create_info_struct(structs.png);
-  if (structs.info == nullptr) return false;
   Sink sink{&file, false};
-  png_set_write_fn(structs.png, &sink, WriteToSink, FlushNothing);
+  if (!OpenWriter(structs, sink)) return false;
   if (!EncodeIndexedRows(structs.png, structs.info, picture.Width, picture.Height,
                          picture.Indices.data(), plte, int(colours), alpha, alphas)) {
     file.clear();
