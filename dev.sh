@@ -97,7 +97,7 @@ case "$cmd" in
     for t in "${FUZZ_TARGETS[@]}"; do
       mkdir -p "$scratch/$t"
       cp fuzz/corpus/"$t"/* "$scratch/$t"/
-      run_fuzz build-sanitized "$t" "${FUZZ_SECONDS:-15}" "$scratch/$t"
+      run_fuzz build-sanitized "$t" "${FUZZ_SECONDS:-10}" "$scratch/$t"
     done
     ;;
   fuzz)
