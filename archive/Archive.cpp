@@ -277,23 +277,15 @@ std::string CheckPvrLayout(const Input& in, Bytes start, int64_t& headerSize, st
 }
 
 // Reads the data of a chunk as the archive's own reader saw it: bytes past the end of the
-// input read as zeros (only the last chunk's final bytes can be there). The bytes pass
-// through `buffer`, which stays in the processor's cache from chunk to chunk: a texture's
-// own memory is then written once, by the copy, rather than zeroed first and read into. A
-// chunk larger than the cache is read into its texture directly: through a buffer of its
-// own size, fresh memory would be faulted in twice.
-bool ReadChunkData(const Input& in, const ParsedChunk& c, std::vector<uint8_t>& buffer, std::vector<uint8_t>& data,
-                   std::string& error) {
-  constexpr size_t kBufferedBytes = size_t{1} << 20;
+// input read as zeros (only the last chunk's final bytes can be there). The texture's memory
+// is not zeroed first, so the read is the first and only write to it.
+bool ReadChunkData(const Input& in, const ParsedChunk& c, UnzeroedBytes& data, std::string& error) {
   const size_t bytes = size_t(c.header.length) - PvrChunkLayout::kLengthBase;
-  std::vector<uint8_t>& into = bytes > kBufferedBytes ? data : buffer;
-  into.resize(bytes);
+  data.resize(bytes);
   const uint64_t from = uint64_t(c.offset) + kHeaderSize;
   const size_t available = size_t(std::min<uint64_t>(bytes, in.Size() - std::min(in.Size(), from)));
-  std::fill(into.begin() + std::ptrdiff_t(available), into.end(), uint8_t{0});
-  if (!in.ReadAt(from, std::span(into).first(available), error)) return false;
-  if (&into == &buffer) data.assign(buffer.begin(), buffer.end());
-  return true;
+  std::fill(data.begin() + std::ptrdiff_t(available), data.end(), uint8_t{0});
+  return in.ReadAt(from, std::span(data).first(available), error);
 }
 
 }  // namespace
@@ -334,7 +326,6 @@ Expected<Archive> ArchiveReader::Read(const Input& in, const std::string& path) 
   archive.header_.resize(size_t(headerSize));
   if (!in.ReadAt(0, archive.header_, error)) return Unreadable(path, error);
   archive.entries_.reserve(chunks.size());
-  std::vector<uint8_t> buffer;
   for (const ParsedChunk& c : chunks) {
     Archive::Entry entry;
     entry.indexChunk.resize(size_t(c.offset - c.indexAt));
@@ -342,7 +333,7 @@ Expected<Archive> ArchiveReader::Read(const Input& in, const std::string& path) 
     // The classic reader took every chunk for a texture whatever its magic said.
     entry.texture.magic = PvrChunkLayout::kMagic;
     if (!in.ReadAt(uint64_t(c.indexAt), entry.indexChunk, error) ||
-        !ReadChunkData(in, c, buffer, entry.texture.data, error))
+        !ReadChunkData(in, c, entry.texture.data, error))
       return Unreadable(path, error);
     entry.placement = Archive::Placement{c.offset, c.header.length, c.raw};
     entry.globalIndex = IndexOfChunk(entry.indexChunk);

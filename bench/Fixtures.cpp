@@ -62,7 +62,8 @@ std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed) {
 
 Texture MakeTexture(uint8_t pixelFormat, uint8_t dataFormat, int side, uint32_t seed) {
   Texture texture;
-  texture.data = RandomBytes(size_t(side) * size_t(side) * 2, seed);
+  const std::vector<uint8_t> data = RandomBytes(size_t(side) * size_t(side) * 2, seed);
+  texture.data.assign(data.begin(), data.end());
   texture.length = int32_t(texture.data.size() + 8);
   texture.pixelFormat = pixelFormat;
   texture.dataFormat = dataFormat;

@@ -11,31 +11,10 @@
 #include <utility>
 #include <vector>
 
-// An allocator whose new elements are left as they are, not zeroed: a decoder writes every
-// byte of the picture it is given, and zeroing 4 MB first costs as much as decoding them.
-// Whoever grows a picture with resize() writes what it added.
-template <class T>
-struct UnzeroedAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = UnzeroedAllocator<U>;
-  };
-  UnzeroedAllocator() = default;
-  template <class U>
-  UnzeroedAllocator(const UnzeroedAllocator<U>&) noexcept {}
-
-  template <class U>
-  void construct(U* at) noexcept {
-    ::new (static_cast<void*>(at)) U;
-  }
-  template <class U, class... Args>
-  void construct(U* at, Args&&... args) {
-    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
-  }
-};
+#include "texture/UnzeroedBytes.h"
 
 struct Image {
-  using Bytes = std::vector<uint8_t, UnzeroedAllocator<uint8_t>>;
+  using Bytes = UnzeroedBytes;
 
   // No picture grows beyond this (an 8192 x 8192 one just fits), so that a size read from a
   // file or a chunk can never make Quarnel allocate gigabytes.

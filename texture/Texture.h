@@ -34,7 +34,7 @@ struct Texture {
   int16_t reserved = 0;
   int16_t width = 0;
   int16_t height = 0;
-  std::vector<uint8_t> data;
+  UnzeroedBytes data;  // whoever grows it writes every byte it adds
 
   // The resolution fields of the BMP files last imported as image and mask, which BMP
   // exports of this texture carry on, so that a picture that goes out and back keeps them.

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,7 +56,7 @@ inline std::vector<uint8_t> TexelsOf(size_t count, const std::function<uint16_t(
   return Texels(values);
 }
 
-inline uint16_t TexelAt(const std::vector<uint8_t>& data, size_t n) {
+inline uint16_t TexelAt(std::span<const uint8_t> data, size_t n) {
   return uint16_t(data[2 * n] | (data[2 * n + 1] << 8));
 }
 
@@ -200,7 +201,7 @@ struct WindowDriver {
       rows.push_back(List()->model()->index(i, 0).data().toString().toStdString());
     return rows;
   }
-  const std::vector<uint8_t>& DataOfRow(int row) const {
+  const UnzeroedBytes& DataOfRow(int row) const {
     return window.archive()->Entries().at(size_t(row)).texture.data;
   }
   // What the view paints now, before zoom, and the view as it appears on screen.

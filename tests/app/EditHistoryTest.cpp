@@ -152,7 +152,7 @@ TEST_F(EditHistory, CopyThenPasteKeepsALosslessTextureAndBeforeAfterFlipsTheView
   // By their keys, which the list must not take for copying its row's name.
   QTest::keyClick(Drive().List(), Qt::Key_C, Qt::ControlModifier);
   ASSERT_FALSE(QGuiApplication::clipboard()->image().isNull());
-  const std::vector<uint8_t> texels = Drive().DataOfRow(2);
+  const UnzeroedBytes texels = Drive().DataOfRow(2);
   QTest::keyClick(Drive().List(), Qt::Key_V, Qt::ControlModifier);
   EXPECT_EQ(Drive().DataOfRow(2), texels);
   EXPECT_EQ(window->importLossText().toStdString(), "Imported into three: lossless");

@@ -161,7 +161,7 @@ TEST_F(ImportExport, ImportWithAMaskEncodesAndRedraws) {
     EXPECT_EQ(r.initialDir, dir.Folder());
   }
 
-  const std::vector<uint8_t>& data = Drive().DataOfRow(0);
+  const UnzeroedBytes& data = Drive().DataOfRow(0);
   EXPECT_EQ(TexelAt(data, 0), 0x801F);          // blue, opaque
   EXPECT_EQ(TexelAt(data, 7), 0xFFFF);          // white, opaque
   EXPECT_EQ(TexelAt(data, 3 * 8 + 0), 0x001F);  // blue, transparent
@@ -177,7 +177,7 @@ TEST_F(ImportExport, ImportWithoutAMaskKeepsEachTexelsAlphaAndActsOnTheSelectedR
   OpenTwo();
   Drive().ShowRow(1);
   Drive().SelectRow(0);  // the import acts on row 0, the row selected
-  const std::vector<uint8_t> row0 = Drive().DataOfRow(0), row1 = Drive().DataOfRow(1);
+  const UnzeroedBytes row0 = Drive().DataOfRow(0), row1 = Drive().DataOfRow(1);
   Run("importTexture");  // the picture dialog is cancelled
   EXPECT_EQ(Drive().DataOfRow(0), row0);
   chosenPaths = {WriteBmp("red.bmp", 8, 4, QColor(255, 0, 0))};  // the mask dialog is cancelled
@@ -234,7 +234,7 @@ TEST_F(ImportExport, AnRgb565TextureIsOpaqueInTheAlphaViewAndItsPng) {
 TEST_F(ImportExport, ARefusedPictureIsNeitherEncodedNorShown) {
   OpenTwo();
   Drive().ShowRow(0);
-  const std::vector<uint8_t> before = Drive().DataOfRow(0);
+  const UnzeroedBytes before = Drive().DataOfRow(0);
   const std::string eightBit = dir.File("8bit.bmp");
   WriteBytes(eightBit, Bmp24(8, 4, [](int, int) { return QColor(1, 2, 3); }, 8));
   for (const std::string& picture : {eightBit, dir.File("missing.bmp")}) {
@@ -393,7 +393,7 @@ TEST(SampleArchive, OpensShowsExportsImportsAndSaves) {
 
   // Export image and mask of row 0, import them back: the texture is unchanged.
   drive.ShowRow(0);
-  const std::vector<uint8_t> before = drive.DataOfRow(0);
+  const UnzeroedBytes before = drive.DataOfRow(0);
   const std::string image = dir.File("img.bmp"), mask = dir.File("mask.bmp");
   seams.chosenPaths = {mask};
   drive.Run("exportTexture");

@@ -88,7 +88,7 @@ TEST_F(PaletteWindow, ChosenPaletteIsShownRememberedAndUsedByExportAndImport) {
   EXPECT_TRUE(window->detailsText().endsWith("palette other.pvp, bank 1"));
 
   // The indexed PNG holds the bank's colours and the indices, which go back in unchanged.
-  const std::vector<uint8_t> before = Drive().DataOfRow(1);
+  const UnzeroedBytes before = Drive().DataOfRow(1);
   checked = true;
   chosenPaths = {dir.File("i.png")};
   Run("exportTexture");

@@ -28,7 +28,7 @@ std::vector<std::string> Rows(const Archive& archive) {
   return rows;
 }
 
-const Bytes& DataOf(const Archive& archive, size_t k) { return archive.Entries().at(k).texture.data; }
+const UnzeroedBytes& DataOf(const Archive& archive, size_t k) { return archive.Entries().at(k).texture.data; }
 
 TEST(ArchiveReader, ListsNamesAndHandsEachChunkToItsTexture) {
   const Bytes pvm = Join({PvmHeader{.names = {"grass", "rock", "water"}}.Build(),
@@ -60,7 +60,7 @@ TEST(ArchiveReader, TwoArchivesOpenAtOnceAreIndependent) {
   ASSERT_TRUE(a && b);
   EXPECT_EQ(Rows(*a), std::vector<std::string>{"grass"});
   EXPECT_EQ(Rows(*b), (std::vector<std::string>{"rock", "sand"}));
-  a->Entries()[0].texture.data = Pattern(32, 9);
+  a->Entries()[0].texture.data = TexelData(Pattern(32, 9));
   EXPECT_EQ(DataOf(*b, 0), Pattern(16, 2));
   ASSERT_FALSE(a->Save(folder / "first.pvm"));
   EXPECT_EQ(testkit::ReadBytes(folder / "second.pvm"), second);
@@ -142,7 +142,7 @@ TEST(ArchiveReader, PvrFileIsOneEntryAndSavesOnlyItsTexels) {
 
     ASSERT_FALSE(archive->Save(path));
     EXPECT_EQ(testkit::ReadBytes(path), Join({index, chunk, end}));
-    archive->Entries()[0].texture.data = Pattern(32, 9);
+    archive->Entries()[0].texture.data = TexelData(Pattern(32, 9));
     ASSERT_FALSE(archive->Save(path));
     EXPECT_EQ(testkit::ReadBytes(path), Join({index, Bytes(chunk.begin(), chunk.begin() + 16), Pattern(32, 9), end}));
   }
@@ -166,7 +166,7 @@ TEST(ArchiveReader, TexturesAfterIndexChunksAreReadAndSavedWithThem) {
   EXPECT_TRUE(archive->Entries()[1].indexChunk.empty());
   ASSERT_FALSE(archive->Save(path));
   EXPECT_EQ(testkit::ReadBytes(path), pvm);
-  archive->Entries()[2].texture.data = Pattern(32, 9);
+  archive->Entries()[2].texture.data = TexelData(Pattern(32, 9));
   std::filesystem::remove(path);
   ASSERT_FALSE(archive->Save(path));
   entries[2].data = Pattern(32, 9);

@@ -83,7 +83,7 @@ TEST_F(ArchiveWriter, WritesEveryOtherByteAsRead) {
 TEST_F(ArchiveWriter, ChangedTexelsAreTheOnlyBytesThatChange) {
   const Bytes original = ThreeTextureArchive(true);
   Archive archive = Open(original);
-  archive.Entries()[1].texture.data = Pattern(16, 200);
+  archive.Entries()[1].texture.data = TexelData(Pattern(16, 200));
   ASSERT_FALSE(archive.Save(folder / "a.pvm"));
   // The second chunk starts at 128 + 48; its data at 16 into it.
   Bytes expected = original;
@@ -107,7 +107,7 @@ TEST_F(ArchiveWriter, SingleDataByteChunkIsWrittenBack) {
 TEST_F(ArchiveWriter, ATextureOfAnotherSizeOrANewEntryLeavesTheOthersWhole) {
   Archive archive = Open(ThreeTextureArchive(false));
   Texture& first = archive.Entries()[0].texture;
-  first.data = Pattern(48, 7);  // 16 more bytes than the chunk holds
+  first.data = TexelData(Pattern(48, 7));  // 16 more bytes than the chunk holds
   first.length = 56;
   Archive::Entry added;
   added.name = "new";
@@ -119,8 +119,8 @@ TEST_F(ArchiveWriter, ATextureOfAnotherSizeOrANewEntryLeavesTheOthersWhole) {
   ASSERT_EQ(reopened->EntryCount(), 4u);
   for (size_t k = 0; k < 4; ++k) {
     EXPECT_EQ(reopened->Entries()[k].name, archive.Entries()[k].name);
-    const Bytes& left = archive.Entries()[k].texture.data;
-    Bytes read = reopened->Entries()[k].texture.data;
+    const UnzeroedBytes& left = archive.Entries()[k].texture.data;
+    UnzeroedBytes read = reopened->Entries()[k].texture.data;
     ASSERT_GE(read.size(), left.size());
     EXPECT_EQ(Bytes(read.begin() + std::ptrdiff_t(left.size()), read.end()), Bytes(read.size() - left.size(), 0));
     read.resize(left.size());
@@ -158,7 +158,7 @@ TEST_F(ArchiveWriter, LargeChunksAndALongTailSaveByteForByte) {
   const Archive archive = Open(pvm, "big.pvm");
   ASSERT_EQ(archive.EntryCount(), 3u);
   EXPECT_EQ(archive.Entries()[0].texture.data, big);
-  const Bytes& whole = archive.Entries()[1].texture.data;
+  const UnzeroedBytes& whole = archive.Entries()[1].texture.data;
   ASSERT_EQ(whole.size(), 40u);
   EXPECT_EQ(Bytes(whole.end() - 8, whole.end()), (Bytes{'P', 'V', 'R', 'T', 8, 0, 8, 0}));
   folder.Write("big.pvm", Bytes(pvm.size(), 0));  // the save must put every byte back

@@ -16,7 +16,7 @@ Texture Make(int pixelFormat, int dataFormat, int side, Bytes data) {
   t.dataFormat = uint8_t(dataFormat);
   t.width = t.height = int16_t(side);
   t.length = int32_t(data.size() + 8);
-  t.data = std::move(data);
+  t.data.assign(data.begin(), data.end());
   return t;
 }
 
@@ -25,7 +25,7 @@ Bytes Imported(Texture t, const model::Picture& picture, bool hasAlpha) {
   const std::optional<Image> fitted = t.Fit(model::ToImage(picture), hasAlpha);
   EXPECT_TRUE(fitted);
   if (fitted) t.Encode(*fitted);
-  return t.data;
+  return {t.data.begin(), t.data.end()};
 }
 
 // The rule, spelled out: the texture keeps its size; texel (x, y) shows the picture's pixel
@@ -78,7 +78,7 @@ TEST(ImportRules, APictureTheTextureAlreadyShowsLeavesItsBytes) {
     Texture t = Make(2, dataFormat, side, model::RandomBytes(bytes + 4, uint32_t(dataFormat)));
     if (dataFormat == 13) t.height = side / 2;
     ASSERT_TRUE(t.Encodes());
-    const Bytes before = t.data;
+    const UnzeroedBytes before = t.data;
     const std::optional<Image> shown = t.Decode();
     ASSERT_TRUE(shown);
     EXPECT_FALSE(t.Encode(*t.Fit(*shown, true)));

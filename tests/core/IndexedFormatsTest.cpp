@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <span>
 #include <vector>
 
 #include "TextureModel.h"
@@ -47,7 +48,7 @@ size_t Place(const Shape& s, size_t x, size_t y) {
   return (x / m + y / m) * m * m + Twiddle(x % m, y % m);
 }
 
-uint8_t IndexAtPlace(const std::vector<uint8_t>& data, int bits, size_t place) {
+uint8_t IndexAtPlace(std::span<const uint8_t> data, int bits, size_t place) {
   if (bits == 8) return data[place];
   return uint8_t(place % 2 == 0 ? data[place / 2] & 15 : data[place / 2] >> 4);
 }

@@ -67,7 +67,7 @@ Bytes ImportedData(Texture t, const std::string& image, const std::string& mask)
   const Expected<PictureFiles::Picture> picture = PictureFiles::Read(image, mask);
   EXPECT_TRUE(picture) << picture.error().text;
   if (picture) t.Encode(*t.Fit(picture->image, picture->hasAlpha));
-  return t.data;
+  return {t.data.begin(), t.data.end()};
 }
 
 // Small enough to write by hand: every byte of both exports of two textures, and their

@@ -58,7 +58,7 @@ Bytes WithData(Bytes archive, int k, int16_t side, const Bytes& data) {
 Archive OpenAndEdit(const std::string& path, int k, const Bytes& data) {
   Expected<Archive> archive = Archive::Open(path);
   if (!archive) return {};
-  archive->Entries().at(size_t(k - 1)).texture.data = data;
+  archive->Entries().at(size_t(k - 1)).texture.data = TexelData(data);
   return std::move(*archive);
 }
 

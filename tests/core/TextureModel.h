@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -120,8 +121,7 @@ inline uint32_t TexelAt(int dataFormat, int w, int x, int y) {
 }
 
 // Black for what the codec does not handle and for texels beyond the data: opaque for 5-6-5.
-inline Picture Decode(int pixelFormat, int dataFormat, int w, int h,
-                      const std::vector<uint8_t>& data) {
+inline Picture Decode(int pixelFormat, int dataFormat, int w, int h, std::span<const uint8_t> data) {
   Picture p(w, h, Missing(pixelFormat));
   const bool supported = (pixelFormat <= 2 || pixelFormat == 5) &&
                          (dataFormat == 9 || (dataFormat == 1 && IsSquarePowerOfTwo(w, h)));

@@ -20,7 +20,7 @@ inline Texture MakeTexture(int pixelFormat, int dataFormat, int w, int h, std::v
   t.width = int16_t(w);
   t.height = int16_t(h);
   t.length = int32_t(data.size() + 8);
-  t.data = std::move(data);
+  t.data.assign(data.begin(), data.end());
   return t;
 }
 

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "texture/UnzeroedBytes.h"
+
 namespace archive_builder {
 
 using Bytes = std::vector<uint8_t>;
@@ -31,6 +33,10 @@ void SetI32At(Bytes& b, size_t at, int32_t v);
 Bytes Pattern(size_t size, uint8_t seed);
 
 Bytes Join(std::initializer_list<Bytes> parts);
+
+// The same bytes as a texture holds its data, and back.
+inline UnzeroedBytes TexelData(const Bytes& b) { return {b.begin(), b.end()}; }
+inline Bytes Plain(const UnzeroedBytes& b) { return {b.begin(), b.end()}; }
 
 struct PvmHeader {
   // Each name goes in a 28-byte field, padded with NULs; a name of exactly 28 bytes has no

@@ -42,7 +42,7 @@ std::vector<Kept> KeptOf(const Archive& archive) {
   std::vector<Kept> kept;
   for (const Archive::Entry& e : archive.Entries()) {
     const Texture& t = e.texture;
-    kept.push_back({e.name, e.globalIndex, e.indexChunk, t.data, t.length, t.pixelFormat, t.dataFormat,
+    kept.push_back({e.name, e.globalIndex, e.indexChunk, {t.data.begin(), t.data.end()}, t.length, t.pixelFormat, t.dataFormat,
                     t.width, t.height});
   }
   return kept;
