@@ -21,9 +21,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
-
-
-
+#include <bit>
 
 #define QUARNEL_SSSE3 __attribute__((target("ssse3")))
 #define QUARNEL_AVX2 __attribute__((target("avx2")))
