@@ -65,13 +65,14 @@ std::string DecodeName(int pf, const Shape& s) {
 }
 
 // A picture of the texture's size, as the codec reads and writes it.
-std::vector<uint8_t> PictureFor(const DataFormats::Layout& l) {
-  return std::vector<uint8_t>(4 * l.width * l.height);
-}
+// Pictures and texel data live in the memory Image and Texture give them, which starts on
+// a cache line.
+UnzeroedBytes PictureFor(const DataFormats::Layout& l) { return UnzeroedBytes(4 * l.width * l.height); }
 
 // Random data of the layout's full length; VQ indices name entries the codebook holds.
-std::vector<uint8_t> RandomData(const DataFormats::Layout& l, uint32_t seed) {
-  std::vector<uint8_t> data = bench::RandomBytes(l.End(), seed);
+UnzeroedBytes RandomData(const DataFormats::Layout& l, uint32_t seed) {
+  const std::vector<uint8_t> random = bench::RandomBytes(l.End(), seed);
+  UnzeroedBytes data(random.begin(), random.end());
   if (l.IsVq())
     for (size_t i = l.CodebookBytes(); i < data.size(); ++i) data[i] %= l.codebookEntries;
   return data;
@@ -81,8 +82,8 @@ std::vector<uint8_t> RandomData(const DataFormats::Layout& l, uint32_t seed) {
 // Each decode alternates with a memcpy of the bytes it writes (bench::Alternate).
 void Decode(State& state, int pf, Shape s) {
   const auto layout = DataFormats::LayoutOf(s.format, s.width, s.height);
-  const std::vector<uint8_t> data = RandomData(layout, 1);
-  std::vector<uint8_t> out = PictureFor(layout);
+  const UnzeroedBytes data = RandomData(layout, 1);
+  UnzeroedBytes out = PictureFor(layout);
   bench::Memcpy copy(out.size());
   bench::Alternate(state, copy, [&] {
     DataFormats::DecodeMainLevel(layout, pf, data, out.data());
@@ -94,9 +95,9 @@ void Decode(State& state, int pf, Shape s) {
 // Encodes a picture decoded from random data, as an import of an exported texture would.
 void Encode(State& state, int pf, Shape s) {
   const auto layout = DataFormats::LayoutOf(s.format, s.width, s.height);
-  std::vector<uint8_t> data = RandomData(layout, 2);
+  UnzeroedBytes data = RandomData(layout, 2);
   const auto rectangle = DataFormats::LayoutOf(9, s.width, s.height);
-  std::vector<uint8_t> picture = PictureFor(layout);
+  UnzeroedBytes picture = PictureFor(layout);
   DataFormats::DecodeMainLevel(rectangle, pf, RandomData(rectangle, 3), picture.data());
   for (auto _ : state) {
     if (!DataFormats::Encode(layout, pf, picture.data(), data)) {
@@ -114,11 +115,11 @@ void Encode(State& state, int pf, Shape s) {
 void MipRegeneration(State& state, int pf, int format) {
   const auto mainLayout = DataFormats::LayoutOf(1, 1024, 1024);
   const auto layout = DataFormats::LayoutOf(format, 1024, 1024);
-  std::vector<uint8_t> mainData = RandomData(mainLayout, 2), data = RandomData(layout, 2);
+  UnzeroedBytes mainData = RandomData(mainLayout, 2), data = RandomData(layout, 2);
   const auto rectangle = DataFormats::LayoutOf(9, 1024, 1024);
-  std::vector<uint8_t> picture = PictureFor(layout);
+  UnzeroedBytes picture = PictureFor(layout);
   DataFormats::DecodeMainLevel(rectangle, pf, RandomData(rectangle, 3), picture.data());
-  const auto encode = [&](const DataFormats::Layout& l, std::vector<uint8_t>& into) {
+  const auto encode = [&](const DataFormats::Layout& l, UnzeroedBytes& into) {
     if (!DataFormats::Encode(l, pf, picture.data(), into)) state.SkipWithError("Encode refused the texture");
     benchmark::DoNotOptimize(into.data());
   };
@@ -139,9 +140,9 @@ BankColours RandomBank(int indexBits) {
 
 void PalettizedDecode(State& state, int format) {
   const auto layout = DataFormats::LayoutOf(format, 1024, 1024);
-  const std::vector<uint8_t> data = RandomData(layout, 5);
+  const UnzeroedBytes data = RandomData(layout, 5);
   const BankColours bank = RandomBank(layout.indexBits);
-  std::vector<uint8_t> out = PictureFor(layout);
+  UnzeroedBytes out = PictureFor(layout);
   bench::Memcpy copy(out.size());
   bench::Alternate(state, copy, [&] {
     DataFormats::DecodeMainLevel(layout, 0, data, out.data(), &bank);

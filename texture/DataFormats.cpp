@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "texture/IndexedFormats.h"
 #include "texture/TexelCodec.h"
 #include "texture/TexelCodecKernels.h"
+#include "texture/UnzeroedBytes.h"
 #include "texture/VectorQuantiser.h"
 
 namespace DataFormats {
@@ -202,9 +202,7 @@ void DecodeVq(const Layout& layout, int pixelFormat, std::span<const uint8_t> da
 
 // Every level below a side x side main level, largest first: s^2 pixels for each side s
 // from side / 2 down to 1. Every byte is written before it is read.
-std::unique_ptr<uint8_t[]> LevelsBelow(size_t side) {
-  return std::make_unique_for_overwrite<uint8_t[]>(4 * (side * side - 1) / 3 + 4);
-}
+UnzeroedBytes LevelsBelow(size_t side) { return UnzeroedBytes(4 * (side * side - 1) / 3 + 4); }
 
 TexelCodec::Rgba PixelOf(const uint8_t* p) { return {p[0], p[1], p[2], p[3]}; }
 
@@ -216,24 +214,34 @@ void PutTexel(uint8_t* at, uint16_t texel) {
 // Encodes a side x side picture and every level below it into a mipmapped twiddled texture.
 // The main level goes a tile at a time, as an unmipmapped one does, and each tile is halved
 // from the registers its encoding loaded: the half of an aligned tile is an aligned block
-// of the next level, a run of consecutive twiddle indexes. Each smaller level is then
-// encoded and halved in one pass over it.
+// of the next level, a run of consecutive twiddle indexes. That half is encoded in the same
+// pass and halved again (EncodeTwiddledQuartering). Each smaller level is then encoded and
+// halved in one pass over it.
 void EncodeTwiddledChain(const Layout& layout, int pixelFormat, const uint8_t* rgba,
                          std::span<uint8_t> data) {
   const size_t side = layout.width, stride = Stride(layout);
   uint8_t* const main = data.data() + layout.main.offset;
-  const std::unique_ptr<uint8_t[]> levels = LevelsBelow(side);
+  UnzeroedBytes levels = LevelsBelow(side);
+  uint8_t* level = levels.data();  // the first level not yet encoded, of side s
+  size_t s = side / 2;
   if (side == 1) {
-    std::memcpy(levels.get(), rgba, 4);
+    std::memcpy(levels.data(), rgba, 4);
+  } else if (side == 2) {
+    TexelCodec::EncodeTwiddledHalving(pixelFormat, rgba, stride, side, main, levels.data());
   } else {
+    uint8_t* const halfTexels = data.data() + LevelRange(layout, Log2(side / 2)).offset;
+    uint8_t* const quarter = levels.data() + side * side;  // after the half's (side / 2)^2 pixels
     ForEachTile(side, [&](size_t first, size_t x, size_t y, size_t tile) {
-      // The tile's half starts at pixel first / 4 of the next level, byte `first`.
-      TexelCodec::EncodeTwiddledHalving(pixelFormat, rgba + PixelAt(x, y, stride), stride, tile,
-                                        main + 2 * first, levels.get() + first);
+      // The tile's half starts at pixel first / 4 of the next level, and its quarter at
+      // pixel first / 16 of the one below.
+      TexelCodec::EncodeTwiddledQuartering(pixelFormat, rgba + PixelAt(x, y, stride), stride, tile,
+                                           main + 2 * first, levels.data() + first, halfTexels + first / 2,
+                                           quarter + first / 4);
     });
+    level = quarter;
+    s = side / 4;
   }
-  uint8_t* level = levels.get();  // the level being made
-  for (size_t s = side / 2; s >= 2; s /= 2) {
+  for (; s >= 2; s /= 2) {
     uint8_t* const next = level + 4 * s * s;
     TexelCodec::EncodeTwiddledLevel(pixelFormat, level, s * s,
                                     data.data() + LevelRange(layout, Log2(s)).offset, next);
@@ -281,11 +289,11 @@ void GatherLevelBlocks(const uint8_t* level, size_t pixels, std::vector<VectorQu
 void EncodeVq(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::span<uint8_t> data) {
   const size_t side = layout.width;
   // The smaller levels of a mipmapped texture, largest first.
-  std::unique_ptr<uint8_t[]> levels;
+  UnzeroedBytes levels;
   if (layout.kind == Kind::MipmappedVq) {
     levels = LevelsBelow(side);
-    TexelCodec::HalvePicture(rgba, Stride(layout), side, levels.get());
-    uint8_t* level = levels.get();
+    TexelCodec::HalvePicture(rgba, Stride(layout), side, levels.data());
+    uint8_t* level = levels.data();
     for (size_t s = side / 2; s >= 2; s /= 2) {
       TexelCodec::HalveTwiddled(level, s * s, level + 4 * s * s);
       level += 4 * s * s;
@@ -298,8 +306,8 @@ void EncodeVq(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::s
   std::vector<VectorQuantiser::Block> blocks;
   blocks.reserve(side * side / 4 * 4 / 3 + 1);
   GatherPictureBlocks(rgba, side, blocks);
-  const uint8_t* level = levels.get();
-  for (size_t s = side / 2; levels != nullptr && s >= 2; level += 4 * s * s, s /= 2)
+  const uint8_t* level = levels.data();
+  for (size_t s = side / 2; !levels.empty() && s >= 2; level += 4 * s * s, s /= 2)
     GatherLevelBlocks(level, s * s, blocks);
   const VectorQuantiser::Result result =
       VectorQuantiser::Quantise(blocks, pixelFormat, layout.codebookEntries);
@@ -311,12 +319,12 @@ void EncodeVq(const Layout& layout, int pixelFormat, const uint8_t* rgba, std::s
 
   // Indices level by level, in the order the blocks were gathered; the 1 x 1 level last.
   const uint8_t* index = result.indices.data();
-  for (size_t s = side; s >= 2; s = levels != nullptr ? s / 2 : 1) {
+  for (size_t s = side; s >= 2; s = !levels.empty() ? s / 2 : 1) {
     const ByteRange range = LevelRange(layout, Log2(s));
     std::memcpy(data.data() + range.offset, index, range.bytes);
     index += range.bytes;
   }
-  if (levels == nullptr) return;
+  if (levels.empty()) return;
   VectorQuantiser::Block filled;
   for (size_t i = 0; i < 4; ++i) std::memcpy(&filled[4 * i], level, 4);
   data[LevelRange(layout, 0).offset] = VectorQuantiser::NearestEntry(result.codebook, pixelFormat, filled);

@@ -95,6 +95,12 @@ void EncodeTwiddledLevel(int pixelFormat, const uint8_t* level, size_t pixels, u
   Chosen().encodeTwiddledLevel[pixelFormat](level, pixels, texels, half);
 }
 
+void EncodeTwiddledQuartering(int pixelFormat, const uint8_t* rgba, size_t stride, size_t side,
+                              uint8_t* texels, uint8_t* half, uint8_t* halfTexels, uint8_t* quarter) {
+  if (!Known(pixelFormat) || side < 4) return;
+  Chosen().encodeTwiddledQuartering[pixelFormat](rgba, stride, side, texels, half, halfTexels, quarter);
+}
+
 void PlaceVqBlocks(const uint8_t* entries, const uint8_t* indices, size_t held, size_t side,
                    uint8_t* rgba) {
   Chosen().placeVqBlocks(entries, indices, held, side, rgba);

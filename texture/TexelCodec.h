@@ -142,6 +142,13 @@ void EncodeTwiddledHalving(int pixelFormat, const uint8_t* rgba, size_t stride, 
 void EncodeTwiddledLevel(int pixelFormat, const uint8_t* level, size_t pixels, uint8_t* texels,
                          uint8_t* half);
 
+// EncodeTwiddledHalving, then EncodeTwiddledLevel of the half into `halfTexels` and its own
+// half, (side / 4)^2 pixels in twiddled order, at `quarter`: two levels encoded and a third
+// made in one call, which a path may do in one pass without writing the half out. `half`,
+// (side / 2)^2 pixels, is scratch for a path that does write it. side >= 4.
+void EncodeTwiddledQuartering(int pixelFormat, const uint8_t* rgba, size_t stride, size_t side,
+                              uint8_t* texels, uint8_t* half, uint8_t* halfTexels, uint8_t* quarter);
+
 // The halving alone, for levels that are not encoded texel by texel: side x side picture
 // pixels into (side / 2)^2 pixels in twiddled order, or `pixels` pixels in twiddled order
 // into a quarter as many.

@@ -381,6 +381,9 @@ struct Kernels {
                                            uint8_t* texels, uint8_t* half);
   using EncodeTwiddledLevelFn = void (*)(const uint8_t* level, size_t pixels, uint8_t* texels,
                                          uint8_t* half);
+  using EncodeTwiddledQuarteringFn = void (*)(const uint8_t* rgba, size_t stride, size_t side,
+                                              uint8_t* texels, uint8_t* half, uint8_t* halfTexels,
+                                              uint8_t* quarter);
   using PlaceVqBlocksFn = void (*)(const uint8_t* entries, const uint8_t* indices, size_t held,
                                    size_t side, uint8_t* rgba);
   std::array<DecodeRowsFn, kPixelFormats.size()> decodeRows;
@@ -389,6 +392,7 @@ struct Kernels {
   std::array<EncodeTwiddledFn, kPixelFormats.size()> encodeTwiddled;
   std::array<EncodeTwiddledHalvingFn, kPixelFormats.size()> encodeTwiddledHalving;
   std::array<EncodeTwiddledLevelFn, kPixelFormats.size()> encodeTwiddledLevel;
+  std::array<EncodeTwiddledQuarteringFn, kPixelFormats.size()> encodeTwiddledQuartering;
   PlaceVqBlocksFn placeVqBlocks;  // the same for every pixel format
 };
 
@@ -398,6 +402,19 @@ struct Kernels {
 template <template <int> class Steps, class Yuv, int C>
 using StepsOf = std::conditional_t<kTexels[C] == Texels::Fields, Steps<C>,
                                    std::conditional_t<kTexels[C] == Texels::YuvPairs, Yuv, PlainBump>>;
+
+// A path's steps for quartering: their own where they have it, else halving and the half's
+// level pass one after the other.
+template <class S>
+void EncodeTwiddledQuartering(const uint8_t* rgba, size_t stride, size_t side, uint8_t* texels,
+                              uint8_t* half, uint8_t* halfTexels, uint8_t* quarter) {
+  if constexpr (requires { S::EncodeTwiddledQuartering(rgba, stride, side, texels, half, halfTexels, quarter); }) {
+    S::EncodeTwiddledQuartering(rgba, stride, side, texels, half, halfTexels, quarter);
+  } else {
+    S::EncodeTwiddledHalving(rgba, stride, side, texels, half);
+    S::EncodeTwiddledLevel(half, side * side / 4, halfTexels, quarter);
+  }
+}
 
 // The table of a path whose conversions for code C are Steps<C> (as Plain<C> above).
 template <template <int> class Steps, class Yuv = PlainYuv>
@@ -410,6 +427,7 @@ constexpr Kernels KernelsOf() {
         {&StepsOf<Steps, Yuv, C>::EncodeTwiddled...},
         {&StepsOf<Steps, Yuv, C>::EncodeTwiddledHalving...},
         {&StepsOf<Steps, Yuv, C>::EncodeTwiddledLevel...},
+        {&EncodeTwiddledQuartering<StepsOf<Steps, Yuv, C>>...},
         &Steps<0>::PlaceVqBlocks,
     };
   }(std::make_integer_sequence<int, int(kPixelFormats.size())>{});
