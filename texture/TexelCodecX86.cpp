@@ -25,7 +25,7 @@
 
 #define QUARNEL_SSSE3 __attribute__((target("ssse3")))
 #define QUARNEL_AVX2 __attribute__((target("avx2")))
-#define QUARNEL_VBMI __attribute__((target("avx2,avx512bw,avx512vl,avx512vbmi,avx512vnni")))
+#define QUARNEL_VBMI __attribute__((target("avx2,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,avx512vnni")))
 
 namespace TexelCodec::detail {
 namespace {
@@ -368,7 +368,10 @@ constexpr MeanBytes MakeMeanBytes() {
 
 constexpr MeanBytes kMeanBytes = MakeMeanBytes();
 
-// The same for 512-bit registers: per 128-bit lane, a's four 32-bit lanes, then b's.
+// Byte permutes from two registers of paired square sums (SquareMeans512) to the means: in
+// each 32-bit lane of a register, the mean of the first square of the pair in byte 3, of the
+// second in byte 1. Lane i of the result is the means of the squares in lane i of q0, q1, q2
+// and q3 in turn, each four channels.
 struct MeanBytes512 {
   alignas(64) int8_t index[64];
 };
@@ -376,9 +379,8 @@ struct MeanBytes512 {
 constexpr MeanBytes512 MakeMeanBytes512() {
   MeanBytes512 m{};
   for (int i = 0; i < 64; ++i) {
-    const int quarter = i / 16, slot = i % 16;
-    const int reg = slot / 4 % 2, lane = slot % 4;
-    m.index[i] = int8_t(64 * reg + 16 * quarter + 4 * lane + 1);
+    const int lane = i / 16, square = i % 16 / 4, channel = i % 4;
+    m.index[i] = int8_t(64 * (square / 2) + 16 * lane + 4 * channel + (square % 2 == 0 ? 3 : 1));
   }
   return m;
 }
@@ -402,7 +404,8 @@ constexpr Kernels kAvx512Vbmi = KernelsOf<vbmi::Steps, vbmi::YuvSteps>();
 Path WidestVectorPath() {
   static const Path widest = [] {
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vnni") &&
+    if (__builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2") &&
+        __builtin_cpu_supports("avx512vnni") &&
         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
       return Path::Avx512Vbmi;
     if (__builtin_cpu_supports("avx2")) return Path::Avx2;
