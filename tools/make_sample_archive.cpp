@@ -208,7 +208,8 @@ archive_builder::Entry EncodeIndexed(const IndexedSample& t, const Palette& pale
     std::fprintf(stderr, "%s: the codec left the texture unencoded\n", t.name.c_str());
     std::exit(1);
   }
-  return {t.name, texture.pixelFormat, t.eFormat, uint16_t(t.width), uint16_t(t.height), {texture.data.begin(), texture.data.end()}};
+  return {t.name, texture.pixelFormat, t.eFormat, uint16_t(t.width), uint16_t(t.height),
+          {texture.data.begin(), texture.data.end()}};
 }
 
 std::vector<IndexedSample> IndexedSamples() {

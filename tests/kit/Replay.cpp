@@ -42,8 +42,8 @@ std::vector<Kept> KeptOf(const Archive& archive) {
   std::vector<Kept> kept;
   for (const Archive::Entry& e : archive.Entries()) {
     const Texture& t = e.texture;
-    kept.push_back({e.name, e.globalIndex, e.indexChunk, {t.data.begin(), t.data.end()}, t.length, t.pixelFormat, t.dataFormat,
-                    t.width, t.height});
+    kept.push_back({e.name, e.globalIndex, e.indexChunk, {t.data.begin(), t.data.end()}, t.length, t.pixelFormat,
+                    t.dataFormat, t.width, t.height});
   }
   return kept;
 }
