@@ -99,7 +99,7 @@ std::pair<Bytes, Bytes> Exported(uint8_t pmat, uint8_t emat, int16_t w, int16_t 
   t.dataFormat = emat;
   t.width = w;
   t.height = h;
-  t.data = Pattern(size_t(w) * size_t(h) * 2, seed);
+  t.data = TexelData(Pattern(size_t(w) * size_t(h) * 2, seed));
   t.length = int32_t(t.data.size() + 8);
   const std::optional<Image> decoded = t.Decode();
   using PictureFiles::Export;

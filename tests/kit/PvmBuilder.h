@@ -34,9 +34,8 @@ Bytes Pattern(size_t size, uint8_t seed);
 
 Bytes Join(std::initializer_list<Bytes> parts);
 
-// The same bytes as a texture holds its data, and back.
+// The same bytes as a texture holds its data.
 inline UnzeroedBytes TexelData(const Bytes& b) { return {b.begin(), b.end()}; }
-inline Bytes Plain(const UnzeroedBytes& b) { return {b.begin(), b.end()}; }
 
 struct PvmHeader {
   // Each name goes in a 28-byte field, padded with NULs; a name of exactly 28 bytes has no
