@@ -156,7 +156,7 @@ void HalvePicture(const uint8_t* rgba, size_t stride, size_t side, uint8_t* half
 void HalveTwiddled(const uint8_t* level, size_t pixels, uint8_t* half);
 
 // The ways through the conversions, narrowest first.
-enum class Path { Plain, Ssse3, Avx2, Avx512Vbmi };  // the last with VNNI as well
+enum class Path { Plain, Ssse3, Avx2, Avx512Vbmi };  // the last with VBMI2 and VNNI as well
 
 // For tests: the widest path the calls may take (the default is the widest); a path the
 // processor lacks is never taken. Returns the setting it replaces.

@@ -9,6 +9,8 @@
 //     and interleaves the two into pixels;
 //   - encoding shifts each channel of a pixel to its field, masks and merges, and packs
 //     the 32-bit lanes to 16 bits.
+// On AVX-512 VBMI a multishift does a byte's shifts at once (DecodeFields, EncodeFields in
+// TexelCodecWide.inc).
 // Twiddled textures go by squares: the four pixels of a 2 x 2 square are consecutive
 // texels (top-left, bottom-left, top-right, bottom-right), and interleaving the 32-bit
 // lanes of two picture rows gives them in that order. The same square is what the next
