@@ -279,9 +279,10 @@ std::string CheckPvrLayout(const Input& in, Bytes start, int64_t& headerSize, st
 // Reads the data of a chunk as the archive's own reader saw it: bytes past the end of the
 // input read as zeros (only the last chunk's final bytes can be there). The texture's memory
 // is not zeroed first, so the read is the first and only write to it.
-bool ReadChunkData(const Input& in, const ParsedChunk& c, UnzeroedBytes& data, std::string& error) {
+bool ReadChunkData(const Input& in, const ParsedChunk& c, Texture& texture, std::string& error) {
   const size_t bytes = size_t(c.header.length) - PvrChunkLayout::kLengthBase;
-  data.resize(bytes);
+  texture.SizeData(bytes);
+  UnzeroedBytes& data = texture.data;
   const uint64_t from = uint64_t(c.offset) + kHeaderSize;
   const size_t available = size_t(std::min<uint64_t>(bytes, in.Size() - std::min(in.Size(), from)));
   std::fill(data.begin() + std::ptrdiff_t(available), data.end(), uint8_t{0});
@@ -333,7 +334,7 @@ Expected<Archive> ArchiveReader::Read(const Input& in, const std::string& path) 
     // The classic reader took every chunk for a texture whatever its magic said.
     entry.texture.magic = PvrChunkLayout::kMagic;
     if (!in.ReadAt(uint64_t(c.indexAt), entry.indexChunk, error) ||
-        !ReadChunkData(in, c, entry.texture.data, error))
+        !ReadChunkData(in, c, entry.texture, error))
       return Unreadable(path, error);
     entry.placement = Archive::Placement{c.offset, c.header.length, c.raw};
     entry.globalIndex = IndexOfChunk(entry.indexChunk);

@@ -65,14 +65,14 @@ std::string DecodeName(int pf, const Shape& s) {
 }
 
 // A picture of the texture's size, as the codec reads and writes it.
-// Pictures and texel data live in the memory Image and Texture give them, which starts on
-// a cache line.
+// Pictures and texel data live in memory placed as Image and Texture place theirs: a
+// picture starts on a cache line, and so does texel data's main level (Texture::SizeData).
 UnzeroedBytes PictureFor(const DataFormats::Layout& l) { return UnzeroedBytes(4 * l.width * l.height); }
 
 // Random data of the layout's full length; VQ indices name entries the codebook holds.
 UnzeroedBytes RandomData(const DataFormats::Layout& l, uint32_t seed) {
   const std::vector<uint8_t> random = bench::RandomBytes(l.End(), seed);
-  UnzeroedBytes data(random.begin(), random.end());
+  UnzeroedBytes data(random.begin(), random.end(), UnzeroedAllocator<uint8_t>(l.main.offset));
   if (l.IsVq())
     for (size_t i = l.CodebookBytes(); i < data.size(); ++i) data[i] %= l.codebookEntries;
   return data;

@@ -124,7 +124,8 @@ Expected<Texture> Make(const Image& picture, const Choice& choice) {
   // The chunk (16 header bytes and the data) ends on a 16-byte boundary, as the game's own
   // archives lay theirs out.
   const size_t layoutBytes = texture.DataBytesNeeded();
-  texture.data.assign((layoutBytes + 15) / 16 * 16, 0);
+  texture.SizeData((layoutBytes + 15) / 16 * 16);
+  std::fill(texture.data.begin(), texture.data.end(), uint8_t{0});
   texture.length = int32_t(PvrChunkLayout::kLengthBase + texture.data.size());
   // A picture that blank data already decodes to leaves the data blank, which is right.
   texture.Encode(picture);

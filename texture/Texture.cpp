@@ -57,6 +57,10 @@ bool Texture::Encodes() const {
   return DataFormats::Encodes(LayoutOf(*this), pixelFormat) && data.size() >= DataBytesNeeded();
 }
 
+void Texture::SizeData(size_t bytes) {
+  data = UnzeroedBytes(bytes, UnzeroedAllocator<uint8_t>(LayoutOf(*this).main.offset));
+}
+
 bool Texture::HasAlphaBits() const {
   // A palettized texture's palette may hold see-through colours.
   if (IsPalettized()) return true;

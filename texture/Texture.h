@@ -57,6 +57,10 @@ struct Texture {
   // YUV422 in VQ) and the data holds the whole layout. Imports into other textures change
   // nothing.
   bool Encodes() const;
+  // Makes `data` `bytes` long, every byte still to be written, in memory where the main
+  // level starts on a cache line, as a texture without mipmaps does: the codec's widest steps
+  // store whole lines, and the smaller levels before it would split every one of them.
+  void SizeData(size_t bytes);
   // Whether the pixel format has alpha bits (a 32-bit raster always has); a texture without
   // them is opaque. A palettized texture has them: its palette may hold see-through colours.
   bool HasAlphaBits() const;

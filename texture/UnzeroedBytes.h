@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -18,19 +19,34 @@ template <class T>
 struct UnzeroedAllocator : std::allocator<T> {
   static constexpr size_t kAlignment = 64;
 
+  // The byte of each block that starts a cache line: 0 but for texel data, whose main
+  // level, nearly all of its bytes, comes after the smaller levels (Texture::SizeData).
+  size_t lineStart = 0;
+
   UnzeroedAllocator() = default;
+  explicit UnzeroedAllocator(size_t lineStartByte) noexcept : lineStart(lineStartByte % kAlignment) {}
   template <class U>
-  UnzeroedAllocator(const UnzeroedAllocator<U>&) noexcept {}
+  UnzeroedAllocator(const UnzeroedAllocator<U>& other) noexcept : lineStart(other.lineStart) {}
+
+  // A copy or a move takes the source's placement with its bytes. Any allocator frees any
+  // block, but only one of the same placement may reuse another's memory.
+  using propagate_on_container_copy_assignment = std::true_type;
+  using propagate_on_container_move_assignment = std::true_type;
+  using propagate_on_container_swap = std::true_type;
+  using is_always_equal = std::false_type;
+  template <class U>
+  bool operator==(const UnzeroedAllocator<U>& other) const noexcept { return lineStart == other.lineStart; }
 
   // Aligned to a cache line: the codec's widest steps store whole lines, and a block that
   // malloc aligns to 16 bytes would split each store in two. The byte before the block
-  // says how far into what malloc gave it starts (1 to 64), which the aligned forms of
+  // says how far into what malloc gave it starts (1 to 127), which the aligned forms of
   // operator new, slower by a good part of a small picture's decode, would not need.
   T* allocate(size_t n) {
-    if (n > (size_t(-1) - kAlignment) / sizeof(T)) throw std::bad_array_new_length();
-    auto* given = static_cast<uint8_t*>(std::malloc(n * sizeof(T) + kAlignment));
+    if (n > (size_t(-1) - 2 * kAlignment) / sizeof(T)) throw std::bad_array_new_length();
+    auto* given = static_cast<uint8_t*>(std::malloc(n * sizeof(T) + 2 * kAlignment));
     if (given == nullptr) throw std::bad_alloc();
-    const size_t skip = kAlignment - reinterpret_cast<uintptr_t>(given) % kAlignment;
+    const size_t toLine = kAlignment - reinterpret_cast<uintptr_t>(given) % kAlignment;  // 1 to 64
+    const size_t skip = toLine + (kAlignment - lineStart) % kAlignment;
     given[skip - 1] = uint8_t(skip);
     return reinterpret_cast<T*>(given + skip);
   }

@@ -3,9 +3,12 @@
 // the refusals.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "archive/Archive.h"
 #include "kit/Files.h"
 #include "kit/PvmBuilder.h"
+#include "texture/DataFormats.h"
 #include "texture/FormatChoice.h"
 
 namespace {
@@ -187,6 +190,23 @@ TEST(Reshape, GlobalIndicesOfNewEntries) {
   EXPECT_EQ(empty.Entries()[1].globalIndex, 7u) << "a .pvr file's own index is kept";
   EXPECT_EQ(empty.NextGlobalIndex("mine.pvm"), first + 1);
   EXPECT_TRUE(empty.GlobalIndexTaken(7, 0));
+}
+
+// The codec stores whole cache lines into the main level, which the smaller levels precede.
+TEST(Reshape, MainLevelsStartOnACacheLineInMadeReadAndCopiedTextures) {
+  const ScratchFolder scratch;
+  Archive archive = Archive::New();
+  for (uint8_t format : {PvrFormat::kTwiddled, PvrFormat::kVq})
+    ASSERT_FALSE(archive.Insert(0, EntryOf("t", Picture(64, 64, 255), {{}, format, true}), "a.pvm"));
+  const Archive reread = *Archive::Read(SaveOf(archive, scratch), "a.pvm");
+  for (const Archive& a : {std::cref(archive), std::cref(reread)})
+    for (const Texture& copied : {a.Entries()[0].texture, a.Entries()[1].texture}) {
+      Texture assigned;
+      assigned = copied;
+      for (const Texture& t : {std::cref(copied), std::cref(assigned)})
+        EXPECT_EQ(uintptr_t(t.data.data() + DataFormats::LayoutOf(t.dataFormat, t.width, t.height).main.offset) % 64,
+                  0u);
+    }
 }
 
 TEST(Reshape, AnArchiveHoldsAtMost65535Entries) {
