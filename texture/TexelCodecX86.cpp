@@ -370,10 +370,10 @@ constexpr MeanBytes MakeMeanBytes() {
 
 constexpr MeanBytes kMeanBytes = MakeMeanBytes();
 
-// Byte permutes from two registers of paired square sums (SquareMeans512) to the means: in
-// each 32-bit lane of a register, the mean of the first square of the pair in byte 3, of the
-// second in byte 1. Lane i of the result is the means of the squares in lane i of q0, q1, q2
-// and q3 in turn, each four channels.
+// Byte permutes from two registers of packed square sums (SquareMeans512) to the means: in
+// each 16-bit lane the mean in byte 1, and in each 128-bit lane of a register the four
+// channels of q0's square (or q2's) then of q1's (q3's). Lane i of the result is the means of
+// the squares in lane i of q0, q1, q2 and q3 in turn, each four channels.
 struct MeanBytes512 {
   alignas(64) int8_t index[64];
 };
@@ -382,7 +382,7 @@ constexpr MeanBytes512 MakeMeanBytes512() {
   MeanBytes512 m{};
   for (int i = 0; i < 64; ++i) {
     const int lane = i / 16, square = i % 16 / 4, channel = i % 4;
-    m.index[i] = int8_t(64 * (square / 2) + 16 * lane + 4 * channel + (square % 2 == 0 ? 3 : 1));
+    m.index[i] = int8_t(64 * (square / 2) + 16 * lane + 2 * (4 * (square % 2) + channel) + 1);
   }
   return m;
 }
