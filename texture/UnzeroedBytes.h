@@ -37,16 +37,16 @@ struct UnzeroedAllocator : std::allocator<T> {
   template <class U>
   bool operator==(const UnzeroedAllocator<U>& other) const noexcept { return lineStart == other.lineStart; }
 
-  // Aligned to a cache line: the codec's widest steps store whole lines, and a block that
-  // malloc aligns to 16 bytes would split each store in two. The byte before the block
-  // says how far into what malloc gave it starts (1 to 127), which the aligned forms of
+  // Byte lineStart on a cache line: the codec's widest steps store whole lines, and a block
+  // that malloc aligns to 16 bytes would split each store in two. The byte before the block
+  // says how far into what malloc gave it starts (1 to 64), which the aligned forms of
   // operator new, slower by a good part of a small picture's decode, would not need.
   T* allocate(size_t n) {
-    if (n > (size_t(-1) - 2 * kAlignment) / sizeof(T)) throw std::bad_array_new_length();
-    auto* given = static_cast<uint8_t*>(std::malloc(n * sizeof(T) + 2 * kAlignment));
+    if (n > (size_t(-1) - kAlignment) / sizeof(T)) throw std::bad_array_new_length();
+    auto* given = static_cast<uint8_t*>(std::malloc(n * sizeof(T) + kAlignment));
     if (given == nullptr) throw std::bad_alloc();
-    const size_t toLine = kAlignment - reinterpret_cast<uintptr_t>(given) % kAlignment;  // 1 to 64
-    const size_t skip = toLine + (kAlignment - lineStart) % kAlignment;
+    const uintptr_t lineByteAtFirst = reinterpret_cast<uintptr_t>(given) + 1 + lineStart;  // were skip 1
+    const size_t skip = 1 + (kAlignment - lineByteAtFirst % kAlignment) % kAlignment;
     given[skip - 1] = uint8_t(skip);
     return reinterpret_cast<T*>(given + skip);
   }
