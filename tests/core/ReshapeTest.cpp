@@ -3,8 +3,6 @@
 // the refusals.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "archive/Archive.h"
 #include "kit/Files.h"
 #include "kit/PvmBuilder.h"
@@ -195,18 +193,18 @@ TEST(Reshape, GlobalIndicesOfNewEntries) {
 // The codec stores whole cache lines into the main level, which the smaller levels precede.
 TEST(Reshape, MainLevelsStartOnACacheLineInMadeReadAndCopiedTextures) {
   const ScratchFolder scratch;
-  Archive archive = Archive::New();
+  Archive made = Archive::New();
   for (uint8_t format : {PvrFormat::kTwiddled, PvrFormat::kVq})
-    ASSERT_FALSE(archive.Insert(0, EntryOf("t", Picture(64, 64, 255), {{}, format, true}), "a.pvm"));
-  const Archive reread = *Archive::Read(SaveOf(archive, scratch), "a.pvm");
-  for (const Archive& a : {std::cref(archive), std::cref(reread)})
-    for (const Texture& copied : {a.Entries()[0].texture, a.Entries()[1].texture}) {
-      Texture assigned;
-      assigned = copied;
-      for (const Texture& t : {std::cref(copied), std::cref(assigned)})
-        EXPECT_EQ(uintptr_t(t.data.data() + DataFormats::LayoutOf(t.dataFormat, t.width, t.height).main.offset) % 64,
-                  0u);
-    }
+    ASSERT_FALSE(made.Insert(0, EntryOf("t", Picture(64, 64, 255), {{}, format, true}), "a.pvm"));
+  const Archive read = *Archive::Read(SaveOf(made, scratch), "a.pvm");
+  for (const Texture& copied : {made.Entries()[0].texture, made.Entries()[1].texture, read.Entries()[0].texture,
+                                read.Entries()[1].texture}) {
+    Texture assigned;
+    assigned = copied;
+    for (const Texture* t : {&copied, static_cast<const Texture*>(&assigned)})
+      EXPECT_EQ(uintptr_t(t->data.data() + DataFormats::LayoutOf(t->dataFormat, t->width, t->height).main.offset) % 64,
+                0u);
+  }
 }
 
 TEST(Reshape, AnArchiveHoldsAtMost65535Entries) {
